@@ -1,0 +1,63 @@
+#!/usr/bin/env bash
+# Installs what is missing, builds the tool and starts the serial build in
+# run/ with an emulated module on COM1. Without an X display it runs under
+# Xvfb, takes a screenshot, prints its path and exits.
+#   ./run.sh            serial build, emulated module on COM1
+#   ./run.sh net        network build, emulated module connecting to it
+set -euo pipefail
+cd "$(dirname "$0")"
+top=$PWD
+variant=${1:-com}
+
+tools/install-deps.sh
+cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+cmake --build build -j "$(nproc)"
+
+# The tool's working directory: command files in data/, the logo beside it.
+mkdir -p run/data
+[ -f build/pic ] && cp build/pic run/pic
+
+pids=()
+cleanup() { for p in "${pids[@]}"; do kill "$p" 2>/dev/null || true; done; }
+trap cleanup EXIT
+
+sim=$top/build/tools/qxb27-sim
+if [ "$variant" = net ]; then
+  prog=$top/build/modcfg_net
+else
+  prog=$top/build/modcfg_com
+  rm -f run/com1
+  "$sim" --pty --link "$top/run/com1" --state "$top/run/module1.state" --log "$top/run/module1.log" &
+  pids+=($!)
+  for _ in $(seq 50); do [ -e run/com1 ] && break; sleep 0.1; done
+  export MODCFG_COM1=$top/run/com1
+fi
+
+start_net_module() {
+  # The module connects to the tool once the tool listens on port 9999.
+  "$sim" --tcp 127.0.0.1:9999 --retry --state "$top/run/module1.state" --log "$top/run/module1.log" &
+  pids+=($!)
+}
+
+cd run
+if [ -n "${DISPLAY:-}" ]; then
+  "$prog" &
+  pids+=($!)
+  [ "$variant" = net ] && start_net_module
+  wait "${pids[-1]}" 2>/dev/null || wait
+  exit 0
+fi
+
+# No display: run under Xvfb and leave a screenshot.
+shot=$top/run/screenshot.png
+export DISPLAY=:$((90 + RANDOM % 100))
+Xvfb "$DISPLAY" -screen 0 1280x1024x24 -nolisten tcp &
+pids+=($!)
+for _ in $(seq 50); do xdpyinfo >/dev/null 2>&1 && break; sleep 0.1; done
+"$prog" &
+pids+=($!)
+[ "$variant" = net ] && start_net_module
+for _ in $(seq 100); do xdotool search --onlyvisible --name 'QX-B27' >/dev/null 2>&1 && break; sleep 0.1; done
+sleep 2
+import -window root "$shot"
+echo "No display: ran under Xvfb; screenshot: $shot"

@@ -1,0 +1,21 @@
+#!/usr/bin/env bash
+# Installs the Debian packages the build, the tests and run.sh need, only
+# those that are missing. Usage: tools/install-deps.sh [extra packages...]
+set -euo pipefail
+
+pkgs=(cmake g++ make pkg-config libgtk2.0-dev libgtest-dev libgmock-dev
+      xvfb xauth xdotool x11-utils imagemagick fonts-wqy-microhei "$@")
+missing=()
+for p in "${pkgs[@]}"; do
+  if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed'; then
+    missing+=("$p")
+  fi
+done
+[ ${#missing[@]} -eq 0 ] && exit 0
+
+echo "Installing: ${missing[*]}"
+sudo_cmd=()
+[ "$(id -u)" -ne 0 ] && sudo_cmd=(sudo)
+export DEBIAN_FRONTEND=noninteractive
+"${sudo_cmd[@]}" apt-get update -qq
+"${sudo_cmd[@]}" apt-get install -y -qq --no-install-recommends "${missing[@]}"
