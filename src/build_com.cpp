@@ -2,13 +2,14 @@
 // PC-side frame, its lamp, and restart and reset over the serial link.
 #include "main.h"
 #include "module.h"
+#include "module_at.h"
 #include "window.h"
 
 void build_startup() {}
 
-int module_send_cmd_get(const char *, char *) { return 0; }
-int module_send_cmd_set(const char *) { return 0; }
-int module_echo() { return 0; }
+int module_send_cmd_get(const char *cmd, char *ret) { return at_send_cmd_get(serial_link, cmd, ret); }
+int module_send_cmd_set(const char *cmd) { return at_send_cmd_set(serial_link, cmd); }
+int module_echo() { return at_echo(serial_link); }
 
 void set_PC_frame(GtkWidget *) {}
 void set_lamp(int state) { color = state; }
