@@ -1,1 +1,110 @@
-// (filled in by a later change)
+// The window's texts in display order, their conversion for widgets and the
+// three label fonts.
+#include "lang.h"
+
+const char text_net_connect1[] = "请先把计算机网卡静态设置为:";
+const char text_net_connect2[] = "10.10.100.123/255.255.255.0";
+const char text_net_connect3[] = "再起动本程序!";
+const char text_net_connect4[] = "最后QX-B27模块上电!";
+const char text_net_conn1[] = "正在等待连接.";
+const char text_net_conn2[] = "正在等待连接..";
+const char text_net_conn3[] = "正在等待连接...";
+const char text_net_conn4[] = "正在等待连接...";
+const char text_net_conn5[] = "正在等待连接....";
+const char text_net_conn6[] = "模块已连接";
+const char text_title[] = "QX-B27设置工具 V2.2";
+const char text_cpcom_device[] = "串口";
+const char text_serial_baud[] = "波特率";
+const char text_serial_data[] = "字节数";
+const char text_serial_parity[] = "检验位";
+const char text_serial_stop[] = "停止位";
+const char text_button_connect[] = "连接模块";
+const char text_button_disconnect[] = "断开模块";
+const char text_button_read[] = "读取设置";
+const char text_button_save[] = "保存命令";
+const char text_cmd_filename[] = "文件名:";
+const char text_auto_config[] = "连接时自动设置";
+const char text_button_file_config[] = "使用命令文件设置";
+const char text_frame_pccom[] = "PC串口设置";
+const char text_frame_pcnet[] = "网络连接";
+const char text_frame_config[] = "模块设置管理";
+const char text_radio_apmode[] = "AP 模式";
+const char text_radio_stamode[] = "STA 模式";
+const char text_radio_thmode[] = "透明传输模式";
+const char text_radio_agmode[] = "协议传输模式";
+const char text_user_name[] = "用户名";
+const char text_password[] = "密码";
+const char text_MID[] = "模块MID";
+const char text_button_reboot[] = "重启模块";
+const char text_button_reload[] = "恢复出厂设置";
+const char text_frame_wifimode[] = "WIFI模式选择";
+const char text_frame_workmode[] = "工作模式选择";
+const char text_frame_user[] = "用户管理";
+const char text_frame_management[] = "模块管理";
+const char text_label_b27[] = "QX-B27模块";
+const char text_label_ver[] = "软件版本: ";
+const char text_label_company[] = "";
+const char text_button_confirm[] = "确认";
+const char text_button_cancel[] = "取消";
+const char text_auto_frame[] = "自动成帧";
+const char text_auto_frame_time[] = "成帧时间(100~10000)(ms)";
+const char text_auto_frame_length[] = "成帧长度(16~4096)(Byte)";
+const char text_net_mode[] = "网络模式";
+const char text_net_protocol[] = "网络协议";
+const char text_net_port[] = "协议端口";
+const char text_net_server_add[] = "服务器地址";
+const char text_net_tcp_to[] = "TCP连接超时(<600秒)";
+const char text_net_maxsk[] = "TCP最大连接数(1~32)";
+const char text_frame_modserial[] = "模块串口设置";
+const char text_frame_autofram[] = "串口自动成帧设置";
+const char text_frame_network[] = "网络参数设置";
+const char text_wifiap_mode[] = "无线网络模式";
+const char text_wifiap_ssid[] = "网络名称";
+const char text_wifiap_channel[] = "无线信道";
+const char text_wifiap_auth[] = "加密方式";
+const char text_wifiap_encry[] = "加密算法";
+const char text_wifiap_key[] = "密码";
+const char text_wifiap_dhcp[] = "DHCP服务器";
+const char text_wifiap_ip[] = "IP地址";
+const char text_wifiap_mask[] = "子网掩码";
+const char text_wifiap_gateway[] = "网关IP";
+const char text_frame_wifiap[] = "无线参数";
+const char text_frame_lan[] = "LAN口参数设置";
+const char text_wifista_ssid[] = "网络名称";
+const char text_wifista_mac[] = "MAC地址";
+const char text_wifista_auth[] = "加密方式";
+const char text_wifista_encry[] = "加密算法";
+const char text_wifista_key[] = "密码";
+const char text_wan_dhcp[] = "动态地址分配";
+const char text_wan_static[] = "静态地址分配";
+const char text_wan_ip[] = "IP地址";
+const char text_wan_mask[] = "子网掩码";
+const char text_wan_gateway[] = "网关IP";
+const char text_frame_wifista[] = "无线参数";
+const char text_frame_wan[] = "WAN口参数设置";
+const char text_notebook_management[] = "模块管理";
+const char text_notebook_comm[] = "通讯设置";
+const char text_notebook_ap[] = "AP模式设置";
+const char text_notebook_sta[] = "STA模式设置";
+
+gchar *_(const char *text)
+{
+    if (text == nullptr || !g_utf8_validate(text, -1, nullptr))
+        return nullptr;
+    return g_strdup(text);
+}
+
+namespace {
+
+void set_font(GtkWidget *widget, const char *font)
+{
+    PangoFontDescription *desc = pango_font_description_from_string(font);
+    gtk_widget_modify_font(widget, desc);
+    pango_font_description_free(desc);
+}
+
+} // namespace
+
+void set_widget_font(GtkWidget *widget) { set_font(widget, "Sans, 10"); }
+void set_widget_font_sb(GtkWidget *widget) { set_font(widget, "Sans, Bold 10"); }
+void set_widget_font_b(GtkWidget *widget) { set_font(widget, "Sans, Bold 12"); }
