@@ -94,7 +94,8 @@ gchar *_(const char *text)
     return g_strdup(text);
 }
 
-namespace {
+namespace
+{
 
 void set_font(GtkWidget *widget, const char *font)
 {
@@ -105,6 +106,15 @@ void set_font(GtkWidget *widget, const char *font)
 
 } // namespace
 
-void set_widget_font(GtkWidget *widget) { set_font(widget, "Sans, 10"); }
-void set_widget_font_sb(GtkWidget *widget) { set_font(widget, "Sans, Bold 10"); }
-void set_widget_font_b(GtkWidget *widget) { set_font(widget, "Sans, Bold 12"); }
+void set_widget_font(GtkWidget *widget)
+{
+    set_font(widget, "Sans, 10");
+}
+void set_widget_font_sb(GtkWidget *widget)
+{
+    set_font(widget, "Sans, Bold 10");
+}
+void set_widget_font_b(GtkWidget *widget)
+{
+    set_font(widget, "Sans, Bold 12");
+}
