@@ -5,6 +5,8 @@
 
 #include <gtk/gtk.h>
 
+#include <memory>
+
 // Every text shown in the window, kept as UTF-8. Widgets get them through
 // `_`, never directly, so that the one place that knows their encoding is
 // this file.
@@ -99,6 +101,17 @@ extern const char text_notebook_sta[];
 // this validates and duplicates; composed texts that carry module replies
 // (the version label) pass the same check.
 gchar *_(const char *text);
+
+// `_` with its release attached, for a widget call that copies the text:
+// gtk_label_new(ui_text(text_title).get()).
+struct g_free_deleter {
+    void operator()(gchar *p) const { g_free(p); }
+};
+using ui_string = std::unique_ptr<gchar, g_free_deleter>;
+inline ui_string ui_text(const char *text)
+{
+    return ui_string(_(text));
+}
 
 // Per-widget font overrides, set once when the widget is built.
 void set_widget_font(GtkWidget *widget);    // "Sans, 10": field labels, radio texts
