@@ -3,7 +3,8 @@
 
 dispatch_tap_fn dispatch_tap = nullptr;
 
-namespace {
+namespace
+{
 
 // True when a tap took the signal.
 bool tapped(const char *dispatcher, gpointer data)

@@ -2,8 +2,6 @@
 // connected to its dispatcher with the key that names its handler.
 #include "window_pages.h"
 
-#include <memory>
-
 #include "callback.h"
 #include "lang.h"
 #include "set_combo_box.h"
@@ -68,18 +66,8 @@ GtkWidget *entry_wan_mask;
 GtkWidget *entry_wan_gateway;
 GtkWidget *button_sta_confirm;
 
-namespace {
-
-struct g_free_deleter {
-    void operator()(gchar *p) const { g_free(p); }
-};
-// A converted window text, released once the widget has copied it.
-using ui_text = std::unique_ptr<gchar, g_free_deleter>;
-
-ui_text text(const char *t)
+namespace
 {
-    return ui_text(_(t));
-}
 
 // Every page and sub-frame holds one fixed container; positions are in it.
 GtkWidget *add_fixed(GtkWidget *frame)
@@ -93,7 +81,7 @@ GtkWidget *add_fixed(GtkWidget *frame)
 void put_frame(GtkWidget *fixed, const char *title, int x, int y, int width, int height,
                void (*fill)(GtkWidget *))
 {
-    GtkWidget *frame = gtk_frame_new(text(title).get());
+    GtkWidget *frame = gtk_frame_new(ui_text(title).get());
     gtk_fixed_put(GTK_FIXED(fixed), frame, x, y);
     gtk_frame_set_shadow_type(GTK_FRAME(frame), GTK_SHADOW_ETCHED_OUT);
     fill(frame);
@@ -103,7 +91,7 @@ void put_frame(GtkWidget *fixed, const char *title, int x, int y, int width, int
 // A field label in the field font.
 GtkWidget *put_label(GtkWidget *fixed, const char *t, int x, int y)
 {
-    GtkWidget *label = gtk_label_new(text(t).get());
+    GtkWidget *label = gtk_label_new(ui_text(t).get());
     set_widget_font(label);
     gtk_fixed_put(GTK_FIXED(fixed), label, x, y);
     return label;
@@ -134,7 +122,7 @@ GtkWidget *put_entry(GtkWidget *fixed, int x, int y, int width, int max_chars, c
 
 GtkWidget *put_button(GtkWidget *fixed, const char *t, int x, int y, int width, const char *key)
 {
-    GtkWidget *button = gtk_button_new_with_label(text(t).get());
+    GtkWidget *button = gtk_button_new_with_label(ui_text(t).get());
     gtk_fixed_put(GTK_FIXED(fixed), button, x, y);
     gtk_widget_set_size_request(button, width, 28);
     g_signal_connect(button, "clicked", G_CALLBACK(button_clicked), (gpointer)key);
@@ -146,9 +134,10 @@ GtkWidget *put_button(GtkWidget *fixed, const char *t, int x, int y, int width, 
 GtkWidget *put_radio(GtkWidget *fixed, GtkWidget *first, const char *t, int x, int y,
                      const char *key)
 {
+    ui_string label = ui_text(t);
     GtkWidget *radio =
-        first ? gtk_radio_button_new_with_label_from_widget(GTK_RADIO_BUTTON(first), text(t).get())
-              : gtk_radio_button_new_with_label(nullptr, text(t).get());
+        first ? gtk_radio_button_new_with_label_from_widget(GTK_RADIO_BUTTON(first), label.get())
+              : gtk_radio_button_new_with_label(nullptr, label.get());
     set_widget_font(gtk_bin_get_child(GTK_BIN(radio)));
     if (!first)
         gtk_toggle_button_set_active(GTK_TOGGLE_BUTTON(radio), TRUE);
@@ -217,7 +206,7 @@ void set_MOD_frame(GtkWidget *table)
     for (const page &p : pages) {
         GtkWidget *frame = gtk_frame_new(nullptr);
         gtk_container_set_border_width(GTK_CONTAINER(frame), 10);
-        GtkWidget *tab = gtk_label_new(text(p.tab).get());
+        GtkWidget *tab = gtk_label_new(ui_text(p.tab).get());
         gtk_notebook_append_page(GTK_NOTEBOOK(notebook_module), frame, tab);
         p.build(frame);
     }
@@ -235,7 +224,7 @@ void set_MOD_MANA_frame(GtkWidget *frame)
 
     put_label(fixed, text_label_b27, 10, 230);
     label_mod_ver = put_label(fixed, text_label_ver, 10, 250);
-    GtkWidget *company = gtk_label_new(text(text_label_company).get());
+    GtkWidget *company = gtk_label_new(ui_text(text_label_company).get());
     set_widget_font_b(company);
     gtk_fixed_put(GTK_FIXED(fixed), company, 10, 290);
     put_label(fixed, "", 10, 310);
@@ -413,8 +402,8 @@ void set_stawifi_para_frame(GtkWidget *frame)
     put_label(fixed, text_wifista_auth, 20, 101);
     combo_sta_auth = put_combo(fixed, set_wifiap_auth, 90, 97, "modsta_wifiauth");
     put_label(fixed, text_wifista_encry, 20, 131);
-    put_encry_combos(fixed, 127, "modsta_wifiencry", &combo_sta_encry_open,
-                     &combo_sta_encry_shared, &combo_sta_encry_wpapsk);
+    put_encry_combos(fixed, 127, "modsta_wifiencry", &combo_sta_encry_open, &combo_sta_encry_shared,
+                     &combo_sta_encry_wpapsk);
     label_sta_key = put_label(fixed, text_wifista_key, 20, 161);
     entry_sta_key = put_key_entry(fixed, 157, "sta_key");
 }
