@@ -1,1 +1,497 @@
-int main() { return 0; }
+// qxb27-sim: an emulated QX-B27 module on a pseudo-terminal (serial build)
+// or as a TCP client of the tool's server (network build), with faults for
+// tests, a frame log and a state file of its settings.
+#include "engine.h"
+#include "store.h"
+
+#include <arpa/inet.h>
+#include <cerrno>
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <ctime>
+#include <fcntl.h>
+#include <getopt.h>
+#include <netdb.h>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <poll.h>
+#include <string>
+#include <sys/socket.h>
+#include <termios.h>
+#include <unistd.h>
+#include <vector>
+
+namespace {
+
+volatile sig_atomic_t stop_requested = 0;
+
+void on_signal(int) { stop_requested = 1; }
+
+struct options {
+    bool pty = false;
+    std::string link;
+    std::string tcp_host, tcp_port;
+    bool retry = false;
+    int mode = -1; // -1: the transport's default
+    bool echo = false;
+    long delay_ms = 0;
+    long byte_gap_ms = 0;
+    sim::faults faults;
+    std::vector<std::pair<std::string, std::string>> sets;
+    std::string log_path, state_path;
+};
+
+// Pause after a restart before the module listens (pty) or connects (TCP).
+constexpr long restart_ms = 500;
+// Pause between connection attempts with --retry.
+constexpr long retry_ms = 200;
+// Pause while nobody holds the pty's slave open: the master then reports a
+// hang-up at once, and polling it again would spin.
+constexpr long hangup_wait_ms = 20;
+
+long now_ms()
+{
+    timespec ts;
+    clock_gettime(CLOCK_MONOTONIC, &ts);
+    return ts.tv_sec * 1000L + ts.tv_nsec / 1000000L;
+}
+
+// Sleeps MS milliseconds, or less when a stop was requested.
+void pause_ms(long ms)
+{
+    long until = now_ms() + ms;
+    for (long left = ms; left > 0 && !stop_requested; left = until - now_ms()) {
+        timespec ts{left / 1000, (left % 1000) * 1000000L};
+        nanosleep(&ts, nullptr);
+    }
+}
+
+[[noreturn]] void usage(const char *why)
+{
+    if (why)
+        std::fprintf(stderr, "qxb27-sim: %s\n", why);
+    std::fputs("usage: qxb27-sim (--pty [--link PATH] | --tcp HOST:PORT [--retry])\n"
+               "       [--mode transparent|command] [--echo] [--silent] [--delay MS]\n"
+               "       [--byte-gap MS] [--garbage] [--no-line-ends] [--drop-after N]\n"
+               "       [--set NAME=VALUE]... [--log FILE] [--state FILE]\n",
+               stderr);
+    std::exit(2);
+}
+
+long parse_count(const char *text, const char *what)
+{
+    char *end;
+    errno = 0;
+    long v = std::strtol(text, &end, 10);
+    if (errno || end == text || *end || v < 0 || v > 1000000)
+        usage((std::string("bad number for ") + what + ": " + text).c_str());
+    return v;
+}
+
+options parse_options(int argc, char **argv)
+{
+    enum { o_pty = 256, o_link, o_tcp, o_retry, o_mode, o_echo, o_silent, o_delay, o_gap,
+           o_garbage, o_no_ends, o_drop, o_set, o_log, o_state, o_help };
+    static const option longopts[] = {
+        {"pty", no_argument, nullptr, o_pty},
+        {"link", required_argument, nullptr, o_link},
+        {"tcp", required_argument, nullptr, o_tcp},
+        {"retry", no_argument, nullptr, o_retry},
+        {"mode", required_argument, nullptr, o_mode},
+        {"echo", no_argument, nullptr, o_echo},
+        {"silent", no_argument, nullptr, o_silent},
+        {"delay", required_argument, nullptr, o_delay},
+        {"byte-gap", required_argument, nullptr, o_gap},
+        {"garbage", no_argument, nullptr, o_garbage},
+        {"no-line-ends", no_argument, nullptr, o_no_ends},
+        {"drop-after", required_argument, nullptr, o_drop},
+        {"set", required_argument, nullptr, o_set},
+        {"log", required_argument, nullptr, o_log},
+        {"state", required_argument, nullptr, o_state},
+        {"help", no_argument, nullptr, o_help},
+        {nullptr, 0, nullptr, 0}};
+    options o;
+    int c;
+    while ((c = getopt_long(argc, argv, "", longopts, nullptr)) != -1) {
+        switch (c) {
+        case o_pty: o.pty = true; break;
+        case o_link: o.link = optarg; break;
+        case o_tcp: {
+            std::string hp = optarg;
+            size_t colon = hp.rfind(':');
+            if (colon == std::string::npos || colon == 0 || colon + 1 == hp.size())
+                usage("--tcp wants HOST:PORT");
+            o.tcp_host = hp.substr(0, colon);
+            o.tcp_port = hp.substr(colon + 1);
+            if (o.tcp_host.size() > 2 && o.tcp_host.front() == '[' && o.tcp_host.back() == ']')
+                o.tcp_host = o.tcp_host.substr(1, o.tcp_host.size() - 2);
+            break;
+        }
+        case o_retry: o.retry = true; break;
+        case o_mode:
+            if (std::strcmp(optarg, "transparent") == 0)
+                o.mode = static_cast<int>(sim::link_mode::transparent);
+            else if (std::strcmp(optarg, "command") == 0)
+                o.mode = static_cast<int>(sim::link_mode::command);
+            else
+                usage("--mode is transparent or command");
+            break;
+        case o_echo: o.echo = true; break;
+        case o_silent: o.faults.silent = true; break;
+        case o_delay: o.delay_ms = parse_count(optarg, "--delay"); break;
+        case o_gap: o.byte_gap_ms = parse_count(optarg, "--byte-gap"); break;
+        case o_garbage: o.faults.garbage = true; break;
+        case o_no_ends: o.faults.no_line_ends = true; break;
+        case o_drop: o.faults.drop_after = parse_count(optarg, "--drop-after"); break;
+        case o_set: {
+            const char *eq = std::strchr(optarg, '=');
+            if (!eq)
+                usage("--set wants NAME=VALUE");
+            std::string name(optarg, static_cast<size_t>(eq - optarg));
+            if (sim::store::find(name) < 0)
+                usage(("--set: no setting " + name).c_str());
+            o.sets.emplace_back(name, eq + 1);
+            break;
+        }
+        case o_log: o.log_path = optarg; break;
+        case o_state: o.state_path = optarg; break;
+        case o_help: usage(nullptr);
+        default: usage(nullptr);
+        }
+    }
+    if (optind != argc)
+        usage("unexpected argument");
+    if (o.pty == !o.tcp_host.empty())
+        usage("give exactly one of --pty and --tcp");
+    if (o.pty && o.retry)
+        usage("--retry goes with --tcp");
+    if (!o.pty && !o.link.empty())
+        usage("--link goes with --pty");
+    return o;
+}
+
+// One line per frame, the bytes escaped so every frame stays on its line.
+class frame_log {
+public:
+    explicit frame_log(const std::string &path)
+    {
+        if (!path.empty() && !(file_ = std::fopen(path.c_str(), "a")))
+            std::fprintf(stderr, "qxb27-sim: cannot open log %s: %s\n", path.c_str(),
+                         std::strerror(errno));
+    }
+    ~frame_log()
+    {
+        if (file_)
+            std::fclose(file_);
+    }
+    frame_log(const frame_log &) = delete;
+    frame_log &operator=(const frame_log &) = delete;
+
+    void frame(const std::string &bytes)
+    {
+        if (!file_)
+            return;
+        std::string line;
+        for (unsigned char c : bytes) {
+            if (c == '\n')
+                line += "\\n";
+            else if (c == '\r')
+                line += "\\r";
+            else if (c == '\\')
+                line += "\\\\";
+            else if (c >= 0x20 && c < 0x7f)
+                line += static_cast<char>(c);
+            else {
+                char hex[5];
+                std::snprintf(hex, sizeof hex, "\\x%02x", c);
+                line += hex;
+            }
+        }
+        line += '\n';
+        std::fwrite(line.data(), 1, line.size(), file_);
+        std::fflush(file_);
+    }
+
+private:
+    std::FILE *file_ = nullptr;
+};
+
+// Rewrites the state file through a temporary name, so that a reader never
+// sees half of it.
+void write_state(const std::string &path, const sim::store &st)
+{
+    if (path.empty())
+        return;
+    std::string tmp = path + ".tmp";
+    std::FILE *f = std::fopen(tmp.c_str(), "w");
+    std::string text = st.state_text();
+    bool ok = f && std::fwrite(text.data(), 1, text.size(), f) == text.size();
+    if (f && std::fclose(f) != 0)
+        ok = false;
+    if (!ok || std::rename(tmp.c_str(), path.c_str()) != 0) {
+        std::fprintf(stderr, "qxb27-sim: cannot write state %s: %s\n", path.c_str(),
+                     std::strerror(errno));
+        std::remove(tmp.c_str());
+    }
+}
+
+// Writes all of BYTES; waits up to a second for room. False when the link
+// is gone or stays full (the bytes are then lost, as on a real wire).
+bool write_all(int fd, bool sock, const char *p, size_t n)
+{
+    while (n > 0) {
+        ssize_t r = sock ? send(fd, p, n, MSG_NOSIGNAL) : write(fd, p, n);
+        if (r > 0) {
+            p += r;
+            n -= static_cast<size_t>(r);
+        } else if (r < 0 && errno == EINTR && !stop_requested) {
+            continue;
+        } else if (r < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
+            pollfd pfd{fd, POLLOUT, 0};
+            if (poll(&pfd, 1, 1000) <= 0 || !(pfd.revents & POLLOUT))
+                return false;
+        } else {
+            return false;
+        }
+    }
+    return true;
+}
+
+enum class outcome { go_on, restart, drop, link_lost };
+
+// Carries out the engine's actions on the link FD.
+outcome perform(int fd, bool sock, const std::vector<sim::action> &actions, const options &o)
+{
+    for (const auto &a : actions) {
+        if (a.kind == sim::action::restart)
+            return outcome::restart;
+        if (a.kind == sim::action::drop)
+            return outcome::drop;
+        if (a.reply && o.delay_ms > 0)
+            pause_ms(o.delay_ms);
+        bool ok = true;
+        if (o.byte_gap_ms > 0) {
+            for (size_t i = 0; i < a.bytes.size() && ok; i++) {
+                if (i > 0)
+                    pause_ms(o.byte_gap_ms);
+                ok = write_all(fd, sock, &a.bytes[i], 1);
+            }
+        } else {
+            ok = write_all(fd, sock, a.bytes.data(), a.bytes.size());
+        }
+        // On the pty an unsent reply only means nobody is listening.
+        if (!ok && sock)
+            return outcome::link_lost;
+    }
+    return outcome::go_on;
+}
+
+int run_pty(const options &o, sim::engine &eng)
+{
+    int master = posix_openpt(O_RDWR | O_NOCTTY | O_NONBLOCK);
+    char name[256];
+    if (master < 0 || grantpt(master) != 0 || unlockpt(master) != 0 ||
+        ptsname_r(master, name, sizeof name) != 0) {
+        std::fprintf(stderr, "qxb27-sim: cannot create a pty: %s\n", std::strerror(errno));
+        return 1;
+    }
+    fcntl(master, F_SETFD, FD_CLOEXEC);
+    // Master and slave share one termios: raw, so bytes pass verbatim
+    // until the tool sets its own line settings.
+    termios tio;
+    if (tcgetattr(master, &tio) != 0 || (cfmakeraw(&tio), tcsetattr(master, TCSANOW, &tio)) != 0) {
+        std::fprintf(stderr, "qxb27-sim: cannot set the pty raw: %s\n", std::strerror(errno));
+        return 1;
+    }
+    if (!o.link.empty()) {
+        unlink(o.link.c_str());
+        if (symlink(name, o.link.c_str()) != 0) {
+            std::fprintf(stderr, "qxb27-sim: cannot link %s: %s\n", o.link.c_str(),
+                         std::strerror(errno));
+            return 1;
+        }
+    }
+    std::printf("pty %s\n", name);
+    std::fflush(stdout);
+
+    long down_until = -1; // restarting: input is lost until then
+    std::vector<sim::action> actions;
+    char buf[512];
+    int status = 0;
+    while (!stop_requested) {
+        long now = now_ms();
+        int wait = eng.timeout(now);
+        if (down_until >= 0) {
+            int left = static_cast<int>(std::max(0L, down_until - now));
+            wait = wait < 0 ? left : std::min(wait, left);
+        }
+        pollfd pfd{master, POLLIN, 0};
+        int r = poll(&pfd, 1, wait);
+        if (r < 0 && errno != EINTR) {
+            std::fprintf(stderr, "qxb27-sim: poll: %s\n", std::strerror(errno));
+            status = 1;
+            break;
+        }
+        now = now_ms();
+        if (down_until >= 0 && now >= down_until) {
+            down_until = -1;
+            eng.power_up(sim::link_mode::transparent);
+        }
+        eng.tick(now);
+        if (r <= 0)
+            continue;
+        ssize_t n = (pfd.revents & (POLLIN | POLLHUP | POLLERR)) ? read(master, buf, sizeof buf) : 0;
+        if (n < 0 && (errno == EAGAIN || errno == EINTR))
+            continue;
+        if (n <= 0) {
+            // EIO or hang-up: the tool has closed the slave and may open it
+            // again; the module keeps its mode meanwhile.
+            pause_ms(hangup_wait_ms);
+            continue;
+        }
+        if (down_until >= 0)
+            continue;
+        actions.clear();
+        eng.feed(buf, static_cast<size_t>(n), now, actions);
+        outcome out = perform(master, false, actions, o);
+        if (out == outcome::restart) {
+            down_until = now_ms() + restart_ms;
+            eng.power_up(sim::link_mode::transparent);
+        } else if (out == outcome::drop) {
+            break;
+        }
+    }
+    close(master);
+    if (!o.link.empty())
+        unlink(o.link.c_str());
+    return status;
+}
+
+// Connects to the tool; -1 when no address of HOST:PORT accepted.
+int connect_once(const options &o)
+{
+    addrinfo hints{};
+    hints.ai_family = AF_UNSPEC;
+    hints.ai_socktype = SOCK_STREAM;
+    addrinfo *res = nullptr;
+    if (getaddrinfo(o.tcp_host.c_str(), o.tcp_port.c_str(), &hints, &res) != 0)
+        return -1;
+    int fd = -1;
+    for (addrinfo *ai = res; ai && fd < 0; ai = ai->ai_next) {
+        fd = socket(ai->ai_family, ai->ai_socktype | SOCK_CLOEXEC, ai->ai_protocol);
+        if (fd >= 0 && connect(fd, ai->ai_addr, ai->ai_addrlen) != 0) {
+            close(fd);
+            fd = -1;
+        }
+    }
+    freeaddrinfo(res);
+    if (fd >= 0) {
+        int one = 1;
+        setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
+    }
+    return fd;
+}
+
+// With --retry: tries every retry_ms until connected or stopped. Without:
+// one attempt.
+int connect_link(const options &o)
+{
+    for (;;) {
+        int fd = connect_once(o);
+        if (fd >= 0 || !o.retry || stop_requested)
+            return fd;
+        pause_ms(retry_ms);
+    }
+}
+
+int run_tcp(const options &o, sim::engine &eng, sim::link_mode start)
+{
+    int fd = connect_link(o);
+    std::vector<sim::action> actions;
+    char buf[512];
+    while (!stop_requested) {
+        if (fd < 0) {
+            if (stop_requested)
+                break;
+            std::fprintf(stderr, "qxb27-sim: cannot connect to %s:%s\n", o.tcp_host.c_str(),
+                         o.tcp_port.c_str());
+            return 1;
+        }
+        // Each connection is a fresh session: the tool talks AT at once.
+        eng.power_up(start);
+        outcome out = outcome::go_on;
+        while (!stop_requested && out == outcome::go_on) {
+            long now = now_ms();
+            pollfd pfd{fd, POLLIN, 0};
+            int r = poll(&pfd, 1, eng.timeout(now));
+            if (r < 0 && errno != EINTR) {
+                out = outcome::link_lost;
+                break;
+            }
+            now = now_ms();
+            eng.tick(now);
+            if (r <= 0)
+                continue;
+            ssize_t n = recv(fd, buf, sizeof buf, 0);
+            if (n < 0 && (errno == EINTR || errno == EAGAIN))
+                continue;
+            if (n <= 0) {
+                out = outcome::link_lost;
+                break;
+            }
+            actions.clear();
+            eng.feed(buf, static_cast<size_t>(n), now, actions);
+            out = perform(fd, true, actions, o);
+        }
+        close(fd);
+        fd = -1;
+        if (stop_requested)
+            break;
+        if (out == outcome::restart) {
+            // A restarted module connects again on its own, once.
+            pause_ms(restart_ms);
+            fd = o.retry ? connect_link(o) : connect_once(o);
+        } else if (o.retry) {
+            pause_ms(retry_ms);
+            fd = connect_link(o);
+        } else {
+            return 0;
+        }
+    }
+    if (fd >= 0)
+        close(fd);
+    return 0;
+}
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+    options o = parse_options(argc, argv);
+
+    struct sigaction sa {};
+    sa.sa_handler = on_signal; // no SA_RESTART: poll and sleeps wake up
+    sigemptyset(&sa.sa_mask);
+    sigaction(SIGTERM, &sa, nullptr);
+    sigaction(SIGINT, &sa, nullptr);
+    std::signal(SIGPIPE, SIG_IGN);
+
+    sim::store st;
+    for (const auto &s : o.sets)
+        st.set_raw(s.first, s.second);
+    write_state(o.state_path, st);
+
+    // The network build never does the "+++" handshake: a module that
+    // connects to it must take AT commands at once.
+    sim::link_mode start = o.mode >= 0 ? static_cast<sim::link_mode>(o.mode)
+                           : o.pty     ? sim::link_mode::transparent
+                                       : sim::link_mode::command;
+    frame_log log(o.log_path);
+    sim::engine eng(st, o.faults, start, o.echo);
+    eng.on_frame = [&](const std::string &bytes) { log.frame(bytes); };
+    eng.on_change = [&] { write_state(o.state_path, st); };
+
+    return o.pty ? run_pty(o, eng) : run_tcp(o, eng, start);
+}

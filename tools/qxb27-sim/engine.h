@@ -1,0 +1,98 @@
+// The module's side of the conversation, independent of the transport:
+// transparent and command mode, the "+++" / "a" handshake, echo, and the
+// replies to AT command frames.
+//
+// Wire behaviour chosen here (the tool relies only on the first bytes):
+// - frames end with "\n"; a "\r" before it is dropped; zero bytes at the
+//   start of a frame are skipped (the network keep-alive ends "\n" + zero);
+// - "AT+" (the probe) and "AT+W" (the keep-alive) answer "+ok\r\n\r\n";
+// - a query answers "+ok=<value>\r\n\r\n", a valid set command "+ok\r\n\r\n",
+//   anything else "+ERR=<n>\r\n\r\n" (see store.h); an empty line nothing;
+// - with echo on, each command line comes back as "<line>\r\n" before the
+//   reply; "AT+E" toggles echo (the "AT+E" that turns it off is echoed);
+// - "+++" arriving with nothing else pending, in either mode, answers "a";
+//   a following "a" within 3 s answers exactly "+ok\r\n\r\n" and enters
+//   command mode, anything else goes back to the mode before;
+// - in transparent mode everything else is payload and gets no answer.
+#ifndef QXB27_SIM_ENGINE_H
+#define QXB27_SIM_ENGINE_H
+
+#include "store.h"
+
+#include <functional>
+#include <string>
+#include <vector>
+
+namespace sim {
+
+enum class link_mode { transparent, await_a, command };
+
+// Test faults: how the module misbehaves on the wire.
+struct faults {
+    bool silent = false;       // sends nothing at all
+    bool garbage = false;      // AT replies are replaced by bytes the tool cannot take for
+                               // "+ok", an echo or "a"; the commands still take effect
+    bool no_line_ends = false; // AT replies lack their final "\r\n\r\n"
+    long drop_after = 0;       // drop the link once, after this many command frames
+                               // (keep-alives not counted); 0: never
+};
+
+struct action {
+    enum kind_t { send, restart, drop } kind;
+    std::string bytes; // for send
+    bool reply;        // a reply (paused by --delay), not an echo
+};
+
+class engine {
+public:
+    engine(store &st, const faults &f, link_mode start, bool echo);
+
+    // Bytes from the PC received at NOW_MS (a monotonic clock). What the
+    // module does in answer is appended to OUT in order. After a restart
+    // or drop action the rest of the bytes is lost with the link.
+    void feed(const char *data, size_t len, long now_ms, std::vector<action> &out);
+    // Milliseconds until tick() has something to do, or -1.
+    int timeout(long now_ms) const;
+    // Time-driven changes: an unanswered "a" prompt expires.
+    void tick(long now_ms);
+    // State after power-up or on a new link: MODE, echo as configured at
+    // start, nothing pending.
+    void power_up(link_mode mode);
+    link_mode mode() const { return mode_; }
+
+    // Every frame received, as bytes (for the frame log).
+    std::function<void(const std::string &)> on_frame;
+    // The store changed (for the state file).
+    std::function<void()> on_change;
+
+private:
+    static constexpr size_t line_max = 400;  // longest frame kept, with its "\n"
+    static constexpr long await_a_ms = 3000; // how long the "a" prompt stands
+    static constexpr long guard_ms = 100;    // idle gap that ends transparent payload
+
+    void payload_byte(char c);
+    void command_byte(char c, std::vector<action> &out, bool &stop);
+    void command_line(const std::string &frame, std::vector<action> &out, bool &stop);
+    void reply(const std::string &body, std::vector<action> &out) const;
+    void send(const std::string &bytes, bool is_reply, std::vector<action> &out) const;
+    void end_frame();
+    void flush_log();
+
+    store &store_;
+    faults faults_;
+    bool echo_start_;
+    bool echo_;
+    link_mode mode_;
+    link_mode before_prompt_ = link_mode::transparent;
+    long prompt_deadline_ = 0;
+    long last_rx_ = 0;
+    std::string frame_;       // bytes of the frame being received
+    std::string pending_log_; // last complete frame, logged once its trailing zeros are in
+    bool overlong_ = false;
+    bool drop_armed_;
+    long frames_ = 0;
+};
+
+} // namespace sim
+
+#endif
