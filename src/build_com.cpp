@@ -5,6 +5,7 @@
 #include "module_at.h"
 #include "lang.h"
 #include "window.h"
+#include "button_clicked.h"
 
 void build_startup() {}
 
@@ -24,3 +25,7 @@ void set_lamp(int state)
     if (draw_connect != nullptr)
         gtk_widget_queue_draw(draw_connect);
 }
+
+// Restart and factory reset over the serial link: not written yet.
+void button_mod_restart_clicked() {}
+void button_mod_reload_clicked() {}
