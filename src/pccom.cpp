@@ -1,4 +1,470 @@
-// (filled in by a later change)
+// The PC serial port on Linux: selection maps, port-name resolution, and
+// exclusive raw-mode open, bounded reads and writes on a tty.
 #include "pccom.h"
 
+#include <algorithm>
+#include <array>
+#include <cerrno>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <dirent.h>
+#include <fcntl.h>
+#include <grp.h>
+#include <poll.h>
+#include <sys/file.h>
+#include <sys/ioctl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#include <utility>
+
 _PC_COM_STRUCT strPCCom;
+
+namespace {
+
+// Index-to-setting tables in the order of the option lists.
+constexpr std::array<int, 17> baud_by_index = {50,   75,   110,  134,   150,   200,
+                                               300,  600,  1200, 1800,  2400,  4800,
+                                               9600, 19200, 38400, 57600, 115200};
+constexpr std::array<int, 4> bytesize_by_index = {5, 6, 7, 8};
+constexpr std::array<int, 5> parity_by_index = {PCCOM_PARITY_NONE, PCCOM_PARITY_ODD,
+                                                PCCOM_PARITY_EVEN, PCCOM_PARITY_MARK,
+                                                PCCOM_PARITY_SPACE};
+constexpr std::array<int, 2> stopbits_by_index = {PCCOM_STOPBITS_ONE, PCCOM_STOPBITS_TWO};
+constexpr int PORT_COUNT = 12;
+constexpr const char *port_names[PORT_COUNT] = {"COM1", "COM2", "COM3",  "COM4",  "COM5",  "COM6",
+                                                "COM7", "COM8", "COM9", "COM10", "COM11", "COM12"};
+
+// Rates the layer can set: the list's rates, plus two that Linux has and
+// CommOpen may be asked for directly.
+constexpr std::array<std::pair<int, speed_t>, 19> speeds = {{
+    {50, B50},         {75, B75},         {110, B110},       {134, B134},
+    {150, B150},       {200, B200},       {300, B300},       {600, B600},
+    {1200, B1200},     {1800, B1800},     {2400, B2400},     {4800, B4800},
+    {9600, B9600},     {19200, B19200},   {38400, B38400},   {57600, B57600},
+    {115200, B115200}, {230400, B230400}, {460800, B460800},
+}};
+
+int last_errno_ = 0;
+std::string last_error_;
+
+void set_error(const std::string &what, int err)
+{
+    last_errno_ = err;
+    last_error_ = what + ": " + std::strerror(err);
+}
+
+template <size_t N> int map_index(const std::array<int, N> &table, int index, int fallback)
+{
+    return index >= 0 && index < static_cast<int>(N) ? table[index] : fallback;
+}
+
+bool speed_for(int baud, speed_t *speed)
+{
+    for (const auto &s : speeds)
+        if (s.first == baud) {
+            *speed = s.second;
+            return true;
+        }
+    return false;
+}
+
+// std::chrono::steady_clock is CLOCK_MONOTONIC on Linux: time-outs do not
+// move when the wall clock is set.
+using mono = std::chrono::steady_clock;
+
+// Milliseconds from now until `end`, rounded up so that poll() does not wake
+// just before the deadline and spin; 0 when it has passed.
+int ms_until(mono::time_point end)
+{
+    const auto left = end - mono::now();
+    if (left <= mono::duration::zero())
+        return 0;
+    return static_cast<int>(std::chrono::ceil<std::chrono::milliseconds>(left).count());
+}
+
+bool is_digits(const char *s)
+{
+    if (!*s)
+        return false;
+    for (; *s; s++)
+        if (*s < '0' || *s > '9')
+            return false;
+    return true;
+}
+
+// Numbers n of the entries `prefix`n in `dir`, ascending.
+std::vector<long> numbered_entries(const std::string &dir, const char *prefix)
+{
+    std::vector<long> found;
+    DIR *d = opendir(dir.c_str());
+    if (!d)
+        return found;
+    const size_t plen = std::strlen(prefix);
+    while (const dirent *e = readdir(d)) {
+        if (std::strncmp(e->d_name, prefix, plen) == 0 && is_digits(e->d_name + plen))
+            found.push_back(std::strtol(e->d_name + plen, nullptr, 10));
+    }
+    closedir(d);
+    std::sort(found.begin(), found.end());
+    return found;
+}
+
+// A ttySn node exists for every UART slot the kernel reserved; only those
+// bound to a device whose UART type was detected have hardware behind them.
+bool tty_s_has_hardware(const std::string &root, long n)
+{
+    const std::string sys = root + "/sys/class/tty/ttyS" + std::to_string(n);
+    struct stat st;
+    if (lstat((sys + "/device").c_str(), &st) != 0)
+        return false;
+    FILE *f = std::fopen((sys + "/type").c_str(), "r");
+    if (!f)
+        return true;
+    int type = -1;
+    const bool read = std::fscanf(f, "%d", &type) == 1;
+    std::fclose(f);
+    return !(read && type == 0); // 0: PORT_UNKNOWN, nothing answered there
+}
+
+// Undoes what the open did so far; errno is kept for the caller.
+void release(int fd, bool exclusive)
+{
+    const int saved = errno;
+    if (exclusive)
+        ioctl(fd, TIOCNXCL);
+    close(fd); // also drops the flock
+    errno = saved;
+}
+
+int open_failed(const std::string &device, int err)
+{
+    std::printf("Can not open the serial port\n");
+    if (err == EACCES || err == EPERM)
+        std::printf("%s\n", serial_permission_hint(device).c_str());
+    std::fflush(stdout);
+    return 0;
+}
+
+} // namespace
+
+// ---------------------------------------------------------------------------
+
+void get_pccom_port(char *port)
+{
+    const int n = strPCCom.device >= 0 && strPCCom.device < PORT_COUNT ? strPCCom.device : 0;
+    std::memcpy(port, port_names[n], std::strlen(port_names[n]) + 1);
+    std::printf("get_pccom_port: pccom= %s\n", port);
+}
+
+void get_pccom_baud(int *baud) { *baud = map_index(baud_by_index, strPCCom.baudrate, 57600); }
+
+void get_pccom_bytesize(int *bytesize)
+{
+    *bytesize = map_index(bytesize_by_index, strPCCom.data_bits, 8);
+}
+
+void get_pccom_parity(int *parity)
+{
+    *parity = map_index(parity_by_index, strPCCom.parity, PCCOM_PARITY_NONE);
+}
+
+void get_pccom_stopbits(int *stopbits)
+{
+    *stopbits = map_index(stopbits_by_index, strPCCom.stop_bits, PCCOM_STOPBITS_ONE);
+}
+
+void init_pccom()
+{
+    char port[8];
+    int baud, bytesize, parity, stopbits;
+    get_pccom_port(port);
+    get_pccom_baud(&baud);
+    get_pccom_bytesize(&bytesize);
+    get_pccom_parity(&parity);
+    get_pccom_stopbits(&stopbits);
+    strPCCom.fd = CommOpen(port, baud, bytesize, parity, stopbits, 0);
+}
+
+// ---------------------------------------------------------------------------
+
+bool serial_apply_settings(termios *t, int baud, int bytesize, int parity, int stopbits)
+{
+    speed_t speed;
+    if (!speed_for(baud, &speed))
+        return false;
+    tcflag_t size;
+    switch (bytesize) {
+    case 5: size = CS5; break;
+    case 6: size = CS6; break;
+    case 7: size = CS7; break;
+    case 8: size = CS8; break;
+    default: return false;
+    }
+    tcflag_t par;
+    switch (parity) {
+    case PCCOM_PARITY_NONE: par = 0; break;
+    case PCCOM_PARITY_ODD: par = PARENB | PARODD; break;
+    case PCCOM_PARITY_EVEN: par = PARENB; break;
+    // CMSPAR makes the parity bit a constant: PARODD selects mark, else space.
+    case PCCOM_PARITY_MARK: par = PARENB | CMSPAR | PARODD; break;
+    case PCCOM_PARITY_SPACE: par = PARENB | CMSPAR; break;
+    default: return false;
+    }
+    if (stopbits != PCCOM_STOPBITS_ONE && stopbits != PCCOM_STOPBITS_TWO)
+        return false;
+
+    termios n = *t;
+    // Raw mode as cfmakeraw() sets it, written out so that the flags kept
+    // from the system (INPCK, CRTSCTS, HUPCL) are visibly left alone.
+    // Software flow control goes: it would swallow the bytes 0x11 and 0x13.
+    n.c_iflag &= ~(IGNBRK | BRKINT | PARMRK | ISTRIP | INLCR | IGNCR | ICRNL | IXON | IXOFF |
+                   IXANY);
+    n.c_oflag &= ~OPOST;
+    n.c_lflag &= ~(ECHO | ECHONL | ICANON | ISIG | IEXTEN);
+    // CLOCAL: a missing or dropping carrier line must not block or hang up
+    // the port; the module's UART has no such line.
+    n.c_cflag &= ~(CSIZE | PARENB | PARODD | CMSPAR | CSTOPB);
+    n.c_cflag |= size | par | CREAD | CLOCAL;
+    if (stopbits == PCCOM_STOPBITS_TWO)
+        n.c_cflag |= CSTOPB;
+    // Reads never block in the driver; CommRead times them with poll().
+    n.c_cc[VMIN] = 0;
+    n.c_cc[VTIME] = 0;
+    cfsetispeed(&n, speed);
+    cfsetospeed(&n, speed);
+    *t = n;
+    return true;
+}
+
+std::vector<std::string> serial_list_devices(const std::string &root)
+{
+    std::vector<std::string> out;
+    const std::string dev = root + "/dev";
+    for (const char *prefix : {"ttyUSB", "ttyACM"})
+        for (long n : numbered_entries(dev, prefix))
+            out.push_back(dev + "/" + prefix + std::to_string(n));
+    for (long n : numbered_entries(dev, "ttyS"))
+        if (tty_s_has_hardware(root, n))
+            out.push_back(dev + "/ttyS" + std::to_string(n));
+    return out;
+}
+
+std::string serial_resolve_port(const char *name, const std::string &root)
+{
+    if (!name)
+        return "";
+    if (name[0] == '/')
+        return name;
+    if (std::strncmp(name, "COM", 3) != 0 || !is_digits(name + 3) || std::strlen(name) > 5)
+        return "";
+    const int n = std::atoi(name + 3);
+    if (n < 1 || n > PORT_COUNT)
+        return "";
+    const char *env = std::getenv(("MODCFG_" + std::string(name)).c_str());
+    if (env && *env)
+        return env;
+    const auto devices = serial_list_devices(root);
+    return n <= static_cast<int>(devices.size()) ? devices[n - 1] : "";
+}
+
+std::string serial_permission_hint(const std::string &device)
+{
+    std::string owner;
+    struct stat st;
+    if (stat(device.c_str(), &st) == 0)
+        if (const struct group *g = getgrgid(st.st_gid))
+            owner = g->gr_name;
+    std::string hint = "No permission to open " + device + ": the user must be in the group ";
+    if (owner.empty())
+        hint += "that owns it (dialout on Debian)";
+    else
+        hint += "'" + owner + "' that owns it";
+    return hint + " (usermod -aG <group> <user>, then log in again)";
+}
+
+int serial_last_errno() { return last_errno_; }
+std::string serial_last_error() { return last_error_; }
+
+// ---------------------------------------------------------------------------
+
+int CommOpen(const char *Port, int nBaud, int nByteSize, int nParity, int nStopBits, int nFlag)
+{
+    (void)nFlag; // every call is synchronous here
+    const std::string name = Port ? Port : "";
+    const std::string device = serial_resolve_port(name.c_str());
+    if (device.empty()) {
+        std::printf("%s: no serial device for this port (set MODCFG_%s to a device path)\n",
+                    name.c_str(), name.c_str());
+        set_error("open " + name, ENOENT);
+        return open_failed(device, ENOENT);
+    }
+    std::printf("%s -> %s\n", name.c_str(), device.c_str());
+
+    // O_NONBLOCK: the open must not wait for a carrier; CommRead and
+    // CommWrite bound every wait themselves.
+    int fd = open(device.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) {
+        const int err = errno;
+        set_error("open " + device, err);
+        return open_failed(device, err);
+    }
+    if (fd == 0) {
+        // 0 means "no port" to every caller; move the descriptor out of the way.
+        const int moved = fcntl(fd, F_DUPFD_CLOEXEC, 3);
+        const int err = errno;
+        close(fd);
+        if (moved < 0) {
+            set_error("fcntl " + device, err);
+            return open_failed(device, err);
+        }
+        fd = moved;
+    }
+    // Exclusive use: flock keeps out every other flock user, root included;
+    // TIOCEXCL keeps out plain opens, except by root.
+    if (flock(fd, LOCK_EX | LOCK_NB) != 0) {
+        set_error("flock " + device + " (in use)", errno);
+        release(fd, false);
+        return open_failed(device, last_errno_);
+    }
+    if (ioctl(fd, TIOCEXCL) != 0) {
+        set_error("TIOCEXCL " + device, errno);
+        release(fd, false);
+        return open_failed(device, last_errno_);
+    }
+    // The 1024-byte input and output queues asked for elsewhere have no
+    // counterpart here: the tty driver sizes its own buffers (4 KiB and more).
+    termios t;
+    if (tcgetattr(fd, &t) != 0) {
+        set_error("tcgetattr " + device, errno);
+        release(fd, true);
+        return open_failed(device, last_errno_);
+    }
+    if (!serial_apply_settings(&t, nBaud, nByteSize, nParity, nStopBits)) {
+        set_error("settings " + std::to_string(nBaud) + "," + std::to_string(nByteSize) + "," +
+                      std::to_string(nParity) + "," + std::to_string(nStopBits),
+                  EINVAL);
+        release(fd, true);
+        return open_failed(device, EINVAL);
+    }
+    if (tcsetattr(fd, TCSANOW, &t) != 0) {
+        set_error("tcsetattr " + device, errno);
+        release(fd, true);
+        return open_failed(device, last_errno_);
+    }
+    // tcsetattr succeeds when any part was taken; a baud rate the driver
+    // refused would garble every byte, so read it back. (Data bits and parity
+    // are not compared: a pty forces 8 bits without parity.)
+    termios got;
+    if (tcgetattr(fd, &got) != 0 || cfgetospeed(&got) != cfgetospeed(&t) ||
+        cfgetispeed(&got) != cfgetispeed(&t)) {
+        set_error("baud rate " + std::to_string(nBaud) + " on " + device, EINVAL);
+        release(fd, true);
+        return open_failed(device, EINVAL);
+    }
+    tcflush(fd, TCIOFLUSH);
+    std::fflush(stdout);
+    return fd;
+}
+
+int CommRead(int fd, char *buffer, int len)
+{
+    if (len <= 0)
+        return 0;
+    const auto total_end =
+        mono::now() +
+        std::chrono::milliseconds(PCCOM_READ_TOTAL_CONST_MS + PCCOM_READ_TOTAL_PER_BYTE_MS * len);
+    const auto interval = std::chrono::milliseconds(PCCOM_READ_INTERVAL_MS);
+    int got = 0;
+    mono::time_point last;
+    while (got < len) {
+        const auto end = got > 0 ? std::min(total_end, last + interval) : total_end;
+        const int wait = ms_until(end);
+        if (wait == 0)
+            break;
+        pollfd p = {fd, POLLIN, 0};
+        const int r = poll(&p, 1, wait);
+        if (r < 0) {
+            if (errno == EINTR)
+                continue;
+            set_error("poll", errno);
+            return got > 0 ? got : -1;
+        }
+        if (r == 0)
+            continue;
+        if (p.revents & POLLNVAL) {
+            set_error("read", EBADF);
+            return got > 0 ? got : -1;
+        }
+        const ssize_t n = read(fd, buffer + got, static_cast<size_t>(len - got));
+        if (n > 0) {
+            got += static_cast<int>(n);
+            last = mono::now();
+            continue;
+        }
+        const int err = n < 0 ? errno : 0;
+        const bool gone = (p.revents & (POLLHUP | POLLERR)) != 0;
+        if (!gone && (n == 0 || err == EAGAIN || err == EINTR))
+            continue;
+        // Hang-up (unplugged adapter, closed pty master) or a hard error:
+        // fail now rather than spin on a readable-but-dead descriptor. Bytes
+        // already received are still delivered; the next read fails.
+        set_error("read", err ? err : EIO);
+        return got > 0 ? got : -1;
+    }
+    return got;
+}
+
+int CommWrite(int fd, const char *buffer, int len)
+{
+    if (len <= 0)
+        return 0;
+    const auto end =
+        mono::now() + std::chrono::milliseconds(PCCOM_WRITE_TOTAL_CONST_MS +
+                                                PCCOM_WRITE_TOTAL_PER_BYTE_MS * len);
+    int done = 0;
+    while (done < len) {
+        const ssize_t n = write(fd, buffer + done, static_cast<size_t>(len - done));
+        if (n > 0) {
+            done += static_cast<int>(n);
+            continue;
+        }
+        if (n < 0 && errno != EAGAIN && errno != EINTR) {
+            set_error("write", errno);
+            break;
+        }
+        // Output queue full: wait for room until the deadline.
+        const int wait = ms_until(end);
+        if (wait == 0) {
+            set_error("write", ETIMEDOUT);
+            break;
+        }
+        pollfd p = {fd, POLLOUT, 0};
+        const int r = poll(&p, 1, wait);
+        if (r < 0 && errno != EINTR) {
+            set_error("poll", errno);
+            break;
+        }
+        if (r > 0 && !(p.revents & POLLOUT) && (p.revents & (POLLHUP | POLLERR | POLLNVAL))) {
+            set_error("write", (p.revents & POLLNVAL) ? EBADF : EIO);
+            break;
+        }
+    }
+    if (done < len) {
+        std::printf("uart write failed!\n");
+        std::fflush(stdout);
+        return -1;
+    }
+    return len;
+}
+
+int CommClose(int fd)
+{
+    if (fd == 0)
+        return 1;
+    // TIOCEXCL outlives close() while another descriptor holds the tty.
+    ioctl(fd, TIOCNXCL);
+    close(fd);
+    return 1;
+}
