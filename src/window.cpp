@@ -63,6 +63,16 @@ GtkWidget *put_button(GtkWidget *fixed, const char *text, int x, int y, int w, i
     return button;
 }
 
+// Clears `global` when GTK destroys the widget, so that a late caller (a
+// lamp change from the connection thread while the program ends) finds null
+// rather than a freed widget.
+GtkWidget *track(GtkWidget *&global, GtkWidget *widget)
+{
+    global = widget;
+    g_signal_connect(widget, "destroy", G_CALLBACK(gtk_widget_destroyed), &global);
+    return widget;
+}
+
 GtkWidget *put_lamp(GtkWidget *fixed, int x, int y)
 {
     GtkWidget *lamp = gtk_drawing_area_new();
@@ -102,17 +112,18 @@ void set_PC_COM_frame(GtkWidget *frame)
 {
     GtkWidget *fixed = new_fixed_in(frame);
     put_label(fixed, text_cpcom_device, 10, 11);
-    combo_pccom_device = put_combo(fixed, set_com_port, 60, 7, "pccom_device");
+    track(combo_pccom_device, put_combo(fixed, set_com_port, 60, 7, "pccom_device"));
     put_label(fixed, text_serial_baud, 10, 41);
-    combo_pccom_baud = put_combo(fixed, set_com_baudrate, 60, 37, "pccom_baudrate");
+    track(combo_pccom_baud, put_combo(fixed, set_com_baudrate, 60, 37, "pccom_baudrate"));
     put_label(fixed, text_serial_data, 10, 71);
-    combo_pccom_data = put_combo(fixed, set_com_data, 60, 67, "pccom_data");
+    track(combo_pccom_data, put_combo(fixed, set_com_data, 60, 67, "pccom_data"));
     put_label(fixed, text_serial_parity, 10, 101);
-    combo_pccom_parity = put_combo(fixed, set_com_parity, 60, 97, "pccom_parity");
+    track(combo_pccom_parity, put_combo(fixed, set_com_parity, 60, 97, "pccom_parity"));
     put_label(fixed, text_serial_stop, 10, 131);
-    combo_pccom_stop = put_combo(fixed, set_com_stop, 60, 127, "pccom_stop");
-    draw_connect = put_lamp(fixed, 10, 170);
-    button_pccom_open = put_button(fixed, text_button_connect, 60, 170, 100, 28, "comstart_button");
+    track(combo_pccom_stop, put_combo(fixed, set_com_stop, 60, 127, "pccom_stop"));
+    track(draw_connect, put_lamp(fixed, 10, 170));
+    track(button_pccom_open,
+          put_button(fixed, text_button_connect, 60, 170, 100, 28, "comstart_button"));
 }
 
 void set_PC_net_frame(GtkWidget *frame)
@@ -124,8 +135,8 @@ void set_PC_net_frame(GtkWidget *frame)
     gtk_widget_modify_fg(address, GTK_STATE_NORMAL, &blue);
     put_label(fixed, text_net_connect3, 5, 81);
     put_label(fixed, text_net_connect4, 5, 111);
-    draw_net_connect = put_lamp(fixed, 10, 150);
-    label_net_conn = gtk_label_new(ui_text(text_net_conn1).get());
+    track(draw_net_connect, put_lamp(fixed, 10, 150));
+    track(label_net_conn, gtk_label_new(ui_text(text_net_conn1).get()));
     set_widget_font_sb(label_net_conn);
     gtk_fixed_put(GTK_FIXED(fixed), label_net_conn, 50, 158);
 }
@@ -133,13 +144,13 @@ void set_PC_net_frame(GtkWidget *frame)
 void set_Setting_frame(GtkWidget *frame)
 {
     GtkWidget *fixed = new_fixed_in(frame);
-    button_setting_read =
-        put_button(fixed, text_button_read, 10, 10, 70, 28, "setting_read_button");
-    button_setting_save =
-        put_button(fixed, text_button_save, 100, 10, 70, 28, "setting_save_button");
-    label_setting_file = put_label(fixed, text_cmd_filename, 10, 53);
+    track(button_setting_read,
+          put_button(fixed, text_button_read, 10, 10, 70, 28, "setting_read_button"));
+    track(button_setting_save,
+          put_button(fixed, text_button_save, 100, 10, 70, 28, "setting_save_button"));
+    track(label_setting_file, put_label(fixed, text_cmd_filename, 10, 53));
 
-    entry_setting_file = gtk_entry_new();
+    track(entry_setting_file, gtk_entry_new());
     gtk_entry_set_max_length(GTK_ENTRY(entry_setting_file), 15);
     // The name comes from set_para.txt, which may hold any bytes; GTK must
     // only ever see UTF-8.
@@ -149,7 +160,7 @@ void set_Setting_frame(GtkWidget *frame)
     gtk_fixed_put(GTK_FIXED(fixed), entry_setting_file, 70, 50);
     gtk_widget_set_size_request(entry_setting_file, 100, 22);
 
-    check_setting_auto = gtk_check_button_new_with_label(ui_text(text_auto_config).get());
+    track(check_setting_auto, gtk_check_button_new_with_label(ui_text(text_auto_config).get()));
     // Ticked before "clicked" is connected: loading the flag must not write
     // it back through the handler.
     if (auto_setting == 1)
@@ -158,8 +169,8 @@ void set_Setting_frame(GtkWidget *frame)
     g_signal_connect(check_setting_auto, "clicked", G_CALLBACK(button_clicked),
                      key("auto_setting_button"));
 
-    button_setting_down =
-        put_button(fixed, text_button_file_config, 15, 100, 140, 28, "setting_down_button");
+    track(button_setting_down,
+          put_button(fixed, text_button_file_config, 15, 100, 140, 28, "setting_down_button"));
 
     // Nothing to read, save or apply until a module is connected.
     gtk_widget_set_sensitive(button_setting_read, FALSE);
@@ -182,7 +193,7 @@ void init_window(int *argc, char ***argv)
 {
     gtk_init(argc, argv);
 
-    window = gtk_window_new(GTK_WINDOW_TOPLEVEL);
+    track(window, gtk_window_new(GTK_WINDOW_TOPLEVEL));
     gtk_window_set_title(GTK_WINDOW(window), ui_text(text_title).get());
     g_signal_connect(window, "delete-event", G_CALLBACK(window_close), nullptr);
     gtk_container_set_border_width(GTK_CONTAINER(window), 10);
@@ -194,7 +205,7 @@ void init_window(int *argc, char ***argv)
 
     GtkWidget *logo_frame = gtk_frame_new(nullptr);
     gtk_table_attach_defaults(GTK_TABLE(outer), logo_frame, 0, 1, 0, 1);
-    draw_logo = gtk_drawing_area_new();
+    track(draw_logo, gtk_drawing_area_new());
     gtk_container_add(GTK_CONTAINER(logo_frame), draw_logo);
     g_signal_connect(draw_logo, "expose_event", G_CALLBACK(draw_logo_expose_event), nullptr);
 
