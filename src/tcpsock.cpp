@@ -1,1 +1,270 @@
-// (filled in by a later change)
+// The network build's TCP link: listening server, module socket, raw send
+// and receive, and the exchange lock shared by exchanges and keep-alives.
+#include "tcpsock.h"
+
+#include <cerrno>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fcntl.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <sys/time.h>
+#include <unistd.h>
+
+int tcpsocket;
+GMutex *client_sock_mutex;
+
+namespace {
+
+// Statically allocated GMutex needs no initialisation, so exchanges are
+// serialised even before start-up has run.
+GMutex exchange_lock;
+
+// Console lines must reach a pipe or file as they happen, not at exit.
+void console(const char *line)
+{
+    std::fputs(line, stdout);
+    std::fflush(stdout);
+}
+
+// Linux needs no socket library started. Kept as the one place where a
+// platform that does need one would report failure.
+int net_library_start() { return 0; }
+
+// 0 marks "no socket" throughout; a descriptor that came out as 0 (stdin
+// was closed) is moved to another number so that it can be told apart.
+int off_zero(int fd)
+{
+    if (fd != 0)
+        return fd;
+    int moved = fcntl(fd, F_DUPFD, 1);
+    close(fd);
+    return moved;
+}
+
+} // namespace
+
+void init_net()
+{
+    if (net_library_start() != 0) {
+        console("WSAStarup failed\n");
+        std::exit(1);
+    }
+}
+
+int tcpsock_server_init()
+{
+    init_net();
+    int sock = off_zero(socket(AF_INET, SOCK_STREAM, 0));
+    if (sock < 0) {
+        console("socket failed\n");
+        return 0;
+    }
+    // Lets a restarted program listen while connections of its last run
+    // are in TIME_WAIT; Linux still refuses a second live listener.
+    int on = 1;
+    setsockopt(sock, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
+
+    sockaddr_in addr;
+    std::memset(&addr, 0, sizeof addr);
+    addr.sin_family = AF_INET;
+    addr.sin_addr.s_addr = htonl(INADDR_ANY);
+    addr.sin_port = htons(TCP_SERVER_PORT);
+    if (bind(sock, reinterpret_cast<sockaddr *>(&addr), sizeof addr) != 0) {
+        console("bind failed\n");
+        close(sock);
+        return 0;
+    }
+    console("Bind OK!\n");
+    if (listen(sock, TCP_SERVER_BACKLOG) != 0) {
+        console("listen failed\n");
+        close(sock);
+        return 0;
+    }
+    console("Listening OK!\n");
+    return sock;
+}
+
+int get_select(int sock)
+{
+    // poll rather than select: select cannot take descriptors past
+    // FD_SETSIZE, and a GTK program may hold many.
+    if (sock < 0)
+        return -1;
+    pollfd p = {sock, POLLIN, 0};
+    int r = poll(&p, 1, 1000);
+    if (r < 0 || (r > 0 && (p.revents & (POLLERR | POLLNVAL))))
+        return -1;
+    return r > 0 ? 1 : 0;
+}
+
+void settcpsock(int sock)
+{
+    if (client_sock_mutex)
+        g_mutex_lock(client_sock_mutex);
+    tcpsocket = sock;
+    if (client_sock_mutex)
+        g_mutex_unlock(client_sock_mutex);
+}
+
+int sendn(const void *vptr, int n)
+{
+    if (tcpsocket <= 0)
+        return -1;
+    const char *p = static_cast<const char *>(vptr);
+    int left = n;
+    while (left > 0) {
+        // MSG_NOSIGNAL: a module that has gone away must not end the
+        // program with SIGPIPE; the failed send reports it instead.
+        ssize_t r = send(tcpsocket, p, left, MSG_NOSIGNAL);
+        if (r < 0 && errno == EINTR)
+            continue;
+        if (r <= 0)
+            return -1;
+        p += r;
+        left -= static_cast<int>(r);
+    }
+    return n;
+}
+
+int recvn(void *vptr, int n)
+{
+    if (tcpsocket <= 0)
+        return -1;
+    ssize_t r = recv(tcpsocket, vptr, n, 0);
+    return r < 0 ? -1 : static_cast<int>(r);
+}
+
+int tcpsock_accept(int server)
+{
+    sockaddr_in peer; // not used; its size is what accept may fill
+    socklen_t len = sizeof peer;
+    int sock = accept(server, reinterpret_cast<sockaddr *>(&peer), &len);
+    if (sock < 0) {
+        // Linux reports errors of a connection that died in the queue
+        // through accept; they say nothing about the listening socket.
+        if (errno == EINTR || errno == ECONNABORTED || errno == EPROTO || errno == ENETDOWN ||
+            errno == ENOPROTOOPT || errno == EHOSTDOWN || errno == ENONET ||
+            errno == EHOSTUNREACH || errno == EOPNOTSUPP || errno == ENETUNREACH)
+            return 0;
+        console("accept failed\n");
+        return -1;
+    }
+    sock = off_zero(sock);
+    return sock < 0 ? 0 : sock;
+}
+
+void tcpsock_close()
+{
+    if (tcpsocket > 0)
+        close(tcpsocket);
+}
+
+int tcpsock_set_recv_timeout(int sock, int ms)
+{
+    timeval tv;
+    tv.tv_sec = ms / 1000;
+    tv.tv_usec = (ms % 1000) * 1000;
+    return setsockopt(sock, SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof tv) == 0;
+}
+
+// ---------------------------------------------------------------------------
+
+namespace {
+
+int net_link_write(const char *buf, int len) { return sendn(buf, len); }
+
+int net_link_read(char *buf, int len)
+{
+    if (tcpsocket <= 0)
+        return -1;
+    ssize_t r = recv(tcpsocket, buf, len, 0);
+    if (r > 0)
+        return static_cast<int>(r);
+    if (r < 0 && (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR))
+        return 0; // the 30 ms time-out passed with nothing received
+    return -1;    // the module closed its side, or the socket failed
+}
+
+// Drops every byte already waiting on the module socket without blocking.
+void drain_pending()
+{
+    if (tcpsocket <= 0)
+        return;
+    char buf[256];
+    while (recv(tcpsocket, buf, sizeof buf, MSG_DONTWAIT) > 0) {
+    }
+}
+
+} // namespace
+
+const at_link net_link = {net_link_write, net_link_read};
+
+// A keep-alive reply may still be pending when an exchange starts: the
+// keep-alive waits for its reply only for a bounded time, and a slow module
+// answers later. A query whose first read held that reply would fail, or
+// worse, take "+ok" for an empty value. Nothing else may legitimately be
+// pending at the start of an exchange (the exchange before it has ended),
+// so dropping whatever is there is safe.
+tcp_exchange::tcp_exchange()
+{
+    g_mutex_lock(&exchange_lock);
+    drain_pending();
+}
+
+tcp_exchange::~tcp_exchange() { g_mutex_unlock(&exchange_lock); }
+
+int tcpsock_keep_alive()
+{
+    tcp_exchange ex;
+    if (sendn(TCP_KEEP_ALIVE, TCP_KEEP_ALIVE_LEN) != TCP_KEEP_ALIVE_LEN)
+        return -1;
+    // Read the reply now, while the lock keeps exchanges out, so that it
+    // cannot land in the middle of the next one. It ends with an empty line.
+    using clock = std::chrono::steady_clock;
+    auto deadline = clock::now() + std::chrono::milliseconds(TCP_KEEP_ALIVE_REPLY_MS);
+    char tail[4] = {0, 0, 0, 0};
+    for (;;) {
+        auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - clock::now());
+        if (left.count() <= 0)
+            break;
+        pollfd p = {tcpsocket, POLLIN, 0};
+        int ready = poll(&p, 1, static_cast<int>(left.count()));
+        if (ready < 0 && errno == EINTR)
+            continue;
+        if (ready <= 0)
+            break;
+        char buf[64];
+        ssize_t r = recv(tcpsocket, buf, sizeof buf, MSG_DONTWAIT);
+        if (r == 0)
+            return -1; // the module has closed its side: the link is lost
+        if (r < 0) {
+            if (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR)
+                continue;
+            return -1;
+        }
+        for (ssize_t i = 0; i < r; ++i) {
+            std::memmove(tail, tail + 1, 3);
+            tail[3] = buf[i];
+        }
+        if (std::memcmp(tail, "\r\n\r\n", 4) == 0)
+            break;
+    }
+    return TCP_KEEP_ALIVE_LEN;
+}
+
+void tcpsock_drop()
+{
+    tcp_exchange ex;
+    tcpsock_close();
+    settcpsock(0);
+}
+
+void tcpsock_attach(int sock)
+{
+    tcp_exchange ex;
+    settcpsock(sock);
+}

@@ -1,0 +1,88 @@
+// The network build's TCP link: the listening server on port 9999, the
+// accepted module socket `tcpsocket`, its raw send and receive, and the
+// exchange lock that keeps whole AT exchanges and keep-alives apart.
+#ifndef MODCFG_TCPSOCK_H
+#define MODCFG_TCPSOCK_H
+
+#include "module.h"
+
+#include <glib.h>
+
+// The accepted connection to the module; 0 while none is connected.
+// Assigned only through settcpsock.
+extern int tcpsocket;
+// Guards the assignment of tcpsocket. Created by the network build's
+// start-up before the connection thread starts; null in the serial build.
+extern GMutex *client_sock_mutex;
+
+constexpr unsigned short TCP_SERVER_PORT = 9999;
+constexpr int TCP_SERVER_BACKLOG = 10;
+// Receive time-out of the accepted socket, milliseconds. The AT exchange's
+// 40 tries of 200 ms rely on a receive that gives up this soon.
+constexpr int TCP_RECV_TIMEOUT_MS = 30;
+// The keep-alive frame: "AT+W", a line feed and a zero byte.
+constexpr char TCP_KEEP_ALIVE[] = {'A', 'T', '+', 'W', '\n', '\0'};
+constexpr int TCP_KEEP_ALIVE_LEN = sizeof TCP_KEEP_ALIVE; // 6
+// How long a keep-alive waits for its reply, milliseconds.
+constexpr int TCP_KEEP_ALIVE_REPLY_MS = 200;
+
+// Starts the platform's socket library. Linux has none to start; on failure
+// it would print "WSAStarup failed\n" and end the process with status 1.
+void init_net();
+// Listening socket on any IPv4 address, port 9999, backlog 10, with
+// SO_REUSEADDR so that a restart is not refused while connections of the
+// last run linger in TIME_WAIT (a second listener is still refused).
+// Prints "Bind OK!" and "Listening OK!"; on failure prints "socket
+// failed\n", "bind failed\n" or "listen failed\n" and returns 0.
+int tcpsock_server_init();
+// 1 when `sock` is readable (a connection is waiting), 0 after a time-out
+// of 1 s, -1 on error.
+int get_select(int sock);
+// Stores `sock` in tcpsocket, under client_sock_mutex when it exists.
+void settcpsock(int sock);
+// Sends all n bytes on tcpsocket (without SIGPIPE when the module has gone):
+// n, or -1 as soon as one send returns 0 or less, or when no module is
+// connected.
+int sendn(const void *vptr, int n);
+// One receive of up to n bytes on tcpsocket: the count, 0 when the peer has
+// closed, -1 on error, on the receive time-out or when no module is
+// connected. Does not loop.
+int recvn(void *vptr, int n);
+// Closes tcpsocket (it keeps its value; settcpsock(0) clears it).
+void tcpsock_close();
+// Accepts the next connection on the listening `server`: the new socket;
+// 0 when the attempt vanished before it was taken (the peer reset it, or a
+// signal came), so waiting goes on; -1 after printing "accept failed\n".
+int tcpsock_accept(int server);
+// Sets the receive time-out of the accepted socket `sock`; 0 on failure.
+int tcpsock_set_recv_timeout(int sock, int ms);
+
+// The module socket as the AT exchange's byte channel: a receive time-out
+// reads as "nothing came" (0); a closed peer or an error as -1.
+extern const at_link net_link;
+
+// One whole exchange on the module socket, for the lifetime of the object:
+// holds the exchange lock, so that the UI thread's exchanges, the
+// auto-apply and the keep-alive never interleave on the socket, and first
+// drops whatever the module sent that nobody read (a late keep-alive reply
+// would otherwise be taken for this exchange's reply).
+class tcp_exchange {
+public:
+    tcp_exchange();
+    ~tcp_exchange();
+    tcp_exchange(const tcp_exchange &) = delete;
+    tcp_exchange &operator=(const tcp_exchange &) = delete;
+};
+
+// One keep-alive under the exchange lock: sends the six-byte frame and waits
+// up to TCP_KEEP_ALIVE_REPLY_MS for the module's reply, reading it so that
+// it is not left for the next exchange. Returns -1 when the link is lost (the
+// send failed, or the module has closed its side), else 6.
+int tcpsock_keep_alive();
+// Under the exchange lock, so no exchange can be using the descriptor:
+// closes tcpsocket and sets it to 0.
+void tcpsock_drop();
+// Under the exchange lock: tcpsocket becomes `sock`.
+void tcpsock_attach(int sock);
+
+#endif
