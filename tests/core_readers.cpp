@@ -254,19 +254,6 @@ TEST(ValueToInt, LeadingDigitsWithSaturation)
         EXPECT_EQ(value_to_int(r.text), r.want) << '"' << r.text << '"';
 }
 
-TEST_F(Readers, NumbersGoStraightIntoTheirFields)
-{
-    fake.reply("AT+UARTFT", "100");
-    fake.reply("AT+UARTFL", " 4096");
-    fake.reply("AT+MAXSK", "32x");
-    fake.reply("AT+TCPTO", "none");
-    init_module_comm_struct();
-    EXPECT_EQ(strMODComm.AFT, 100);
-    EXPECT_EQ(strMODComm.AFL, 4096);
-    EXPECT_EQ(strMODComm.maxsk, 32);
-    EXPECT_EQ(strMODComm.TCPto, 0);
-}
-
 TEST_F(Readers, WannDhcpZeroesTheAddressesStaticTakesThem)
 {
     struct row {
