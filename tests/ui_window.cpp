@@ -335,23 +335,6 @@ TEST(Texts, ConversionKeepsTextsWholeAndRefusesWhatIsNotUtf8)
     }
 }
 
-TEST(Texts, TableTextsThatReadAlikeAreStillSeparateAndTheWaitingDotsRepeat)
-{
-    EXPECT_STREQ(text_net_conn3, text_net_conn4);
-    EXPECT_STREQ(text_net_conn3, "正在等待连接...");
-    EXPECT_STREQ(text_net_conn5, "正在等待连接....");
-    EXPECT_STREQ(text_wifiap_key, "密码");
-    EXPECT_STREQ(text_password, "密码");
-    EXPECT_NE(static_cast<const void *>(text_wifiap_key), static_cast<const void *>(text_password));
-    EXPECT_STREQ(text_label_ver, "软件版本: ");
-    EXPECT_STREQ(text_auto_frame_time, "成帧时间(100~10000)(ms)");
-    EXPECT_STREQ(text_label_company, "");
-    // Every text is shown through `_`, so every one must pass it.
-    for (const char *t : {text_net_connect1, text_title, text_cmd_filename, text_radio_apmode,
-                          text_net_tcp_to, text_frame_lan, text_notebook_sta})
-        EXPECT_NE(ui_text(t), nullptr) << t;
-}
-
 TEST(Texts, FontFunctionsSetTheirFonts)
 {
     const struct {
