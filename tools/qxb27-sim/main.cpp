@@ -50,6 +50,9 @@ constexpr long retry_ms = 200;
 // Pause while nobody holds the pty's slave open: the master then reports a
 // hang-up at once, and polling it again would spin.
 constexpr long hangup_wait_ms = 20;
+// Time the tool gets to read the last reply before a dropped pty closes:
+// the hang-up flushes whatever the slave side has not read yet.
+constexpr long drop_grace_ms = 300;
 
 long now_ms()
 {
@@ -68,7 +71,7 @@ void pause_ms(long ms)
     }
 }
 
-[[noreturn]] void usage(const char *why)
+[[noreturn]] void usage(const char *why, int status = 2)
 {
     if (why)
         std::fprintf(stderr, "qxb27-sim: %s\n", why);
@@ -77,7 +80,7 @@ void pause_ms(long ms)
                "       [--byte-gap MS] [--garbage] [--no-line-ends] [--drop-after N]\n"
                "       [--set NAME=VALUE]... [--log FILE] [--state FILE]\n",
                stderr);
-    std::exit(2);
+    std::exit(status);
 }
 
 long parse_count(const char *text, const char *what)
@@ -157,7 +160,7 @@ options parse_options(int argc, char **argv)
         }
         case o_log: o.log_path = optarg; break;
         case o_state: o.state_path = optarg; break;
-        case o_help: usage(nullptr);
+        case o_help: usage(nullptr, 0);
         default: usage(nullptr);
         }
     }
@@ -360,6 +363,7 @@ int run_pty(const options &o, sim::engine &eng)
             down_until = now_ms() + restart_ms;
             eng.power_up(sim::link_mode::transparent);
         } else if (out == outcome::drop) {
+            pause_ms(drop_grace_ms);
             break;
         }
     }
