@@ -1,7 +1,197 @@
-// AT exchange (placeholder until the serial link lands).
+// The AT exchange: queries, set commands and the echo test over any at_link,
+// and the serial command-mode entry (probe, then the "+++" handshake).
 #include "module_at.h"
 
-int at_send_cmd_get(const at_link &, const char *, char *) { return 0; }
-int at_send_cmd_set(const at_link &, const char *) { return 0; }
-int at_echo(const at_link &) { return 0; }
-const at_link serial_link = {nullptr, nullptr};
+#include "pccom.h"
+
+#include <chrono>
+#include <climits>
+#include <cstdio>
+#include <cstring>
+#include <string>
+#include <thread>
+
+namespace {
+
+constexpr char PROBE[] = "AT+\n";
+constexpr int PROBE_LEN = 4;
+constexpr int PROBE_TRIES = 2;
+constexpr int HANDSHAKE_TRIES = 3; // "+++" sent at most this often
+
+// Read lengths: each bounds one read, and on the serial port its time-out.
+constexpr int PROBE_READ = 20;
+constexpr int CLEAN_READ = 5;
+constexpr int HANDSHAKE_READ = 5;
+constexpr int HANDSHAKE_OK_READ = 10;
+constexpr int GET_READ = 100;
+constexpr int SET_READ = 10;
+constexpr int ECHO_READ = 25;
+
+// "+ok\r\n\r\n": the only answer to "a" that completes the handshake.
+constexpr int HANDSHAKE_OK_LEN = 7;
+// "+ok=" before a query's value, "\r\n\r\n" after it.
+constexpr int VALUE_HEAD = 4;
+constexpr int VALUE_TAIL = 4;
+
+void pause_ms(int ms) { std::this_thread::sleep_for(std::chrono::milliseconds(ms)); }
+
+bool begins(const char *buf, int n, const char *prefix)
+{
+    const int plen = static_cast<int>(std::strlen(prefix));
+    return n >= plen && std::memcmp(buf, prefix, static_cast<size_t>(plen)) == 0;
+}
+
+void progress(const char *text)
+{
+    std::fputs(text, stdout);
+    std::fflush(stdout);
+}
+
+// Sends `cmd` and a line feed in one write; false when not all went out.
+bool send_frame(const at_link &link, const char *cmd)
+{
+    std::string frame(cmd);
+    frame += '\n';
+    if (frame.size() > static_cast<size_t>(INT_MAX))
+        return false;
+    const int len = static_cast<int>(frame.size());
+    return link.write(frame.data(), len) == len;
+}
+
+// One read of up to `len` bytes; a count outside 0..len (a link that
+// misbehaves) counts as a failed read.
+int read_some(const at_link &link, char *buf, int len)
+{
+    const int n = link.read(buf, len);
+    return n >= 0 && n <= len ? n : -1;
+}
+
+int serial_write(const char *buf, int len) { return CommWrite(strPCCom.fd, buf, len); }
+int serial_read(char *buf, int len) { return CommRead(strPCCom.fd, buf, len); }
+
+} // namespace
+
+const at_link serial_link = {serial_write, serial_read};
+
+int at_send_cmd_get(const at_link &link, const char *cmd, char *ret)
+{
+    if (!send_frame(link, cmd))
+        return 0;
+    char buf[GET_READ];
+    for (int i = 0; i < AT_REPLY_TRIES; i++) {
+        const int n = read_some(link, buf, GET_READ);
+        if (begins(buf, n, "+ok")) {
+            int len = n > VALUE_HEAD + VALUE_TAIL ? n - VALUE_HEAD - VALUE_TAIL : 0;
+            if (len > AT_VALUE_MAX)
+                len = AT_VALUE_MAX;
+            std::memcpy(ret, buf + VALUE_HEAD, static_cast<size_t>(len));
+            ret[len] = '\0';
+            return 1;
+        }
+        pause_ms(AT_REPLY_PAUSE_MS);
+    }
+    return 0;
+}
+
+int at_send_cmd_set(const at_link &link, const char *cmd)
+{
+    if (!send_frame(link, cmd))
+        return 0;
+    char buf[SET_READ];
+    for (int i = 0; i < AT_REPLY_TRIES; i++) {
+        const int n = read_some(link, buf, SET_READ);
+        if (begins(buf, n, "AT+E")) {
+            // An echoing module repeats "AT+E..." before its "+ok"; take the
+            // rest of the reply off the line unexamined.
+            read_some(link, buf, SET_READ);
+            return 1;
+        }
+        if (begins(buf, n, "+ok"))
+            return 1;
+        pause_ms(AT_REPLY_PAUSE_MS);
+    }
+    return 0;
+}
+
+int at_echo(const at_link &link)
+{
+    if (link.write(PROBE, PROBE_LEN) != PROBE_LEN)
+        return 0;
+    char buf[ECHO_READ];
+    const int n = read_some(link, buf, ECHO_READ);
+    return n >= 1 && buf[0] == 'A' ? 1 : 0;
+}
+
+// ---------------------------------------------------------------------------
+// Serial command-mode entry.
+
+int uart_read2clean(int fd, int sec)
+{
+    char buf[CLEAN_READ];
+    for (int i = 0; i < UART_CLEAN_MAX_READS; i++) {
+        const int n = CommRead(fd, buf, CLEAN_READ);
+        if (n < 0)
+            return 0;
+        if (n == 0)
+            return 1;
+        if (sec > 0)
+            pause_ms(sec * 1000);
+    }
+    return 0;
+}
+
+int uart_write_wait(int fd, const char *buf, int len, int sec)
+{
+    if (CommWrite(fd, buf, len) != len)
+        return 0;
+    if (sec > 0)
+        pause_ms(sec * 1000);
+    return 1;
+}
+
+int trying_to_onnect(int fd)
+{
+    if (!uart_read2clean(fd, 1))
+        return 0;
+    char buf[HANDSHAKE_OK_READ];
+    for (int i = 0; i < HANDSHAKE_TRIES; i++) {
+        if (!uart_write_wait(fd, "+++", 3, 0))
+            return 0;
+        const int n = CommRead(fd, buf, HANDSHAKE_READ);
+        if (n < 0)
+            return 0;
+        if (n == 0) {
+            pause_ms(AT_HANDSHAKE_PAUSE_MS);
+            continue;
+        }
+        if (buf[0] != 'a')
+            return 0;
+        if (!uart_write_wait(fd, "a", 1, 0))
+            return 0;
+        const int m = CommRead(fd, buf, HANDSHAKE_OK_READ);
+        return m == HANDSHAKE_OK_LEN && begins(buf, m, "+ok") ? 1 : 0;
+    }
+    return 0;
+}
+
+int connect_to_module()
+{
+    const int fd = strPCCom.fd;
+    progress("Connect to Module...");
+    char buf[PROBE_READ];
+    for (int i = 0; i < PROBE_TRIES; i++) {
+        progress("...");
+        CommWrite(fd, PROBE, PROBE_LEN); // a dead port shows in the read
+        const int n = CommRead(fd, buf, PROBE_READ);
+        if (begins(buf, n, "AT+") || begins(buf, n, "+ok")) {
+            progress("OK!\n");
+            return 1;
+        }
+    }
+    if (trying_to_onnect(fd)) {
+        progress("OK!\n");
+        return 1;
+    }
+    progress("Fialed!\n");
+    return 0;
+}

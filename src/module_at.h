@@ -5,22 +5,44 @@
 
 #include "module.h"
 
-// Query `cmd` (no line end) over `link`: 1 and the reply's value in `ret`
-// (at least AT_VALUE_MAX + 1 bytes), or 0 with `ret` untouched.
+// Pause between two reply reads of a query or set command, ms.
+constexpr int AT_REPLY_PAUSE_MS = 200;
+// Reply reads of a query or set command before it gives up.
+constexpr int AT_REPLY_TRIES = 40;
+// Pause after a silent answer to "+++" in the handshake, ms.
+constexpr int AT_HANDSHAKE_PAUSE_MS = 1000;
+// Reads that uart_read2clean makes at most while bytes keep coming; a
+// module streaming data in transparent mode must not hold the tool forever.
+constexpr int UART_CLEAN_MAX_READS = 10;
+
+// Query `cmd` (no line end; any length, sent whole) over `link`: 1 and the
+// reply's value in `ret` (at least AT_VALUE_MAX + 1 bytes; never more is
+// written), or 0 with `ret` untouched. The value is what follows "+ok=" up
+// to the reply's four line-end bytes, empty for a reply of 8 bytes or less.
 int at_send_cmd_get(const at_link &link, const char *cmd, char *ret);
-// Set command `cmd`: 1 when acknowledged, else 0.
+// Set command `cmd`: 1 when acknowledged ("+ok", or an echo beginning
+// "AT+E" whose rest is then read and dropped), else 0 after AT_REPLY_TRIES.
 int at_send_cmd_set(const at_link &link, const char *cmd);
-// Echo test: 1 when the module echoes the probe.
+// Echo test: 1 when the module echoes the probe "AT+" (the reply's first
+// byte is "A"), else 0.
 int at_echo(const at_link &link);
 
 // The serial port of strPCCom as an at_link (CommWrite / CommRead on its fd).
 extern const at_link serial_link;
 
-// Serial command-mode entry: probe, then the "+++" handshake. 1 when the
-// module on strPCCom's port is in command mode.
+// Serial command-mode entry on strPCCom's port: two probes "AT+", then the
+// "+++" handshake. Prints "Connect to Module...", "..." per probe, then
+// "OK!" or "Fialed!". 1 when the module is in command mode.
 int connect_to_module();
+// The "+++" / "a" handshake on `fd`: 1 when the module answered "a" and then
+// exactly 7 bytes beginning "+ok"; 0 otherwise or when a read or write fails.
 int trying_to_onnect(int fd);
+// Reads `fd` until a read delivers nothing (1), pausing `sec` seconds after
+// each read that delivered bytes; 0 when a read fails or input is still
+// coming after UART_CLEAN_MAX_READS reads.
 int uart_read2clean(int fd, int sec);
+// Writes `len` bytes of `buf`, then pauses `sec` seconds if it is not 0.
+// 1, or 0 when the write failed (no pause then).
 int uart_write_wait(int fd, const char *buf, int len, int sec);
 
 #endif
