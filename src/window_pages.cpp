@@ -2,6 +2,8 @@
 // connected to its dispatcher with the key that names its handler.
 #include "window_pages.h"
 
+#include <algorithm>
+
 #include "callback.h"
 #include "lang.h"
 #include "set_combo_box.h"
@@ -308,13 +310,21 @@ void set_uart_frame_frame(GtkWidget *frame)
     GtkWidget *fixed = add_fixed(frame);
     put_label(fixed, text_auto_frame, 20, 21);
     combo_modcom_af = put_combo(fixed, set_uart_frame, 90, 17, "modcom_frame");
+    label_modcom_aft = put_label(fixed, text_auto_frame_time, 20, 51);
+    label_modcom_afl = put_label(fixed, text_auto_frame_length, 20, 81);
+    // The two labels are long; with a wide Latin font (DejaVu Sans) they run
+    // past x 185, so the entries move right just enough to leave them whole.
+    int x = 185;
+    for (GtkWidget *label : {label_modcom_aft, label_modcom_afl}) {
+        GtkRequisition req;
+        gtk_widget_size_request(label, &req);
+        x = std::max(x, 20 + req.width + 4);
+    }
     // Time and length mean something only with auto framing on, which the
     // list starts without.
-    label_modcom_aft = put_label(fixed, text_auto_frame_time, 20, 51);
-    entry_modcom_aft = put_entry(fixed, 185, 47, 50, 5, "aft");
+    entry_modcom_aft = put_entry(fixed, x, 47, 50, 5, "aft");
     gtk_widget_set_sensitive(entry_modcom_aft, FALSE);
-    label_modcom_afl = put_label(fixed, text_auto_frame_length, 20, 81);
-    entry_modcom_afl = put_entry(fixed, 185, 77, 50, 5, "afl");
+    entry_modcom_afl = put_entry(fixed, x, 77, 50, 5, "afl");
     gtk_widget_set_sensitive(entry_modcom_afl, FALSE);
 }
 
