@@ -1,6 +1,23 @@
 // qxb27-sim: an emulated QX-B27 module on a pseudo-terminal (serial build)
 // or as a TCP client of the tool's server (network build), with faults for
 // tests, a frame log and a state file of its settings.
+//
+// Behaviour beyond the replies (engine.h has those):
+// - pty: starts in transparent mode unless --mode says otherwise; keeps
+//   serving while the tool closes and reopens the slave, mode unchanged.
+// - TCP: every connection starts in command mode unless --mode says
+//   otherwise, since the tool's network build never sends "+++".
+// - "AT+Z" and "AT+RELD": after their "+ok" the module is off for 500 ms.
+//   On the pty, input meanwhile is lost (and not logged) and the module
+//   comes back in transparent mode with echo as at start; on TCP the
+//   socket closes and the module connects again after 500 ms (once, or
+//   until it succeeds with --retry). Settings survive "AT+Z"; "AT+RELD"
+//   restores the factory values (not the --set ones).
+// - --drop-after N fires once per run; keep-alives do not count.
+// - --set values are taken unchecked, so tests can make the module report
+//   what a set command would be refused for.
+// - Log lines: the frame's bytes with "\n", "\r", "\\" and "\xHH" for any
+//   other byte outside printable ASCII (the keep-alive: "AT+W\n\x00").
 #include "engine.h"
 #include "store.h"
 
@@ -73,13 +90,14 @@ void pause_ms(long ms)
 
 [[noreturn]] void usage(const char *why, int status = 2)
 {
+    std::FILE *to = status == 0 ? stdout : stderr;
     if (why)
-        std::fprintf(stderr, "qxb27-sim: %s\n", why);
+        std::fprintf(to, "qxb27-sim: %s\n", why);
     std::fputs("usage: qxb27-sim (--pty [--link PATH] | --tcp HOST:PORT [--retry])\n"
                "       [--mode transparent|command] [--echo] [--silent] [--delay MS]\n"
                "       [--byte-gap MS] [--garbage] [--no-line-ends] [--drop-after N]\n"
                "       [--set NAME=VALUE]... [--log FILE] [--state FILE]\n",
-               stderr);
+               to);
     std::exit(status);
 }
 
@@ -155,6 +173,8 @@ options parse_options(int argc, char **argv)
             std::string name(optarg, static_cast<size_t>(eq - optarg));
             if (sim::store::find(name) < 0)
                 usage(("--set: no setting " + name).c_str());
+            if (std::strpbrk(eq + 1, "\r\n"))
+                usage("--set: a value is one line");
             o.sets.emplace_back(name, eq + 1);
             break;
         }
