@@ -1,1 +1,153 @@
-// (filled in by a later change)
+// Command files: temporary files of Confirm, saving and applying.
+#include "cmd_file.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <fstream>
+#include <sstream>
+#include <unistd.h>
+
+namespace {
+
+constexpr const char *tmp_files[] = {"cmd_mana_tmp.txt", "cmd_comm_tmp.txt",
+                                     "cmd_ap_tmp.txt", "cmd_sta_tmp.txt"};
+
+// Reads one line of any length; false at the end of the file. The line end
+// (LF or CR LF) is removed; `had_end` tells whether there was one.
+bool read_line(std::istream &in, std::string &line, bool &had_end)
+{
+    line.clear();
+    if (!std::getline(in, line)) {
+        return false;
+    }
+    had_end = !in.eof();
+    if (had_end && !line.empty() && line.back() == '\r')
+        line.pop_back();
+    return true;
+}
+
+// Writes `bytes` to `path` through a new file renamed over the old one, so a
+// failed write never leaves a half-written file in place of the old.
+bool write_replacing(const std::string &path, const std::string &bytes)
+{
+    std::string tmp = path + ".new";
+    FILE *f = std::fopen(tmp.c_str(), "wb");
+    if (!f)
+        return false;
+    bool ok = std::fwrite(bytes.data(), 1, bytes.size(), f) == bytes.size();
+    ok = std::fclose(f) == 0 && ok;
+    if (ok && std::rename(tmp.c_str(), path.c_str()) == 0)
+        return true;
+    int saved = errno;
+    unlink(tmp.c_str());
+    errno = saved;
+    return false;
+}
+
+// Sends one command and says so when the module did not acknowledge it:
+// the workflow goes on, but the operator must see the failure.
+void send_and_report(const std::string &text)
+{
+    if (!module_send_cmd_set(text.c_str()))
+        std::printf("Not acknowledged by the module: %s\n", text.c_str());
+}
+
+} // namespace
+
+const char *cmd_tmp_file(int type)
+{
+    if (type < CMDTYPE_MOD || type > CMDTYPE_STA)
+        return nullptr;
+    return tmp_files[type];
+}
+
+std::string cmd_entry_text(const STRCOMMAND &entry)
+{
+    std::string text = "AT+";
+    text += entry.cmd;
+    text += '=';
+    for (int i = 0; i < entry.value_num && i < 10; i++) {
+        if (i > 0)
+            text += ',';
+        text += entry.value[i];
+    }
+    return text;
+}
+
+int confirm_pending_commands(int type)
+{
+    STRCOMMAND *table = cmd_table(type);
+    int *count = cmd_count(type);
+    const char *file = cmd_tmp_file(type);
+    if (!table || !count || !file)
+        return 0;
+    // Probe that the file can be written before anything is sent; the
+    // content is written whole at the end.
+    std::string probe = std::string(file) + ".new";
+    FILE *f = std::fopen(probe.c_str(), "wb");
+    if (!f) {
+        std::printf("Can not open file: %s\n", file);
+        return 0;
+    }
+    std::fclose(f);
+
+    std::string bytes;
+    std::printf("\n------------Start to send Command------------\n");
+    for (int i = 0; i < *count; i++) {
+        std::string text = cmd_entry_text(table[i]);
+        std::printf("Send CMD: %s\n", text.c_str());
+        send_and_report(text);
+        bytes += text + "\r\n";
+    }
+    std::printf("-----------------Finished-----------------\n\n");
+    bytes += 'E';
+    if (!write_replacing(file, bytes))
+        std::printf("Can not write file: %s: %s\n", file, std::strerror(errno));
+    *count = 0;
+    return 1;
+}
+
+int save_command_file(const std::string &name)
+{
+    std::string path = std::string(CMD_FILE_DIR) + name;
+    std::string bytes;
+    for (const char *tmp : tmp_files) {
+        std::ifstream in(tmp, std::ios::binary);
+        if (!in)
+            continue;
+        std::string line;
+        bool had_end = false;
+        while (read_line(in, line, had_end) && line.compare(0, 1, "E") != 0)
+            bytes += line + "\r\n";
+    }
+    bytes += "E\r\n";
+    if (!write_replacing(path, bytes)) {
+        // Names the file that really failed, not a fixed name.
+        std::printf("Can not open file: %s\n", path.c_str());
+        return 0;
+    }
+    return 1;
+}
+
+int apply_command_file(const std::string &name)
+{
+    std::string path = std::string(CMD_FILE_DIR) + name;
+    std::ifstream in(path, std::ios::binary);
+    if (!in) {
+        std::printf("Can not open file: %s\n", path.c_str());
+        return 0;
+    }
+    std::printf("\n------------Start to send Command------------\n");
+    std::string line;
+    bool had_end = false;
+    while (read_line(in, line, had_end)) {
+        if (line.empty() || line[0] == 'E')
+            break;
+        std::printf("Send Command: %s\n", line.c_str());
+        std::fflush(stdout);
+        send_and_report(line);
+    }
+    std::printf("-----------------Finished-----------------\n\n");
+    return 1;
+}

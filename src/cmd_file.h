@@ -1,0 +1,34 @@
+// Command files: the temporary file each page's Confirm writes, the command
+// file saved from them under data/, and applying a command file to a module.
+#ifndef MODCFG_CMD_FILE_H
+#define MODCFG_CMD_FILE_H
+
+#include "command.h"
+
+#include <string>
+
+// Temporary command file of a page (ENCMDTYPE code), e.g. "cmd_mana_tmp.txt".
+const char *cmd_tmp_file(int type);
+// Directory of command files, relative to the working directory.
+constexpr const char *CMD_FILE_DIR = "data/";
+
+// The command text an entry stands for: "AT+" cmd "=" args joined by ",".
+std::string cmd_entry_text(const STRCOMMAND &entry);
+
+// Sends every pending command of table `type` with module_send_cmd_set and
+// records them, CR LF each and then "E", in the page's temporary file; empties
+// the table. Returns 0, with nothing sent and the table kept, when the file
+// cannot be written; else 1 (unacknowledged commands still count as sent).
+int confirm_pending_commands(int type);
+
+// Joins the four temporary files into "data/" + name, then the line "E".
+// The old command file is replaced only once the new one is complete.
+// Returns 1, or 0 after printing which file could not be written.
+int save_command_file(const std::string &name);
+
+// Sends the lines of "data/" + name with module_send_cmd_set up to the first
+// line beginning with "E", an empty line or the end. Returns 0 when the file
+// cannot be opened, else 1.
+int apply_command_file(const std::string &name);
+
+#endif

@@ -1,0 +1,193 @@
+// Temporary command files of Confirm, saving and applying command files.
+#include "cmd_file.h"
+#include "temp_dir.h"
+
+#include <gtest/gtest.h>
+#include <string>
+#include <sys/stat.h>
+#include <vector>
+
+// The module as these tests see it: every set command is recorded and
+// acknowledged unless `module_acks` says otherwise.
+static std::vector<std::string> sent;
+static bool module_acks = true;
+int module_send_cmd_set(const char *cmd)
+{
+    sent.push_back(cmd);
+    return module_acks ? 1 : 0;
+}
+int module_send_cmd_get(const char *, char *) { return 0; }
+int module_echo() { return 0; }
+
+namespace {
+
+void add_entry(int type, const char *cmd, std::vector<const char *> args)
+{
+    STRCOMMAND &e = cmd_table(type)[(*cmd_count(type))++];
+    text_set(e.cmd, cmd);
+    e.value_num = static_cast<int>(args.size());
+    for (size_t i = 0; i < args.size(); i++)
+        text_set(e.value[i], args[i]);
+}
+
+class CommandFiles : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        sent.clear();
+        module_acks = true;
+        cmd_num_mod = cmd_num_comm = cmd_num_ap = cmd_num_sta = 0;
+        mkdir("data", 0755);
+    }
+    temp_cwd dir;
+};
+
+TEST_F(CommandFiles, ConfirmWritesCommandsWithCrLfThenE)
+{
+    add_entry(CMDTYPE_MOD, "WMODE", {"STA"});
+    add_entry(CMDTYPE_MOD, "WAKEY", {"WPA2PSK", "AES", "12345678"});
+    testing::internal::CaptureStdout();
+    ASSERT_EQ(confirm_pending_commands(CMDTYPE_MOD), 1);
+    std::string out = testing::internal::GetCapturedStdout();
+    EXPECT_EQ(read_file("cmd_mana_tmp.txt"),
+              "AT+WMODE=STA\r\nAT+WAKEY=WPA2PSK,AES,12345678\r\nE");
+    EXPECT_EQ(sent, (std::vector<std::string>{"AT+WMODE=STA", "AT+WAKEY=WPA2PSK,AES,12345678"}));
+    EXPECT_EQ(cmd_num_mod, 0);
+    EXPECT_EQ(out, "\n------------Start to send Command------------\n"
+                   "Send CMD: AT+WMODE=STA\n"
+                   "Send CMD: AT+WAKEY=WPA2PSK,AES,12345678\n"
+                   "-----------------Finished-----------------\n\n");
+}
+
+TEST_F(CommandFiles, ConfirmEmptyTableAndReplacement)
+{
+    write_file("cmd_ap_tmp.txt", "AT+WAP=11BGN,x,Auto\r\nE");
+    add_entry(CMDTYPE_MOD, "TMODE", {"Through"});
+    ASSERT_EQ(confirm_pending_commands(CMDTYPE_MOD), 1);
+    ASSERT_EQ(confirm_pending_commands(CMDTYPE_MOD), 1); // now empty
+    EXPECT_EQ(read_file("cmd_mana_tmp.txt"), "E");
+    EXPECT_EQ(read_file("cmd_ap_tmp.txt"), "AT+WAP=11BGN,x,Auto\r\nE"); // other page untouched
+    EXPECT_EQ(sent.size(), 1u);
+}
+
+TEST_F(CommandFiles, UnacknowledgedCommandIsReportedAndStillRecorded)
+{
+    module_acks = false;
+    add_entry(CMDTYPE_STA, "WSSSID", {"home"});
+    testing::internal::CaptureStdout();
+    ASSERT_EQ(confirm_pending_commands(CMDTYPE_STA), 1);
+    std::string out = testing::internal::GetCapturedStdout();
+    EXPECT_NE(out.find("Not acknowledged by the module: AT+WSSSID=home"), std::string::npos);
+    EXPECT_EQ(read_file("cmd_sta_tmp.txt"), "AT+WSSSID=home\r\nE");
+}
+
+TEST_F(CommandFiles, ConfirmThatCannotWriteSendsNothingAndKeepsTable)
+{
+    add_entry(CMDTYPE_COMM, "MAXSK", {"5"});
+    // A directory where the file is written makes the open fail, also for
+    // root, who writes into read-only directories.
+    mkdir("cmd_comm_tmp.txt.new", 0755);
+    testing::internal::CaptureStdout();
+    EXPECT_EQ(confirm_pending_commands(CMDTYPE_COMM), 0);
+    std::string out = testing::internal::GetCapturedStdout();
+    EXPECT_EQ(out, "Can not open file: cmd_comm_tmp.txt\n");
+    EXPECT_TRUE(sent.empty());
+    EXPECT_EQ(cmd_num_comm, 1);
+}
+
+TEST_F(CommandFiles, SaveJoinsTemporaryFilesInPageOrder)
+{
+    // The AP page confirmed now; the management file is left from earlier.
+    write_file("cmd_ap_tmp.txt", "AT+WAP=11BGN,net,CH6\r\nAT+LANN=10.0.0.1,255.0.0.0\r\nE");
+    write_file("cmd_mana_tmp.txt", "AT+WMODE=AP\r\nE");
+    write_file("cmd_sta_tmp.txt", "E");
+    ASSERT_EQ(save_command_file("set_file.txt"), 1);
+    EXPECT_EQ(read_file("data/set_file.txt"),
+              "AT+WMODE=AP\r\nAT+WAP=11BGN,net,CH6\r\nAT+LANN=10.0.0.1,255.0.0.0\r\nE\r\n");
+    // Nothing confirmed at all still gives a valid, empty command file.
+    unlink("cmd_ap_tmp.txt");
+    unlink("cmd_mana_tmp.txt");
+    ASSERT_EQ(save_command_file("a_rather_long_file_name.txt"), 1);
+    EXPECT_EQ(read_file("data/a_rather_long_file_name.txt"), "E\r\n");
+}
+
+TEST_F(CommandFiles, FailedSaveLeavesOldCommandFile)
+{
+    write_file("data/keep.txt", "AT+WMODE=STA\r\nE\r\n");
+    write_file("cmd_mana_tmp.txt", "AT+WMODE=AP\r\nE");
+    // A directory where the new file would go makes the write fail, as a
+    // full disk would, also for root.
+    mkdir("data/keep.txt.new", 0755);
+    testing::internal::CaptureStdout();
+    EXPECT_EQ(save_command_file("keep.txt"), 0);
+    EXPECT_EQ(testing::internal::GetCapturedStdout(), "Can not open file: data/keep.txt\n");
+    EXPECT_EQ(read_file("data/keep.txt"), "AT+WMODE=STA\r\nE\r\n");
+    // No data/ directory at all: a clear line, nothing created.
+    rmdir("data/keep.txt.new");
+    unlink("data/keep.txt");
+    rmdir("data");
+    testing::internal::CaptureStdout();
+    EXPECT_EQ(save_command_file("x.txt"), 0);
+    EXPECT_EQ(testing::internal::GetCapturedStdout(), "Can not open file: data/x.txt\n");
+}
+
+struct apply_case {
+    const char *what;
+    std::string file;
+    std::vector<std::string> expected;
+};
+
+class ApplyFile : public CommandFiles, public ::testing::WithParamInterface<apply_case> {};
+
+TEST_P(ApplyFile, SendsLinesUpToTheEnd)
+{
+    const apply_case &c = GetParam();
+    write_file("data/set_file.txt", c.file);
+    testing::internal::CaptureStdout();
+    EXPECT_EQ(apply_command_file("set_file.txt"), 1);
+    std::string out = testing::internal::GetCapturedStdout();
+    EXPECT_EQ(sent, c.expected) << c.what;
+    EXPECT_EQ(out.rfind("\n------------Start to send Command------------\n", 0), 0u) << c.what;
+    EXPECT_NE(out.find("-----------------Finished-----------------\n\n"), std::string::npos);
+    for (const auto &cmd : c.expected)
+        EXPECT_NE(out.find("Send Command: " + cmd + "\n"), std::string::npos) << c.what;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Lines, ApplyFile,
+    ::testing::Values(
+        apply_case{"terminator first", "E\r\nAT+WMODE=AP\r\n", {}},
+        apply_case{"CR LF lines sent without CR", "AT+WMODE=AP\r\nAT+TMODE=Through\r\nE\r\n",
+                   {"AT+WMODE=AP", "AT+TMODE=Through"}},
+        apply_case{"LF lines", "AT+WMODE=AP\nE\n", {"AT+WMODE=AP"}},
+        apply_case{"empty line stops", "AT+WMODE=AP\r\n\r\nAT+TMODE=Through\r\nE\r\n",
+                   {"AT+WMODE=AP"}},
+        apply_case{"no terminator, no final line end", "AT+WMODE=AP\r\nAT+MAXSK=5",
+                   {"AT+WMODE=AP", "AT+MAXSK=5"}},
+        apply_case{"line beginning with E stops", "AT+WMODE=AP\r\nEND of list\r\nAT+MAXSK=5\r\n",
+                   {"AT+WMODE=AP"}},
+        apply_case{"non-AT line sent unchanged", "hello module\r\nE", {"hello module"}},
+        apply_case{"long line sent whole", "AT+NETP=TCP,Client,80," + std::string(500, 'h') + "\r\nE",
+                   {"AT+NETP=TCP,Client,80," + std::string(500, 'h')}}));
+
+TEST_F(CommandFiles, ApplyMissingFileSendsNothing)
+{
+    testing::internal::CaptureStdout();
+    EXPECT_EQ(apply_command_file("none.txt"), 0);
+    EXPECT_EQ(testing::internal::GetCapturedStdout(), "Can not open file: data/none.txt\n");
+    EXPECT_TRUE(sent.empty());
+}
+
+TEST_F(CommandFiles, ApplyReportsUnacknowledgedLines)
+{
+    module_acks = false;
+    write_file("data/set_file.txt", "AT+WMODE=AP\r\nAT+TMODE=Through\r\nE\r\n");
+    testing::internal::CaptureStdout();
+    apply_command_file("set_file.txt");
+    std::string out = testing::internal::GetCapturedStdout();
+    EXPECT_EQ(sent.size(), 2u); // the apply goes on after a failure
+    EXPECT_NE(out.find("Send Command: AT+WMODE=AP\nNot acknowledged by the module: AT+WMODE=AP\n"),
+              std::string::npos);
+}
+
+} // namespace
