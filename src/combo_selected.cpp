@@ -95,8 +95,7 @@ void set_visible(GtkWidget *widget, bool on)
 // connection count only then.
 void net_address_rule()
 {
-    bool tcp_server =
-        strMODComm_up.mode == NETMODE_SERVER && strMODComm_up.protocol == NETPROT_TCP;
+    bool tcp_server = strMODComm_up.mode == NETMODE_SERVER && strMODComm_up.protocol == NETPROT_TCP;
     set_sensitive({entry_modnet_ip}, !tcp_server);
     set_sensitive({entry_modnet_maxsk}, tcp_server);
 }
@@ -235,7 +234,8 @@ void struct_ap_auth_set(const char *text, signed char *ret)
 
 void combo_pccom_device_selected()
 {
-    pc_select(combo_pccom_device, [](const char *t) { struct_com_device_set(t, &strPCCom.device); });
+    pc_select(combo_pccom_device,
+              [](const char *t) { struct_com_device_set(t, &strPCCom.device); });
 }
 
 void combo_pccom_baud_selected()
@@ -281,23 +281,23 @@ void combo_modcom_parity_selected()
 {
     page_select(
         page_comm_shown, combo_modcom_parity,
-        [](const char *t) { struct_com_parity_set(t, &strMODComm_up.parity); }, "UART",
-        "parity", strMODComm.dirty, button_comm_confirm);
+        [](const char *t) { struct_com_parity_set(t, &strMODComm_up.parity); }, "UART", "parity",
+        strMODComm.dirty, button_comm_confirm);
 }
 
 void combo_modcom_stop_selected()
 {
     page_select(
         page_comm_shown, combo_modcom_stop,
-        [](const char *t) {
-            strMODComm_up.stop_bits = list_code(list_com_stop, t, COMSTOPBITS_1);
-        },
+        [](const char *t) { strMODComm_up.stop_bits = list_code(list_com_stop, t, COMSTOPBITS_1); },
         "UART", "stop", strMODComm.dirty, button_comm_confirm);
 }
 
 void combo_modcom_frame_selected()
 {
-    auto store = [](const char *t) { strMODComm_up.bAF = list_code(list_uart_frame, t, COMAF_DIS); };
+    auto store = [](const char *t) {
+        strMODComm_up.bAF = list_code(list_uart_frame, t, COMAF_DIS);
+    };
     if (!page_select(page_comm_shown, combo_modcom_af, store, "UARTF", "", strMODComm.dirty,
                      button_comm_confirm))
         return;
@@ -334,8 +334,8 @@ void combo_modap_wifimode_selected()
 {
     page_select(
         page_ap_shown, combo_ap_wifimode,
-        [](const char *t) { strMODAP_up.mode = list_code(list_wifi_mode, t, APSTD_11BGN); },
-        "WAP", "mode", strMODAP.dirty, button_ap_confirm);
+        [](const char *t) { strMODAP_up.mode = list_code(list_wifi_mode, t, APSTD_11BGN); }, "WAP",
+        "mode", strMODAP.dirty, button_ap_confirm);
 }
 
 void combo_modap_wifich_selected()

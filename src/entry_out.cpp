@@ -23,10 +23,22 @@ struct page {
     GtkWidget *&confirm;
 };
 
-page mana_page() { return {CMDTYPE_MOD, strMODMana.dirty, button_mana_confirm}; }
-page comm_page() { return {CMDTYPE_COMM, strMODComm.dirty, button_comm_confirm}; }
-page ap_page() { return {CMDTYPE_AP, strMODAP.dirty, button_ap_confirm}; }
-page sta_page() { return {CMDTYPE_STA, strMODSTA.dirty, button_sta_confirm}; }
+page mana_page()
+{
+    return {CMDTYPE_MOD, strMODMana.dirty, button_mana_confirm};
+}
+page comm_page()
+{
+    return {CMDTYPE_COMM, strMODComm.dirty, button_comm_confirm};
+}
+page ap_page()
+{
+    return {CMDTYPE_AP, strMODAP.dirty, button_ap_confirm};
+}
+page sta_page()
+{
+    return {CMDTYPE_STA, strMODSTA.dirty, button_sta_confirm};
+}
 
 // The entry's text as a copy: rewriting the entry frees the entry's own.
 std::string entry_text(GtkWidget *entry)
@@ -181,8 +193,8 @@ void entry_focus_out_netp_tcpto()
 
 void entry_focus_out_netp_maxsk()
 {
-    number_entry(entry_modnet_maxsk, 1, 32, strMODComm.maxsk, strMODComm_up.maxsk, "MAXSK",
-                 "maxsk", comm_page());
+    number_entry(entry_modnet_maxsk, 1, 32, strMODComm.maxsk, strMODComm_up.maxsk, "MAXSK", "maxsk",
+                 comm_page());
 }
 
 void entry_focus_out_netp_port()
@@ -229,8 +241,7 @@ void entry_focus_out_lan_ip()
 
 void entry_focus_out_lan_mask()
 {
-    address_entry(entry_lan_mask, strMODAP.ipmask, strMODAP_up.ipmask, "LANN", "ipmask",
-                  ap_page());
+    address_entry(entry_lan_mask, strMODAP.ipmask, strMODAP_up.ipmask, "LANN", "ipmask", ap_page());
 }
 
 void entry_focus_out_lan_gw()
