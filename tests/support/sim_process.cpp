@@ -13,7 +13,8 @@
 
 extern char **environ;
 
-namespace {
+namespace
+{
 
 long now_ms()
 {

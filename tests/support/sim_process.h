@@ -8,8 +8,9 @@
 #include <sys/types.h>
 #include <vector>
 
-class sim_process {
-public:
+class sim_process
+{
+  public:
     sim_process() = default;
     ~sim_process() { stop(); }
     sim_process(const sim_process &) = delete;
@@ -33,7 +34,7 @@ public:
     // milliseconds; returns the exit status (-1 when killed or not started).
     int stop(int timeout_ms = 5000);
 
-private:
+  private:
     bool spawn(const std::vector<std::string> &args, bool capture_stdout);
 
     pid_t pid_ = -1;

@@ -3,9 +3,11 @@
 
 #include <algorithm>
 
-namespace sim {
+namespace sim
+{
 
-namespace {
+namespace
+{
 
 const char line_end[] = "\r\n\r\n";
 const char ok[] = "+ok";

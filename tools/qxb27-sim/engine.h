@@ -23,7 +23,8 @@
 #include <string>
 #include <vector>
 
-namespace sim {
+namespace sim
+{
 
 enum class link_mode { transparent, await_a, command };
 
@@ -43,8 +44,9 @@ struct action {
     bool reply;        // a reply (paused by --delay), not an echo
 };
 
-class engine {
-public:
+class engine
+{
+  public:
     engine(store &st, const faults &f, link_mode start, bool echo);
 
     // Bytes from the PC received at NOW_MS (a monotonic clock). What the
@@ -65,7 +67,7 @@ public:
     // The store changed (for the state file).
     std::function<void()> on_change;
 
-private:
+  private:
     static constexpr size_t line_max = 400;  // longest frame kept, with its "\n"
     static constexpr long await_a_ms = 3000; // how long the "a" prompt stands
     static constexpr long guard_ms = 100;    // idle gap that ends transparent payload

@@ -40,11 +40,15 @@
 #include <unistd.h>
 #include <vector>
 
-namespace {
+namespace
+{
 
 volatile sig_atomic_t stop_requested = 0;
 
-void on_signal(int) { stop_requested = 1; }
+void on_signal(int)
+{
+    stop_requested = 1;
+}
 
 struct options {
     bool pty = false;
@@ -113,32 +117,51 @@ long parse_count(const char *text, const char *what)
 
 options parse_options(int argc, char **argv)
 {
-    enum { o_pty = 256, o_link, o_tcp, o_retry, o_mode, o_echo, o_silent, o_delay, o_gap,
-           o_garbage, o_no_ends, o_drop, o_set, o_log, o_state, o_help };
-    static const option longopts[] = {
-        {"pty", no_argument, nullptr, o_pty},
-        {"link", required_argument, nullptr, o_link},
-        {"tcp", required_argument, nullptr, o_tcp},
-        {"retry", no_argument, nullptr, o_retry},
-        {"mode", required_argument, nullptr, o_mode},
-        {"echo", no_argument, nullptr, o_echo},
-        {"silent", no_argument, nullptr, o_silent},
-        {"delay", required_argument, nullptr, o_delay},
-        {"byte-gap", required_argument, nullptr, o_gap},
-        {"garbage", no_argument, nullptr, o_garbage},
-        {"no-line-ends", no_argument, nullptr, o_no_ends},
-        {"drop-after", required_argument, nullptr, o_drop},
-        {"set", required_argument, nullptr, o_set},
-        {"log", required_argument, nullptr, o_log},
-        {"state", required_argument, nullptr, o_state},
-        {"help", no_argument, nullptr, o_help},
-        {nullptr, 0, nullptr, 0}};
+    enum {
+        o_pty = 256,
+        o_link,
+        o_tcp,
+        o_retry,
+        o_mode,
+        o_echo,
+        o_silent,
+        o_delay,
+        o_gap,
+        o_garbage,
+        o_no_ends,
+        o_drop,
+        o_set,
+        o_log,
+        o_state,
+        o_help
+    };
+    static const option longopts[] = {{"pty", no_argument, nullptr, o_pty},
+                                      {"link", required_argument, nullptr, o_link},
+                                      {"tcp", required_argument, nullptr, o_tcp},
+                                      {"retry", no_argument, nullptr, o_retry},
+                                      {"mode", required_argument, nullptr, o_mode},
+                                      {"echo", no_argument, nullptr, o_echo},
+                                      {"silent", no_argument, nullptr, o_silent},
+                                      {"delay", required_argument, nullptr, o_delay},
+                                      {"byte-gap", required_argument, nullptr, o_gap},
+                                      {"garbage", no_argument, nullptr, o_garbage},
+                                      {"no-line-ends", no_argument, nullptr, o_no_ends},
+                                      {"drop-after", required_argument, nullptr, o_drop},
+                                      {"set", required_argument, nullptr, o_set},
+                                      {"log", required_argument, nullptr, o_log},
+                                      {"state", required_argument, nullptr, o_state},
+                                      {"help", no_argument, nullptr, o_help},
+                                      {nullptr, 0, nullptr, 0}};
     options o;
     int c;
     while ((c = getopt_long(argc, argv, "", longopts, nullptr)) != -1) {
         switch (c) {
-        case o_pty: o.pty = true; break;
-        case o_link: o.link = optarg; break;
+        case o_pty:
+            o.pty = true;
+            break;
+        case o_link:
+            o.link = optarg;
+            break;
         case o_tcp: {
             std::string hp = optarg;
             size_t colon = hp.rfind(':');
@@ -150,7 +173,9 @@ options parse_options(int argc, char **argv)
                 o.tcp_host = o.tcp_host.substr(1, o.tcp_host.size() - 2);
             break;
         }
-        case o_retry: o.retry = true; break;
+        case o_retry:
+            o.retry = true;
+            break;
         case o_mode:
             if (std::strcmp(optarg, "transparent") == 0)
                 o.mode = static_cast<int>(sim::link_mode::transparent);
@@ -159,13 +184,27 @@ options parse_options(int argc, char **argv)
             else
                 usage("--mode is transparent or command");
             break;
-        case o_echo: o.echo = true; break;
-        case o_silent: o.faults.silent = true; break;
-        case o_delay: o.delay_ms = parse_count(optarg, "--delay"); break;
-        case o_gap: o.byte_gap_ms = parse_count(optarg, "--byte-gap"); break;
-        case o_garbage: o.faults.garbage = true; break;
-        case o_no_ends: o.faults.no_line_ends = true; break;
-        case o_drop: o.faults.drop_after = parse_count(optarg, "--drop-after"); break;
+        case o_echo:
+            o.echo = true;
+            break;
+        case o_silent:
+            o.faults.silent = true;
+            break;
+        case o_delay:
+            o.delay_ms = parse_count(optarg, "--delay");
+            break;
+        case o_gap:
+            o.byte_gap_ms = parse_count(optarg, "--byte-gap");
+            break;
+        case o_garbage:
+            o.faults.garbage = true;
+            break;
+        case o_no_ends:
+            o.faults.no_line_ends = true;
+            break;
+        case o_drop:
+            o.faults.drop_after = parse_count(optarg, "--drop-after");
+            break;
         case o_set: {
             const char *eq = std::strchr(optarg, '=');
             if (!eq)
@@ -178,10 +217,16 @@ options parse_options(int argc, char **argv)
             o.sets.emplace_back(name, eq + 1);
             break;
         }
-        case o_log: o.log_path = optarg; break;
-        case o_state: o.state_path = optarg; break;
-        case o_help: usage(nullptr, 0);
-        default: usage(nullptr);
+        case o_log:
+            o.log_path = optarg;
+            break;
+        case o_state:
+            o.state_path = optarg;
+            break;
+        case o_help:
+            usage(nullptr, 0);
+        default:
+            usage(nullptr);
         }
     }
     if (optind != argc)
@@ -196,8 +241,9 @@ options parse_options(int argc, char **argv)
 }
 
 // One line per frame, the bytes escaped so every frame stays on its line.
-class frame_log {
-public:
+class frame_log
+{
+  public:
     explicit frame_log(const std::string &path)
     {
         if (!path.empty() && !(file_ = std::fopen(path.c_str(), "a")))
@@ -237,7 +283,7 @@ public:
         std::fflush(file_);
     }
 
-private:
+  private:
     std::FILE *file_ = nullptr;
 };
 
@@ -365,7 +411,8 @@ int run_pty(const options &o, sim::engine &eng)
         eng.tick(now);
         if (r <= 0)
             continue;
-        ssize_t n = (pfd.revents & (POLLIN | POLLHUP | POLLERR)) ? read(master, buf, sizeof buf) : 0;
+        ssize_t n =
+            (pfd.revents & (POLLIN | POLLHUP | POLLERR)) ? read(master, buf, sizeof buf) : 0;
         if (n < 0 && (errno == EAGAIN || errno == EINTR))
             continue;
         if (n <= 0) {
@@ -495,7 +542,8 @@ int main(int argc, char **argv)
 {
     options o = parse_options(argc, argv);
 
-    struct sigaction sa {};
+    struct sigaction sa {
+    };
     sa.sa_handler = on_signal; // no SA_RESTART: poll and sleeps wake up
     sigemptyset(&sa.sa_mask);
     sigaction(SIGTERM, &sa, nullptr);

@@ -7,14 +7,15 @@
 #include <initializer_list>
 #include <vector>
 
-namespace sim {
+namespace sim
+{
 
 const std::array<const char *, setting_count> setting_names = {
-    "MID",   "WMODE", "TMODE", "WEBU",  "VER",    "UART",   "UARTF",
-    "UARTFT", "UARTFL", "NETP", "MAXSK", "TCPTO", "WAP",    "WAKEY",
-    "LANN",  "DHCPGW", "WSSSID", "WSKEY", "WANN"};
+    "MID",   "WMODE", "TMODE", "WEBU",  "VER",  "UART",   "UARTF",  "UARTFT", "UARTFL", "NETP",
+    "MAXSK", "TCPTO", "WAP",   "WAKEY", "LANN", "DHCPGW", "WSSSID", "WSKEY",  "WANN"};
 
-namespace {
+namespace
+{
 
 const std::array<const char *, setting_count> factory = {
     "QX-B27",
@@ -54,8 +55,7 @@ args_t split(const std::string &text)
 
 bool one_of(const std::string &text, std::initializer_list<const char *> texts)
 {
-    return std::any_of(texts.begin(), texts.end(),
-                       [&](const char *t) { return text == t; });
+    return std::any_of(texts.begin(), texts.end(), [&](const char *t) { return text == t; });
 }
 
 // Decimal digits only (no sign, no blanks), at most five, within [lo, hi].
@@ -176,12 +176,11 @@ int check_uart(const args_t &a, const std::string &raw, std::string &out)
         return err_arg_count;
     out = raw;
     // Stop bits come before parity in this command.
-    bool ok = one_of(a[0], {"50", "75", "110", "134", "150", "200", "300", "600", "1200",
-                            "1800", "2400", "4800", "9600", "19200", "38400", "57600",
-                            "115200", "230400", "345600", "460800"}) &&
+    bool ok = one_of(a[0], {"50",    "75",    "110",    "134",    "150",    "200",   "300",
+                            "600",   "1200",  "1800",   "2400",   "4800",   "9600",  "19200",
+                            "38400", "57600", "115200", "230400", "345600", "460800"}) &&
               one_of(a[1], {"5", "6", "7", "8"}) && one_of(a[2], {"1", "2"}) &&
-              one_of(a[3], {"None", "Odd", "Even", "Mark", "Space"}) &&
-              one_of(a[4], {"FC", "NFC"});
+              one_of(a[3], {"None", "Odd", "Even", "Mark", "Space"}) && one_of(a[4], {"FC", "NFC"});
     return ok ? 0 : err_arg_value;
 }
 
@@ -227,8 +226,8 @@ int check_wap(const args_t &a, const std::string &, std::string &out)
     if (check_count(a, 3))
         return err_arg_count;
     bool ok = one_of(a[0], {"11B", "11G", "11BG", "11N", "11BGN"}) && text_ok(a[1], 1, 32) &&
-              one_of(a[2], {"Auto", "CH1", "CH2", "CH3", "CH4", "CH5", "CH6", "CH7", "CH8",
-                            "CH9", "CH10", "CH11", "CH12", "CH13", "CH14"});
+              one_of(a[2], {"Auto", "CH1", "CH2", "CH3", "CH4", "CH5", "CH6", "CH7", "CH8", "CH9",
+                            "CH10", "CH11", "CH12", "CH13", "CH14"});
     if (!ok)
         return err_arg_value;
     out = a[0] + "," + a[1] + "," + a[2];

@@ -6,7 +6,8 @@
 #include <array>
 #include <string>
 
-namespace sim {
+namespace sim
+{
 
 constexpr int setting_count = 19;
 
@@ -26,8 +27,9 @@ enum error_code {
     err_arg_value = -4, // an argument the module does not accept
 };
 
-class store {
-public:
+class store
+{
+  public:
     store() { reset(); }
 
     // Back to the factory defaults.
@@ -46,7 +48,7 @@ public:
     // One "NAME=value\n" line per setting, in query order.
     std::string state_text() const;
 
-private:
+  private:
     std::array<std::string, setting_count> values_;
 };
 
