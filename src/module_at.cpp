@@ -11,7 +11,8 @@
 #include <string>
 #include <thread>
 
-namespace {
+namespace
+{
 
 constexpr char PROBE[] = "AT+\n";
 constexpr int PROBE_LEN = 4;
@@ -33,7 +34,10 @@ constexpr int HANDSHAKE_OK_LEN = 7;
 constexpr int VALUE_HEAD = 4;
 constexpr int VALUE_TAIL = 4;
 
-void pause_ms(int ms) { std::this_thread::sleep_for(std::chrono::milliseconds(ms)); }
+void pause_ms(int ms)
+{
+    std::this_thread::sleep_for(std::chrono::milliseconds(ms));
+}
 
 bool begins(const char *buf, int n, const char *prefix)
 {
@@ -66,8 +70,14 @@ int read_some(const at_link &link, char *buf, int len)
     return n >= 0 && n <= len ? n : -1;
 }
 
-int serial_write(const char *buf, int len) { return CommWrite(strPCCom.fd, buf, len); }
-int serial_read(char *buf, int len) { return CommRead(strPCCom.fd, buf, len); }
+int serial_write(const char *buf, int len)
+{
+    return CommWrite(strPCCom.fd, buf, len);
+}
+int serial_read(char *buf, int len)
+{
+    return CommRead(strPCCom.fd, buf, len);
+}
 
 } // namespace
 

@@ -21,30 +21,36 @@
 
 _PC_COM_STRUCT strPCCom;
 
-namespace {
+namespace
+{
 
 // Index-to-setting tables in the order of the option lists.
-constexpr std::array<int, 17> baud_by_index = {50,   75,   110,  134,   150,   200,
-                                               300,  600,  1200, 1800,  2400,  4800,
+constexpr std::array<int, 17> baud_by_index = {50,   75,    110,   134,   150,   200,
+                                               300,  600,   1200,  1800,  2400,  4800,
                                                9600, 19200, 38400, 57600, 115200};
 constexpr std::array<int, 4> bytesize_by_index = {5, 6, 7, 8};
-constexpr std::array<int, 5> parity_by_index = {PCCOM_PARITY_NONE, PCCOM_PARITY_ODD,
-                                                PCCOM_PARITY_EVEN, PCCOM_PARITY_MARK,
-                                                PCCOM_PARITY_SPACE};
+constexpr std::array<int, 5> parity_by_index = {
+    PCCOM_PARITY_NONE, PCCOM_PARITY_ODD, PCCOM_PARITY_EVEN, PCCOM_PARITY_MARK, PCCOM_PARITY_SPACE};
 constexpr std::array<int, 2> stopbits_by_index = {PCCOM_STOPBITS_ONE, PCCOM_STOPBITS_TWO};
 constexpr int PORT_COUNT = 12;
-constexpr const char *port_names[PORT_COUNT] = {"COM1", "COM2", "COM3",  "COM4",  "COM5",  "COM6",
+constexpr const char *port_names[PORT_COUNT] = {"COM1", "COM2", "COM3", "COM4",  "COM5",  "COM6",
                                                 "COM7", "COM8", "COM9", "COM10", "COM11", "COM12"};
 
 // Rates the layer can set: the list's rates, plus two that Linux has and
 // CommOpen may be asked for directly.
 constexpr std::array<std::pair<int, speed_t>, 19> speeds = {{
-    {50, B50},         {75, B75},         {110, B110},       {134, B134},
-    {150, B150},       {200, B200},       {300, B300},       {600, B600},
-    {1200, B1200},     {1800, B1800},     {2400, B2400},     {4800, B4800},
-    {9600, B9600},     {19200, B19200},   {38400, B38400},   {57600, B57600},
-    {115200, B115200}, {230400, B230400}, {460800, B460800},
+    {50, B50},       {75, B75},         {110, B110},       {134, B134},       {150, B150},
+    {200, B200},     {300, B300},       {600, B600},       {1200, B1200},     {1800, B1800},
+    {2400, B2400},   {4800, B4800},     {9600, B9600},     {19200, B19200},   {38400, B38400},
+    {57600, B57600}, {115200, B115200}, {230400, B230400}, {460800, B460800},
 }};
+
+// Character size for 5..8 data bits.
+constexpr std::array<tcflag_t, 4> size_flags = {CS5, CS6, CS7, CS8};
+// Parity by parity code. CMSPAR makes the parity bit a constant: with
+// PARODD it is mark, without it space.
+constexpr std::array<tcflag_t, 5> parity_flags = {0, PARENB | PARODD, PARENB,
+                                                  PARENB | CMSPAR | PARODD, PARENB | CMSPAR};
 
 int last_errno_ = 0;
 std::string last_error_;
@@ -158,7 +164,10 @@ void get_pccom_port(char *port)
     std::printf("get_pccom_port: pccom= %s\n", port);
 }
 
-void get_pccom_baud(int *baud) { *baud = map_index(baud_by_index, strPCCom.baudrate, 57600); }
+void get_pccom_baud(int *baud)
+{
+    *baud = map_index(baud_by_index, strPCCom.baudrate, 57600);
+}
 
 void get_pccom_bytesize(int *bytesize)
 {
@@ -194,24 +203,10 @@ bool serial_apply_settings(termios *t, int baud, int bytesize, int parity, int s
     speed_t speed;
     if (!speed_for(baud, &speed))
         return false;
-    tcflag_t size;
-    switch (bytesize) {
-    case 5: size = CS5; break;
-    case 6: size = CS6; break;
-    case 7: size = CS7; break;
-    case 8: size = CS8; break;
-    default: return false;
-    }
-    tcflag_t par;
-    switch (parity) {
-    case PCCOM_PARITY_NONE: par = 0; break;
-    case PCCOM_PARITY_ODD: par = PARENB | PARODD; break;
-    case PCCOM_PARITY_EVEN: par = PARENB; break;
-    // CMSPAR makes the parity bit a constant: PARODD selects mark, else space.
-    case PCCOM_PARITY_MARK: par = PARENB | CMSPAR | PARODD; break;
-    case PCCOM_PARITY_SPACE: par = PARENB | CMSPAR; break;
-    default: return false;
-    }
+    if (bytesize < 5 || bytesize > 8 || parity < 0 || parity >= int(parity_flags.size()))
+        return false;
+    const tcflag_t size = size_flags[bytesize - 5];
+    const tcflag_t par = parity_flags[parity];
     if (stopbits != PCCOM_STOPBITS_ONE && stopbits != PCCOM_STOPBITS_TWO)
         return false;
 
@@ -219,8 +214,8 @@ bool serial_apply_settings(termios *t, int baud, int bytesize, int parity, int s
     // Raw mode as cfmakeraw() sets it, written out so that the flags kept
     // from the system (INPCK, CRTSCTS, HUPCL) are visibly left alone.
     // Software flow control goes: it would swallow the bytes 0x11 and 0x13.
-    n.c_iflag &= ~(IGNBRK | BRKINT | PARMRK | ISTRIP | INLCR | IGNCR | ICRNL | IXON | IXOFF |
-                   IXANY);
+    n.c_iflag &=
+        ~(IGNBRK | BRKINT | PARMRK | ISTRIP | INLCR | IGNCR | ICRNL | IXON | IXOFF | IXANY);
     n.c_oflag &= ~OPOST;
     n.c_lflag &= ~(ECHO | ECHONL | ICANON | ISIG | IEXTEN);
     // CLOCAL: a missing or dropping carrier line must not block or hang up
@@ -284,8 +279,14 @@ std::string serial_permission_hint(const std::string &device)
     return hint + " (usermod -aG <group> <user>, then log in again)";
 }
 
-int serial_last_errno() { return last_errno_; }
-std::string serial_last_error() { return last_error_; }
+int serial_last_errno()
+{
+    return last_errno_;
+}
+std::string serial_last_error()
+{
+    return last_error_;
+}
 
 // ---------------------------------------------------------------------------
 
@@ -420,9 +421,8 @@ int CommWrite(int fd, const char *buffer, int len)
 {
     if (len <= 0)
         return 0;
-    const auto end =
-        mono::now() + std::chrono::milliseconds(PCCOM_WRITE_TOTAL_CONST_MS +
-                                                PCCOM_WRITE_TOTAL_PER_BYTE_MS * len);
+    const auto end = mono::now() + std::chrono::milliseconds(PCCOM_WRITE_TOTAL_CONST_MS +
+                                                             PCCOM_WRITE_TOTAL_PER_BYTE_MS * len);
     int done = 0;
     while (done < len) {
         const ssize_t n = write(fd, buffer + done, static_cast<size_t>(len - done));

@@ -12,12 +12,14 @@
 #include <sys/ioctl.h>
 #include <thread>
 
-namespace {
+namespace
+{
 
 using clk = std::chrono::steady_clock;
 
-class AtExchange : public ::testing::Test {
-protected:
+class AtExchange : public ::testing::Test
+{
+  protected:
     void SetUp() override
     {
         ASSERT_TRUE(pty.ok());
@@ -108,11 +110,8 @@ TEST_F(AtExchange, HandshakeNeedsExactlySevenBytesOfOk)
     const struct {
         const char *reply;
         int expected;
-    } cases[] = {{"+ok\r\n\r\n", 1},
-                 {"+ok\r\n", 0},
-                 {"+ok\r\n\r\n\r\n", 0},
-                 {"+ERR\r\n\r", 0},
-                 {"", 0}};
+    } cases[] = {
+        {"+ok\r\n\r\n", 1}, {"+ok\r\n", 0}, {"+ok\r\n\r\n\r\n", 0}, {"+ERR\r\n\r", 0}, {"", 0}};
     for (const auto &c : cases) {
         play({{"+++", "a"}, {"a", c.reply}});
         EXPECT_EQ(trying_to_onnect(strPCCom.fd), c.expected) << c.reply;

@@ -16,14 +16,14 @@
 #include <thread>
 #include <unistd.h>
 
-namespace {
+namespace
+{
 
 using clk = std::chrono::steady_clock;
 
 int open_pty_port(const pty_pair &pty)
 {
-    return CommOpen(pty.slave_path().c_str(), 57600, 8, PCCOM_PARITY_NONE, PCCOM_STOPBITS_ONE,
-                    0);
+    return CommOpen(pty.slave_path().c_str(), 57600, 8, PCCOM_PARITY_NONE, PCCOM_STOPBITS_ONE, 0);
 }
 
 // Waits (up to a second) until `n` bytes sit in the input queue of `fd`.
@@ -56,10 +56,9 @@ struct map_case {
 
 TEST(PcComMaps, SettingsAndFallbacks)
 {
-    const map_case baud[] = {{0, 50},      {1, 75},      {3, 134},    {9, 1800},
-                             {12, 9600},   {15, 57600},  {16, 115200}, {17, 57600},
-                             {18, 57600},  {19, 57600},  {20, 57600}, {-1, 57600},
-                             {127, 57600}, {-128, 57600}};
+    const map_case baud[] = {{0, 50},     {1, 75},      {3, 134},     {9, 1800},    {12, 9600},
+                             {15, 57600}, {16, 115200}, {17, 57600},  {18, 57600},  {19, 57600},
+                             {20, 57600}, {-1, 57600},  {127, 57600}, {-128, 57600}};
     for (const auto &c : baud) {
         strPCCom.baudrate = c.index;
         int v = -1;
@@ -73,10 +72,9 @@ TEST(PcComMaps, SettingsAndFallbacks)
         get_pccom_bytesize(&v);
         EXPECT_EQ(v, c.expected) << "data-bit index " << int(c.index);
     }
-    const map_case parity[] = {{0, PCCOM_PARITY_NONE}, {1, PCCOM_PARITY_ODD},
-                               {2, PCCOM_PARITY_EVEN}, {3, 3},
-                               {4, 4},                 {5, PCCOM_PARITY_NONE},
-                               {-1, PCCOM_PARITY_NONE}};
+    const map_case parity[] = {
+        {0, PCCOM_PARITY_NONE}, {1, PCCOM_PARITY_ODD},  {2, PCCOM_PARITY_EVEN}, {3, 3}, {4, 4},
+        {5, PCCOM_PARITY_NONE}, {-1, PCCOM_PARITY_NONE}};
     for (const auto &c : parity) {
         strPCCom.parity = c.index;
         int v = -1;
@@ -97,7 +95,8 @@ TEST(PcComMaps, PortNamesArePrinted)
     const struct {
         signed char index;
         const char *name;
-    } cases[] = {{0, "COM1"}, {8, "COM9"}, {11, "COM12"}, {12, "COM1"}, {-1, "COM1"}, {100, "COM1"}};
+    } cases[] = {{0, "COM1"},  {8, "COM9"},  {11, "COM12"},
+                 {12, "COM1"}, {-1, "COM1"}, {100, "COM1"}};
     for (const auto &c : cases) {
         strPCCom.device = c.index;
         char port[8];
@@ -155,8 +154,8 @@ TEST(SerialSettings, LineSettings)
 
 TEST(SerialSettings, KeepsFlowControlAndHangupAsTheSystemHadThem)
 {
-    for (tcflag_t kept : {tcflag_t(0), tcflag_t(CRTSCTS), tcflag_t(HUPCL),
-                          tcflag_t(CRTSCTS | HUPCL)}) {
+    for (tcflag_t kept :
+         {tcflag_t(0), tcflag_t(CRTSCTS), tcflag_t(HUPCL), tcflag_t(CRTSCTS | HUPCL)}) {
         termios t{};
         t.c_cflag = CS8 | CREAD | kept;
         ASSERT_TRUE(serial_apply_settings(&t, 57600, 8, PCCOM_PARITY_NONE, PCCOM_STOPBITS_ONE));
@@ -168,7 +167,7 @@ TEST(SerialSettings, RefusesWhatItCannotSet)
 {
     const struct {
         int baud, bits, parity, stop;
-    } cases[] = {{345600, 8, 0, 0}, {0, 8, 0, 0},  {14400, 8, 0, 0}, {57600, 4, 0, 0},
+    } cases[] = {{345600, 8, 0, 0}, {0, 8, 0, 0},     {14400, 8, 0, 0},  {57600, 4, 0, 0},
                  {57600, 9, 0, 0},  {57600, 8, 5, 0}, {57600, 8, -1, 0}, {57600, 8, 0, 1}};
     for (const auto &c : cases) {
         termios t{};
@@ -189,8 +188,8 @@ TEST(SerialNames, DevicesInStableOrderUnderAFakeTree)
     temp_cwd dir;
     const std::string root = dir.path();
     mkdir("dev", 0755);
-    for (const char *node : {"ttyUSB10", "ttyUSB2", "ttyACM0", "ttyACM1", "ttyS0", "ttyS1",
-                             "ttyS2", "ttyS3", "ttyS12", "ttySAC0", "ttyUSBx", "tty0", "ttyACM"})
+    for (const char *node : {"ttyUSB10", "ttyUSB2", "ttyACM0", "ttyACM1", "ttyS0", "ttyS1", "ttyS2",
+                             "ttyS3", "ttyS12", "ttySAC0", "ttyUSBx", "tty0", "ttyACM"})
         write_file(std::string("dev/") + node, "");
     system("mkdir -p sys/class/tty/ttyS0/device sys/class/tty/ttyS1/device "
            "sys/class/tty/ttyS2 sys/class/tty/ttyS3/device sys/class/tty/ttyS12/device");
@@ -200,9 +199,8 @@ TEST(SerialNames, DevicesInStableOrderUnderAFakeTree)
     write_file("sys/class/tty/ttyS12/type", "4\n"); // ttyS3 has no type file: counted
 
     const std::vector<std::string> expected = {
-        root + "/dev/ttyUSB2", root + "/dev/ttyUSB10", root + "/dev/ttyACM0",
-        root + "/dev/ttyACM1", root + "/dev/ttyS0",    root + "/dev/ttyS3",
-        root + "/dev/ttyS12"};
+        root + "/dev/ttyUSB2", root + "/dev/ttyUSB10", root + "/dev/ttyACM0", root + "/dev/ttyACM1",
+        root + "/dev/ttyS0",   root + "/dev/ttyS3",    root + "/dev/ttyS12"};
     EXPECT_EQ(serial_list_devices(root), expected);
 
     unsetenv("MODCFG_COM1");
@@ -225,13 +223,6 @@ TEST(SerialNames, DevicesInStableOrderUnderAFakeTree)
     EXPECT_EQ(serial_resolve_port("COM1", root), root + "/dev/ttyUSB2");
     unsetenv("MODCFG_COM1");
     unsetenv("MODCFG_COM8");
-}
-
-TEST(SerialNames, EmptyTreeHasNoDevices)
-{
-    temp_cwd dir;
-    EXPECT_TRUE(serial_list_devices(dir.path()).empty());
-    EXPECT_EQ(serial_resolve_port("COM1", dir.path()), "");
 }
 
 // ---------------------------------------------------------------------------
@@ -463,8 +454,9 @@ TEST(SerialOpen, PermissionRefusalNamesDeviceAndGroup)
 // ---------------------------------------------------------------------------
 // Reading and writing
 
-class SerialIo : public ::testing::Test {
-protected:
+class SerialIo : public ::testing::Test
+{
+  protected:
     void SetUp() override
     {
         ASSERT_TRUE(pty.ok());

@@ -9,15 +9,16 @@
 #include <gtest/gtest.h>
 #include <string>
 
-namespace {
+namespace
+{
 
-const char *const query_names[] = {"MID",   "WMODE",  "TMODE",  "WEBU",  "VER",
-                                   "UART",  "UARTF",  "UARTFT", "UARTFL", "NETP",
-                                   "MAXSK", "TCPTO",  "WAP",    "WAKEY", "LANN",
-                                   "DHCPGW", "WSSSID", "WSKEY", "WANN"};
+const char *const query_names[] = {"MID",    "WMODE",  "TMODE",  "WEBU",  "VER",   "UART", "UARTF",
+                                   "UARTFT", "UARTFL", "NETP",   "MAXSK", "TCPTO", "WAP",  "WAKEY",
+                                   "LANN",   "DHCPGW", "WSSSID", "WSKEY", "WANN"};
 
-class ExchangeWithSim : public ::testing::Test {
-protected:
+class ExchangeWithSim : public ::testing::Test
+{
+  protected:
     // Starts the emulator and opens its pty as COM1 the way the connect
     // button does.
     void open_sim(std::vector<std::string> args)

@@ -135,8 +135,8 @@ void scripted_peer::run()
             received_.append(buf, static_cast<size_t>(r));
         }
         pending.append(buf, static_cast<size_t>(r));
-        while (step < steps_.size() && pending.compare(0, steps_[step].expect.size(),
-                                                       steps_[step].expect) == 0) {
+        while (step < steps_.size() &&
+               pending.compare(0, steps_[step].expect.size(), steps_[step].expect) == 0) {
             pending.erase(0, steps_[step].expect.size());
             if (steps_[step].delay_ms > 0)
                 std::this_thread::sleep_for(std::chrono::milliseconds(steps_[step].delay_ms));

@@ -11,8 +11,9 @@
 #include <thread>
 #include <vector>
 
-class pty_pair {
-public:
+class pty_pair
+{
+  public:
     // openpty() with the system's default (cooked) settings, so that tests
     // see whether the layer really puts the line into raw mode.
     pty_pair();
@@ -36,7 +37,7 @@ public:
     // Everything that arrives until nothing came for `quiet_ms`.
     std::string recv_quiet(int quiet_ms);
 
-private:
+  private:
     int master_ = -1;
     int slave_ = -1;
     std::string path_;
@@ -53,8 +54,9 @@ struct peer_step {
 // Plays a device on the master of `pty` in a thread, step by step, and
 // records every byte received. Bytes that do not match the next step stop
 // the script (the recording then shows what came instead).
-class scripted_peer {
-public:
+class scripted_peer
+{
+  public:
     scripted_peer(pty_pair &pty, std::vector<peer_step> steps);
     ~scripted_peer();
     std::string received();
@@ -62,7 +64,7 @@ public:
     // Waits until `n` steps are done or `timeout_ms` passed; true when done.
     bool wait_steps(size_t n, int timeout_ms);
 
-private:
+  private:
     void run();
     pty_pair &pty_;
     std::vector<peer_step> steps_;
