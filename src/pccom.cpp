@@ -371,6 +371,11 @@ int CommOpen(const char *Port, int nBaud, int nByteSize, int nParity, int nStopB
 
 int CommRead(int fd, char *buffer, int len)
 {
+    // No port (0) must never turn into reading standard input.
+    if (fd <= 0) {
+        set_error("read", EBADF);
+        return -1;
+    }
     if (len <= 0)
         return 0;
     const auto total_end =
@@ -419,6 +424,12 @@ int CommRead(int fd, char *buffer, int len)
 
 int CommWrite(int fd, const char *buffer, int len)
 {
+    if (fd <= 0) {
+        set_error("write", EBADF);
+        std::printf("uart write failed!\n");
+        std::fflush(stdout);
+        return -1;
+    }
     if (len <= 0)
         return 0;
     const auto end = mono::now() + std::chrono::milliseconds(PCCOM_WRITE_TOTAL_CONST_MS +

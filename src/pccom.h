@@ -80,11 +80,13 @@ constexpr int PCCOM_WRITE_TOTAL_PER_BYTE_MS = 50;
 int CommOpen(const char *Port, int nBaud, int nByteSize, int nParity, int nStopBits, int nFlag);
 // Up to `len` bytes into `buffer` (not terminated), bounded by the read
 // time-outs above. Returns the count, 0 when nothing came in time, or -1
-// when the read failed or the device has gone (hang-up, adapter unplugged).
+// when the read failed, the device has gone (hang-up, adapter unplugged) or
+// `fd` is 0 (no port). Bytes received before a failure are returned first;
+// the next read reports it.
 int CommRead(int fd, char *buffer, int len);
 // Writes all `len` bytes within the write time-out. Returns `len`, or -1
-// after printing "uart write failed!" when the write failed, timed out or
-// the device has gone.
+// after printing "uart write failed!" when the write failed, timed out, the
+// device has gone or `fd` is 0 (no port).
 int CommWrite(int fd, const char *buffer, int len);
 // Releases and closes the port; 0 is ignored. Returns 1 always. The
 // caller's copy of the handle is left as it was.

@@ -334,6 +334,12 @@ TEST(SerialOpen, CloseIgnoresZeroAndClosesTheHandle)
 {
     EXPECT_EQ(CommClose(0), 1);
     EXPECT_NE(fcntl(0, F_GETFD), -1) << "CommClose(0) closed standard input";
+    // No port: reads and writes fail instead of using standard input.
+    char buf[4];
+    EXPECT_EQ(CommRead(0, buf, 4), -1);
+    testing::internal::CaptureStdout();
+    EXPECT_EQ(CommWrite(0, "AT+\n", 4), -1);
+    EXPECT_EQ(testing::internal::GetCapturedStdout(), "uart write failed!\n");
     pty_pair pty;
     ASSERT_TRUE(pty.ok());
     testing::internal::CaptureStdout();
