@@ -5,11 +5,67 @@
 #include "lang.h"
 #include "window.h"
 
-void build_startup() {}
+#include "button_clicked.h"
+#include "module_at.h"
+#include "net_module.h"
+#include "pccom.h"
+#include "tcpsock.h"
 
-int module_send_cmd_get(const char *, char *) { return 0; }
-int module_send_cmd_set(const char *) { return 0; }
-int module_echo() { return 0; }
+void build_startup()
+{
+    net_start_connect_thread();
+}
+
+// Each whole exchange holds the exchange lock: the UI thread, the auto-apply
+// and the connection thread's keep-alive share the one module socket.
+int module_send_cmd_get(const char *cmd, char *ret)
+{
+    tcp_exchange ex;
+    return at_send_cmd_get(net_link, cmd, ret);
+}
+
+int module_send_cmd_set(const char *cmd)
+{
+    tcp_exchange ex;
+    return at_send_cmd_set(net_link, cmd);
+}
+
+int module_echo()
+{
+    tcp_exchange ex;
+    return at_echo(net_link);
+}
+
+// The socket stays open after a restart or reset: the connection thread
+// notices the module going away at its next keep-alive and runs the
+// link-lost steps then.
+namespace
+{
+
+void show_module_gone()
+{
+    gtk_widget_set_sensitive(frame_module, FALSE);
+    strPCCom.bopened = 0;
+    set_lamp(2);
+    set_conn_text(1);
+}
+
+} // namespace
+
+void button_mod_restart_clicked()
+{
+    {
+        tcp_exchange ex;
+        sendn("AT+Z\n", 5);
+    }
+    show_module_gone();
+}
+
+void button_mod_reload_clicked()
+{
+    module_send_cmd_set("AT+RELD");
+    show_module_gone();
+}
 
 void set_PC_frame(GtkWidget *table)
 {

@@ -17,7 +17,8 @@
 int tcpsocket;
 GMutex *client_sock_mutex;
 
-namespace {
+namespace
+{
 
 // Statically allocated GMutex needs no initialisation, so exchanges are
 // serialised even before start-up has run.
@@ -32,7 +33,10 @@ void console(const char *line)
 
 // Linux needs no socket library started. Kept as the one place where a
 // platform that does need one would report failure.
-int net_library_start() { return 0; }
+int net_library_start()
+{
+    return 0;
+}
 
 // 0 marks "no socket" throughout; a descriptor that came out as 0 (stdin
 // was closed) is moved to another number so that it can be told apart.
@@ -173,9 +177,13 @@ int tcpsock_set_recv_timeout(int sock, int ms)
 
 // ---------------------------------------------------------------------------
 
-namespace {
+namespace
+{
 
-int net_link_write(const char *buf, int len) { return sendn(buf, len); }
+int net_link_write(const char *buf, int len)
+{
+    return sendn(buf, len);
+}
 
 int net_link_read(char *buf, int len)
 {
@@ -199,48 +207,32 @@ void drain_pending()
     }
 }
 
-} // namespace
-
-const at_link net_link = {net_link_write, net_link_read};
-
-// A keep-alive reply may still be pending when an exchange starts: the
-// keep-alive waits for its reply only for a bounded time, and a slow module
-// answers later. A query whose first read held that reply would fail, or
-// worse, take "+ok" for an empty value. Nothing else may legitimately be
-// pending at the start of an exchange (the exchange before it has ended),
-// so dropping whatever is there is safe.
-tcp_exchange::tcp_exchange()
+// Reads and drops the module's bytes until a reply ends (an empty line,
+// "\r\n\r\n") or `ms` milliseconds passed: 1 when a reply ended, 0 on the
+// time-out, -1 when the module has closed its side or the socket failed.
+int skip_reply(int ms)
 {
-    g_mutex_lock(&exchange_lock);
-    drain_pending();
-}
-
-tcp_exchange::~tcp_exchange() { g_mutex_unlock(&exchange_lock); }
-
-int tcpsock_keep_alive()
-{
-    tcp_exchange ex;
-    if (sendn(TCP_KEEP_ALIVE, TCP_KEEP_ALIVE_LEN) != TCP_KEEP_ALIVE_LEN)
+    if (tcpsocket <= 0)
         return -1;
-    // Read the reply now, while the lock keeps exchanges out, so that it
-    // cannot land in the middle of the next one. It ends with an empty line.
     using clock = std::chrono::steady_clock;
-    auto deadline = clock::now() + std::chrono::milliseconds(TCP_KEEP_ALIVE_REPLY_MS);
+    auto deadline = clock::now() + std::chrono::milliseconds(ms);
     char tail[4] = {0, 0, 0, 0};
     for (;;) {
         auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - clock::now());
         if (left.count() <= 0)
-            break;
+            return 0;
         pollfd p = {tcpsocket, POLLIN, 0};
         int ready = poll(&p, 1, static_cast<int>(left.count()));
         if (ready < 0 && errno == EINTR)
             continue;
-        if (ready <= 0)
-            break;
+        if (ready < 0)
+            return -1;
+        if (ready == 0)
+            return 0;
         char buf[64];
         ssize_t r = recv(tcpsocket, buf, sizeof buf, MSG_DONTWAIT);
         if (r == 0)
-            return -1; // the module has closed its side: the link is lost
+            return -1;
         if (r < 0) {
             if (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR)
                 continue;
@@ -251,8 +243,50 @@ int tcpsock_keep_alive()
             tail[3] = buf[i];
         }
         if (std::memcmp(tail, "\r\n\r\n", 4) == 0)
-            break;
+            return 1;
     }
+}
+
+// A keep-alive was sent whose reply has not been read yet. Only touched
+// under the exchange lock.
+bool keep_alive_reply_owed;
+
+} // namespace
+
+const at_link net_link = {net_link_write, net_link_read};
+
+// The module answers the keep-alive too, and the exchange algorithm would
+// take that reply for its own: a query would read "+ok" as an empty value.
+// The module answers frames in order, so a keep-alive reply still owed is
+// the next thing on the wire: it is read before this exchange sends
+// anything (bounded, for a module that never answers it). Whatever else is
+// pending then is a leftover no exchange is waiting for, and is dropped.
+tcp_exchange::tcp_exchange()
+{
+    g_mutex_lock(&exchange_lock);
+    if (keep_alive_reply_owed) {
+        skip_reply(TCP_KEEP_ALIVE_OWED_MS);
+        keep_alive_reply_owed = false;
+    }
+    drain_pending();
+}
+
+tcp_exchange::~tcp_exchange()
+{
+    g_mutex_unlock(&exchange_lock);
+}
+
+int tcpsock_keep_alive()
+{
+    tcp_exchange ex;
+    if (sendn(TCP_KEEP_ALIVE, TCP_KEEP_ALIVE_LEN) != TCP_KEEP_ALIVE_LEN)
+        return -1;
+    // Reading the reply here, while the lock keeps exchanges out, is the
+    // usual case; a slower reply is owed to the next exchange.
+    int r = skip_reply(TCP_KEEP_ALIVE_REPLY_MS);
+    if (r < 0)
+        return -1; // the module has closed its side: the link is lost
+    keep_alive_reply_owed = r == 0;
     return TCP_KEEP_ALIVE_LEN;
 }
 
@@ -261,10 +295,12 @@ void tcpsock_drop()
     tcp_exchange ex;
     tcpsock_close();
     settcpsock(0);
+    keep_alive_reply_owed = false;
 }
 
 void tcpsock_attach(int sock)
 {
     tcp_exchange ex;
     settcpsock(sock);
+    keep_alive_reply_owed = false;
 }

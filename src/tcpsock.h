@@ -23,8 +23,10 @@ constexpr int TCP_RECV_TIMEOUT_MS = 30;
 // The keep-alive frame: "AT+W", a line feed and a zero byte.
 constexpr char TCP_KEEP_ALIVE[] = {'A', 'T', '+', 'W', '\n', '\0'};
 constexpr int TCP_KEEP_ALIVE_LEN = sizeof TCP_KEEP_ALIVE; // 6
-// How long a keep-alive waits for its reply, milliseconds.
+// How long a keep-alive waits for its reply, milliseconds, and how long the
+// next exchange then still waits for that reply before it sends.
 constexpr int TCP_KEEP_ALIVE_REPLY_MS = 200;
+constexpr int TCP_KEEP_ALIVE_OWED_MS = 500;
 
 // Starts the platform's socket library. Linux has none to start; on failure
 // it would print "WSAStarup failed\n" and end the process with status 1.
@@ -63,21 +65,23 @@ extern const at_link net_link;
 
 // One whole exchange on the module socket, for the lifetime of the object:
 // holds the exchange lock, so that the UI thread's exchanges, the
-// auto-apply and the keep-alive never interleave on the socket, and first
-// drops whatever the module sent that nobody read (a late keep-alive reply
-// would otherwise be taken for this exchange's reply).
-class tcp_exchange {
-public:
+// auto-apply and the keep-alive never interleave on the socket. First it
+// reads a keep-alive reply that is still owed (up to TCP_KEEP_ALIVE_OWED_MS)
+// and drops whatever else the module sent that nobody read, so that no
+// exchange takes another frame's reply for its own.
+class tcp_exchange
+{
+  public:
     tcp_exchange();
     ~tcp_exchange();
     tcp_exchange(const tcp_exchange &) = delete;
     tcp_exchange &operator=(const tcp_exchange &) = delete;
 };
 
-// One keep-alive under the exchange lock: sends the six-byte frame and waits
-// up to TCP_KEEP_ALIVE_REPLY_MS for the module's reply, reading it so that
-// it is not left for the next exchange. Returns -1 when the link is lost (the
-// send failed, or the module has closed its side), else 6.
+// One keep-alive under the exchange lock: sends the six-byte frame and reads
+// the module's reply, waiting up to TCP_KEEP_ALIVE_REPLY_MS (a later reply
+// is read by the next exchange before it sends). Returns -1 when the link is
+// lost (the send failed, or the module has closed its side), else 6.
 int tcpsock_keep_alive();
 // Under the exchange lock, so no exchange can be using the descriptor:
 // closes tcpsocket and sets it to 0.

@@ -7,12 +7,15 @@
 #include <chrono>
 #include <cstring>
 #include <netinet/in.h>
+#include <netinet/tcp.h>
 #include <poll.h>
+#include <sys/ioctl.h>
 #include <sys/socket.h>
 #include <thread>
 #include <unistd.h>
 
-namespace {
+namespace
+{
 
 using clock_type = std::chrono::steady_clock;
 
@@ -42,8 +45,13 @@ int tcp_connect_loopback(unsigned short port, int timeout_ms)
         if (fd < 0)
             return -1;
         sockaddr_in a = loopback(port);
-        if (connect(fd, reinterpret_cast<sockaddr *>(&a), sizeof a) == 0)
+        if (connect(fd, reinterpret_cast<sockaddr *>(&a), sizeof a) == 0) {
+            // A module's small replies go out at once, as the emulator's do;
+            // Nagle would hold one back until the last was acknowledged.
+            int one = 1;
+            setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
             return fd;
+        }
         close(fd);
         if (ms_left(deadline) == 0)
             return -1;
@@ -57,7 +65,8 @@ tcp_pair::tcp_pair()
     sockaddr_in a = loopback(0);
     socklen_t len = sizeof a;
     if (server < 0 || bind(server, reinterpret_cast<sockaddr *>(&a), sizeof a) != 0 ||
-        listen(server, 1) != 0 || getsockname(server, reinterpret_cast<sockaddr *>(&a), &len) != 0) {
+        listen(server, 1) != 0 ||
+        getsockname(server, reinterpret_cast<sockaddr *>(&a), &len) != 0) {
         if (server >= 0)
             close(server);
         return;
@@ -138,5 +147,18 @@ bool tcp_wait_closed(int fd, int timeout_ms)
         ssize_t r = recv(fd, buf, sizeof buf, 0);
         if (r == 0 || (r < 0 && errno != EINTR && errno != EAGAIN))
             return true;
+    }
+}
+
+bool tcp_wait_readable(int fd, size_t n, int timeout_ms)
+{
+    auto deadline = clock_type::now() + std::chrono::milliseconds(timeout_ms);
+    for (;;) {
+        int avail = 0;
+        if (ioctl(fd, FIONREAD, &avail) == 0 && static_cast<size_t>(avail) >= n)
+            return true;
+        if (ms_left(deadline) == 0)
+            return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
     }
 }

@@ -28,6 +28,8 @@ bool tcp_send_all(int fd, const std::string &bytes);
 std::string tcp_recv_n(int fd, size_t n, int timeout_ms);
 // Everything that arrives until nothing came for `quiet_ms`.
 std::string tcp_recv_quiet(int fd, int quiet_ms);
+// True when at least `n` bytes wait unread on `fd` within `timeout_ms`.
+bool tcp_wait_readable(int fd, size_t n, int timeout_ms);
 // True when the peer has closed (a read gives end of file) within
 // `timeout_ms`; bytes before the end are discarded.
 bool tcp_wait_closed(int fd, int timeout_ms);
