@@ -432,6 +432,8 @@ int CommWrite(int fd, const char *buffer, int len)
     }
     if (len <= 0)
         return 0;
+    // Nothing to clear first: a tty keeps no sticky error state that blocks
+    // writing (line errors arrive in the input, as termios says).
     const auto end = mono::now() + std::chrono::milliseconds(PCCOM_WRITE_TOTAL_CONST_MS +
                                                              PCCOM_WRITE_TOTAL_PER_BYTE_MS * len);
     int done = 0;
