@@ -42,9 +42,11 @@ start_net_module() {
 cd run
 if [ -n "${DISPLAY:-}" ]; then
   "$prog" &
-  pids+=($!)
+  prog_pid=$!
+  pids+=($prog_pid)
   [ "$variant" = net ] && start_net_module
-  wait "${pids[-1]}" 2>/dev/null || wait
+  # Until the window is closed; the emulated module is stopped on exit.
+  wait "$prog_pid" 2>/dev/null || true
   exit 0
 fi
 
