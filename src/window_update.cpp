@@ -12,7 +12,8 @@
 #include <initializer_list>
 #include <string>
 
-namespace {
+namespace
+{
 
 // A record's text field as a string; the bound keeps a field that somehow
 // lost its zero byte from being read past its end.
@@ -190,8 +191,7 @@ void update_sta_widgets()
 {
     page_sta_shown = 0;
     const _MOD_STA_STRUCT &r = strMODSTA_up;
-    const encry_combos encry{combo_sta_encry_open, combo_sta_encry_shared,
-                             combo_sta_encry_wpapsk};
+    const encry_combos encry{combo_sta_encry_open, combo_sta_encry_shared, combo_sta_encry_wpapsk};
 
     set_entry(entry_sta_ssid, field(r.SSID));
     set_position(combo_sta_auth, list_wifiap_auth, r.enc_auth);

@@ -177,11 +177,11 @@ class gtk_complaints
     gtk_complaints()
     {
         for (const char *domain : {"Gtk", "GLib-GObject"})
-            ids_.emplace_back(domain, g_log_set_handler(domain,
-                                                        static_cast<GLogLevelFlags>(
-                                                            G_LOG_LEVEL_CRITICAL |
-                                                            G_LOG_LEVEL_WARNING),
-                                                        count, &n_));
+            ids_.emplace_back(domain,
+                              g_log_set_handler(domain,
+                                                static_cast<GLogLevelFlags>(G_LOG_LEVEL_CRITICAL |
+                                                                            G_LOG_LEVEL_WARNING),
+                                                count, &n_));
     }
     ~gtk_complaints()
     {
@@ -314,7 +314,7 @@ TEST_F(Refresh, FlagSetLastAndEncryptionOrderPerPage)
     };
     for (const page_case &c : cases) {
         SCOPED_TRACE(c.name);
-        ASSERT_FALSE(visible(c.encry_combo)); // OPEN from SetUp
+        ASSERT_FALSE(visible(c.encry_combo));                      // OPEN from SetUp
         gtk_combo_box_set_active(GTK_COMBO_BOX(c.encry_combo), 0); // TKIP, flag still 0
         *c.flag = 1;
         c.set();
@@ -404,8 +404,8 @@ TEST_F(Refresh, CommunicationFramingAndAddressRules)
         strMODComm_up.AFL = 4096;
         update_comm_widgets();
         EXPECT_EQ(active_of(combo_modcom_af), af == COMAF_EN ? "Enable" : "Disable");
-        for (GtkWidget *w : {entry_modcom_aft, entry_modcom_afl, label_modcom_aft,
-                             label_modcom_afl})
+        for (GtkWidget *w :
+             {entry_modcom_aft, entry_modcom_afl, label_modcom_aft, label_modcom_afl})
             EXPECT_EQ(sensitive(w), af == COMAF_EN);
         // Off keeps the numbers on show.
         EXPECT_EQ(text_of(entry_modcom_aft), "150");
