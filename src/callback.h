@@ -20,6 +20,13 @@ gboolean entry_focus_out(GtkWidget *widget, GdkEventFocus *event, gpointer data)
 // `page` is the toolkit's page record (GtkNotebookPage, opaque in GTK 2).
 void notebook_switch_page(GtkNotebook *notebook, gpointer page, guint page_num, gpointer data);
 
+// The handler that dispatcher `dispatcher` ("combo", "button", "radio",
+// "entry") runs for `key`: that of the first row of its table whose name
+// equals the whole key. Null for a key in no row ("sta_mac" among them), a
+// null key or another dispatcher name; such a signal does nothing.
+using dispatch_handler = void (*)();
+dispatch_handler dispatch_find(const char *dispatcher, const char *key);
+
 // Seen by the four keyed dispatchers first, with the dispatcher's name
 // ("combo", "button", "radio", "entry") and the key. Null in the program;
 // tests set it to check which key a widget reaches. Returning true stops
