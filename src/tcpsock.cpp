@@ -180,8 +180,18 @@ int tcpsock_set_recv_timeout(int sock, int ms)
 namespace
 {
 
+// A keep-alive was sent whose reply has not been read yet, and the module
+// has closed its side. Only touched under the exchange lock.
+bool keep_alive_reply_owed;
+bool peer_closed;
+
 int net_link_write(const char *buf, int len)
 {
+    // The first send after the module's close still succeeds, and the
+    // exchange would then wait out all its tries for a reply that cannot
+    // come.
+    if (peer_closed)
+        return -1;
     return sendn(buf, len);
 }
 
@@ -194,7 +204,9 @@ int net_link_read(char *buf, int len)
         return static_cast<int>(r);
     if (r < 0 && (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR))
         return 0; // the 30 ms time-out passed with nothing received
-    return -1;    // the module closed its side, or the socket failed
+    if (r == 0)
+        peer_closed = true;
+    return -1; // the module closed its side, or the socket failed
 }
 
 // Drops every byte already waiting on the module socket without blocking.
@@ -203,8 +215,11 @@ void drain_pending()
     if (tcpsocket <= 0)
         return;
     char buf[256];
-    while (recv(tcpsocket, buf, sizeof buf, MSG_DONTWAIT) > 0) {
+    ssize_t r;
+    while ((r = recv(tcpsocket, buf, sizeof buf, MSG_DONTWAIT)) > 0) {
     }
+    if (r == 0)
+        peer_closed = true;
 }
 
 // Reads and drops the module's bytes until a reply ends (an empty line,
@@ -231,8 +246,10 @@ int skip_reply(int ms)
             return 0;
         char buf[64];
         ssize_t r = recv(tcpsocket, buf, sizeof buf, MSG_DONTWAIT);
-        if (r == 0)
+        if (r == 0) {
+            peer_closed = true;
             return -1;
+        }
         if (r < 0) {
             if (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR)
                 continue;
@@ -246,10 +263,6 @@ int skip_reply(int ms)
             return 1;
     }
 }
-
-// A keep-alive was sent whose reply has not been read yet. Only touched
-// under the exchange lock.
-bool keep_alive_reply_owed;
 
 } // namespace
 
@@ -279,7 +292,7 @@ tcp_exchange::~tcp_exchange()
 int tcpsock_keep_alive()
 {
     tcp_exchange ex;
-    if (sendn(TCP_KEEP_ALIVE, TCP_KEEP_ALIVE_LEN) != TCP_KEEP_ALIVE_LEN)
+    if (peer_closed || sendn(TCP_KEEP_ALIVE, TCP_KEEP_ALIVE_LEN) != TCP_KEEP_ALIVE_LEN)
         return -1;
     // Reading the reply here, while the lock keeps exchanges out, is the
     // usual case; a slower reply is owed to the next exchange.
@@ -296,6 +309,7 @@ void tcpsock_drop()
     tcpsock_close();
     settcpsock(0);
     keep_alive_reply_owed = false;
+    peer_closed = false;
 }
 
 void tcpsock_attach(int sock)
@@ -303,4 +317,5 @@ void tcpsock_attach(int sock)
     tcp_exchange ex;
     settcpsock(sock);
     keep_alive_reply_owed = false;
+    peer_closed = false;
 }

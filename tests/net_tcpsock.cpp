@@ -11,6 +11,7 @@
 #include <cstring>
 #include <gtest/gtest.h>
 #include <netinet/in.h>
+#include <poll.h>
 #include <string>
 #include <sys/socket.h>
 #include <thread>
@@ -346,6 +347,25 @@ TEST(TcpExchange, AKeepAliveWaitsUntilTheExchangeInProgressHasEnded)
     EXPECT_FALSE(keep_alive_before_reply);
     EXPECT_EQ(keep_alive_result, 6);
     EXPECT_STREQ(value, "AP");
+}
+
+// Until the keep-alive notices, exchanges may still be started on a link
+// the module has closed; they must not wait out their tries (8 s each).
+TEST(TcpExchange, ExchangesOnALinkTheModuleClosedFailAtOnce)
+{
+    module_socket s;
+    ASSERT_TRUE(s.ok());
+    s.close_module();
+    pollfd p = {s.tool, POLLIN, 0}; // the end of the stream has arrived
+    ASSERT_EQ(poll(&p, 1, 1000), 1);
+    auto t0 = steady_clock::now();
+    char value[AT_VALUE_MAX + 1] = "kept";
+    EXPECT_EQ(module_send_cmd_get("AT+WMODE", value), 0);
+    EXPECT_EQ(module_send_cmd_set("AT+WMODE=AP"), 0);
+    EXPECT_EQ(module_echo(), 0);
+    EXPECT_STREQ(value, "kept");
+    EXPECT_LT(ms_since(t0), 1000);
+    EXPECT_EQ(tcpsock_keep_alive(), -1);
 }
 
 TEST(TcpExchange, DropClosesTheModuleSocketAndForgetsIt)
