@@ -23,6 +23,7 @@
 #include "radio_changed.h"
 #include "sim_process.h"
 #include "temp_dir.h"
+#include "ui_records.h"
 #include "window.h"
 #include "window_pages.h"
 #include "window_update.h"
@@ -30,64 +31,20 @@
 namespace
 {
 
-void build_window_once()
-{
-    if (window != nullptr)
-        return;
-    int argc = 0;
-    char **argv = nullptr;
-    init_window(&argc, &argv);
-    while (gtk_events_pending())
-        gtk_main_iteration_do(FALSE);
-}
-
-void set_addr(unsigned char (&a)[4], int b0, int b1, int b2, int b3)
-{
-    const int b[4] = {b0, b1, b2, b3};
-    for (int i = 0; i < 4; i++)
-        a[i] = static_cast<unsigned char>(b[i]);
-}
+using ui_records::build_window_once;
+using ui_records::expect_same;
+using ui_records::snapshot;
 
 std::string text_of(GtkWidget *entry)
 {
     return gtk_entry_get_text(GTK_ENTRY(entry));
 }
 
-// Module records with distinct values, copied into the edited ones and
-// shown; every page flag 1, no command pending, nothing edited.
+// The module's settings in the records and on the pages, every page flag
+// 1, no command pending, nothing edited.
 void pages_showing_module()
 {
-    page_mana_shown = page_comm_shown = page_ap_shown = page_sta_shown = 0;
-    cmd_num_mod = cmd_num_comm = cmd_num_ap = cmd_num_sta = 0;
-    strMODMana = _MOD_MANA_STRUCT{};
-    text_set(strMODMana.user, "admin");
-    text_set(strMODMana.pswd, "admin");
-    strMODComm = _MOD_COMM_STRUCT{};
-    strMODComm.baud = BAUDRATE_57600;
-    strMODComm.data_bits = COMBITS_8;
-    strMODComm.AFT = 500;
-    strMODComm.AFL = 1024;
-    strMODComm.port = 8899;
-    strMODComm.bip = 1;
-    set_addr(strMODComm.ipadd, 10, 10, 100, 100);
-    strMODComm.maxsk = 32;
-    strMODComm.TCPto = 300;
-    strMODAP = _MOD_AP_STRUCT{};
-    strMODAP.mode = APSTD_11BGN;
-    text_set(strMODAP.SSID, "QX-B27_AP");
-    set_addr(strMODAP.ipadd, 192, 168, 1, 1);
-    set_addr(strMODAP.ipmask, 255, 255, 255, 0);
-    set_addr(strMODAP.dhcpgw, 192, 168, 1, 1);
-    strMODSTA = _MOD_STA_STRUCT{};
-    text_set(strMODSTA.SSID, "HomeNet");
-    set_addr(strMODSTA.ipadd, 192, 168, 2, 50);
-    set_addr(strMODSTA.ipmask, 255, 255, 255, 0);
-    set_addr(strMODSTA.dhcpgw, 192, 168, 2, 1);
-    strMODMana.inited = strMODComm.inited = strMODAP.inited = strMODSTA.inited = 1;
-    copy_module_mana_struct_up();
-    copy_module_comm_struct_up();
-    copy_module_ap_struct_up();
-    copy_module_sta_struct_up();
+    ui_records::load_module_state();
     update_mana_widgets();
     update_comm_widgets();
     update_ap_widgets();
@@ -95,47 +52,6 @@ void pages_showing_module()
     for (GtkWidget *b :
          {button_mana_confirm, button_comm_confirm, button_ap_confirm, button_sta_confirm})
         gtk_widget_set_sensitive(b, FALSE);
-}
-
-// Everything a handler could change, byte for byte, by name.
-struct snapshot {
-    std::vector<std::pair<std::string, std::vector<unsigned char>>> parts;
-
-    template <class T> void add(const char *name, const T &v)
-    {
-        const auto *p = reinterpret_cast<const unsigned char *>(&v);
-        parts.emplace_back(name, std::vector<unsigned char>(p, p + sizeof v));
-    }
-    static snapshot take()
-    {
-        snapshot s;
-        s.add("strMODMana", strMODMana);
-        s.add("strMODMana_up", strMODMana_up);
-        s.add("strMODComm", strMODComm);
-        s.add("strMODComm_up", strMODComm_up);
-        s.add("strMODAP", strMODAP);
-        s.add("strMODAP_up", strMODAP_up);
-        s.add("strMODSTA", strMODSTA);
-        s.add("strMODSTA_up", strMODSTA_up);
-        s.add("strPCCom", strPCCom);
-        s.add("strcommand_mod", strcommand_mod);
-        s.add("strcommand_comm", strcommand_comm);
-        s.add("strcommand_ap", strcommand_ap);
-        s.add("strcommand_sta", strcommand_sta);
-        const int ints[9] = {cmd_num_mod,     cmd_num_comm,      cmd_num_ap,
-                             cmd_num_sta,     notebook_page_now, page_mana_shown,
-                             page_comm_shown, page_ap_shown,     page_sta_shown};
-        s.add("counters and flags", ints);
-        return s;
-    }
-};
-
-void expect_same(const snapshot &before, const snapshot &after)
-{
-    ASSERT_EQ(before.parts.size(), after.parts.size());
-    for (size_t i = 0; i < before.parts.size(); i++)
-        EXPECT_TRUE(before.parts[i].second == after.parts[i].second)
-            << before.parts[i].first << " changed";
 }
 
 // ---------------------------------------------------------------------------
@@ -288,7 +204,7 @@ TEST_F(Dispatch, KeyInNoTableDoesNothing)
     gtk_combo_box_set_active(GTK_COMBO_BOX(combo_modcom_baud), BAUDRATE_9600);
     page_comm_shown = 1;
 
-    const snapshot before = snapshot::take();
+    const snapshot before = snapshot::take(true);
     GtkComboBox *combo = GTK_COMBO_BOX(combo_modcom_baud);
     for (const char *key : {"modcom_baud", "modcom_baudrate ", "MODCOM_BAUDRATE", "user", ""})
         combo_selected(combo, const_cast<char *>(key));
@@ -307,7 +223,7 @@ TEST_F(Dispatch, KeyInNoTableDoesNothing)
                    {entry_ap_ssid, "modap_wifimode"}, {entry_mod_usr, nullptr}};
     for (const auto &e : entries)
         EXPECT_EQ(entry_focus_out(e.entry, nullptr, const_cast<char *>(e.key)), FALSE);
-    expect_same(before, snapshot::take());
+    expect_same(before, snapshot::take(true));
     EXPECT_FALSE(gtk_widget_get_sensitive(button_mana_confirm));
     EXPECT_EQ(text_of(entry_sta_mac), "AC:CF:23:00:00:01");
 }
@@ -322,9 +238,9 @@ TEST_F(Dispatch, EntryFocusOutLetsTheEntryHandleTheEventToo)
 TEST_F(Dispatch, TapTakesTheSignalBeforeAnyHandler)
 {
     dispatch_tap = record_key;
-    const snapshot before = snapshot::take();
+    const snapshot before = snapshot::take(true);
     g_signal_emit_by_name(radio_wan_static, "pressed");
-    expect_same(before, snapshot::take());
+    expect_same(before, snapshot::take(true));
 }
 
 // ---------------------------------------------------------------------------
@@ -340,10 +256,10 @@ TEST_F(Dispatch, PageSwitchBeforeTheWindowIsCompleteDoesNothing)
     switch_to(0);
     strMODMana.inited = strMODComm.inited = strMODAP.inited = strMODSTA.inited = 0;
     notebook_page_now = 0;
-    const snapshot before = snapshot::take();
+    const snapshot before = snapshot::take(true);
     for (int page : {2, 3, 1, 0})
         switch_to(page);
-    expect_same(before, snapshot::take());
+    expect_same(before, snapshot::take(true));
 }
 
 // A page read before (inited 1) is not read again: its edits stay and the
@@ -356,13 +272,13 @@ TEST_F(Dispatch, PageSwitchToAReadPageOnlyRecordsItsNumber)
     strMODAP.dirty = 1;
     strMODSTA_up.bDHCP = DHCP_DISABLE;
     page_ap_shown = page_sta_shown = 0; // a refresh would set them
-    const snapshot before = snapshot::take();
+    const snapshot before = snapshot::take(true);
 
     for (int page : {2, 3, 1, 0, 3}) {
         switch_to(page);
         EXPECT_EQ(notebook_page_now, page);
         notebook_page_now = 0; // the one value the switch may change
-        expect_same(before, snapshot::take());
+        expect_same(before, snapshot::take(true));
     }
     started = 0;
 }
