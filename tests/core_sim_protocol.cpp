@@ -478,6 +478,15 @@ TEST_F(SimPty, FaultOptionsChangeTheReplies)
              // Ten bytes, nine gaps.
              return r == "+ok=AP\r\n\r\n" && took >= 300 ? "" : "took " + std::to_string(took);
          }},
+        {"silent after",
+         {"--silent-after", "1"},
+         [](wire &w) {
+             std::string r = w.ask(std::string("AT+W\n\0", 6)); // not counted
+             r += w.ask("AT+WMODE\n");
+             w.send("AT+MID\n");
+             r += w.read_quiet(500);
+             return r == std::string(ok_reply) + "+ok=AP\r\n\r\n" ? "" : "got " + r;
+         }},
     };
     for (const auto &r : rows) {
         auto args = r.args;

@@ -133,6 +133,8 @@ void engine::command_byte(char c, std::vector<action> &out, bool &stop)
 
 void engine::command_line(const std::string &text, std::vector<action> &out, bool &stop)
 {
+    if (text != "AT+W" && faults_.silent_after > 0 && ++commands_ > faults_.silent_after)
+        hung_ = true;
     if (echo_)
         send(text + "\r\n", false, out);
 
@@ -190,7 +192,7 @@ void engine::reply(const std::string &body, std::vector<action> &out) const
 
 void engine::send(const std::string &bytes, bool is_reply, std::vector<action> &out) const
 {
-    if (!faults_.silent)
+    if (!faults_.silent && !hung_)
         out.push_back({action::send, bytes, is_reply});
 }
 

@@ -36,6 +36,9 @@ struct faults {
     bool no_line_ends = false; // AT replies lack their final "\r\n\r\n"
     long drop_after = 0;       // drop the link once, after this many command frames
                                // (keep-alives not counted); 0: never
+    long silent_after = 0;     // answer this many command frames (keep-alives not
+                               // counted), then send nothing for the rest of the run
+                               // (a module that hangs); 0: never
 };
 
 struct action {
@@ -93,6 +96,8 @@ class engine
     bool overlong_ = false;
     bool drop_armed_;
     long frames_ = 0;
+    long commands_ = 0; // command frames seen, keep-alives not counted
+    bool hung_ = false; // silent_after reached
 };
 
 } // namespace sim

@@ -14,6 +14,8 @@
 //   until it succeeds with --retry). Settings survive "AT+Z"; "AT+RELD"
 //   restores the factory values (not the --set ones).
 // - --drop-after N fires once per run; keep-alives do not count.
+// - --silent-after N answers N command frames (keep-alives not counted),
+//   then nothing more for the rest of the run, "+++" included.
 // - --set values are taken unchecked, so tests can make the module report
 //   what a set command would be refused for.
 // - Log lines: the frame's bytes with "\n", "\r", "\\" and "\xHH" for any
@@ -100,6 +102,7 @@ void pause_ms(long ms)
     std::fputs("usage: qxb27-sim (--pty [--link PATH] | --tcp HOST:PORT [--retry])\n"
                "       [--mode transparent|command] [--echo] [--silent] [--delay MS]\n"
                "       [--byte-gap MS] [--garbage] [--no-line-ends] [--drop-after N]\n"
+               "       [--silent-after N]\n"
                "       [--set NAME=VALUE]... [--log FILE] [--state FILE]\n",
                to);
     std::exit(status);
@@ -130,6 +133,7 @@ options parse_options(int argc, char **argv)
         o_garbage,
         o_no_ends,
         o_drop,
+        o_silent_after,
         o_set,
         o_log,
         o_state,
@@ -147,6 +151,7 @@ options parse_options(int argc, char **argv)
                                       {"garbage", no_argument, nullptr, o_garbage},
                                       {"no-line-ends", no_argument, nullptr, o_no_ends},
                                       {"drop-after", required_argument, nullptr, o_drop},
+                                      {"silent-after", required_argument, nullptr, o_silent_after},
                                       {"set", required_argument, nullptr, o_set},
                                       {"log", required_argument, nullptr, o_log},
                                       {"state", required_argument, nullptr, o_state},
@@ -204,6 +209,9 @@ options parse_options(int argc, char **argv)
             break;
         case o_drop:
             o.faults.drop_after = parse_count(optarg, "--drop-after");
+            break;
+        case o_silent_after:
+            o.faults.silent_after = parse_count(optarg, "--silent-after");
             break;
         case o_set: {
             const char *eq = std::strchr(optarg, '=');
