@@ -106,11 +106,10 @@ void text_entry(GtkWidget *entry, const char (&module_field)[N], char (&edited_f
 void number_entry(GtkWidget *entry, int low, int high, int module_value, int &edited_value,
                   const char *cmd, const char *item, const page &p)
 {
-    int value = value_to_int(entry_text(entry).c_str());
-    if (value < low || value > high) {
-        value = value < low ? low : high;
+    bool clamped = false;
+    int value = entry_number_value(entry_text(entry).c_str(), low, high, &clamped);
+    if (clamped)
         set_entry_text(entry, std::to_string(value));
-    }
     if (unchanged(value == module_value, cmd, p))
         return;
     edited_value = value;
@@ -200,8 +199,7 @@ void entry_focus_out_netp_maxsk()
 void entry_focus_out_netp_port()
 {
     // No range: only the low 16 bits are kept (70000 gives 4464, -1 65535).
-    auto port = static_cast<unsigned short>(
-        static_cast<unsigned>(value_to_int(entry_text(entry_modnet_port).c_str())) & 0xFFFFu);
+    unsigned short port = entry_port_value(entry_text(entry_modnet_port).c_str());
     page p = comm_page();
     if (unchanged(port == strMODComm.port, "NETP", p))
         return;
