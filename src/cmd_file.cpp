@@ -144,6 +144,11 @@ int apply_command_file(const std::string &name)
     while (read_line(in, line, had_end)) {
         if (line.empty() || line[0] == 'E')
             break;
+        // A zero byte would cut the command short: send none of it.
+        if (line.find('\0') != std::string::npos) {
+            std::printf("Not sent, the line holds a zero byte: %s\n", line.c_str());
+            continue;
+        }
         std::printf("Send Command: %s\n", line.c_str());
         std::fflush(stdout);
         send_and_report(line);
