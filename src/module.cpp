@@ -92,10 +92,17 @@ bool text_copy(char *dst, size_t cap, const char *src)
     size_t len = std::strlen(src);
     bool whole = len < cap;
     if (!whole) {
+        auto continuation = [src](size_t i) {
+            return (static_cast<unsigned char>(src[i]) & 0xC0) == 0x80;
+        };
         len = cap - 1;
-        // Step back over continuation bytes so no character is split.
-        while (len > 0 && (static_cast<unsigned char>(src[len]) & 0xC0) == 0x80)
+        // Step back over continuation bytes so no character is split. A
+        // character has at most three of them: a longer run is no UTF-8,
+        // splits no character and must not eat the whole text.
+        for (int i = 0; i < 3 && len > 0 && continuation(len); i++)
             len--;
+        if (continuation(len))
+            len = cap - 1;
     }
     std::memmove(dst, src, len);
     dst[len] = '\0';
