@@ -1,13 +1,17 @@
 // Inputs the fuzz targets found faults with, kept as cases of the normal
-// suite.
+// suite, and the "nothing lost" rule of the file writers: a write that fails
+// partway leaves the old file exactly as it was.
 #include "cmd_file.h"
 #include "entry_out.h"
 #include "main.h"
 #include "module.h"
 #include "temp_dir.h"
 
+#include <csignal>
+#include <cstdio>
 #include <gtest/gtest.h>
 #include <string>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <vector>
 
@@ -119,6 +123,108 @@ TEST(FuzzFindings, EntryNumbersAndPortAtIntLimits)
         EXPECT_EQ(clamped, r.clamped) << r.text;
         EXPECT_EQ(entry_port_value(r.text), r.port) << r.text;
     }
+}
+
+// ---------------------------------------------------------------------------
+// Nothing lost. Writes past a size limit fail with EFBIG, as on a full disk:
+// the new file is left half-written, which is exactly the case where writing
+// in place would destroy the old file.
+
+class file_size_limit {
+public:
+    explicit file_size_limit(rlim_t bytes)
+    {
+        std::fflush(nullptr); // nothing of ours is flushed under the limit
+        getrlimit(RLIMIT_FSIZE, &old_);
+        old_handler_ = std::signal(SIGXFSZ, SIG_IGN); // else the process ends
+        rlimit lim = old_;
+        lim.rlim_cur = bytes;
+        setrlimit(RLIMIT_FSIZE, &lim);
+    }
+    ~file_size_limit()
+    {
+        setrlimit(RLIMIT_FSIZE, &old_);
+        std::signal(SIGXFSZ, old_handler_);
+    }
+    file_size_limit(const file_size_limit &) = delete;
+    file_size_limit &operator=(const file_size_limit &) = delete;
+
+private:
+    rlimit old_;
+    void (*old_handler_)(int);
+};
+
+class NothingLost : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        mkdir("data", 0755);
+        sent.clear();
+        cmd_num_mod = cmd_num_comm = cmd_num_ap = cmd_num_sta = 0;
+    }
+    temp_cwd dir;
+    // Long enough to pass any limit below.
+    const std::string long_line = "AT+NETP=TCP,Client,8899," + std::string(90, 'h') + "\r\n";
+};
+
+TEST_F(NothingLost, FailedSaveKeepsCommandFileByteForByte)
+{
+    const std::string old = "AT+WMODE=STA\r\nAT+WSSSID=Home\r\nE\r\n";
+    write_file("data/keep.txt", old);
+    write_file("cmd_comm_tmp.txt", long_line + long_line + "E");
+    int ret;
+    {
+        file_size_limit limit(64);
+        testing::internal::CaptureStdout();
+        ret = save_command_file("keep.txt");
+    }
+    std::string out = testing::internal::GetCapturedStdout();
+    EXPECT_EQ(ret, 0);
+    EXPECT_EQ(out, "Can not open file: data/keep.txt\n");
+    EXPECT_EQ(read_file("data/keep.txt"), old);
+    EXPECT_FALSE(file_exists("data/keep.txt.new"));
+
+    // Without the limit the same save goes through.
+    ASSERT_EQ(save_command_file("keep.txt"), 1);
+    EXPECT_EQ(read_file("data/keep.txt"), long_line + long_line + "E\r\n");
+}
+
+TEST_F(NothingLost, FailedTemporaryFileKeepsPreviousConfirm)
+{
+    const std::string old = "AT+NETP=TCP,Server,8899,10.10.100.100\r\nE";
+    write_file("cmd_comm_tmp.txt", old);
+    STRCOMMAND &e = cmd_table(CMDTYPE_COMM)[cmd_num_comm++];
+    text_set(e.cmd, "NETP");
+    e.value_num = 4;
+    text_set(e.value[0], "TCP");
+    text_set(e.value[1], "Client");
+    text_set(e.value[2], "8899");
+    text_set(e.value[3], std::string(90, 'h').c_str());
+    int ret;
+    {
+        // Not captured: the console lines of a Confirm outgrow the limit.
+        file_size_limit limit(48);
+        ret = confirm_pending_commands(CMDTYPE_COMM);
+    }
+    // The command went to the module; only its record could not be kept.
+    EXPECT_EQ(ret, 1);
+    EXPECT_EQ(sent.size(), 1u);
+    EXPECT_EQ(cmd_num_comm, 0);
+    EXPECT_EQ(read_file("cmd_comm_tmp.txt"), old);
+    EXPECT_FALSE(file_exists("cmd_comm_tmp.txt.new"));
+}
+
+TEST_F(NothingLost, FailedSettingsWriteKeepsOldFile)
+{
+    write_file("set_para.txt", "1 old.txt");
+    int ret;
+    {
+        file_size_limit limit(4);
+        ret = write_setting_para(0, "new_name.txt");
+    }
+    EXPECT_EQ(ret, 0);
+    EXPECT_EQ(read_file("set_para.txt"), "1 old.txt");
+    EXPECT_FALSE(file_exists("set_para.txt.new"));
 }
 
 } // namespace
