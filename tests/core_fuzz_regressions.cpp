@@ -21,10 +21,17 @@ int module_send_cmd_set(const char *cmd)
     sent.push_back(cmd);
     return 1;
 }
-int module_send_cmd_get(const char *, char *) { return 0; }
-int module_echo() { return 0; }
+int module_send_cmd_get(const char *, char *)
+{
+    return 0;
+}
+int module_echo()
+{
+    return 0;
+}
 
-namespace {
+namespace
+{
 
 // ---------------------------------------------------------------------------
 // Fuzz findings.
@@ -43,13 +50,14 @@ TEST(FuzzFindings, ApplySkipsLineWithZeroByte)
     EXPECT_TRUE(sent.empty());
 
     // The lines around it still go out.
-    write_file("data/f.txt", std::string("AT+WMODE=AP\r\nAT+WAP=11BGN,a\0b,CH1\r\nAT+MAXSK=5\r\nE\r\n",
-                                         47));
+    write_file("data/f.txt",
+               std::string("AT+WMODE=AP\r\nAT+WAP=11BGN,a\0b,CH1\r\nAT+MAXSK=5\r\nE\r\n", 47));
     testing::internal::CaptureStdout();
     EXPECT_EQ(apply_command_file("f.txt"), 1);
     std::string out = testing::internal::GetCapturedStdout();
     EXPECT_EQ(sent, (std::vector<std::string>{"AT+WMODE=AP", "AT+MAXSK=5"}));
-    EXPECT_NE(out.find("Not sent, the line holds a zero byte: AT+WAP=11BGN,a\n"), std::string::npos);
+    EXPECT_NE(out.find("Not sent, the line holds a zero byte: AT+WAP=11BGN,a\n"),
+              std::string::npos);
     EXPECT_EQ(out.find("Send Command: AT+WAP"), std::string::npos);
 }
 
@@ -70,9 +78,14 @@ struct cut_case {
     std::string want;
 };
 
-void PrintTo(const cut_case &c, std::ostream *os) { *os << c.what; }
+void PrintTo(const cut_case &c, std::ostream *os)
+{
+    *os << c.what;
+}
 
-class TextCut : public ::testing::TestWithParam<cut_case> {};
+class TextCut : public ::testing::TestWithParam<cut_case>
+{
+};
 
 // A cut into a 30-byte field drops at most the bytes of one split character.
 TEST_P(TextCut, KeepsWholeCharactersAndNoMore)
@@ -130,8 +143,9 @@ TEST(FuzzFindings, EntryNumbersAndPortAtIntLimits)
 // the new file is left half-written, which is exactly the case where writing
 // in place would destroy the old file.
 
-class file_size_limit {
-public:
+class file_size_limit
+{
+  public:
     explicit file_size_limit(rlim_t bytes)
     {
         std::fflush(nullptr); // nothing of ours is flushed under the limit
@@ -149,13 +163,14 @@ public:
     file_size_limit(const file_size_limit &) = delete;
     file_size_limit &operator=(const file_size_limit &) = delete;
 
-private:
+  private:
     rlimit old_;
     void (*old_handler_)(int);
 };
 
-class NothingLost : public ::testing::Test {
-protected:
+class NothingLost : public ::testing::Test
+{
+  protected:
     void SetUp() override
     {
         mkdir("data", 0755);
