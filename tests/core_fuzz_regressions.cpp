@@ -50,8 +50,8 @@ TEST(FuzzFindings, ApplySkipsLineWithZeroByte)
     EXPECT_TRUE(sent.empty());
 
     // The lines around it still go out.
-    write_file("data/f.txt",
-               std::string("AT+WMODE=AP\r\nAT+WAP=11BGN,a\0b,CH1\r\nAT+MAXSK=5\r\nE\r\n", 47));
+    const char file[] = "AT+WMODE=AP\r\nAT+WAP=11BGN,a\0b,CH1\r\nAT+MAXSK=5\r\nE\r\n";
+    write_file("data/f.txt", std::string(file, sizeof file - 1));
     testing::internal::CaptureStdout();
     EXPECT_EQ(apply_command_file("f.txt"), 1);
     std::string out = testing::internal::GetCapturedStdout();
