@@ -11,6 +11,7 @@
 #include "tcpsock.h"
 #include "window.h"
 
+#include <cstdio>
 #include <functional>
 #include <future>
 #include <memory>
