@@ -367,19 +367,3 @@ TEST(TcpExchange, ExchangesOnALinkTheModuleClosedFailAtOnce)
     EXPECT_LT(ms_since(t0), 1000);
     EXPECT_EQ(tcpsock_keep_alive(), -1);
 }
-
-TEST(TcpExchange, DropClosesTheModuleSocketAndForgetsIt)
-{
-    tcp_pair p;
-    ASSERT_TRUE(p.ok());
-    tcpsock_attach(p.tool);
-    EXPECT_EQ(tcpsocket, p.tool);
-    tcpsock_drop();
-    EXPECT_EQ(tcpsocket, 0);
-    EXPECT_TRUE(tcp_wait_closed(p.module, 1000));
-    p.tool = -1; // closed by the drop
-    char value[AT_VALUE_MAX + 1] = "kept";
-    EXPECT_EQ(module_send_cmd_set("AT+ENTM"), 0);
-    EXPECT_EQ(module_send_cmd_get("AT+WMODE", value), 0);
-    EXPECT_STREQ(value, "kept");
-}
