@@ -70,6 +70,31 @@ int read_some(const at_link &link, char *buf, int len)
     return n >= 0 && n <= len ? n : -1;
 }
 
+bool is_line_end(char c)
+{
+    return c == '\r' || c == '\n';
+}
+
+// Reads off the rest of a reply that did not fit one read, up to its final
+// "\r\n\r\n" or a pause in the bytes (a read that brings less than it asked
+// for); at most AT_REPLY_TRIES short reads, so a module that keeps
+// streaming cannot hold the caller. `tail` holds the last 4 bytes so far.
+void skip_rest(const at_link &link, const char *tail)
+{
+    char last[VALUE_TAIL];
+    std::memcpy(last, tail, VALUE_TAIL);
+    char buf[SET_READ];
+    for (int i = 0; i < AT_REPLY_TRIES; i++) {
+        const int n = read_some(link, buf, SET_READ);
+        for (int k = 0; k < n; k++) {
+            std::memmove(last, last + 1, VALUE_TAIL - 1);
+            last[VALUE_TAIL - 1] = buf[k];
+        }
+        if (n < SET_READ || std::memcmp(last, "\r\n\r\n", VALUE_TAIL) == 0)
+            return;
+    }
+}
+
 int serial_write(const char *buf, int len)
 {
     return CommWrite(strPCCom.fd, buf, len);
@@ -91,7 +116,17 @@ int at_send_cmd_get(const at_link &link, const char *cmd, char *ret)
     for (int i = 0; i < AT_REPLY_TRIES; i++) {
         const int n = read_some(link, buf, GET_READ);
         if (begins(buf, n, "+ok")) {
-            int len = n > VALUE_HEAD + VALUE_TAIL ? n - VALUE_HEAD - VALUE_TAIL : 0;
+            // The value ends at the reply's line ends; only the line-end
+            // bytes really there are dropped, so a module that leaves them
+            // out does not lose the value's last four characters.
+            int end = n;
+            for (int k = 0; k < VALUE_TAIL && end > 0 && is_line_end(buf[end - 1]); k++)
+                end--;
+            // A reply longer than one read goes on past it: read it off, or
+            // the next command would take its rest for its own reply.
+            if (n == GET_READ && std::memcmp(buf + n - VALUE_TAIL, "\r\n\r\n", VALUE_TAIL) != 0)
+                skip_rest(link, buf + n - VALUE_TAIL);
+            int len = end > VALUE_HEAD ? end - VALUE_HEAD : 0;
             if (len > AT_VALUE_MAX)
                 len = AT_VALUE_MAX;
             std::memcpy(ret, buf + VALUE_HEAD, static_cast<size_t>(len));

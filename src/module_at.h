@@ -18,7 +18,9 @@ constexpr int UART_CLEAN_MAX_READS = 10;
 // Query `cmd` (no line end; any length, sent whole) over `link`: 1 and the
 // reply's value in `ret` (at least AT_VALUE_MAX + 1 bytes; never more is
 // written), or 0 with `ret` untouched. The value is what follows "+ok=" up
-// to the reply's four line-end bytes, empty for a reply of 8 bytes or less.
+// to the reply's line ends (up to four CR or LF bytes, as many as came),
+// empty when nothing else follows. The rest of a reply longer than one read
+// is read off, so the next command does not take it for its own reply.
 int at_send_cmd_get(const at_link &link, const char *cmd, char *ret);
 // Set command `cmd`: 1 when acknowledged ("+ok", or an echo beginning
 // "AT+E" whose rest is then read and dropped), else 0 after AT_REPLY_TRIES.
