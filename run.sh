@@ -18,7 +18,8 @@ mkdir -p run/data
 [ -f build/pic ] && cp build/pic run/pic
 
 pids=()
-cleanup() { for p in "${pids[@]}"; do kill "$p" 2>/dev/null || true; done; }
+# Stop in reverse order of start: the tool before its X server.
+cleanup() { for ((i = ${#pids[@]} - 1; i >= 0; i--)); do kill "${pids[i]}" 2>/dev/null || true; done; }
 trap cleanup EXIT
 
 sim=$top/build/tools/qxb27-sim
@@ -52,10 +53,14 @@ fi
 
 # No display: run under Xvfb and leave a screenshot.
 shot=$top/run/screenshot.png
-export DISPLAY=:$((90 + RANDOM % 100))
-Xvfb "$DISPLAY" -screen 0 1280x1024x24 -nolisten tcp &
+# Xvfb picks a free display and writes its number once it accepts clients.
+dpyfile=$(mktemp)
+Xvfb -displayfd 3 -screen 0 1280x1024x24 -nolisten tcp 3>"$dpyfile" 2>/dev/null &
 pids+=($!)
-for _ in $(seq 50); do xdpyinfo >/dev/null 2>&1 && break; sleep 0.1; done
+for _ in $(seq 200); do [ -s "$dpyfile" ] && break; sleep 0.1; done
+[ -s "$dpyfile" ] || { echo "Xvfb did not start" >&2; exit 1; }
+export DISPLAY=:$(head -n 1 "$dpyfile")
+rm -f "$dpyfile"
 "$prog" &
 pids+=($!)
 [ "$variant" = net ] && start_net_module
