@@ -28,8 +28,7 @@ namespace
 std::vector<std::string> pieces;
 size_t piece = 0;  // index of the piece the next read takes from
 size_t offset = 0; // bytes of it already read
-std::string last;
-int read_count = 0;
+std::vector<std::string> delivered;
 std::vector<std::string> frames;
 
 int link_write(const char *buf, int len)
@@ -40,7 +39,7 @@ int link_write(const char *buf, int len)
 
 int link_read(char *buf, int len)
 {
-    read_count++;
+    delivered.emplace_back();
     if (piece >= pieces.size())
         return 0;
     const std::string &p = pieces[piece];
@@ -53,8 +52,7 @@ int link_read(char *buf, int len)
         piece++;
         offset = 0;
     }
-    if (n > 0)
-        last.assign(buf, n);
+    delivered.back().assign(buf, n);
     return static_cast<int>(n);
 }
 
@@ -74,18 +72,17 @@ void load(const uint8_t *data, size_t size)
     }
     piece = 0;
     offset = 0;
-    last.clear();
     frames.clear();
-    read_count = 0;
+    delivered.clear();
 }
 
-const std::string &last_read()
+const std::vector<std::string> &reads_since_reset()
 {
-    return last;
+    return delivered;
 }
 int reads()
 {
-    return read_count;
+    return static_cast<int>(delivered.size());
 }
 const std::vector<std::string> &written()
 {
@@ -93,8 +90,7 @@ const std::vector<std::string> &written()
 }
 void reset_counts()
 {
-    read_count = 0;
-    last.clear();
+    delivered.clear();
 }
 
 } // namespace fuzz_module

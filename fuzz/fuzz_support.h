@@ -25,8 +25,9 @@ namespace fuzz_module
 constexpr char READ_BREAK = '\f';
 void load(const uint8_t *data, size_t size);
 extern const at_link link;
-// Bytes of the last read that delivered any, and the reads since reset_counts.
-const std::string &last_read();
+// What each read since reset_counts delivered, in order (empty for a read
+// that found nothing), and how many reads there were.
+const std::vector<std::string> &reads_since_reset();
 int reads();
 // Frames written to the link, in order.
 const std::vector<std::string> &written();
