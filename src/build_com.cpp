@@ -6,6 +6,7 @@
 #include "lang.h"
 #include "window.h"
 #include "button_clicked.h"
+#include "pccom.h"
 
 void build_startup() {}
 
@@ -26,6 +27,36 @@ void set_lamp(int state)
         gtk_widget_queue_draw(draw_connect);
 }
 
-// Restart and factory reset over the serial link: not written yet.
-void button_mod_restart_clicked() {}
-void button_mod_reload_clicked() {}
+namespace
+{
+
+// After "AT+Z" or "AT+RELD" the module goes off: the link ends without
+// "AT+ENTM", and the operator connects again once it is back. The
+// command-file buttons, page flags and counters are left as they are.
+void end_link_after_restart()
+{
+    pccom_close();
+    pccom_selectors_set_sensitive(TRUE);
+    pccom_open_set_label(text_button_connect);
+    gtk_widget_set_sensitive(frame_module, FALSE);
+    strPCCom.bopened = 0;
+    set_lamp(2);
+}
+
+} // namespace
+
+void button_mod_restart_clicked()
+{
+    // Written raw: the module restarts at once, so no reply is awaited. fd 0
+    // is no port (it would be standard input).
+    if (strPCCom.fd != 0)
+        CommWrite(strPCCom.fd, "AT+Z\n", 5);
+    end_link_after_restart();
+}
+
+void button_mod_reload_clicked()
+{
+    if (strPCCom.fd != 0)
+        module_send_cmd_set("AT+RELD");
+    end_link_after_restart();
+}

@@ -5,6 +5,8 @@
 #ifndef MODCFG_BUTTON_CLICKED_H
 #define MODCFG_BUTTON_CLICKED_H
 
+#include <gtk/gtk.h>
+
 // Serial build's connect button: connects when no connection is open,
 // else disconnects.
 void button_pccom_start_clicked();
@@ -34,5 +36,18 @@ void button_setting_read_clicked();
 void button_setting_save_clicked();
 void button_setting_down_clicked();
 void button_setting_auto_clicked();
+
+// Writes set_para.txt from auto_setting and the command-file name shown in
+// entry_setting_file.
+void save_setting_file();
+
+// Pieces of the serial build's connection steps, also used by its restart
+// and reset. Each does nothing for widgets the build does not have.
+// Closes strPCCom's port and sets its fd to 0 (no port).
+void pccom_close();
+// The five PC-port selectors.
+void pccom_selectors_set_sensitive(gboolean on);
+// The connect button's label: text_button_connect or text_button_disconnect.
+void pccom_open_set_label(const char *text);
 
 #endif
