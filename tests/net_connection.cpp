@@ -372,6 +372,31 @@ TEST_F(NetConnection, AModuleConnectsIsKeptAliveAndIsNoticedWhenItLeaves)
     EXPECT_TRUE(pump_until(connected, 3000));
 }
 
+TEST_F(NetConnection, AutoApplySendsTheCommandFileBeforeTheFirstKeepAlive)
+{
+    write_file("data/auto.txt", "AT+WMODE=STA\r\nAT+TMODE=Agreement\r\nE\r\nAT+WMODE=AP\r\n");
+    gtk_entry_set_text(GTK_ENTRY(entry_setting_file), "auto.txt");
+    auto_setting = 1;
+    stdout_capture console;
+    raw_module m;
+    ASSERT_TRUE(m.ok());
+    m.answer_frames();
+    ASSERT_TRUE(pump_until([&] { return m.frames().size() >= 3; }, 5000));
+    std::vector<string> frames = m.frames();
+    EXPECT_EQ(frames[0], "AT+WMODE=STA\n");
+    EXPECT_EQ(frames[1], "AT+TMODE=Agreement\n");
+    EXPECT_EQ(frames[2], keep_alive);
+    EXPECT_TRUE(connected());
+    // With auto-apply on, the command-file buttons are not offered.
+    EXPECT_FALSE(sensitive(button_setting_read));
+    EXPECT_FALSE(sensitive(button_setting_down));
+    string out = console.take();
+    EXPECT_NE(out.find("Send Command: AT+WMODE=STA\n"), string::npos) << out;
+    EXPECT_LT(out.find("Accept OK!"), out.find("Send Command:")) << out;
+    m.close_link();
+    auto_setting = 0;
+}
+
 TEST_F(NetConnection, RestartSendsAtZShowsWaitingAtOnceAndTheThreadFollows)
 {
     raw_module m;
@@ -428,6 +453,52 @@ class NetEmulator : public NetConnection
 
 } // namespace
 
+TEST_F(NetEmulator, ReadsAllFourPagesOverTcp)
+{
+    start({"--set", "WMODE=STA", "--set", "WEBU=boss,secret", "--set",
+           "NETP=TCP,Client,8899,10.10.100.254", "--set", "WSSSID=field-net"});
+    stdout_capture console;
+    auto t0 = steady_clock::now();
+    button_setting_read_clicked();
+    long took = ms_since(t0);
+    string out = console.take();
+    EXPECT_NE(out.find("OK!\n"), string::npos) << out;
+    EXPECT_TRUE(sensitive(frame_module));
+    EXPECT_EQ(strMODMana.wmode, WIFIMODE_STA);
+    EXPECT_STREQ(strMODMana.user, "boss");
+    EXPECT_STREQ(strMODMana.pswd, "secret");
+    EXPECT_EQ(strMODComm.mode, NETMODE_CLIENT);
+    EXPECT_EQ(strMODComm.port, 8899);
+    EXPECT_EQ(strMODComm.ipadd[3], 254);
+    EXPECT_STREQ(strMODSTA.SSID, "field-net");
+    EXPECT_EQ(strMODMana.inited + strMODComm.inited + strMODAP.inited + strMODSTA.inited, 4);
+    // Nineteen queries over loopback; the exchange must not wait out tries.
+    EXPECT_LT(took, 2000);
+    RecordProperty("full_read_ms", static_cast<int>(took));
+}
+
+TEST_F(NetEmulator, ConfirmsAndAppliesCommandsOverTcp)
+{
+    start();
+    button_setting_read_clicked();
+    ASSERT_EQ(state()["WMODE"], "AP");
+
+    // An edit of the management page, confirmed.
+    strMODMana_up.wmode = WIFIMODE_STA;
+    generate_cmd("WMODE", "wmode");
+    stdout_capture console;
+    button_mana_confirm_clicked();
+    console.take();
+    EXPECT_TRUE(sim_wait_state(state_, "WMODE", "STA"));
+
+    // A command file applied by the button.
+    write_file("data/apply.txt", "AT+WSSSID=applied-net\r\nAT+TMODE=Agreement\r\nE\r\n");
+    gtk_entry_set_text(GTK_ENTRY(entry_setting_file), "apply.txt");
+    button_setting_down_clicked();
+    EXPECT_TRUE(sim_wait_state(state_, "WSSSID", "applied-net"));
+    EXPECT_TRUE(sim_wait_state(state_, "TMODE", "Agreement"));
+}
+
 // The module answers slower than the keep-alive waits: its reply to the
 // keep-alive is still on the way when the next query goes out.
 TEST_F(NetEmulator, AKeepAliveReplyStillOnTheWayDoesNotBecomeAQuerysValue)
@@ -464,4 +535,19 @@ TEST_F(NetEmulator, AModuleThatDropsTheLinkIsNoticedAndAcceptedAgain)
     ASSERT_TRUE(pump_until(connected, 5000));
     EXPECT_EQ(module_send_cmd_get("AT+WMODE", value), 1);
     EXPECT_STREQ(value, "AP");
+}
+
+TEST_F(NetEmulator, FactoryResetWaitsForItsAcknowledgementThenShowsWaiting)
+{
+    start({"--retry", "--set", "WMODE=STA"});
+    gtk_widget_set_sensitive(frame_module, TRUE);
+    button_mod_reload_clicked();
+    EXPECT_EQ(state()["WMODE"], "AP"); // acknowledged, so already reset
+    EXPECT_EQ(color, 2);
+    EXPECT_EQ(strPCCom.bopened, 0);
+    EXPECT_FALSE(sensitive(frame_module));
+    EXPECT_EQ(label_text(label_net_conn), waiting_texts[0]);
+    // The module comes back after its restart and is accepted again.
+    EXPECT_TRUE(pump_until([] { return tcpsocket == 0; }, 3000));
+    EXPECT_TRUE(pump_until(connected, 5000));
 }
