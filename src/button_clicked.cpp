@@ -71,9 +71,12 @@ const page_ops pages[] = {
 
 void page_confirm(const page_ops &page)
 {
+    const int confirmed = confirm_pending_commands(page.type);
+    // A console piped into a log must show the whole listing now.
+    std::fflush(stdout);
     // The temporary file could not be written: nothing was sent, and the
     // edits stay pending so the operator can try again.
-    if (!confirm_pending_commands(page.type))
+    if (!confirmed)
         return;
     page.to_module();
     page.refresh();
@@ -221,6 +224,7 @@ void button_setting_read_clicked()
 void button_setting_save_clicked()
 {
     save_command_file(command_file_name());
+    std::fflush(stdout);
 }
 
 void button_setting_down_clicked()
@@ -228,6 +232,7 @@ void button_setting_down_clicked()
     if (!module_connected())
         return;
     apply_command_file(command_file_name());
+    std::fflush(stdout);
 }
 
 void button_setting_auto_clicked()
