@@ -7,6 +7,7 @@
 #include "lang.h"
 #include "main.h"
 #include "module.h"
+#include "page_driver.h"
 #include "pccom.h"
 #include "sim_process.h"
 #include "temp_dir.h"
@@ -18,9 +19,7 @@
 #include <cstdlib>
 #include <fcntl.h>
 #include <fstream>
-#include <functional>
 #include <map>
-#include <optional>
 #include <string>
 #include <sys/file.h>
 #include <sys/stat.h>
@@ -31,102 +30,6 @@ namespace
 {
 
 using clock_type = std::chrono::steady_clock;
-using lines = std::vector<std::string>;
-
-// ---------------------------------------------------------------------------
-// The operator's actions as GTK delivers them, and what the window shows.
-
-void build_window_once()
-{
-    if (window)
-        return;
-    int argc = 0;
-    char **argv = nullptr;
-    init_window(&argc, &argv);
-    while (gtk_events_pending())
-        gtk_main_iteration_do(FALSE);
-}
-
-bool sensitive(GtkWidget *w)
-{
-    return gtk_widget_get_sensitive(w) != FALSE;
-}
-
-void set_entry(GtkWidget *entry, const std::string &text)
-{
-    gtk_entry_set_text(GTK_ENTRY(entry), text.c_str());
-}
-
-std::string entry_of(GtkWidget *entry)
-{
-    return gtk_entry_get_text(GTK_ENTRY(entry));
-}
-
-// Picks the list entry `text`; fails the test when the list lacks it.
-void choose(GtkWidget *combo, const std::string &text)
-{
-    GtkTreeModel *model = gtk_combo_box_get_model(GTK_COMBO_BOX(combo));
-    GtkTreeIter it;
-    int i = 0;
-    for (gboolean ok = gtk_tree_model_get_iter_first(model, &it); ok;
-         ok = gtk_tree_model_iter_next(model, &it), i++) {
-        gchar *t = nullptr;
-        gtk_tree_model_get(model, &it, 0, &t, -1);
-        const bool hit = t && text == t;
-        g_free(t);
-        if (hit) {
-            gtk_combo_box_set_active(GTK_COMBO_BOX(combo), i);
-            return;
-        }
-    }
-    ADD_FAILURE() << "no entry \"" << text << "\" in the list";
-}
-
-void press(GtkWidget *radio)
-{
-    g_signal_emit_by_name(radio, "pressed");
-}
-
-// Types `text` into the entry and moves the keyboard focus away.
-void type_and_leave(GtkWidget *entry, const std::string &text)
-{
-    set_entry(entry, text);
-    GdkEvent *ev = gdk_event_new(GDK_FOCUS_CHANGE);
-    ev->focus_change.window = GDK_WINDOW(g_object_ref(gtk_widget_get_window(entry)));
-    ev->focus_change.send_event = TRUE;
-    ev->focus_change.in = FALSE;
-    gtk_widget_event(entry, ev);
-    gdk_event_free(ev);
-}
-
-std::string console_of(const std::function<void()> &action)
-{
-    testing::internal::CaptureStdout();
-    action();
-    std::fflush(stdout);
-    return testing::internal::GetCapturedStdout();
-}
-
-// Lines of the last pending-command listing in `out`.
-std::optional<lines> last_listing(const std::string &out)
-{
-    const std::string head = "------------Commands----------------\n";
-    const std::string tail = "------------------------------------\n";
-    size_t start = out.rfind(head);
-    if (start == std::string::npos)
-        return std::nullopt;
-    start += head.size();
-    const size_t end = out.find(tail, start);
-    if (end == std::string::npos)
-        return std::nullopt;
-    lines found;
-    for (size_t p = start; p < end;) {
-        const size_t nl = out.find('\n', p);
-        found.push_back(out.substr(p, nl - p));
-        p = nl + 1;
-    }
-    return found;
-}
 
 // One emulated module with its frame log and state file in `dir`.
 struct module_sim {
@@ -212,7 +115,7 @@ void show_page(int page)
 class Workflow : public ::testing::Test
 {
   protected:
-    static void SetUpTestSuite() { build_window_once(); }
+    static void SetUpTestSuite() { ui_records::build_window_once(); }
 
     void SetUp() override
     {
@@ -437,7 +340,7 @@ TEST_F(Workflow, FactoryResetIsAcknowledgedThenEndsTheLink)
 // ---------------------------------------------------------------------------
 // Confirm and Cancel.
 
-class Pages : public Workflow
+class WorkflowPages : public Workflow
 {
   protected:
     void SetUp() override
@@ -452,7 +355,7 @@ class Pages : public Workflow
     module_sim m_;
 };
 
-TEST_F(Pages, ConfirmSendsThePendingCommandsAndRecordsThemWithCrLfThenE)
+TEST_F(WorkflowPages, ConfirmSendsThePendingCommandsAndRecordsThemWithCrLfThenE)
 {
     show_page(2);
     ASSERT_EQ(entry_of(entry_ap_ssid), "QX-B27_AP"); // what the module reported
@@ -490,7 +393,7 @@ TEST_F(Pages, ConfirmSendsThePendingCommandsAndRecordsThemWithCrLfThenE)
     EXPECT_TRUE(sensitive(button_setting_save));
 }
 
-TEST_F(Pages, EmptyConfirmWritesOnlyEAndASecondConfirmReplacesOnlyItsFile)
+TEST_F(WorkflowPages, EmptyConfirmWritesOnlyEAndASecondConfirmReplacesOnlyItsFile)
 {
     write_file("cmd_ap_tmp.txt", "AT+WAP=11B,Old,CH1\r\nE");
     const size_t before = m_.frames().size();
@@ -517,7 +420,7 @@ TEST_F(Pages, EmptyConfirmWritesOnlyEAndASecondConfirmReplacesOnlyItsFile)
     EXPECT_EQ(m_.settings().at("MAXSK"), "5");
 }
 
-TEST_F(Pages, ConfirmThatCannotWriteItsFileKeepsThePageAsItWas)
+TEST_F(WorkflowPages, ConfirmThatCannotWriteItsFileKeepsThePageAsItWas)
 {
     ASSERT_EQ(mkdir("cmd_sta_tmp.txt.new", 0755), 0); // the new file cannot be made
     show_page(3);
@@ -533,7 +436,7 @@ TEST_F(Pages, ConfirmThatCannotWriteItsFileKeepsThePageAsItWas)
     EXPECT_FALSE(sensitive(button_setting_save));
 }
 
-TEST_F(Pages, CancelShowsTheModuleValuesAgainAndSendsNothing)
+TEST_F(WorkflowPages, CancelShowsTheModuleValuesAgainAndSendsNothing)
 {
     show_page(3);
     const _MOD_STA_STRUCT module = strMODSTA;
@@ -587,7 +490,7 @@ TEST_F(Workflow, AutoCheckBoxRecordsTheFlagAndTheNameAndSwitchesTheControls)
         EXPECT_TRUE(sensitive(w));
 }
 
-TEST_F(Pages, SaveAndApplyUseTheNameInTheEntryWhateverItsLength)
+TEST_F(WorkflowPages, SaveAndApplyUseTheNameInTheEntryWhateverItsLength)
 {
     const std::string name = "fifteen-chars.x";
     set_entry(entry_setting_file, name);
