@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <cstring>
 #include <fstream>
+#include <glib.h>
 #include <sstream>
 #include <unistd.h>
 
@@ -43,6 +44,15 @@ bool write_replacing(const std::string &path, const std::string &bytes)
     unlink(tmp.c_str());
     errno = saved;
     return false;
+}
+
+// A line as text holds it: UTF-8 without control bytes but tab.
+bool is_text_line(const std::string &line)
+{
+    for (unsigned char c : line)
+        if ((c < 0x20 && c != '\t') || c == 0x7f)
+            return false;
+    return g_utf8_validate(line.data(), static_cast<gssize>(line.size()), nullptr) != FALSE;
 }
 
 // Sends one command and says so when the module did not acknowledge it:
@@ -141,12 +151,19 @@ int apply_command_file(const std::string &name)
     std::printf("\n------------Start to send Command------------\n");
     std::string line;
     bool had_end = false;
-    while (read_line(in, line, had_end)) {
+    for (int number = 1; read_line(in, line, had_end); number++) {
         if (line.empty() || line[0] == 'E')
             break;
         // A zero byte would cut the command short: send none of it.
         if (line.find('\0') != std::string::npos) {
             std::printf("Not sent, the line holds a zero byte: %s\n", line.c_str());
+            continue;
+        }
+        // Nor a line that is not text (a picture or program picked as the
+        // command file): the module would refuse it only after all 40 reply
+        // reads, and its bytes are not fit for the console either.
+        if (!is_text_line(line)) {
+            std::printf("Not sent, line %d is not text\n", number);
             continue;
         }
         std::printf("Send Command: %s\n", line.c_str());

@@ -28,8 +28,9 @@ int save_command_file(const std::string &name);
 
 // Sends the lines of "data/" + name with module_send_cmd_set up to the first
 // line beginning with "E", an empty line or the end; a line holding a zero
-// byte is reported and skipped. Returns 0 when the file cannot be opened,
-// else 1.
+// byte, or one that is not text (control bytes other than tab, or not
+// UTF-8), is reported and skipped. Returns 0 when the file cannot be
+// opened, else 1.
 int apply_command_file(const std::string &name);
 
 #endif
