@@ -6,6 +6,7 @@
 
 #include <cctype>
 #include <climits>
+#include <cstdio>
 #include <cstring>
 #include <string>
 
@@ -16,6 +17,17 @@ namespace {
 // a NETP with a long host name) is never cut before it reaches its field.
 using value_buf = char[AT_VALUE_MAX + 1];
 
+// A query whose failure is named on the console: the reader goes on, and
+// its page would otherwise show an old value without a word.
+int ask(const char *cmd, char *ret)
+{
+    if (module_send_cmd_get(cmd, ret))
+        return 1;
+    std::printf("No answer from the module to %s\n", cmd);
+    std::fflush(stdout);
+    return 0;
+}
+
 // A list-valued query received into a reader's reply buffer. A failed query
 // leaves the buffer as it was, so the previous value is converted again.
 struct reply_list {
@@ -25,7 +37,7 @@ struct reply_list {
 
     void query(const char *cmd)
     {
-        module_send_cmd_get(cmd, text);
+        ask(cmd, text);
         text[AT_VALUE_MAX] = '\0'; // whatever the transport left there
         len = static_cast<int>(std::strlen(text));
         pos = 0;
@@ -43,7 +55,7 @@ struct reply_list {
 template <size_t N> void query_text(const char *cmd, char (&field)[N])
 {
     value_buf v;
-    if (module_send_cmd_get(cmd, v)) {
+    if (ask(cmd, v)) {
         v[AT_VALUE_MAX] = '\0';
         text_set(field, v);
     }
@@ -53,7 +65,7 @@ template <size_t N> void query_text(const char *cmd, char (&field)[N])
 void query_int(const char *cmd, int &field)
 {
     value_buf v;
-    if (module_send_cmd_get(cmd, v)) {
+    if (ask(cmd, v)) {
         v[AT_VALUE_MAX] = '\0';
         field = value_to_int(v);
     }
@@ -228,7 +240,7 @@ void init_module_comm_struct()
     init_modcom_fc(reply.next(item));
 
     value_buf v;
-    if (module_send_cmd_get("AT+UARTF", v)) {
+    if (ask("AT+UARTF", v)) {
         v[AT_VALUE_MAX] = '\0';
         r.bAF = two_valued(codes_comaf, v, COMAF_DIS, COMAF_EN);
     }

@@ -7,8 +7,9 @@
 
 // Each reader sends its page's queries through module_send_cmd_get, fills
 // the page's module record whatever the replies (a failed query leaves its
-// destination as it was), sets inited 1 and dirty 0, and copies the record
-// into the edited one. Pending-command tables are not touched.
+// destination as it was, and prints "No answer from the module to AT+..."),
+// sets inited 1 and dirty 0, and copies the record into the edited one.
+// Pending-command tables are not touched.
 void init_module_mana_struct(); // MID, WMODE, TMODE, WEBU, VER
 void init_module_comm_struct(); // UART, UARTF, UARTFT, UARTFL, NETP, MAXSK, TCPTO
 void init_module_ap_struct();   // WAP, WAKEY, LANN, DHCPGW; bDHCP set to 0

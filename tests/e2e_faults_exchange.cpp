@@ -253,6 +253,9 @@ TEST_F(SerialFaults, LinkDroppedDuringAFullReadThenReconnect)
     EXPECT_STREQ(strMODMana.mid, "FAULT-TEST");
     EXPECT_EQ(strMODComm.maxsk, 0) << "read after the link was gone";
     EXPECT_GE(count_of(out, "uart write failed!\n"), 9u) << out;
+    // Each of the twelve queries the module never answered is named.
+    EXPECT_EQ(count_of(out, "No answer from the module to AT+"), 12u) << out;
+    EXPECT_NE(out.find("No answer from the module to AT+WANN\n"), std::string::npos) << out;
 
     // The operator closes the port, a module comes back, the tool connects.
     close_port();

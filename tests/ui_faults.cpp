@@ -372,6 +372,7 @@ TEST_F(UiFaults, LinkLostDuringAReadThenReconnected)
     // apart; the rest fail at their write.
     EXPECT_LT(took_ms, 40 * 200 + 10 * 1000 + 3000);
     EXPECT_GE(count_of(out, "uart write failed!\n"), 9u) << out;
+    EXPECT_EQ(count_of(out, "No answer from the module to AT+"), 11u) << out;
     EXPECT_EQ(text_of(entry_mod_mid), "UI-FAULTS");
     // The serial build cannot tell the module went away: it stays
     // connected until the operator disconnects.
