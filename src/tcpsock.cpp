@@ -200,13 +200,38 @@ int net_link_read(char *buf, int len)
     if (tcpsocket <= 0)
         return -1;
     ssize_t r = recv(tcpsocket, buf, len, 0);
-    if (r > 0)
-        return static_cast<int>(r);
-    if (r < 0 && (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR))
-        return 0; // the 30 ms time-out passed with nothing received
     if (r == 0)
         peer_closed = true;
-    return -1; // the module closed its side, or the socket failed
+    if (r < 0 && (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR))
+        return 0; // the 30 ms time-out passed with nothing received
+    if (r <= 0)
+        return -1; // the module closed its side, or the socket failed
+    // TCP keeps no reply boundaries. A module that writes its reply in
+    // pieces would have each piece taken for a whole reply, none of them
+    // beginning "+ok": take pieces up to a line end, while room is left and
+    // the next comes within TCP_READ_INTERVAL_MS (as a serial read waits for
+    // the next byte). Line ends that lead are the rest of an earlier reply
+    // read up to its first line end, and are dropped. A close or an error
+    // shows at the next read.
+    int got = static_cast<int>(r);
+    for (;;) {
+        int lead = 0;
+        while (lead < got && (buf[lead] == '\r' || buf[lead] == '\n'))
+            lead++;
+        if (lead > 0) {
+            std::memmove(buf, buf + lead, static_cast<size_t>(got - lead));
+            got -= lead;
+        }
+        if (got == len || (got > 0 && buf[got - 1] == '\n'))
+            return got;
+        pollfd p = {tcpsocket, POLLIN, 0};
+        if (poll(&p, 1, TCP_READ_INTERVAL_MS) <= 0)
+            return got;
+        ssize_t more = recv(tcpsocket, buf + got, len - got, MSG_DONTWAIT);
+        if (more <= 0)
+            return got;
+        got += static_cast<int>(more);
+    }
 }
 
 // Drops every byte already waiting on the module socket without blocking.

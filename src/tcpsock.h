@@ -60,7 +60,11 @@ int tcpsock_accept(int server);
 int tcpsock_set_recv_timeout(int sock, int ms);
 
 // The module socket as the AT exchange's byte channel: a receive time-out
-// reads as "nothing came" (0); a closed peer or an error as -1.
+// reads as "nothing came" (0); a closed peer or an error as -1. A read that
+// got bytes without a line feed goes on taking what follows, each piece
+// within TCP_READ_INTERVAL_MS of the last, up to a line feed or `len`
+// bytes, so that a reply sent in pieces reads as one.
+constexpr int TCP_READ_INTERVAL_MS = 200;
 extern const at_link net_link;
 
 // One whole exchange on the module socket, for the lifetime of the object:
