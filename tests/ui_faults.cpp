@@ -343,6 +343,8 @@ TEST_F(UiFaults, SilentModuleFailsTheConnectThenAnEchoingOneIsSilencedAndRead)
     // Two probes of 1200 ms, the drain of 450 ms, three "+++" each with a
     // 450 ms read and a 1000 ms pause: 7.2 s.
     EXPECT_LT(took_ms, 7200 + 2500);
+    const auto tries = module.frames();
+    EXPECT_EQ(std::count(tries.begin(), tries.end(), "+++"), 3) << "the handshake's three tries";
     EXPECT_EQ(window_look(), idle_look());
     EXPECT_EQ(strPCCom.fd, 0) << "the port stays open after a failed connect";
 
