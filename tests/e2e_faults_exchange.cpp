@@ -9,6 +9,7 @@
 #include "pty_pair.h" // ms_since
 #include "sim_process.h"
 #include "temp_dir.h"
+#include "console.h"
 
 #include <chrono>
 #include <cstdlib>
@@ -35,14 +36,6 @@ namespace
 {
 
 using clock_type = std::chrono::steady_clock;
-
-size_t count_of(const std::string &text, const std::string &part)
-{
-    size_t n = 0;
-    for (size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1))
-        n++;
-    return n;
-}
 
 class SerialFaults : public ::testing::Test
 {

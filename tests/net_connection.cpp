@@ -16,6 +16,7 @@
 #include "temp_dir.h"
 #include "window.h"
 #include "window_probe.h"
+#include "console.h"
 
 #include <gtest/gtest.h>
 #include <gtk/gtk.h>
@@ -158,20 +159,6 @@ bool waiting()
 {
     return color == 2 && strPCCom.bopened == 0 && tcpsocket == 0;
 }
-
-// Everything the program prints between construction and take().
-struct stdout_capture {
-    bool open = true;
-    stdout_capture() { testing::internal::CaptureStdout(); }
-    ~stdout_capture() { take(); }
-    string take()
-    {
-        if (!open)
-            return "";
-        open = false;
-        return testing::internal::GetCapturedStdout();
-    }
-};
 
 // A module played by the test: connects to the tool, and a thread answers
 // every frame that ends in a line feed: "+ok" for set commands and the

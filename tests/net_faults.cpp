@@ -15,6 +15,7 @@
 #include "tcpsock.h"
 #include "temp_dir.h"
 #include "window.h"
+#include "console.h"
 
 #include <gtest/gtest.h>
 #include <gtk/gtk.h>
@@ -41,14 +42,6 @@ long ms_since(clock_type::time_point t0)
 {
     return static_cast<long>(
         std::chrono::duration_cast<std::chrono::milliseconds>(clock_type::now() - t0).count());
-}
-
-size_t count_of(const string &text, const string &part)
-{
-    size_t n = 0;
-    for (size_t at = text.find(part); at != string::npos; at = text.find(part, at + 1))
-        n++;
-    return n;
 }
 
 // Runs the main loop until `done` holds or `ms` passed; returns done().

@@ -4,6 +4,7 @@
 #include "module.h"
 #include "tcp_peer.h"
 #include "tcpsock.h"
+#include "console.h"
 
 #include <arpa/inet.h>
 #include <atomic>
@@ -27,21 +28,6 @@ long ms_since(steady_clock::time_point t0)
 {
     return static_cast<long>(duration_cast<milliseconds>(steady_clock::now() - t0).count());
 }
-
-// Console capture that always ends, also when an assertion returns early
-// (a second capture while one is open aborts the program).
-struct stdout_capture {
-    bool open = true;
-    stdout_capture() { testing::internal::CaptureStdout(); }
-    ~stdout_capture() { take(); }
-    string take()
-    {
-        if (!open)
-            return "";
-        open = false;
-        return testing::internal::GetCapturedStdout();
-    }
-};
 
 const string keep_alive(TCP_KEEP_ALIVE, TCP_KEEP_ALIVE_LEN);
 

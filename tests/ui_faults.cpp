@@ -13,6 +13,7 @@
 #include "sim_process.h"
 #include "temp_dir.h"
 #include "window.h"
+#include "console.h"
 
 #include <gtest/gtest.h>
 #include <gtk/gtk.h>
@@ -37,14 +38,6 @@ namespace
 {
 
 using clock_type = std::chrono::steady_clock;
-
-size_t count_of(const std::string &text, const std::string &part)
-{
-    size_t n = 0;
-    for (size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1))
-        n++;
-    return n;
-}
 
 void pump()
 {
