@@ -7,6 +7,7 @@
 // A TCP read returns as soon as a reply's bytes are there, so there is no
 // floor of end conditions as on the serial port: the times are the module's
 // turnaround and the exchange's own work.
+#include "bench_timing.h"
 #include "cmd_file.h"
 #include "command.h"
 #include "main.h"
@@ -54,35 +55,6 @@ namespace
 constexpr int ROUNDS = 5;
 // The full read the network build is meant to manage, milliseconds.
 constexpr double READ_TARGET_MS = 100;
-
-// The progress and command lines the core prints are not the bench's
-// output; they go to /dev/null while a scenario runs.
-struct quiet {
-    int saved;
-    quiet()
-    {
-        std::fflush(stdout);
-        saved = dup(1);
-        const int null = open("/dev/null", O_WRONLY);
-        dup2(null, 1);
-        close(null);
-    }
-    ~quiet()
-    {
-        std::fflush(stdout);
-        dup2(saved, 1);
-        close(saved);
-    }
-};
-
-double time_ms(const std::function<void()> &run)
-{
-    quiet q;
-    const auto t0 = std::chrono::steady_clock::now();
-    run();
-    const auto t1 = std::chrono::steady_clock::now();
-    return std::chrono::duration<double, std::milli>(t1 - t0).count();
-}
 
 struct result {
     std::string name;

@@ -13,6 +13,7 @@
 //
 // The module side runs the same core calls as the handlers (the window's
 // own work is negligible beside the exchanges), so no display is needed.
+#include "bench_timing.h"
 #include "cmd_file.h"
 #include "command.h"
 #include "main.h"
@@ -143,35 +144,6 @@ struct emulator {
 };
 
 // ---------------------------------------------------------------------------
-
-// The progress and command lines the core prints are not the bench's
-// output; they go to /dev/null while a scenario runs.
-struct quiet {
-    int saved;
-    quiet()
-    {
-        std::fflush(stdout);
-        saved = dup(1);
-        const int null = open("/dev/null", O_WRONLY);
-        dup2(null, 1);
-        close(null);
-    }
-    ~quiet()
-    {
-        std::fflush(stdout);
-        dup2(saved, 1);
-        close(saved);
-    }
-};
-
-double time_ms(const std::function<void()> &run)
-{
-    quiet q;
-    const auto t0 = std::chrono::steady_clock::now();
-    run();
-    const auto t1 = std::chrono::steady_clock::now();
-    return std::chrono::duration<double, std::milli>(t1 - t0).count();
-}
 
 bool open_port(const emulator &m)
 {
