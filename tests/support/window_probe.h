@@ -199,6 +199,18 @@ inline rgb pixel_of(GdkPixbuf *pb, GtkWidget *top, GtkWidget *widget, int x, int
     return pixel(pb, wx, wy);
 }
 
+// Waits until the window on the X server shows `want` at (x, y) of `widget`:
+// the server may show a repaint a little after the expose that drew it.
+inline bool shows_pixel(GtkWidget *top, GtkWidget *widget, int x, int y, rgb want)
+{
+    return pump_until([&] {
+        GdkPixbuf *pb = grab_window(top);
+        bool same = pixel_of(pb, top, widget, x, y) == want;
+        g_object_unref(pb);
+        return same;
+    });
+}
+
 // Builds the window afresh as start-up does, from the given loaded settings,
 // with the recording tap in place so that any handler run while building
 // shows in dispatched(). GTK criticals abort: they mean a builder misused a
