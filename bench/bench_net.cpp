@@ -33,21 +33,9 @@
 #include <vector>
 
 // The network build's binding of the module operations.
-int module_send_cmd_get(const char *cmd, char *ret)
-{
-    tcp_exchange ex;
-    return at_send_cmd_get(net_link, cmd, ret);
-}
-int module_send_cmd_set(const char *cmd)
-{
-    tcp_exchange ex;
-    return at_send_cmd_set(net_link, cmd);
-}
-int module_echo()
-{
-    tcp_exchange ex;
-    return at_echo(net_link);
-}
+int module_send_cmd_get(const char *cmd, char *ret) { return net_send_cmd_get(cmd, ret); }
+int module_send_cmd_set(const char *cmd) { return net_send_cmd_set(cmd); }
+int module_echo() { return net_echo(); }
 
 namespace
 {

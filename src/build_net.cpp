@@ -18,23 +18,9 @@ void build_startup()
 
 // Each whole exchange holds the exchange lock: the UI thread, the auto-apply
 // and the connection thread's keep-alive share the one module socket.
-int module_send_cmd_get(const char *cmd, char *ret)
-{
-    tcp_exchange ex;
-    return at_send_cmd_get(net_link, cmd, ret);
-}
-
-int module_send_cmd_set(const char *cmd)
-{
-    tcp_exchange ex;
-    return at_send_cmd_set(net_link, cmd);
-}
-
-int module_echo()
-{
-    tcp_exchange ex;
-    return at_echo(net_link);
-}
+int module_send_cmd_get(const char *cmd, char *ret) { return net_send_cmd_get(cmd, ret); }
+int module_send_cmd_set(const char *cmd) { return net_send_cmd_set(cmd); }
+int module_echo() { return net_echo(); }
 
 // The socket stays open after a restart or reset: the connection thread
 // notices the module going away at its next keep-alive and runs the

@@ -1,6 +1,7 @@
 // The network build's TCP link: listening server, module socket, raw send
 // and receive, and the exchange lock shared by exchanges and keep-alives.
 #include "tcpsock.h"
+#include "module_at.h"
 
 #include <cerrno>
 #include <chrono>
@@ -343,4 +344,22 @@ void tcpsock_attach(int sock)
     settcpsock(sock);
     keep_alive_reply_owed = false;
     peer_closed = false;
+}
+
+int net_send_cmd_get(const char *cmd, char *ret)
+{
+    tcp_exchange ex;
+    return at_send_cmd_get(net_link, cmd, ret);
+}
+
+int net_send_cmd_set(const char *cmd)
+{
+    tcp_exchange ex;
+    return at_send_cmd_set(net_link, cmd);
+}
+
+int net_echo()
+{
+    tcp_exchange ex;
+    return at_echo(net_link);
 }

@@ -82,6 +82,12 @@ class tcp_exchange
     tcp_exchange &operator=(const tcp_exchange &) = delete;
 };
 
+// The three module operations over the module socket, each one whole
+// exchange under the exchange lock (what the network build binds).
+int net_send_cmd_get(const char *cmd, char *ret);
+int net_send_cmd_set(const char *cmd);
+int net_echo();
+
 // One keep-alive under the exchange lock: sends the six-byte frame and reads
 // the module's reply, waiting up to TCP_KEEP_ALIVE_REPLY_MS (a later reply
 // is read by the next exchange before it sends). Returns -1 when the link is
