@@ -2,7 +2,7 @@
 // against the C library's reading of a leading decimal integer. A number
 // always lands inside its range and the entry is rewritten exactly when the
 // typed value was outside; the port keeps the low 16 bits.
-#include "entry_out.h"
+#include "entry_rules.h"
 #include "fuzz_support.h"
 
 #include <cerrno>

@@ -2,7 +2,7 @@
 // suite, and the "nothing lost" rule of the file writers: a write that fails
 // partway leaves the old file exactly as it was.
 #include "cmd_file.h"
-#include "entry_out.h"
+#include "entry_rules.h"
 #include "main.h"
 #include "module.h"
 #include "temp_dir.h"

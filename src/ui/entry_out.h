@@ -13,7 +13,7 @@
 #ifndef MODCFG_ENTRY_OUT_H
 #define MODCFG_ENTRY_OUT_H
 
-#include "module_read.h"
+#include "entry_rules.h"
 
 // Texts.
 void entry_focus_out_user();     // "WEBU" user
@@ -24,18 +24,8 @@ void entry_focus_out_sta_ssid(); // "WSSSID"
 void entry_focus_out_sta_key();  // "WSKEY" key
 
 // Numbers: the leading integer of the text (0 without digits), clamped
-// into the range; a value outside it puts the bound into the entry.
-// The rules themselves need no widget, so they can be checked on any text.
-inline int entry_number_value(const char *text, int low, int high, bool *clamped)
-{
-    int value = value_to_int(text);
-    *clamped = value < low || value > high;
-    return value < low ? low : value > high ? high : value;
-}
-inline unsigned short entry_port_value(const char *text)
-{
-    return static_cast<unsigned short>(static_cast<unsigned>(value_to_int(text)) & 0xFFFFu);
-}
+// into the range (entry_number_value); a value outside it puts the bound
+// into the entry.
 void entry_focus_out_aft();        // framing time 100..10000 ms
 void entry_focus_out_afl();        // framing length 16..4096 bytes
 void entry_focus_out_netp_tcpto(); // TCP time-out 0..600 s
