@@ -10,6 +10,11 @@
 
 void build_startup() {}
 
+const GOptionEntry *build_option_entries()
+{
+    return nullptr;
+}
+
 int module_send_cmd_get(const char *cmd, char *ret) { return at_send_cmd_get(serial_link, cmd, ret); }
 int module_send_cmd_set(const char *cmd) { return at_send_cmd_set(serial_link, cmd); }
 int module_echo() { return at_echo(serial_link); }

@@ -16,6 +16,11 @@ void build_startup()
     net_start_connect_thread();
 }
 
+const GOptionEntry *build_option_entries()
+{
+    return nullptr;
+}
+
 // Each whole exchange holds the exchange lock: the UI thread, the auto-apply
 // and the connection thread's keep-alive share the one module socket.
 int module_send_cmd_get(const char *cmd, char *ret) { return net_send_cmd_get(cmd, ret); }

@@ -1,10 +1,52 @@
-// Program entry of both builds: state, the build's own start-up step, the
-// window, then the main loop until the window is closed.
+// Program entry of both window builds: the command line, state, the build's
+// own start-up step, the window, then the main loop until it is closed.
 #include "main.h"
 #include "window.h"
 
+#include <cstdio>
+#include <cstdlib>
+
+namespace
+{
+
+// Answered while the options are parsed, before GTK opens the display, so
+// that --version works without one (as --help does).
+gboolean print_version(const gchar *, const gchar *, gpointer, GError **)
+{
+    std::printf("%s %s\n", g_get_prgname(), MODCFG_VERSION);
+    std::exit(0);
+}
+
+const GOptionEntry common_entries[] = {
+    {"version", 0, G_OPTION_FLAG_NO_ARG, G_OPTION_ARG_CALLBACK,
+     reinterpret_cast<gpointer>(print_version), "Print the version and exit", nullptr},
+    {nullptr, 0, 0, G_OPTION_ARG_NONE, nullptr, nullptr, nullptr}};
+
+// Parses the command line (GTK's own options included) and opens the
+// display; false after printing why on stderr.
+bool parse_command_line(int *argc, char ***argv)
+{
+    GOptionContext *context = g_option_context_new(nullptr);
+    g_option_context_add_main_entries(context, common_entries, nullptr);
+    if (const GOptionEntry *own = build_option_entries())
+        g_option_context_add_main_entries(context, own, nullptr);
+    g_option_context_add_group(context, gtk_get_option_group(TRUE));
+    GError *error = nullptr;
+    const bool ok = g_option_context_parse(context, argc, argv, &error) != FALSE;
+    if (!ok) {
+        std::fprintf(stderr, "%s: %s\n", g_get_prgname(), error->message);
+        g_error_free(error);
+    }
+    g_option_context_free(context);
+    return ok;
+}
+
+} // namespace
+
 int main(int argc, char **argv)
 {
+    if (!parse_command_line(&argc, &argv))
+        return 2;
     init_app_state();
     build_startup();
     init_window(&argc, &argv);

@@ -64,6 +64,9 @@ gboolean draw_logo_expose_event(GtkWidget *widget, GdkEventExpose *event, gpoint
 void show_pictures(cairo_t *cr);
 
 // Build-specific (one definition per build).
+// Command-line options of the build beside the common ones, ended by an
+// entry whose long name is null; null when it has none.
+const GOptionEntry *build_option_entries();
 // The PC-side area: serial settings or network status, then settings.
 void set_PC_frame(GtkWidget *table);
 // Stores the lamp state (1 connected, 2 not connected) in `color` and has
