@@ -14,6 +14,8 @@
 namespace
 {
 
+bool fast_exchange = false;
+
 constexpr char PROBE[] = "AT+\n";
 constexpr int PROBE_LEN = 4;
 constexpr int PROBE_TRIES = 2;
@@ -107,6 +109,16 @@ int serial_read(char *buf, int len)
 } // namespace
 
 const at_link serial_link = {serial_write, serial_read};
+
+void at_set_fast(bool on)
+{
+    fast_exchange = on;
+}
+
+bool at_fast()
+{
+    return fast_exchange;
+}
 
 int at_send_cmd_get(const at_link &link, const char *cmd, char *ret)
 {

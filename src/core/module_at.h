@@ -15,6 +15,11 @@ constexpr int AT_HANDSHAKE_PAUSE_MS = 1000;
 // module streaming data in transparent mode must not hold the tool forever.
 constexpr int UART_CLEAN_MAX_READS = 10;
 
+// Fast exchange: off by default, when every read keeps the module's
+// original timing. Set once at start, before any exchange.
+void at_set_fast(bool on);
+bool at_fast();
+
 // Query `cmd` (no line end; any length, sent whole) over `link`: 1 and the
 // reply's value in `ret` (at least AT_VALUE_MAX + 1 bytes; never more is
 // written), or 0 with `ret` untouched. The value is what follows "+ok=" up

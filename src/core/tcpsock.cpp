@@ -9,6 +9,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
+#include <arpa/inet.h>
 #include <netinet/in.h>
 #include <poll.h>
 #include <sys/socket.h>
@@ -60,35 +61,60 @@ void init_net()
     }
 }
 
-int tcpsock_server_init()
+int tcpsock_listen(const char *addr, unsigned short port, const char **step)
 {
-    init_net();
-    int sock = off_zero(socket(AF_INET, SOCK_STREAM, 0));
+    const char *unused;
+    const char *&failed = step ? *step : unused;
+    sockaddr_in sa;
+    std::memset(&sa, 0, sizeof sa);
+    sa.sin_family = AF_INET;
+    sa.sin_port = htons(port);
+    sa.sin_addr.s_addr = htonl(INADDR_ANY);
+    if (addr && *addr && inet_pton(AF_INET, addr, &sa.sin_addr) != 1) {
+        failed = "address";
+        errno = EINVAL;
+        return -1;
+    }
+    int sock = off_zero(socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
     if (sock < 0) {
-        console("socket failed\n");
-        return 0;
+        failed = "socket";
+        return -1;
     }
     // Lets a restarted program listen while connections of its last run
     // are in TIME_WAIT; Linux still refuses a second live listener.
     int on = 1;
     setsockopt(sock, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
-
-    sockaddr_in addr;
-    std::memset(&addr, 0, sizeof addr);
-    addr.sin_family = AF_INET;
-    addr.sin_addr.s_addr = htonl(INADDR_ANY);
-    addr.sin_port = htons(TCP_SERVER_PORT);
-    if (bind(sock, reinterpret_cast<sockaddr *>(&addr), sizeof addr) != 0) {
-        console("bind failed\n");
+    if (bind(sock, reinterpret_cast<sockaddr *>(&sa), sizeof sa) != 0) {
+        failed = "bind";
+        int saved = errno;
         close(sock);
+        errno = saved;
+        return -1;
+    }
+    if (listen(sock, TCP_SERVER_BACKLOG) != 0) {
+        failed = "listen";
+        int saved = errno;
+        close(sock);
+        errno = saved;
+        return -1;
+    }
+    return sock;
+}
+
+int tcpsock_server_init()
+{
+    init_net();
+    const char *step = "";
+    int sock = tcpsock_listen(nullptr, TCP_SERVER_PORT, &step);
+    if (sock < 0) {
+        if (std::strcmp(step, "listen") == 0)
+            console("Bind OK!\n");
+        console(std::strcmp(step, "socket") == 0   ? "socket failed\n"
+                : std::strcmp(step, "listen") == 0 ? "listen failed\n"
+                                                   : "bind failed\n");
         return 0;
     }
     console("Bind OK!\n");
-    if (listen(sock, TCP_SERVER_BACKLOG) != 0) {
-        console("listen failed\n");
-        close(sock);
-        return 0;
-    }
     console("Listening OK!\n");
     return sock;
 }
@@ -143,11 +169,14 @@ int recvn(void *vptr, int n)
     return r < 0 ? -1 : static_cast<int>(r);
 }
 
-int tcpsock_accept(int server)
+int tcpsock_accept(int server, sockaddr_in *peer)
 {
-    sockaddr_in peer; // not used; its size is what accept may fill
-    socklen_t len = sizeof peer;
-    int sock = accept(server, reinterpret_cast<sockaddr *>(&peer), &len);
+    sockaddr_in from;
+    std::memset(&from, 0, sizeof from);
+    socklen_t len = sizeof from;
+    int sock = accept4(server, reinterpret_cast<sockaddr *>(&from), &len, SOCK_CLOEXEC);
+    if (peer)
+        *peer = from;
     if (sock < 0) {
         // Linux reports errors of a connection that died in the queue
         // through accept; they say nothing about the listening socket.

@@ -7,6 +7,7 @@
 #include "module.h"
 
 #include <glib.h>
+#include <netinet/in.h>
 
 // The accepted connection to the module; 0 while none is connected.
 // Assigned only through settcpsock.
@@ -31,6 +32,12 @@ constexpr int TCP_KEEP_ALIVE_OWED_MS = 500;
 // Starts the platform's socket library. Linux has none to start; on failure
 // it would print "WSAStarup failed\n" and end the process with status 1.
 void init_net();
+// Listening IPv4 socket on `addr` (dotted; null or "" for every local
+// address) and `port`, backlog TCP_SERVER_BACKLOG, with SO_REUSEADDR.
+// Prints nothing. Returns the socket, or -1 with errno kept and `step`
+// (when given) naming what failed: "address", "socket", "bind" or
+// "listen".
+int tcpsock_listen(const char *addr, unsigned short port, const char **step = nullptr);
 // Listening socket on any IPv4 address, port 9999, backlog 10, with
 // SO_REUSEADDR so that a restart is not refused while connections of the
 // last run linger in TIME_WAIT (a second listener is still refused).
@@ -55,7 +62,8 @@ void tcpsock_close();
 // Accepts the next connection on the listening `server`: the new socket;
 // 0 when the attempt vanished before it was taken (the peer reset it, or a
 // signal came), so waiting goes on; -1 after printing "accept failed\n".
-int tcpsock_accept(int server);
+// The peer's address goes into `peer` when it is given.
+int tcpsock_accept(int server, struct sockaddr_in *peer = nullptr);
 // Sets the receive time-out of the accepted socket `sock`; 0 on failure.
 int tcpsock_set_recv_timeout(int sock, int ms);
 
