@@ -46,15 +46,6 @@ bool write_replacing(const std::string &path, const std::string &bytes)
     return false;
 }
 
-// A line as text holds it: UTF-8 without control bytes but tab.
-bool is_text_line(const std::string &line)
-{
-    for (unsigned char c : line)
-        if ((c < 0x20 && c != '\t') || c == 0x7f)
-            return false;
-    return g_utf8_validate(line.data(), static_cast<gssize>(line.size()), nullptr) != FALSE;
-}
-
 // Sends one command and says so when the module did not acknowledge it:
 // the workflow goes on, but the operator must see the failure.
 void send_and_report(const std::string &text)
@@ -64,6 +55,14 @@ void send_and_report(const std::string &text)
 }
 
 } // namespace
+
+bool cmd_file_line_is_text(const std::string &line)
+{
+    for (unsigned char c : line)
+        if ((c < 0x20 && c != '\t') || c == 0x7f)
+            return false;
+    return g_utf8_validate(line.data(), static_cast<gssize>(line.size()), nullptr) != FALSE;
+}
 
 const char *cmd_tmp_file(int type)
 {
@@ -162,7 +161,7 @@ int apply_command_file(const std::string &name)
         // Nor a line that is not text (a picture or program picked as the
         // command file): the module would refuse it only after all 40 reply
         // reads, and its bytes are not fit for the console either.
-        if (!is_text_line(line)) {
+        if (!cmd_file_line_is_text(line)) {
             std::printf("Not sent, line %d is not text\n", number);
             continue;
         }

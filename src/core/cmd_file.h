@@ -12,6 +12,11 @@ const char *cmd_tmp_file(int type);
 // Directory of command files, relative to the working directory.
 constexpr const char *CMD_FILE_DIR = "data/";
 
+// True when a command-file line (without its line end) may be sent: no
+// zero byte, no control bytes other than tab, and UTF-8. Apply skips the
+// lines it refuses; the command line refuses a file holding one.
+bool cmd_file_line_is_text(const std::string &line);
+
 // The command text an entry stands for: "AT+" cmd "=" args joined by ",".
 std::string cmd_entry_text(const STRCOMMAND &entry);
 
