@@ -21,6 +21,8 @@ int module_echo() { return 0; }
 
 namespace {
 
+using namespace std::string_literals;
+
 void add_entry(int type, const char *cmd, std::vector<const char *> args)
 {
     STRCOMMAND &e = cmd_table(type)[(*cmd_count(type))++];
@@ -168,7 +170,15 @@ INSTANTIATE_TEST_SUITE_P(
                    {"AT+WMODE=AP"}},
         apply_case{"non-AT line sent unchanged", "hello module\r\nE", {"hello module"}},
         apply_case{"long line sent whole", "AT+NETP=TCP,Client,80," + std::string(500, 'h') + "\r\nE",
-                   {"AT+NETP=TCP,Client,80," + std::string(500, 'h')}}));
+                   {"AT+NETP=TCP,Client,80," + std::string(500, 'h')}},
+        // What Confirm sent for a GB18030 SSID when only the channel changed,
+        // and a Latin-1 one: neither is UTF-8, both go out as they are.
+        apply_case{"module texts in any character set",
+                   "AT+WAP=11BGN,\xd6\xd0\xce\xc4,CH6\r\nAT+WSSSID=Caf\xe9\r\nE\r\n",
+                   {"AT+WAP=11BGN,\xd6\xd0\xce\xc4,CH6", "AT+WSSSID=Caf\xe9"}},
+        apply_case{"control bytes and zero bytes are not sent",
+                   "AT+WSSSID=a\001b\r\nAT+WSKEY=x\ry\r\nAT+MAXSK=5\tx\r\nAT+W\0\r\nE"s,
+                   {"AT+MAXSK=5\tx"}}));
 
 TEST_F(CommandFiles, ApplyMissingFileSendsNothing)
 {

@@ -5,7 +5,6 @@
 #include <cstdio>
 #include <cstring>
 #include <fstream>
-#include <glib.h>
 #include <sstream>
 #include <unistd.h>
 
@@ -58,10 +57,12 @@ void send_and_report(const std::string &text)
 
 bool cmd_file_line_is_text(const std::string &line)
 {
+    // Bytes above 0x7f are left alone: module texts (an SSID in GB18030)
+    // are sent as the module holds them, whatever their character set.
     for (unsigned char c : line)
         if ((c < 0x20 && c != '\t') || c == 0x7f)
             return false;
-    return g_utf8_validate(line.data(), static_cast<gssize>(line.size()), nullptr) != FALSE;
+    return true;
 }
 
 const char *cmd_tmp_file(int type)
@@ -158,9 +159,8 @@ int apply_command_file(const std::string &name)
             std::printf("Not sent, the line holds a zero byte: %s\n", line.c_str());
             continue;
         }
-        // Nor a line that is not text (a picture or program picked as the
-        // command file): the module would refuse it only after all 40 reply
-        // reads, and its bytes are not fit for the console either.
+        // Nor a line with control bytes (a picture or program picked as the
+        // command file): they would end or split the command on the wire.
         if (!cmd_file_line_is_text(line)) {
             std::printf("Not sent, line %d is not text\n", number);
             continue;
