@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <cstring>
 #include <fstream>
+#include <optional>
 #include <sstream>
 #include <unistd.h>
 
@@ -12,6 +13,10 @@ namespace {
 
 constexpr const char *tmp_files[] = {"cmd_mana_tmp.txt", "cmd_comm_tmp.txt",
                                      "cmd_ap_tmp.txt", "cmd_sta_tmp.txt"};
+
+// Per page (ENCMDTYPE): the temporary file's content of a Confirm whose
+// commands were sent but could not be written; empty once it is recorded.
+std::optional<std::string> unrecorded[4];
 
 // Reads one line of any length; false at the end of the file. The line end
 // (LF or CR LF) is removed; `had_end` tells whether there was one.
@@ -112,14 +117,34 @@ int confirm_pending_commands(int type)
     }
     std::printf("-----------------Finished-----------------\n\n");
     bytes += 'E';
-    if (!write_replacing(file, bytes))
+    if (write_replacing(file, bytes)) {
+        unrecorded[type].reset();
+    } else {
         std::printf("Can not write file: %s: %s\n", file, std::strerror(errno));
+        // The old file holds an earlier Confirm's commands: a save must not
+        // take them for these. Save writes these from memory instead.
+        unlink(file);
+        unrecorded[type] = bytes;
+    }
     *count = 0;
     return 1;
 }
 
 int save_command_file(const std::string &name)
 {
+    // A page whose last Confirm could not be recorded gets its file now, or
+    // nothing is saved: the command file holds exactly the commands last
+    // confirmed on each page, or is not written.
+    for (int type = CMDTYPE_MOD; type <= CMDTYPE_STA; type++) {
+        if (!unrecorded[type])
+            continue;
+        if (!write_replacing(tmp_files[type], *unrecorded[type])) {
+            std::printf("Not saved: the commands last confirmed could not be written to %s: %s\n",
+                        tmp_files[type], std::strerror(errno));
+            return 0;
+        }
+        unrecorded[type].reset();
+    }
     std::string path = std::string(CMD_FILE_DIR) + name;
     std::string bytes;
     for (const char *tmp : tmp_files) {

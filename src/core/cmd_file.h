@@ -26,11 +26,16 @@ std::string cmd_entry_text(const STRCOMMAND &entry);
 // records them, CR LF each and then "E", in the page's temporary file; empties
 // the table. Returns 0, with nothing sent and the table kept, when the file
 // cannot be written; else 1 (unacknowledged commands still count as sent).
+// When the file cannot be written after the commands went out, the old one
+// is removed (it holds an earlier Confirm's commands) and the new content is
+// kept for save_command_file.
 int confirm_pending_commands(int type);
 
 // Joins the four temporary files into "data/" + name, then the line "E".
-// The old command file is replaced only once the new one is complete.
-// Returns 1, or 0 after printing which file could not be written.
+// First writes the temporary file of any page whose last Confirm could not
+// be recorded; if that fails again nothing is saved. The old command file
+// is replaced only once the new one is complete. Returns 1, or 0 after
+// printing which file could not be written.
 int save_command_file(const std::string &name);
 
 // Sends the lines of "data/" + name with module_send_cmd_set up to the first
