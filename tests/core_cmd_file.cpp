@@ -181,11 +181,16 @@ INSTANTIATE_TEST_SUITE_P(
                    "AT+WSSSID=a\001b\r\nAT+WSKEY=x\ry\r\nAT+MAXSK=5\tx\r\nAT+W\0\r\nE"s,
                    {"AT+MAXSK=5\tx"}}));
 
-TEST_F(CommandFiles, ApplyMissingFileSendsNothing)
+TEST_F(CommandFiles, ApplyOfNoFileSendsNothing)
 {
-    testing::internal::CaptureStdout();
-    EXPECT_EQ(apply_command_file("none.txt"), 0);
-    EXPECT_EQ(testing::internal::GetCapturedStdout(), "Can not open file: data/none.txt\n");
+    mkdir("data/sub", 0755);
+    // Missing, the empty name (data/ itself), a directory.
+    for (const char *name : {"none.txt", "", "sub"}) {
+        testing::internal::CaptureStdout();
+        EXPECT_EQ(apply_command_file(name), 0);
+        EXPECT_EQ(testing::internal::GetCapturedStdout(),
+                  std::string("Can not open file: data/") + name + "\n");
+    }
     EXPECT_TRUE(sent.empty());
 }
 

@@ -7,6 +7,7 @@
 #include <fstream>
 #include <optional>
 #include <sstream>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace {
@@ -168,8 +169,13 @@ int save_command_file(const std::string &name)
 int apply_command_file(const std::string &name)
 {
     std::string path = std::string(CMD_FILE_DIR) + name;
-    std::ifstream in(path, std::ios::binary);
-    if (!in) {
+    // A directory ("data/" of an empty name) opens but reads nothing, and a
+    // FIFO would block the window: only a file is a command file.
+    struct stat st;
+    std::ifstream in;
+    if (stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode))
+        in.open(path, std::ios::binary);
+    if (!in.is_open()) {
         std::printf("Can not open file: %s\n", path.c_str());
         return 0;
     }

@@ -41,7 +41,8 @@ int save_command_file(const std::string &name);
 // Sends the lines of "data/" + name with module_send_cmd_set up to the first
 // line beginning with "E", an empty line or the end; a line holding a zero
 // byte, or one that cmd_file_line_is_text refuses, is reported and
-// skipped. Returns 0 when the file cannot be opened, else 1.
+// skipped. Returns 0 when the path is no file that can be opened (missing,
+// a directory), else 1.
 int apply_command_file(const std::string &name);
 
 #endif
