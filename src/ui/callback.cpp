@@ -134,6 +134,19 @@ const page_reader page_readers[] = {
     {&strMODSTA.inited, init_module_sta_struct, update_sta_widgets},
 };
 
+// True while GTK delivers a pointer button event to `widget`.
+bool pointer_event_on(GtkWidget *widget)
+{
+    GdkEvent *event = gtk_get_current_event();
+    if (event == nullptr)
+        return false;
+    const bool pointer = (event->type == GDK_BUTTON_PRESS || event->type == GDK_2BUTTON_PRESS ||
+                          event->type == GDK_3BUTTON_PRESS || event->type == GDK_BUTTON_RELEASE) &&
+                         gtk_get_event_widget(event) == widget;
+    gdk_event_free(event);
+    return pointer;
+}
+
 } // namespace
 
 dispatch_handler dispatch_find(const char *dispatcher, const char *key)
@@ -163,6 +176,14 @@ void button_clicked(GtkButton *, gpointer data)
 
 void radio_changed(GtkButton *, gpointer data)
 {
+    dispatch("radio", data);
+}
+
+void radio_toggled(GtkToggleButton *button, gpointer data)
+{
+    // A button left is no choice, and a pointer click was taken at its press.
+    if (!gtk_toggle_button_get_active(button) || pointer_event_on(GTK_WIDGET(button)))
+        return;
     dispatch("radio", data);
 }
 

@@ -13,6 +13,11 @@ void button_clicked(GtkButton *widget, gpointer data);
 // "pressed" of every radio button: runs on every press, also on the
 // button that is already active, and not when code makes one active.
 void radio_changed(GtkButton *widget, gpointer data);
+// "toggled" of every radio button: runs the same handler when a button
+// becomes active other than by a pointer click, which "pressed" has taken
+// already: from the keyboard (arrow keys, space), or from code, where the
+// page flags keep a refresh from editing.
+void radio_toggled(GtkToggleButton *widget, gpointer data);
 // "focus-out-event" of every editable entry. Returns FALSE so the entry's
 // own focus handling still runs.
 gboolean entry_focus_out(GtkWidget *widget, GdkEventFocus *event, gpointer data);
