@@ -326,4 +326,47 @@ TEST_F(Entry, ACommandBuiltForAnotherArgumentCarriesTheModulesBytes)
     }
 }
 
+// Closing the window takes the focus from the entry being edited: that
+// may not run its handler.
+TEST(WindowClosing, TeardownRunsNoHandler)
+{
+    ui_records::build_window_once();
+    pages_show_module_state();
+    GdkEvent *focus = gdk_event_new(GDK_FOCUS_CHANGE);
+    focus->focus_change.window = GDK_WINDOW(g_object_ref(gtk_widget_get_window(window)));
+    focus->focus_change.send_event = TRUE;
+    focus->focus_change.in = TRUE;
+    gtk_main_do_event(focus); // the window has the keyboard
+    gdk_event_free(focus);
+    gtk_widget_grab_focus(entry_mod_usr);
+    ASSERT_TRUE(gtk_widget_has_focus(entry_mod_usr));
+    set_entry(entry_mod_usr, "typed");
+
+    std::string out = console_of([] {
+        guint guard = g_timeout_add_seconds(
+            5,
+            [](gpointer) -> gboolean {
+                gtk_main_quit();
+                return FALSE;
+            },
+            nullptr);
+        // What the window manager's close button delivers.
+        g_idle_add(
+            [](gpointer) -> gboolean {
+                GdkEvent *ev = gdk_event_new(GDK_DELETE);
+                ev->any.window = GDK_WINDOW(g_object_ref(gtk_widget_get_window(window)));
+                gtk_main_do_event(ev);
+                gdk_event_free(ev);
+                return FALSE;
+            },
+            nullptr);
+        gtk_main();
+        g_source_remove(guard);
+    });
+    EXPECT_EQ(window, nullptr);
+    EXPECT_EQ(out, "");
+    EXPECT_EQ(cmd_num_mod, 0);
+    EXPECT_EQ(strMODMana.dirty, 0);
+}
+
 } // namespace

@@ -9,6 +9,7 @@
 #include "module.h"
 #include "module_read.h"
 #include "radio_changed.h"
+#include "window.h"
 #include "window_update.h"
 
 #include <cstring>
@@ -113,6 +114,10 @@ template <size_t N> dispatch_handler find_row(const dispatch_row (&rows)[N], con
 
 void dispatch(const char *dispatcher, gpointer data)
 {
+    // Closing the window moves the focus out of an edited entry: that is
+    // no operator's edit.
+    if (window_closing)
+        return;
     if (tapped(dispatcher, data))
         return;
     if (dispatch_handler handler = dispatch_find(dispatcher, static_cast<const char *>(data)))

@@ -32,6 +32,9 @@ void notebook_switch_page(GtkNotebook *notebook, gpointer page, guint page_num, 
 using dispatch_handler = void (*)();
 dispatch_handler dispatch_find(const char *dispatcher, const char *key);
 
+// None of the dispatchers runs a handler once the window is closing
+// (window_closing, window.h).
+//
 // Seen by the four keyed dispatchers first, with the dispatcher's name
 // ("combo", "button", "radio", "entry") and the key. Null in the program;
 // tests set it to check which key a widget reaches. Returning true stops
