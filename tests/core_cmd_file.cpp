@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 #include <string>
 #include <sys/stat.h>
+#include <unistd.h>
 #include <vector>
 
 // The module as these tests see it: every set command is recorded and
@@ -20,6 +21,8 @@ int module_send_cmd_get(const char *, char *) { return 0; }
 int module_echo() { return 0; }
 
 namespace {
+
+using namespace std::string_literals;
 
 void add_entry(int type, const char *cmd, std::vector<const char *> args)
 {
@@ -168,14 +171,64 @@ INSTANTIATE_TEST_SUITE_P(
                    {"AT+WMODE=AP"}},
         apply_case{"non-AT line sent unchanged", "hello module\r\nE", {"hello module"}},
         apply_case{"long line sent whole", "AT+NETP=TCP,Client,80," + std::string(500, 'h') + "\r\nE",
-                   {"AT+NETP=TCP,Client,80," + std::string(500, 'h')}}));
+                   {"AT+NETP=TCP,Client,80," + std::string(500, 'h')}},
+        // What Confirm sent for a GB18030 SSID when only the channel changed,
+        // and a Latin-1 one: neither is UTF-8, both go out as they are.
+        apply_case{"module texts in any character set",
+                   "AT+WAP=11BGN,\xd6\xd0\xce\xc4,CH6\r\nAT+WSSSID=Caf\xe9\r\nE\r\n",
+                   {"AT+WAP=11BGN,\xd6\xd0\xce\xc4,CH6", "AT+WSSSID=Caf\xe9"}},
+        apply_case{"control bytes and zero bytes are not sent",
+                   "AT+WSSSID=a\001b\r\nAT+WSKEY=x\ry\r\nAT+MAXSK=5\tx\r\nAT+W\0\r\nE"s,
+                   {"AT+MAXSK=5\tx"}}));
 
-TEST_F(CommandFiles, ApplyMissingFileSendsNothing)
+TEST_F(CommandFiles, ApplyOfNoFileSendsNothing)
 {
-    testing::internal::CaptureStdout();
-    EXPECT_EQ(apply_command_file("none.txt"), 0);
-    EXPECT_EQ(testing::internal::GetCapturedStdout(), "Can not open file: data/none.txt\n");
+    mkdir("data/sub", 0755);
+    // Missing, the empty name (data/ itself), a directory.
+    for (const char *name : {"none.txt", "", "sub"}) {
+        testing::internal::CaptureStdout();
+        EXPECT_EQ(apply_command_file(name), 0);
+        EXPECT_EQ(testing::internal::GetCapturedStdout(),
+                  std::string("Can not open file: data/") + name + "\n");
+    }
     EXPECT_TRUE(sent.empty());
+}
+
+// The commands went out, then their record failed (a full disk: the new
+// file is /dev/full). The old file held the previous Confirm's commands;
+// no save may pass those off as the ones just sent.
+TEST_F(CommandFiles, ConfirmWhoseRecordFailsIsNeverSavedAsAnEarlierOne)
+{
+    add_entry(CMDTYPE_AP, "WAP", {"11BGN", "old", "CH1"});
+    ASSERT_EQ(confirm_pending_commands(CMDTYPE_AP), 1);
+    write_file("data/set_file.txt", "AT+WMODE=AP\r\nE\r\n");
+
+    ASSERT_EQ(symlink("/dev/full", "cmd_ap_tmp.txt.new"), 0);
+    add_entry(CMDTYPE_AP, "WAP", {"11BGN", "new", "CH6"});
+    testing::internal::CaptureStdout();
+    EXPECT_EQ(confirm_pending_commands(CMDTYPE_AP), 1);
+    std::string out = testing::internal::GetCapturedStdout();
+    EXPECT_EQ(sent.back(), "AT+WAP=11BGN,new,CH6");
+    EXPECT_NE(out.find("Can not write file: cmd_ap_tmp.txt: No space left on device\n"),
+              std::string::npos)
+        << out;
+    EXPECT_EQ(cmd_num_ap, 0);
+    EXPECT_FALSE(file_exists("cmd_ap_tmp.txt")) << "the earlier commands are still there";
+
+    // Still no room: nothing is saved, the old command file stays.
+    ASSERT_EQ(symlink("/dev/full", "cmd_ap_tmp.txt.new"), 0);
+    testing::internal::CaptureStdout();
+    EXPECT_EQ(save_command_file("set_file.txt"), 0);
+    EXPECT_EQ(testing::internal::GetCapturedStdout(),
+              "Not saved: the commands last confirmed could not be written to cmd_ap_tmp.txt: "
+              "No space left on device\n");
+    EXPECT_EQ(read_file("data/set_file.txt"), "AT+WMODE=AP\r\nE\r\n");
+
+    // Room again: the save records the page and writes what was sent.
+    ASSERT_FALSE(file_exists("cmd_ap_tmp.txt.new"));
+    EXPECT_EQ(save_command_file("set_file.txt"), 1);
+    EXPECT_EQ(read_file("cmd_ap_tmp.txt"), "AT+WAP=11BGN,new,CH6\r\nE");
+    EXPECT_EQ(read_file("data/set_file.txt"), "AT+WAP=11BGN,new,CH6\r\nE\r\n");
 }
 
 TEST_F(CommandFiles, ApplyReportsUnacknowledgedLines)

@@ -204,7 +204,7 @@ TEST_F(NothingLost, FailedSaveKeepsCommandFileByteForByte)
     EXPECT_EQ(read_file("data/keep.txt"), long_line + long_line + "E\r\n");
 }
 
-TEST_F(NothingLost, FailedTemporaryFileKeepsPreviousConfirm)
+TEST_F(NothingLost, FailedTemporaryFileNeverPassesOffThePreviousConfirm)
 {
     const std::string old = "AT+NETP=TCP,Server,8899,10.10.100.100\r\nE";
     write_file("cmd_comm_tmp.txt", old);
@@ -221,12 +221,19 @@ TEST_F(NothingLost, FailedTemporaryFileKeepsPreviousConfirm)
         file_size_limit limit(48);
         ret = confirm_pending_commands(CMDTYPE_COMM);
     }
-    // The command went to the module; only its record could not be kept.
+    // The command went to the module; only its record could not be kept,
+    // and the previous one, which is not what was sent, is gone.
     EXPECT_EQ(ret, 1);
     EXPECT_EQ(sent.size(), 1u);
     EXPECT_EQ(cmd_num_comm, 0);
-    EXPECT_EQ(read_file("cmd_comm_tmp.txt"), old);
+    EXPECT_FALSE(file_exists("cmd_comm_tmp.txt"));
     EXPECT_FALSE(file_exists("cmd_comm_tmp.txt.new"));
+
+    // A save once there is room records what was sent.
+    ASSERT_EQ(save_command_file("set_file.txt"), 1);
+    const std::string sent_line = "AT+NETP=TCP,Client,8899," + std::string(90, 'h') + "\r\n";
+    EXPECT_EQ(read_file("cmd_comm_tmp.txt"), sent_line + "E");
+    EXPECT_EQ(read_file("data/set_file.txt"), sent_line + "E\r\n");
 }
 
 TEST_F(NothingLost, FailedSettingsWriteKeepsOldFile)

@@ -248,4 +248,125 @@ TEST_F(Entry, TextsThatJustFitAreTakenWhole)
     EXPECT_EQ(strMODComm_up.bip, 0);
 }
 
+// Module texts another tool left in GB18030 ("中文网络", sixteen "中"),
+// bytes that are no text at all, and a key in Latin-1.
+const std::string gb_net = "\xd6\xd0\xce\xc4\xcd\xf8\xc2\xe7";
+const std::string gb_16 = repeat("\xd6\xd0", 16);
+const std::string latin_key = "cl\xe9-key";
+const std::string fffd = "\xef\xbf\xbd";
+
+void show_module_texts()
+{
+    ui_records::load_module_state();
+    text_set(strMODMana.pswd, std::string(19, '\xff').c_str());
+    strMODComm.mode = NETMODE_CLIENT;
+    strMODComm.bip = 0;
+    text_set(strMODComm.hostname, gb_net.c_str());
+    text_set(strMODAP.SSID, gb_net.c_str());
+    strMODAP.enc_auth = WIFIAUTH_WPA2PSK;
+    strMODAP.enc_encry = ENC_AES;
+    text_set(strMODAP.password, latin_key.c_str());
+    text_set(strMODSTA.SSID, gb_16.c_str());
+    copy_module_mana_struct_up(), copy_module_comm_struct_up();
+    copy_module_ap_struct_up(), copy_module_sta_struct_up();
+    update_mana_widgets(), update_comm_widgets(), update_ap_widgets(), update_sta_widgets();
+}
+
+// Shown decoded, repaired or cut, a module text the operator passes by is
+// no edit; an overlong edit gets the text as shown back, never raw bytes.
+TEST_F(Entry, ModuleTextsThatAreNotUtf8StayTheModulesUntilEdited)
+{
+    show_module_texts();
+    const std::pair<GtkWidget *&, std::string> shown[] = {
+        {entry_mod_pwd, repeat(fffd, 15)}, // 19 bad bytes, cut to the entry's 15
+        {entry_modnet_ip, "中文网络"},        {entry_ap_ssid, "中文网络"},
+        {entry_ap_key, "cl" + fffd + "-key"}, {entry_sta_ssid, repeat("中", 16)},
+    };
+    auto before = ui_records::snapshot::take(true);
+    std::string out;
+    for (const auto &[entry, text] : shown) {
+        EXPECT_EQ(entry_of(entry), text);
+        out += console_of([&] { leave(entry); });
+    }
+    EXPECT_EQ(out, "");
+    ui_records::expect_same(before, ui_records::snapshot::take(true));
+
+    // 17 characters, 49 bytes: refused.
+    out = console_of([] { type_and_leave(entry_sta_ssid, repeat("中", 16) + "x"); });
+    EXPECT_TRUE(has_line(out, "Refused SSID: 49 bytes, at most 34 fit")) << out;
+    EXPECT_EQ(entry_of(entry_sta_ssid), repeat("中", 16));
+    EXPECT_EQ(std::string(strMODSTA_up.SSID), gb_16);
+}
+
+// A command pending for another argument carries the module's bytes, also
+// after the focus passed through their entry.
+TEST_F(Entry, ACommandBuiltForAnotherArgumentCarriesTheModulesBytes)
+{
+    show_module_texts();
+    struct row {
+        std::function<void()> edit;
+        GtkWidget *&entry;
+        std::string line;
+    };
+    const row rows[] = {
+        {[] { choose(combo_ap_channel, "Channel 6"); }, entry_ap_ssid,
+         "AT+WAP=11BGN," + gb_net + ",CH6"},
+        {[] { choose(combo_ap_encry_wpapsk, "TKIP"); }, entry_ap_key,
+         "AT+WAKEY=WPA2PSK,TKIP," + latin_key},
+        {[] { type_and_leave(entry_modnet_port, "9000"); }, entry_modnet_ip,
+         "AT+NETP=TCP,Client,9000," + gb_net},
+    };
+    for (const row &r : rows) {
+        SCOPED_TRACE(r.line);
+        for (const std::function<void()> &act :
+             {r.edit, std::function<void()>([&] { leave(r.entry); })}) {
+            lines listing = last_listing(console_of(act)).value_or(lines{});
+            EXPECT_NE(std::find(listing.begin(), listing.end(), r.line), listing.end());
+        }
+    }
+}
+
+// Closing the window takes the focus from the entry being edited: that
+// may not run its handler.
+TEST(WindowClosing, TeardownRunsNoHandler)
+{
+    ui_records::build_window_once();
+    pages_show_module_state();
+    GdkEvent *focus = gdk_event_new(GDK_FOCUS_CHANGE);
+    focus->focus_change.window = GDK_WINDOW(g_object_ref(gtk_widget_get_window(window)));
+    focus->focus_change.send_event = TRUE;
+    focus->focus_change.in = TRUE;
+    gtk_main_do_event(focus); // the window has the keyboard
+    gdk_event_free(focus);
+    gtk_widget_grab_focus(entry_mod_usr);
+    ASSERT_TRUE(gtk_widget_has_focus(entry_mod_usr));
+    set_entry(entry_mod_usr, "typed");
+
+    std::string out = console_of([] {
+        guint guard = g_timeout_add_seconds(
+            5,
+            [](gpointer) -> gboolean {
+                gtk_main_quit();
+                return FALSE;
+            },
+            nullptr);
+        // What the window manager's close button delivers.
+        g_idle_add(
+            [](gpointer) -> gboolean {
+                GdkEvent *ev = gdk_event_new(GDK_DELETE);
+                ev->any.window = GDK_WINDOW(g_object_ref(gtk_widget_get_window(window)));
+                gtk_main_do_event(ev);
+                gdk_event_free(ev);
+                return FALSE;
+            },
+            nullptr);
+        gtk_main();
+        g_source_remove(guard);
+    });
+    EXPECT_EQ(window, nullptr);
+    EXPECT_EQ(out, "");
+    EXPECT_EQ(cmd_num_mod, 0);
+    EXPECT_EQ(strMODMana.dirty, 0);
+}
+
 } // namespace

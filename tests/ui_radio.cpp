@@ -1,6 +1,7 @@
 // Radio-button handlers driven by "pressed" on the real buttons.
 #include "page_driver.h"
 
+#include <gdk/gdkkeysyms.h>
 #include <gtest/gtest.h>
 
 namespace
@@ -86,6 +87,51 @@ TEST_F(Radio, PressesWhileThePageIsNotFilledChangeNothing)
     EXPECT_EQ(listings_in(out), 0);
     ui_records::expect_same(before, ui_records::snapshot::take(true));
     EXPECT_FALSE(sensitive(entry_wan_ip));
+}
+
+// The arrow keys move the active button of a group without a press: the
+// change reaches its handler once, as a press would.
+TEST_F(Radio, ArrowKeysChangeTheChoiceAsAPressWould)
+{
+    struct row {
+        int page;
+        GtkWidget *&from;
+        guint key;
+        GtkWidget *&to;
+        const char *line;
+    };
+    const row rows[] = {
+        {0, radio_wifimode_ap, GDK_KEY_Down, radio_wifimode_sta, "AT+WMODE=STA"},
+        {0, radio_wifimode_sta, GDK_KEY_Up, radio_wifimode_ap, "AT+WMODE=AP"},
+        {3, radio_wan_dhcp, GDK_KEY_Down, radio_wan_static,
+         "AT+WANN=Static,192.168.2.50,255.255.255.0,192.168.2.1"},
+    };
+    for (const row &r : rows) {
+        SCOPED_TRACE(r.line);
+        gtk_notebook_set_current_page(GTK_NOTEBOOK(notebook_module), r.page);
+        pages_show_module_state();
+        gtk_toggle_button_set_active(GTK_TOGGLE_BUTTON(r.from), TRUE); // as a refresh would
+        gtk_widget_grab_focus(r.from);
+        std::string out = console_of([&] { press_key(r.from, r.key); });
+        EXPECT_TRUE(gtk_toggle_button_get_active(GTK_TOGGLE_BUTTON(r.to)));
+        EXPECT_EQ(listings_in(out), 1) << out;
+        EXPECT_EQ(last_listing(out), lines{r.line});
+    }
+    EXPECT_TRUE(sensitive(entry_wan_ip));
+    EXPECT_TRUE(sensitive(button_sta_confirm));
+}
+
+// A click is taken once, at its press, whether it changes the choice or not.
+TEST_F(Radio, APointerClickQueuesOnce)
+{
+    gtk_notebook_set_current_page(GTK_NOTEBOOK(notebook_module), 0);
+    for (GtkWidget *radio : {radio_wifimode_sta, radio_wifimode_sta, radio_wifimode_ap}) {
+        std::string out = console_of([&] { click_with_pointer(radio); });
+        EXPECT_TRUE(gtk_toggle_button_get_active(GTK_TOGGLE_BUTTON(radio)));
+        EXPECT_EQ(listings_in(out), 1) << out;
+    }
+    EXPECT_EQ(strMODMana_up.wmode, WIFIMODE_AP);
+    EXPECT_EQ(cmd_num_mod, 1);
 }
 
 } // namespace

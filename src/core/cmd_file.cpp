@@ -5,14 +5,19 @@
 #include <cstdio>
 #include <cstring>
 #include <fstream>
-#include <glib.h>
+#include <optional>
 #include <sstream>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace {
 
 constexpr const char *tmp_files[] = {"cmd_mana_tmp.txt", "cmd_comm_tmp.txt",
                                      "cmd_ap_tmp.txt", "cmd_sta_tmp.txt"};
+
+// Per page (ENCMDTYPE): the temporary file's content of a Confirm whose
+// commands were sent but could not be written; empty once it is recorded.
+std::optional<std::string> unrecorded[4];
 
 // Reads one line of any length; false at the end of the file. The line end
 // (LF or CR LF) is removed; `had_end` tells whether there was one.
@@ -58,10 +63,12 @@ void send_and_report(const std::string &text)
 
 bool cmd_file_line_is_text(const std::string &line)
 {
+    // Bytes above 0x7f are left alone: module texts (an SSID in GB18030)
+    // are sent as the module holds them, whatever their character set.
     for (unsigned char c : line)
         if ((c < 0x20 && c != '\t') || c == 0x7f)
             return false;
-    return g_utf8_validate(line.data(), static_cast<gssize>(line.size()), nullptr) != FALSE;
+    return true;
 }
 
 const char *cmd_tmp_file(int type)
@@ -111,14 +118,34 @@ int confirm_pending_commands(int type)
     }
     std::printf("-----------------Finished-----------------\n\n");
     bytes += 'E';
-    if (!write_replacing(file, bytes))
+    if (write_replacing(file, bytes)) {
+        unrecorded[type].reset();
+    } else {
         std::printf("Can not write file: %s: %s\n", file, std::strerror(errno));
+        // The old file holds an earlier Confirm's commands: a save must not
+        // take them for these. Save writes these from memory instead.
+        unlink(file);
+        unrecorded[type] = bytes;
+    }
     *count = 0;
     return 1;
 }
 
 int save_command_file(const std::string &name)
 {
+    // A page whose last Confirm could not be recorded gets its file now, or
+    // nothing is saved: the command file holds exactly the commands last
+    // confirmed on each page, or is not written.
+    for (int type = CMDTYPE_MOD; type <= CMDTYPE_STA; type++) {
+        if (!unrecorded[type])
+            continue;
+        if (!write_replacing(tmp_files[type], *unrecorded[type])) {
+            std::printf("Not saved: the commands last confirmed could not be written to %s: %s\n",
+                        tmp_files[type], std::strerror(errno));
+            return 0;
+        }
+        unrecorded[type].reset();
+    }
     std::string path = std::string(CMD_FILE_DIR) + name;
     std::string bytes;
     for (const char *tmp : tmp_files) {
@@ -142,8 +169,13 @@ int save_command_file(const std::string &name)
 int apply_command_file(const std::string &name)
 {
     std::string path = std::string(CMD_FILE_DIR) + name;
-    std::ifstream in(path, std::ios::binary);
-    if (!in) {
+    // A directory ("data/" of an empty name) opens but reads nothing, and a
+    // FIFO would block the window: only a file is a command file.
+    struct stat st;
+    std::ifstream in;
+    if (stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode))
+        in.open(path, std::ios::binary);
+    if (!in.is_open()) {
         std::printf("Can not open file: %s\n", path.c_str());
         return 0;
     }
@@ -158,9 +190,8 @@ int apply_command_file(const std::string &name)
             std::printf("Not sent, the line holds a zero byte: %s\n", line.c_str());
             continue;
         }
-        // Nor a line that is not text (a picture or program picked as the
-        // command file): the module would refuse it only after all 40 reply
-        // reads, and its bytes are not fit for the console either.
+        // Nor a line with control bytes (a picture or program picked as the
+        // command file): they would end or split the command on the wire.
         if (!cmd_file_line_is_text(line)) {
             std::printf("Not sent, line %d is not text\n", number);
             continue;

@@ -13,8 +13,10 @@ const char *cmd_tmp_file(int type);
 constexpr const char *CMD_FILE_DIR = "data/";
 
 // True when a command-file line (without its line end) may be sent: no
-// zero byte, no control bytes other than tab, and UTF-8. Apply skips the
-// lines it refuses; the command line refuses a file holding one.
+// zero byte and no control bytes other than tab. Any other bytes pass, in
+// whatever character set (a module text in GB18030 is sent as it is).
+// Apply skips the lines it refuses; the command line refuses a file
+// holding one.
 bool cmd_file_line_is_text(const std::string &line);
 
 // The command text an entry stands for: "AT+" cmd "=" args joined by ",".
@@ -24,18 +26,23 @@ std::string cmd_entry_text(const STRCOMMAND &entry);
 // records them, CR LF each and then "E", in the page's temporary file; empties
 // the table. Returns 0, with nothing sent and the table kept, when the file
 // cannot be written; else 1 (unacknowledged commands still count as sent).
+// When the file cannot be written after the commands went out, the old one
+// is removed (it holds an earlier Confirm's commands) and the new content is
+// kept for save_command_file.
 int confirm_pending_commands(int type);
 
 // Joins the four temporary files into "data/" + name, then the line "E".
-// The old command file is replaced only once the new one is complete.
-// Returns 1, or 0 after printing which file could not be written.
+// First writes the temporary file of any page whose last Confirm could not
+// be recorded; if that fails again nothing is saved. The old command file
+// is replaced only once the new one is complete. Returns 1, or 0 after
+// printing which file could not be written.
 int save_command_file(const std::string &name);
 
 // Sends the lines of "data/" + name with module_send_cmd_set up to the first
 // line beginning with "E", an empty line or the end; a line holding a zero
-// byte, or one that is not text (control bytes other than tab, or not
-// UTF-8), is reported and skipped. Returns 0 when the file cannot be
-// opened, else 1.
+// byte, or one that cmd_file_line_is_text refuses, is reported and
+// skipped. Returns 0 when the path is no file that can be opened (missing,
+// a directory), else 1.
 int apply_command_file(const std::string &name);
 
 #endif

@@ -9,6 +9,7 @@
 #include "module.h"
 #include "module_read.h"
 #include "radio_changed.h"
+#include "window.h"
 #include "window_update.h"
 
 #include <cstring>
@@ -113,6 +114,10 @@ template <size_t N> dispatch_handler find_row(const dispatch_row (&rows)[N], con
 
 void dispatch(const char *dispatcher, gpointer data)
 {
+    // Closing the window moves the focus out of an edited entry: that is
+    // no operator's edit.
+    if (window_closing)
+        return;
     if (tapped(dispatcher, data))
         return;
     if (dispatch_handler handler = dispatch_find(dispatcher, static_cast<const char *>(data)))
@@ -133,6 +138,19 @@ const page_reader page_readers[] = {
     {&strMODAP.inited, init_module_ap_struct, update_ap_widgets},
     {&strMODSTA.inited, init_module_sta_struct, update_sta_widgets},
 };
+
+// True while GTK delivers a pointer button event to `widget`.
+bool pointer_event_on(GtkWidget *widget)
+{
+    GdkEvent *event = gtk_get_current_event();
+    if (event == nullptr)
+        return false;
+    const bool pointer = (event->type == GDK_BUTTON_PRESS || event->type == GDK_2BUTTON_PRESS ||
+                          event->type == GDK_3BUTTON_PRESS || event->type == GDK_BUTTON_RELEASE) &&
+                         gtk_get_event_widget(event) == widget;
+    gdk_event_free(event);
+    return pointer;
+}
 
 } // namespace
 
@@ -163,6 +181,14 @@ void button_clicked(GtkButton *, gpointer data)
 
 void radio_changed(GtkButton *, gpointer data)
 {
+    dispatch("radio", data);
+}
+
+void radio_toggled(GtkToggleButton *button, gpointer data)
+{
+    // A button left is no choice, and a pointer click was taken at its press.
+    if (!gtk_toggle_button_get_active(button) || pointer_event_on(GTK_WIDGET(button)))
+        return;
     dispatch("radio", data);
 }
 

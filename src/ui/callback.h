@@ -13,6 +13,11 @@ void button_clicked(GtkButton *widget, gpointer data);
 // "pressed" of every radio button: runs on every press, also on the
 // button that is already active, and not when code makes one active.
 void radio_changed(GtkButton *widget, gpointer data);
+// "toggled" of every radio button: runs the same handler when a button
+// becomes active other than by a pointer click, which "pressed" has taken
+// already: from the keyboard (arrow keys, space), or from code, where the
+// page flags keep a refresh from editing.
+void radio_toggled(GtkToggleButton *widget, gpointer data);
 // "focus-out-event" of every editable entry. Returns FALSE so the entry's
 // own focus handling still runs.
 gboolean entry_focus_out(GtkWidget *widget, GdkEventFocus *event, gpointer data);
@@ -27,6 +32,9 @@ void notebook_switch_page(GtkNotebook *notebook, gpointer page, guint page_num, 
 using dispatch_handler = void (*)();
 dispatch_handler dispatch_find(const char *dispatcher, const char *key);
 
+// None of the dispatchers runs a handler once the window is closing
+// (window_closing, window.h).
+//
 // Seen by the four keyed dispatchers first, with the dispatcher's name
 // ("combo", "button", "radio", "entry") and the key. Null in the program;
 // tests set it to check which key a widget reaches. Returning true stops

@@ -7,6 +7,7 @@
 #include "module_read.h"
 #include "page_edit.h"
 #include "window_pages.h"
+#include "window_update.h"
 
 #include <cstdio>
 #include <cstring>
@@ -88,18 +89,27 @@ bool text_acceptable(const std::string &text, size_t cap, const char *what)
     return true;
 }
 
+// What an entry holding `text` stands for: the module's own bytes while it
+// still shows them as the refresh put them (a text that is not UTF-8 is
+// shown decoded or repaired, a long one cut), else the text as typed.
+std::string entry_value(GtkWidget *entry, const std::string &text, const std::string &module_text)
+{
+    return text == entry_shown_text(entry, module_text) ? module_text : text;
+}
+
 template <size_t N>
 void text_entry(GtkWidget *entry, const char (&module_field)[N], char (&edited_field)[N],
                 const char *what, const char *cmd, const char *item, const page &p)
 {
-    std::string text = entry_text(entry);
-    if (unchanged(text == module_field, cmd, p))
+    const std::string value = entry_value(entry, entry_text(entry), module_field);
+    if (unchanged(value == module_field, cmd, p))
         return;
-    if (!text_acceptable(text, N, what)) {
-        set_entry_text(entry, edited_field);
+    // The module's bytes fit and go back as they are; only typed text is checked.
+    if (value != module_field && !text_acceptable(value, N, what)) {
+        set_entry_text(entry, entry_shown_text(entry, edited_field));
         return;
     }
-    text_set(edited_field, text.c_str());
+    text_set(edited_field, value.c_str());
     queue(cmd, item, p);
 }
 
@@ -209,24 +219,27 @@ void entry_focus_out_netp_port()
 
 void entry_focus_out_netp_ip()
 {
-    std::string text = entry_text(entry_modnet_ip);
+    const std::string module_server = server_text(strMODComm);
+    const std::string value =
+        entry_value(entry_modnet_ip, entry_text(entry_modnet_ip), module_server);
     page p = comm_page();
-    if (unchanged(text == server_text(strMODComm), "NETP", p))
+    if (unchanged(value == module_server, "NETP", p))
         return;
-    std::printf("entry_focus_out_netp_ip: c= %s\n", text.c_str());
+    std::printf("entry_focus_out_netp_ip: c= %s\n", value.c_str());
     _MOD_COMM_STRUCT &r = strMODComm_up;
-    int ret = string_to_ip(text.c_str(), r.ipadd);
+    int ret = string_to_ip(value.c_str(), r.ipadd);
     std::printf("entry_focus_out_netp_ip: ret= %d\n", ret);
     if (ret == 1) {
         r.bip = 1;
         std::printf("test ipadd: %d.%d.%d.%d\n", r.ipadd[0], r.ipadd[1], r.ipadd[2], r.ipadd[3]);
     } else {
         // Anything but a dotted address is a host name.
-        if (!text_acceptable(text, sizeof r.hostname, "server address")) {
-            set_entry_text(entry_modnet_ip, server_text(r));
+        if (value != module_server &&
+            !text_acceptable(value, sizeof r.hostname, "server address")) {
+            set_entry_text(entry_modnet_ip, entry_shown_text(entry_modnet_ip, server_text(r)));
             return;
         }
-        text_set(r.hostname, text.c_str());
+        text_set(r.hostname, value.c_str());
         r.bip = 0;
     }
     queue("NETP", "ipadd", p);

@@ -102,8 +102,11 @@ GtkWidget *put_frame(GtkWidget *fixed, const char *title, int x, int y, int w, i
 
 } // namespace
 
+int window_closing = 0;
+
 gboolean window_close(GtkWidget *, GdkEvent *, gpointer)
 {
+    window_closing = 1;
     gtk_main_quit();
     return FALSE;
 }
@@ -192,6 +195,7 @@ void set_PC_area(GtkWidget *table, const char *link_title, void (*fill_link)(Gtk
 void init_window(int *argc, char ***argv)
 {
     gtk_init(argc, argv);
+    window_closing = 0;
 
     track(window, gtk_window_new(GTK_WINDOW_TOPLEVEL));
     gtk_window_set_title(GTK_WINDOW(window), ui_text(text_title).get());

@@ -39,9 +39,12 @@ extern GtkWidget *button_setting_down;
 // Connects every signal after the widget's initial state is set, so
 // building runs no handler.
 void init_window(int *argc, char ***argv);
-// Delete event of the window: ends the main loop and returns FALSE, so GTK
-// goes on to destroy the window.
+// Delete event of the window: sets window_closing, ends the main loop and
+// returns FALSE, so GTK goes on to destroy the window.
 gboolean window_close(GtkWidget *widget, GdkEvent *event, gpointer data);
+// 1 from the window's close on (0 again when init_window builds one): its
+// teardown, which takes the focus from an entry, must reach no handler.
+extern int window_closing;
 
 // Builders. Each fills the given container; labels get their fonts here.
 // The PC-side area into column 0 of `table`: the link frame titled

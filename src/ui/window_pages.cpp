@@ -145,6 +145,8 @@ GtkWidget *put_radio(GtkWidget *fixed, GtkWidget *first, const char *t, int x, i
         gtk_toggle_button_set_active(GTK_TOGGLE_BUTTON(radio), TRUE);
     gtk_fixed_put(GTK_FIXED(fixed), radio, x, y);
     g_signal_connect(radio, "pressed", G_CALLBACK(radio_changed), (gpointer)key);
+    // The keyboard moves the active button without a press.
+    g_signal_connect(radio, "toggled", G_CALLBACK(radio_toggled), (gpointer)key);
     return radio;
 }
 

@@ -4,6 +4,7 @@
 #include "lang.h"
 #include "main.h"
 #include "module.h"
+#include "module_text.h"
 #include "set_combo_box.h"
 #include "window_pages.h"
 
@@ -22,16 +23,9 @@ template <size_t N> std::string field(const char (&f)[N])
     return std::string(f, strnlen(f, N));
 }
 
-// Entry texts from the module may be in any encoding; GTK takes only UTF-8.
 void set_entry(GtkWidget *entry, const std::string &text)
 {
-    if (g_utf8_validate(text.c_str(), -1, nullptr)) {
-        gtk_entry_set_text(GTK_ENTRY(entry), text.c_str());
-        return;
-    }
-    gchar *valid = g_utf8_make_valid(text.c_str(), -1);
-    gtk_entry_set_text(GTK_ENTRY(entry), valid);
-    g_free(valid);
+    gtk_entry_set_text(GTK_ENTRY(entry), entry_shown_text(entry, text).c_str());
 }
 
 void set_entry_number(GtkWidget *entry, long long n)
@@ -101,6 +95,18 @@ struct encry_combos {
 
 } // namespace
 
+std::string entry_shown_text(GtkWidget *entry, const std::string &bytes)
+{
+    std::string shown = module_text_shown(bytes);
+    // GTK cuts a text beyond the entry's limit of characters; cutting it
+    // here first gives the very text the entry will hold.
+    const gint max = gtk_entry_get_max_length(GTK_ENTRY(entry));
+    if (max > 0 && g_utf8_strlen(shown.c_str(), -1) > max)
+        shown.resize(
+            static_cast<size_t>(g_utf8_offset_to_pointer(shown.c_str(), max) - shown.c_str()));
+    return shown;
+}
+
 void update_mana_widgets()
 {
     page_mana_shown = 0;
@@ -109,9 +115,8 @@ void update_mana_widgets()
     set_active(r.wmode == WIFIMODE_AP ? radio_wifimode_ap : radio_wifimode_sta);
     set_active(r.tmode == WORKMODE_TH ? radio_workmode_th : radio_workmode_ag);
 
-    const std::string version = std::string(text_label_ver) + field(r.mver);
+    const std::string version = std::string(text_label_ver) + module_text_shown(field(r.mver));
     ui_string shown = ui_text(version.c_str());
-    // A version that is not valid text still leaves the label's prefix.
     gtk_label_set_text(GTK_LABEL(label_mod_ver), shown ? shown.get() : text_label_ver);
 
     set_entry(entry_mod_usr, field(r.user));

@@ -4,6 +4,10 @@
 #ifndef MODCFG_WINDOW_UPDATE_H
 #define MODCFG_WINDOW_UPDATE_H
 
+#include <gtk/gtk.h>
+
+#include <string>
+
 // Each reads only its page's edited record (strMODMana_up, strMODComm_up,
 // strMODAP_up, strMODSTA_up) and may be called any number of times, once
 // the pages are built. A stored code outside a combo's list leaves that
@@ -18,5 +22,10 @@ void update_mana_widgets();
 void update_comm_widgets();
 void update_ap_widgets();
 void update_sta_widgets();
+
+// The text a refresh puts into `entry` for the record text `bytes`: shown as
+// module_text_shown does, cut to the entry's limit of characters. An entry
+// still holding exactly this text has not been edited, whatever `bytes` are.
+std::string entry_shown_text(GtkWidget *entry, const std::string &bytes);
 
 #endif

@@ -95,6 +95,50 @@ inline void press(GtkWidget *radio)
     g_signal_emit_by_name(radio, "pressed");
 }
 
+// A click with the pointer as GTK delivers it to the button: the pointer
+// enters, button 1 goes down and up inside ("pressed", then "clicked").
+inline void click_with_pointer(GtkWidget *button)
+{
+    GdkWindow *w = gtk_button_get_event_window(GTK_BUTTON(button));
+    ASSERT_NE(w, nullptr) << "the button is not realized";
+    GdkEvent *enter = gdk_event_new(GDK_ENTER_NOTIFY);
+    enter->crossing.window = GDK_WINDOW(g_object_ref(w));
+    enter->crossing.detail = GDK_NOTIFY_NONLINEAR;
+    enter->crossing.mode = GDK_CROSSING_NORMAL;
+    gtk_main_do_event(enter);
+    gdk_event_free(enter);
+    for (GdkEventType type : {GDK_BUTTON_PRESS, GDK_BUTTON_RELEASE}) {
+        GdkEvent *ev = gdk_event_new(type);
+        ev->button.window = GDK_WINDOW(g_object_ref(w));
+        ev->button.button = 1;
+        ev->button.x = ev->button.y = 3;
+        ev->button.device = gdk_device_get_core_pointer();
+        gtk_main_do_event(ev);
+        gdk_event_free(ev);
+    }
+}
+
+// A key pressed and released while `widget`'s window has the keyboard, as
+// GTK delivers it (key bindings look at the hardware key code).
+inline void press_key(GtkWidget *widget, guint keyval)
+{
+    GdkKeymapKey *keys = nullptr;
+    gint n = 0;
+    ASSERT_TRUE(gdk_keymap_get_entries_for_keyval(gdk_keymap_get_default(), keyval, &keys, &n));
+    for (GdkEventType type : {GDK_KEY_PRESS, GDK_KEY_RELEASE}) {
+        GdkEvent *ev = gdk_event_new(type);
+        ev->key.window =
+            GDK_WINDOW(g_object_ref(gtk_widget_get_window(gtk_widget_get_toplevel(widget))));
+        ev->key.send_event = TRUE;
+        ev->key.keyval = keyval;
+        ev->key.hardware_keycode = static_cast<guint16>(keys[0].keycode);
+        ev->key.group = static_cast<guint8>(keys[0].group);
+        gtk_main_do_event(ev);
+        gdk_event_free(ev);
+    }
+    g_free(keys);
+}
+
 // The keyboard focus leaves the entry: the event GTK delivers to it.
 inline void leave(GtkWidget *entry)
 {
