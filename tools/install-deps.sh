@@ -1,10 +1,14 @@
 #!/usr/bin/env bash
 # Installs the Debian packages the build, the tests and run.sh need, only
-# those that are missing. Usage: tools/install-deps.sh [extra packages...]
+# those that are missing. help2man makes the manual pages; the install test
+# checks the installed tree with desktop-file-utils, appstream and man-db;
+# dpkg-dev's dpkg-shlibdeps computes the package's dependencies.
+# Usage: tools/install-deps.sh [extra packages...]
 set -euo pipefail
 
 pkgs=(cmake g++ make pkg-config libgtk2.0-dev libgtest-dev libgmock-dev
-      xvfb xauth xdotool x11-utils imagemagick fonts-wqy-microhei "$@")
+      xvfb xauth xdotool x11-utils imagemagick fonts-wqy-microhei
+      help2man desktop-file-utils appstream man-db dpkg-dev "$@")
 missing=()
 for p in "${pkgs[@]}"; do
   if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed'; then

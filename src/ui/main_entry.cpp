@@ -2,9 +2,11 @@
 // own start-up step, the window, then the main loop until it is closed.
 #include "main.h"
 #include "window.h"
+#include "workdir.h"
 
 #include <cstdio>
 #include <cstdlib>
+#include <string>
 
 namespace
 {
@@ -17,9 +19,31 @@ gboolean print_version(const gchar *, const gchar *, gpointer, GError **)
     std::exit(0);
 }
 
+// --workdir[=DIR]: started from the menu, the working directory would be
+// the home directory; the desktop entries pass --workdir alone.
+bool workdir_given;
+std::string workdir;
+
+gboolean take_workdir(const gchar *, const gchar *value, gpointer, GError **error)
+{
+    if (value && !value[0]) {
+        g_set_error_literal(error, G_OPTION_ERROR, G_OPTION_ERROR_BAD_VALUE,
+                            "--workdir= names no directory");
+        return FALSE;
+    }
+    workdir_given = true;
+    workdir = value ? value : workdir_default();
+    return TRUE;
+}
+
 const GOptionEntry common_entries[] = {
     {"version", 0, G_OPTION_FLAG_NO_ARG, G_OPTION_ARG_CALLBACK,
      reinterpret_cast<gpointer>(print_version), "Print the version and exit", nullptr},
+    {"workdir", 0, G_OPTION_FLAG_OPTIONAL_ARG | G_OPTION_FLAG_FILENAME, G_OPTION_ARG_CALLBACK,
+     reinterpret_cast<gpointer>(take_workdir),
+     "Keep the files in DIR, created with data/ and the logo; without DIR in "
+     "~/.local/share/modcfg",
+     "DIR"},
     {nullptr, 0, 0, G_OPTION_ARG_NONE, nullptr, nullptr, nullptr}};
 
 // Parses the command line (GTK's own options included) and opens the
@@ -47,6 +71,8 @@ int main(int argc, char **argv)
 {
     if (!parse_command_line(&argc, &argv))
         return 2;
+    if (workdir_given && !workdir_enter(workdir))
+        return 1;
     init_app_state();
     build_startup();
     init_window(&argc, &argv);

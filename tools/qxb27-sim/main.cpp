@@ -103,7 +103,8 @@ void pause_ms(long ms)
                "       [--mode transparent|command] [--echo] [--silent] [--delay MS]\n"
                "       [--byte-gap MS] [--garbage] [--no-line-ends] [--drop-after N]\n"
                "       [--silent-after N]\n"
-               "       [--set NAME=VALUE]... [--log FILE] [--state FILE]\n",
+               "       [--set NAME=VALUE]... [--log FILE] [--state FILE]\n"
+               "   or: qxb27-sim --help | --version\n",
                to);
     std::exit(status);
 }
@@ -137,7 +138,8 @@ options parse_options(int argc, char **argv)
         o_set,
         o_log,
         o_state,
-        o_help
+        o_help,
+        o_version
     };
     static const option longopts[] = {{"pty", no_argument, nullptr, o_pty},
                                       {"link", required_argument, nullptr, o_link},
@@ -156,6 +158,7 @@ options parse_options(int argc, char **argv)
                                       {"log", required_argument, nullptr, o_log},
                                       {"state", required_argument, nullptr, o_state},
                                       {"help", no_argument, nullptr, o_help},
+                                      {"version", no_argument, nullptr, o_version},
                                       {nullptr, 0, nullptr, 0}};
     options o;
     int c;
@@ -233,6 +236,9 @@ options parse_options(int argc, char **argv)
             break;
         case o_help:
             usage(nullptr, 0);
+        case o_version:
+            std::printf("qxb27-sim %s\n", QXB27_SIM_VERSION);
+            std::exit(0);
         default:
             usage(nullptr);
         }

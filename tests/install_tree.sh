@@ -1,0 +1,210 @@
+#!/usr/bin/env bash
+# The tree `cmake --install` lays out, checked under a temporary DESTDIR:
+# the programs, desktop entries, icon, metainfo, manual pages and docs, and
+# each window started the way its desktop entry starts it, on an X server of
+# its own, with HOME (and for one window XDG_DATA_HOME) in a temporary
+# directory. The network window takes port 9999.
+#   install_tree.sh BUILD_DIR VERSION PROGRAM...
+set -uo pipefail
+build=$1
+version=$2
+shift 2
+programs=("$@")
+
+tmp=$(mktemp -d)
+pids=()
+# Stop in reverse order of start: programs before their X server.
+cleanup()
+{
+    for ((i = ${#pids[@]} - 1; i >= 0; i--)); do
+        kill "${pids[i]}" 2>/dev/null && wait "${pids[i]}" 2>/dev/null
+    done
+    rm -rf "$tmp"
+}
+trap cleanup EXIT
+
+checks=0
+failed=0
+check() # WHAT COMMAND...: runs COMMAND, counts it, reports a failure
+{
+    local what=$1
+    shift
+    checks=$((checks + 1))
+    if ! "$@"; then
+        echo "FAILED: $what" >&2
+        failed=$((failed + 1))
+    fi
+}
+# Runs COMMAND quietly; its output is shown only when it fails.
+quiet() { local out; out=$("$@" 2>&1) || { printf '%s\n' "$out" >&2; return 1; }; }
+same() { [ "$1" = "$2" ] || { echo "  got:      $1" >&2; echo "  expected: $2" >&2; false; }; }
+# Polls COMMAND... until it succeeds or SECONDS pass.
+within()
+{
+    local deadline=$((SECONDS + $1))
+    shift
+    until "$@"; do
+        [ $SECONDS -lt $deadline ] || return 1
+        sleep 0.2
+    done
+}
+
+if ! DESTDIR=$tmp/root cmake --install "$build" --prefix /usr >"$tmp/install.log" 2>&1; then
+    cat "$tmp/install.log" >&2
+    echo "FAILED: cmake --install" >&2
+    exit 1
+fi
+usr=$tmp/root/usr
+share=$usr/share
+
+# Programs: exactly the built ones, each naming this version without a display.
+check "bin/ holds the programs" same "$(ls "$usr/bin" | sort | xargs)" \
+    "$(printf '%s\n' "${programs[@]}" | sort | xargs)"
+for p in "${programs[@]}"; do
+    check "$p --version" same "$(env -u DISPLAY "$usr/bin/$p" --version 2>&1)" "$p $version"
+done
+
+# Desktop entries and the icon they name: a PNG of its size and an SVG.
+icon_ok()
+{
+    local icon=$1 size
+    for size in 48 64 128 256; do
+        same "$(identify -format '%m %wx%h' "$share/icons/hicolor/${size}x$size/apps/$icon.png")" \
+            "PNG ${size}x$size" || return 1
+    done
+    grep -q '<svg' "$share/icons/hicolor/scalable/apps/$icon.svg"
+}
+for entry in modcfg_com modcfg_net; do
+    desktop=$share/applications/$entry.desktop
+    check "$entry.desktop validates" quiet desktop-file-validate "$desktop"
+    check "$entry.desktop starts $entry in its data directory" \
+        same "$(sed -n 's/^Exec=//p' "$desktop")" "$entry --workdir"
+    check "$entry.desktop has a Chinese name with the window title" \
+        grep -q '^Name\[zh_CN\]=QX-B27设置工具 V2.2' "$desktop"
+    check "$entry.desktop icon" icon_ok "$(sed -n 's/^Icon=//p' "$desktop")"
+done
+
+metainfo=$(ls "$share"/metainfo/*.metainfo.xml)
+check "metainfo validates" quiet appstreamcli validate --no-net "$metainfo"
+for id in $(sed -n 's:.*<launchable type="desktop-id">\(.*\)</launchable>.*:\1:p' "$metainfo"); do
+    check "metainfo launches $id" test -f "$share/applications/$id"
+done
+
+# Manual pages render without warnings, and their OPTIONS section names
+# every option --help names: an option added later cannot be left out of a
+# hand-written list.
+man_ok()
+{
+    local p=$1 page=$share/man/man1/$1.1.gz text options opt
+    text=$(MANWIDTH=100 man --warnings -l "$page" 2>"$tmp/man.err") || return 1
+    [ ! -s "$tmp/man.err" ] || { cat "$tmp/man.err" >&2; return 1; }
+    grep -q "^ *$p - " <<<"$text" || { echo "  no NAME line" >&2; return 1; }
+    options=$(awk '/^OPTIONS/ { on = 1; next } /^[A-Z]/ { on = 0 } on' <<<"$text")
+    for opt in $(env -u DISPLAY "$usr/bin/$p" --help | grep -o -- '--[a-z][a-z-]*' | sort -u); do
+        grep -qE -- "$opt([^[:alnum:]-]|\$)" <<<"$options" || { echo "  $opt missing" >&2; return 1; }
+    done
+}
+for p in "${programs[@]}"; do
+    check "man page of $p" man_ok "$p"
+done
+
+for f in README.md 99-qxb27.rules copyright changelog.gz; do
+    check "doc/modcfg/$f" test -s "$share/doc/modcfg/$f"
+done
+logo=$share/modcfg/pic
+check "installed logo" same "$(identify -format '%m %wx%h' "$logo")" "PNG 796x76"
+
+# The windows, on an X server of their own.
+dpyfile=$tmp/display
+Xvfb -displayfd 3 -screen 0 1280x1024x24 -nolisten tcp 3>"$dpyfile" 2>/dev/null &
+pids+=($!)
+within 20 test -s "$dpyfile" || { echo "FAILED: Xvfb did not start" >&2; exit 1; }
+export DISPLAY=:$(head -n 1 "$dpyfile")
+
+# Starts ENTRY's Exec line from HOME, as the menu does, with the installed
+# programs first on PATH; stdout and stderr to $tmp/ENTRY.log.
+start_entry()
+{
+    local entry=$1
+    shift
+    local exec_line
+    exec_line=$(sed -n 's/^Exec=//p' "$share/applications/$entry.desktop")
+    # shellcheck disable=SC2086 # the Exec line is split into words, as a launcher does
+    (cd "$HOME" && exec env "$@" PATH="$usr/bin:$PATH" $exec_line) >"$tmp/$entry.log" 2>&1 &
+    pids+=($!)
+    window_pid=$!
+}
+window_id() { wid=$(xdotool search --onlyvisible --pid "$window_pid" | head -n 1) && [ -n "$wid" ]; }
+shot() { import -window "$wid" "$tmp/shot.png"; }
+# The logo strip: the window's border (10) and the frame's shadow (2) from
+# the corner, the picture unscaled.
+logo_shown()
+{
+    shot && convert "$tmp/shot.png" -crop 400x60+12+12 +repage "$tmp/strip.png" &&
+        convert "$logo" -crop 400x60+0+0 +repage "$tmp/logo.png" &&
+        [ "$(compare -metric AE "$tmp/strip.png" "$tmp/logo.png" null: 2>&1)" = 0 ]
+}
+lamp_green()
+{
+    shot && [ "$(convert "$tmp/shot.png" -fill black +opaque '#00ff00' -fill white -opaque '#00ff00' \
+        -format '%[fx:int(mean*w*h)]' info:)" -gt 200 ]
+}
+data_dir_ok() { [ -d "$1/data" ] && cmp -s "$1/pic" "$logo"; }
+# Lists what is in HOME besides its own XDG data directory's modcfg/.
+home_litter()
+{
+    find "$HOME" -mindepth 1 | grep -v -x -e "$HOME/.local" -e "$HOME/.local/share" \
+        -e "$HOME/.local/share/modcfg" -e "$HOME/.local/share/modcfg/.*"
+}
+stop_window() { kill "$window_pid" 2>/dev/null; wait "$window_pid" 2>/dev/null; }
+
+# Serial window, XDG_DATA_HOME unset: ~/.local/share/modcfg.
+export HOME=$tmp/home-com
+mkdir "$HOME"
+start_entry modcfg_com -u XDG_DATA_HOME
+check "modcfg_com window opens" within 60 window_id
+check "modcfg_com shows the logo" within 30 logo_shown
+check "modcfg_com data directory" data_dir_ok "$HOME/.local/share/modcfg"
+stop_window
+check "modcfg_com leaves HOME alone" same "$(home_litter)" ""
+[ $failed -eq 0 ] || cat "$tmp/modcfg_com.log" >&2
+
+# Network window, XDG_DATA_HOME outside HOME; the installed emulator
+# connects to it as a module does.
+export HOME=$tmp/home-net
+mkdir "$HOME"
+start_entry modcfg_net XDG_DATA_HOME="$tmp/xdg-data"
+check "modcfg_net window opens" within 60 window_id
+check "modcfg_net shows the logo" within 30 logo_shown
+check "modcfg_net data directory" data_dir_ok "$tmp/xdg-data/modcfg"
+"$usr/bin/qxb27-sim" --tcp 127.0.0.1:9999 --retry --log "$tmp/sim.log" &
+pids+=($!)
+sim_pid=$!
+check "the emulator gets the network window's keep-alive" \
+    within 60 grep -qsF 'AT+W\n\x00' "$tmp/sim.log"
+check "modcfg_net lamp turns green" within 30 lamp_green
+kill "$sim_pid"
+stop_window
+check "modcfg_net leaves HOME alone" same "$(find "$HOME" -mindepth 1)" ""
+[ $failed -eq 0 ] || cat "$tmp/modcfg_net.log" >&2
+
+# --workdir naming nothing, or what cannot be a directory, ends the program
+# before its window opens.
+workdir_refused() # STATUS MESSAGE ARGS...
+{
+    local status=$1 message=$2 out rc
+    shift 2
+    out=$(cd "$tmp" && timeout 60 "$usr/bin/modcfg_com" "$@" 2>&1)
+    rc=$?
+    same "$rc" "$status" && grep -qF -- "$message" <<<"$out"
+}
+touch "$tmp/plain-file"
+check "--workdir= is refused" workdir_refused 2 'names no directory' --workdir=
+check "--workdir=DIR under a file is refused" workdir_refused 1 \
+    'can not use the working directory' --workdir="$tmp/plain-file/wd"
+# GLib takes the next argument as the optional value unless it is an option.
+check "--workdir DIR under a file is refused" workdir_refused 1 \
+    'can not use the working directory' --workdir "$tmp/plain-file/wd"
+
+echo "install tree: $checks checks, $failed failed"
+[ $failed -eq 0 ]
