@@ -418,14 +418,14 @@ int CommOpen(const char *Port, int nBaud, int nByteSize, int nParity, int nStopB
         release(fd, true);
         return open_failed(device, last_errno_);
     }
-    if (cfgetospeed(&got) != cfgetospeed(&t) || cfgetispeed(&got) != cfgetispeed(&t)) {
-        const int kept = serial_port_baud(fd, got);
-        if (kept > 0)
-            std::printf("%s: the driver set %d baud instead of %d\n", device.c_str(), kept, nBaud);
-        else
-            std::printf("%s: the driver did not keep %d baud and names no rate it set instead\n",
-                        device.c_str(), nBaud);
-    }
+    // Compared as rates: a driver may also hand the very rate asked for
+    // back as BOTHER.
+    const int kept = serial_port_baud(fd, got);
+    if (kept > 0 && kept != nBaud)
+        std::printf("%s: the driver set %d baud instead of %d\n", device.c_str(), kept, nBaud);
+    else if (kept == 0)
+        std::printf("%s: the driver did not keep %d baud and names no rate it set instead\n",
+                    device.c_str(), nBaud);
     tcflush(fd, TCIOFLUSH);
     std::fflush(stdout);
     return fd;
