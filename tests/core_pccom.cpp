@@ -7,6 +7,7 @@
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
+#include <dlfcn.h>
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <string>
@@ -15,6 +16,26 @@
 #include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
+
+// A USB-serial driver that rounds a rate its divisor cannot make: while
+// `from` is set, settings read back from any port hold `to` where the
+// port has `from`. (A pty keeps any rate it is given.)
+namespace driver_rounding
+{
+speed_t from = 0;
+speed_t to = 0;
+} // namespace driver_rounding
+
+extern "C" int tcgetattr(int fd, struct termios *t)
+{
+    static auto real = reinterpret_cast<int (*)(int, struct termios *)>(dlsym(RTLD_NEXT, __func__));
+    const int r = real(fd, t);
+    if (r == 0 && driver_rounding::from != 0 && cfgetospeed(t) == driver_rounding::from) {
+        cfsetospeed(t, driver_rounding::to);
+        cfsetispeed(t, driver_rounding::to);
+    }
+    return r;
+}
 
 namespace
 {
@@ -310,6 +331,61 @@ TEST(SerialOpen, HighListRatesOpenAt57600)
         CommClose(strPCCom.fd);
     }
     unsetenv("MODCFG_COM1");
+}
+
+TEST(SerialOpen, RateTheDriverRoundedKeepsThePortOpenAndNamesIt)
+{
+    const struct {
+        int asked;
+        speed_t asked_speed, kept_speed;
+        const char *line; // after the device path; "" for none
+    } rows[] = {
+        {1800, B1800, B2400, ": the driver set 2400 baud instead of 1800\n"},
+        {57600, B57600, B38400, ": the driver set 38400 baud instead of 57600\n"},
+        {115200, B115200, B921600, ": the driver set 921600 baud instead of 115200\n"},
+        {9600, B1800, B2400, ""}, // the rate asked for was kept
+    };
+    for (const auto &r : rows) {
+        pty_pair pty;
+        ASSERT_TRUE(pty.ok());
+        driver_rounding::from = r.asked_speed;
+        driver_rounding::to = r.kept_speed;
+        testing::internal::CaptureStdout();
+        const int fd = CommOpen(pty.slave_path().c_str(), r.asked, 8, PCCOM_PARITY_NONE,
+                                PCCOM_STOPBITS_ONE, 0);
+        const std::string out = testing::internal::GetCapturedStdout();
+        driver_rounding::from = 0;
+        ASSERT_GT(fd, 0) << r.asked << ": " << serial_last_error() << "\n" << out;
+        const std::string opened = pty.slave_path() + " -> " + pty.slave_path() + "\n";
+        EXPECT_EQ(out, opened + (*r.line ? pty.slave_path() + r.line : "")) << r.asked;
+        // The port is usable as it is.
+        ASSERT_EQ(CommWrite(fd, "AT+\n", 4), 4);
+        EXPECT_EQ(pty.recv(4, 1000), "AT+\n");
+        CommClose(fd);
+    }
+}
+
+// A rate no B constant names (BOTHER) is read from the kernel's own record.
+TEST(SerialOpen, PortRateWithoutABConstantIsNamed)
+{
+    struct termios2_copy {
+        tcflag_t c_iflag, c_oflag, c_cflag, c_lflag;
+        cc_t c_line;
+        cc_t c_cc[19];
+        speed_t c_ispeed, c_ospeed;
+    };
+    pty_pair pty;
+    ASSERT_TRUE(pty.ok());
+    termios2_copy k;
+    ASSERT_EQ(ioctl(pty.slave(), _IOR('T', 0x2A, termios2_copy), &k), 0);
+    k.c_cflag = (k.c_cflag & ~tcflag_t(CBAUD)) | 0010000; // BOTHER
+    k.c_ispeed = k.c_ospeed = 250000;
+    ASSERT_EQ(ioctl(pty.slave(), _IOW('T', 0x2B, termios2_copy), &k), 0);
+    termios t;
+    ASSERT_EQ(tcgetattr(pty.slave(), &t), 0);
+    EXPECT_EQ(serial_port_baud(pty.slave(), t), 250000);
+    cfsetospeed(&t, B460800);
+    EXPECT_EQ(serial_port_baud(pty.slave(), t), 460800);
 }
 
 TEST(SerialOpen, NeverReturnsDescriptorZero)

@@ -308,7 +308,7 @@ TEST_F(NetConnection, AModuleConnectsIsKeptAliveAndIsNoticedWhenItLeaves)
     ASSERT_TRUE(m.ok());
     ASSERT_TRUE(pump_until(connected, 3000));
     string out = console.take();
-    EXPECT_NE(out.find("Accept OK!\n"), string::npos) << out;
+    EXPECT_NE(out.find("Accept OK!\nConnected from 127.0.0.1:"), string::npos) << out;
     EXPECT_TRUE(sensitive(button_setting_read));
     EXPECT_TRUE(sensitive(button_setting_down));
     EXPECT_FALSE(sensitive(button_setting_save));

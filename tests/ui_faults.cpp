@@ -5,15 +5,16 @@
 // so on the console, keep its window consistent, and work again afterwards.
 #include "button_clicked.h"
 #include "command.h"
+#include "console.h"
 #include "lang.h"
 #include "main.h"
 #include "module.h"
 #include "pccom.h"
-#include "pty_pair.h" // ms_since
+#include "pty_pair.h"
 #include "sim_process.h"
 #include "temp_dir.h"
 #include "window.h"
-#include "console.h"
+#include "window_probe.h"
 
 #include <gtest/gtest.h>
 #include <gtk/gtk.h>
@@ -189,9 +190,9 @@ class UiFaults : public ::testing::Test
         const auto t0 = clock_type::now();
         gtk_button_clicked(GTK_BUTTON(button));
         took_ms = ms_since(t0);
+        pump(); // what the main loop does once the handler has returned
         std::fflush(stdout);
         out = testing::internal::GetCapturedStdout();
-        pump();
     }
     void connect_to(const std::vector<std::string> &args)
     {
@@ -369,13 +370,11 @@ TEST_F(UiFaults, LinkLostDuringAReadThenReconnected)
     EXPECT_GE(count_of(out, "uart write failed!\n"), 9u) << out;
     EXPECT_EQ(count_of(out, "No answer from the module to AT+"), 11u) << out;
     EXPECT_EQ(text_of(entry_mod_mid), "UI-FAULTS");
-    // The serial build cannot tell the module went away: it stays
-    // connected until the operator disconnects.
-    EXPECT_EQ(window_look(), connected_look(false, true));
-
-    click(button_pccom_open);
-    EXPECT_LT(took_ms, 1000) << "\"AT+ENTM\" waited for a port that is gone";
+    // Once the read has returned, the main loop sees the port hung up: the
+    // window shows no module connected without the operator's disconnect.
+    EXPECT_EQ(count_of(out, "The serial port went away"), 1u) << out;
     EXPECT_EQ(window_look(), idle_look());
+    EXPECT_EQ(strPCCom.fd, 0);
 
     connect_to(module_settings);
     gtk_entry_set_text(GTK_ENTRY(entry_sta_ssid), "");
@@ -384,7 +383,7 @@ TEST_F(UiFaults, LinkLostDuringAReadThenReconnected)
     EXPECT_EQ(window_look(), connected_look(false, true));
 }
 
-TEST_F(UiFaults, LinkLostDuringAConfirmThenTheSavedCommandsFinishTheWork)
+TEST_F(UiFaults, LinkLostDuringAConfirmThenConfirmedAgainAndSaved)
 {
     ASSERT_EQ(mkdir("data", 0755), 0);
     // Probe, echo test, 19 queries, then the first command: the pty closes.
@@ -405,19 +404,20 @@ TEST_F(UiFaults, LinkLostDuringAConfirmThenTheSavedCommandsFinishTheWork)
               std::string(edited_wmode) + "\r\n" + edited_tmode + "\r\n" + edited_webu + "\r\nE");
     EXPECT_EQ(cmd_num_mod, 0);
     EXPECT_FALSE(sensitive(button_mana_confirm));
-    EXPECT_EQ(window_look(), connected_look(true, true));
-
-    click(button_setting_save);
-    EXPECT_EQ(out, "");
-    click(button_pccom_open);
-    EXPECT_LT(took_ms, 1000);
+    // The hung-up port is noticed once the Confirm has returned.
+    EXPECT_EQ(count_of(out, "The serial port went away"), 1u) << out;
     EXPECT_EQ(window_look(), idle_look());
 
-    // A module is back: the saved command file gives it all three.
+    // A module is back: the page is confirmed again, and saved.
     connect_to(module_settings);
-    click(button_setting_down);
-    EXPECT_EQ(count_of(out, "Send Command: "), 3u) << out;
+    read_settings();
+    edit_management_page();
+    click(button_mana_confirm);
     EXPECT_EQ(count_of(out, "Not acknowledged"), 0u) << out;
+    click(button_setting_save);
+    EXPECT_EQ(out, "");
+    EXPECT_EQ(read_file("data/set_file.txt"), std::string(edited_wmode) + "\r\n" + edited_tmode +
+                                                  "\r\n" + edited_webu + "\r\nE\r\n");
     EXPECT_TRUE(sim_wait_state(module.state(), "WMODE", "STA"));
     EXPECT_TRUE(sim_wait_state(module.state(), "TMODE", "Agreement"));
     EXPECT_TRUE(sim_wait_state(module.state(), "WEBU", "oper,admin"));
@@ -439,10 +439,8 @@ TEST_F(UiFaults, LinkLostDuringTheAutoApplyThenTheNextConnectionAppliesAll)
     EXPECT_LT(took_ms, 40 * 200 + 3000);
     EXPECT_EQ(count_of(out, "Send Command: "), 4u) << out;
     EXPECT_EQ(count_of(out, "Not acknowledged by the module: "), 2u) << out;
-    EXPECT_EQ(window_look(), look(1, true, text_button_disconnect, 0, false, false, false, false));
-
-    click(button_pccom_open);
-    EXPECT_LT(took_ms, 1000);
+    // The hung-up port is noticed once the connect has returned.
+    EXPECT_EQ(count_of(out, "The serial port went away"), 1u) << out;
     EXPECT_EQ(window_look(), look(2, false, text_button_connect, 5, false, false, false, false));
 
     ASSERT_TRUE(module.start(module_settings));
@@ -452,6 +450,68 @@ TEST_F(UiFaults, LinkLostDuringTheAutoApplyThenTheNextConnectionAppliesAll)
     EXPECT_TRUE(sim_wait_state(module.state(), "MAXSK", "5"));
     EXPECT_TRUE(sim_wait_state(module.state(), "TCPTO", "77"));
     EXPECT_TRUE(sim_wait_state(module.state(), "WSSSID", "Applied"));
+}
+
+// The adapter is pulled while the window waits for the operator: the main
+// loop notices at once and does what a disconnect does, without "AT+ENTM"
+// (there is nothing left to send it to); plugged in again, connect works.
+TEST_F(UiFaults, UnpluggedAdapterIsNoticedWithoutAButtonAndConnectWorksAgain)
+{
+    connect_to(module_settings);
+    read_settings();
+    edit_management_page();
+    const size_t frames = module.frame_count();
+
+    stdout_capture console;
+    module.stop(); // the pty closes as a USB adapter's tty hangs up
+    EXPECT_TRUE(pump_until([] { return strPCCom.bopened == 0; }, 3000)) << window_look();
+    pump();
+    EXPECT_EQ(console.take(), "The serial port went away (adapter unplugged?): disconnected\n");
+    EXPECT_EQ(window_look(), idle_look());
+    EXPECT_EQ(strPCCom.fd, 0);
+    EXPECT_EQ(cmd_num_mod + cmd_num_comm + cmd_num_ap + cmd_num_sta, 0);
+    EXPECT_EQ(page_mana_shown + page_comm_shown + page_ap_shown + page_sta_shown, 0);
+    EXPECT_EQ(module.frame_count(), frames) << "a frame went out after the hang-up";
+
+    connect_to(module_settings);
+    read_settings();
+    EXPECT_EQ(text_of(entry_mod_mid), "UI-FAULTS");
+}
+
+// Every other way the port is closed takes the watch with it: a hung-up
+// tty that later takes the old descriptor's number is not taken for the
+// port going away.
+TEST_F(UiFaults, ClosedPortLeavesNoWatchOnItsDescriptor)
+{
+    const struct {
+        const char *path;
+        void (*close_port)();
+    } rows[] = {
+        {"disconnect", button_pccom_start_clicked},
+        {"restart", button_mod_restart_clicked},
+        {"factory reset", button_mod_reload_clicked},
+    };
+    for (const auto &r : rows) {
+        connect_to(module_settings);
+        const int old_fd = strPCCom.fd;
+        testing::internal::CaptureStdout();
+        r.close_port();
+        testing::internal::GetCapturedStdout();
+        ASSERT_EQ(strPCCom.fd, 0) << r.path;
+        const std::string closed_look = window_look();
+
+        pty_pair gone;
+        ASSERT_TRUE(gone.ok());
+        gone.close_master();
+        ASSERT_EQ(dup2(gone.slave(), old_fd), old_fd);
+        {
+            stdout_capture console;
+            pump_until([] { return false; }, 200);
+            EXPECT_EQ(console.take(), "") << r.path;
+        }
+        close(old_fd);
+        EXPECT_EQ(window_look(), closed_look) << r.path;
+    }
 }
 
 // A module that stops answering after the read: Confirm waits out the 40

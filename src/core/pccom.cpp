@@ -45,6 +45,39 @@ constexpr std::array<std::pair<int, speed_t>, 19> speeds = {{
     {57600, B57600}, {115200, B115200}, {230400, B230400}, {460800, B460800},
 }};
 
+// Rates a driver may round to that CommOpen is never asked for.
+constexpr std::array<std::pair<int, speed_t>, 11> other_speeds = {{
+    {500000, B500000},
+    {576000, B576000},
+    {921600, B921600},
+    {1000000, B1000000},
+    {1152000, B1152000},
+    {1500000, B1500000},
+    {2000000, B2000000},
+    {2500000, B2500000},
+    {3000000, B3000000},
+    {3500000, B3500000},
+    {4000000, B4000000},
+}};
+
+// The kernel's termios2 (asm-generic layout), whose speed fields hold any
+// rate in bit/s. Its header clashes with <termios.h>, hence the copy.
+#if defined(__linux__) &&                                                                          \
+    (defined(__x86_64__) || defined(__i386__) || defined(__aarch64__) || defined(__arm__))
+#define KERNEL_TERMIOS2 1
+struct kernel_termios2 {
+    tcflag_t c_iflag, c_oflag, c_cflag, c_lflag;
+    cc_t c_line;
+    cc_t c_cc[19];
+    speed_t c_ispeed, c_ospeed;
+};
+constexpr unsigned long kernel_tcgets2 = _IOR('T', 0x2A, kernel_termios2);
+// The speed code that says "see c_ospeed".
+constexpr speed_t kernel_bother = 0010000;
+#else
+#define KERNEL_TERMIOS2 0
+#endif
+
 // Character size for 5..8 data bits.
 constexpr std::array<tcflag_t, 4> size_flags = {CS5, CS6, CS7, CS8};
 // Parity by parity code. CMSPAR makes the parity bit a constant: with
@@ -279,6 +312,26 @@ std::string serial_permission_hint(const std::string &device)
     return hint + " (usermod -aG <group> <user>, then log in again)";
 }
 
+int serial_port_baud(int fd, const termios &t)
+{
+    const speed_t speed = cfgetospeed(&t);
+    for (const auto &s : speeds)
+        if (s.second == speed)
+            return s.first;
+    for (const auto &s : other_speeds)
+        if (s.second == speed)
+            return s.first;
+#if KERNEL_TERMIOS2
+    // BOTHER: a rate no B constant stands for; the kernel keeps it in bit/s.
+    kernel_termios2 k;
+    if (speed == kernel_bother && ioctl(fd, kernel_tcgets2, &k) == 0)
+        return static_cast<int>(k.c_ospeed);
+#else
+    (void)fd;
+#endif
+    return 0;
+}
+
 int serial_last_errno()
 {
     return last_errno_;
@@ -354,16 +407,25 @@ int CommOpen(const char *Port, int nBaud, int nByteSize, int nParity, int nStopB
         release(fd, true);
         return open_failed(device, last_errno_);
     }
-    // tcsetattr succeeds when any part was taken; a baud rate the driver
-    // refused would garble every byte, so read it back. (Data bits and parity
-    // are not compared: a pty forces 8 bits without parity.)
+    // tcsetattr succeeds when any part was taken. USB-serial drivers round
+    // a rate their divisor cannot make; the port stays open with what the
+    // driver kept, and the operator is told, since the module must then run
+    // at that rate too. (Data bits and parity are not compared: a pty forces
+    // 8 bits without parity.)
     termios got;
-    if (tcgetattr(fd, &got) != 0 || cfgetospeed(&got) != cfgetospeed(&t) ||
-        cfgetispeed(&got) != cfgetispeed(&t)) {
-        set_error("baud rate " + std::to_string(nBaud) + " on " + device, EINVAL);
+    if (tcgetattr(fd, &got) != 0) {
+        set_error("tcgetattr " + device, errno);
         release(fd, true);
-        return open_failed(device, EINVAL);
+        return open_failed(device, last_errno_);
     }
+    // Compared as rates: a driver may also hand the very rate asked for
+    // back as BOTHER.
+    const int kept = serial_port_baud(fd, got);
+    if (kept > 0 && kept != nBaud)
+        std::printf("%s: the driver set %d baud instead of %d\n", device.c_str(), kept, nBaud);
+    else if (kept == 0)
+        std::printf("%s: the driver did not keep %d baud and names no rate it set instead\n",
+                    device.c_str(), nBaud);
     tcflush(fd, TCIOFLUSH);
     std::fflush(stdout);
     return fd;

@@ -72,7 +72,9 @@ constexpr int PCCOM_WRITE_TOTAL_PER_BYTE_MS = 50;
 // Opens port `Port` ("COM1".."COM12", resolved by serial_resolve_port, or a
 // device path beginning with "/") for exclusive use, in raw mode with the
 // given baud rate (bit/s), data bits (5..8), parity and stop-bit codes, and
-// empties both buffers. Prints the device the name resolved to. Returns the
+// empties both buffers. Prints the device the name resolved to. A driver
+// that keeps another rate than asked (USB-serial drivers round unusual
+// ones) leaves the port open at that rate, with one line naming it. Returns the
 // descriptor (never 0), or 0 after printing "Can not open the serial port"
 // (and, when permission was refused, who may open the device); then
 // serial_last_errno / serial_last_error tell the OS's reason. `nFlag` asked
@@ -91,6 +93,11 @@ int CommWrite(int fd, const char *buffer, int len);
 // Releases and closes the port; 0 is ignored. Returns 1 always. The
 // caller's copy of the handle is left as it was.
 int CommClose(int fd);
+
+// The rate in bit/s that the settings `t`, read back from the open port
+// `fd`, hold: also a rate no B constant names, which the kernel then keeps
+// beside them. 0 when the rate cannot be told.
+int serial_port_baud(int fd, const termios &t);
 
 // errno of the last failure of the serial layer (0 when none yet), and a
 // text naming the step and the OS's reason ("open /dev/ttyUSB0: Permission

@@ -101,11 +101,11 @@ int tcpsock_listen(const char *addr, unsigned short port, const char **step)
     return sock;
 }
 
-int tcpsock_server_init()
+int tcpsock_server_init(const char *addr)
 {
     init_net();
     const char *step = "";
-    int sock = tcpsock_listen(nullptr, TCP_SERVER_PORT, &step);
+    int sock = tcpsock_listen(addr, TCP_SERVER_PORT, &step);
     if (sock < 0) {
         if (std::strcmp(step, "listen") == 0)
             console("Bind OK!\n");

@@ -38,12 +38,14 @@ void init_net();
 // (when given) naming what failed: "address", "socket", "bind" or
 // "listen".
 int tcpsock_listen(const char *addr, unsigned short port, const char **step = nullptr);
-// Listening socket on any IPv4 address, port 9999, backlog 10, with
-// SO_REUSEADDR so that a restart is not refused while connections of the
-// last run linger in TIME_WAIT (a second listener is still refused).
-// Prints "Bind OK!" and "Listening OK!"; on failure prints "socket
-// failed\n", "bind failed\n" or "listen failed\n" and returns 0.
-int tcpsock_server_init();
+// Listening socket on the IPv4 address `addr` (dotted; null or "" for any
+// address, as by default), port 9999, backlog 10, with SO_REUSEADDR so
+// that a restart is not refused while connections of the last run linger
+// in TIME_WAIT (a second listener is still refused). Prints "Bind OK!" and
+// "Listening OK!"; on failure prints "socket failed\n", "bind failed\n"
+// (also for an address that is not this host's) or "listen failed\n" and
+// returns 0.
+int tcpsock_server_init(const char *addr = nullptr);
 // 1 when `sock` is readable (a connection is waiting), 0 after a time-out
 // of 1 s, -1 on error.
 int get_select(int sock);

@@ -7,18 +7,58 @@
 
 #include "button_clicked.h"
 #include "module_at.h"
+#include "net_access.h"
 #include "net_module.h"
 #include "pccom.h"
 #include "tcpsock.h"
+
+#include <string>
 
 void build_startup()
 {
     net_start_connect_thread();
 }
 
+namespace
+{
+
+gboolean option_listen(const gchar *name, const gchar *value, gpointer, GError **error)
+{
+    std::string why;
+    if (!net_address_parse(value, nullptr, &why)) {
+        g_set_error(error, G_OPTION_ERROR, G_OPTION_ERROR_BAD_VALUE, "%s %s: %s", name, value,
+                    why.c_str());
+        return FALSE;
+    }
+    net_listen_address = value;
+    return TRUE;
+}
+
+gboolean option_allow(const gchar *name, const gchar *value, gpointer, GError **error)
+{
+    std::string why;
+    net_allow_rule rule;
+    if (!net_allow_parse(value, &rule, &why)) {
+        g_set_error(error, G_OPTION_ERROR, G_OPTION_ERROR_BAD_VALUE, "%s %s: %s", name, value,
+                    why.c_str());
+        return FALSE;
+    }
+    net_allowed.push_back(rule);
+    return TRUE;
+}
+
+const GOptionEntry net_entries[] = {
+    {"listen", 0, 0, G_OPTION_ARG_CALLBACK, reinterpret_cast<gpointer>(option_listen),
+     "Listen for the module on this local IPv4 address only (default: every address)", "ADDR"},
+    {"allow", 0, 0, G_OPTION_ARG_CALLBACK, reinterpret_cast<gpointer>(option_allow),
+     "Accept the module only from this network; repeatable (default: from anywhere)", "NET/LEN"},
+    {nullptr, 0, 0, G_OPTION_ARG_NONE, nullptr, nullptr, nullptr}};
+
+} // namespace
+
 const GOptionEntry *build_option_entries()
 {
-    return nullptr;
+    return net_entries;
 }
 
 // Each whole exchange holds the exchange lock: the UI thread, the auto-apply

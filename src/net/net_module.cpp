@@ -15,6 +15,10 @@
 #include <functional>
 #include <future>
 #include <memory>
+#include <unistd.h>
+
+std::string net_listen_address;
+std::vector<net_allow_rule> net_allowed;
 
 namespace
 {
@@ -113,17 +117,26 @@ void net_module_disconnected()
 
 void net_connect_thread()
 {
-    int server = tcpsock_server_init();
+    int server = tcpsock_server_init(net_listen_address.c_str());
     if (server == 0)
         return; // nothing to wait on; the window stays usable without a module
     int lp_st = 0;
     for (;;) {
         int ready = get_select(server);
         int sock = 0;
+        sockaddr_in peer{};
         if (ready == 1) {
-            sock = tcpsock_accept(server);
+            sock = tcpsock_accept(server, &peer);
             if (sock < 0)
                 return; // "accept failed": no module can connect in this run
+            // Nothing may reach a stranger: with auto-apply on, the command
+            // file (Wi-Fi keys included) would go out at once.
+            if (sock > 0 && !net_allow_match(net_allowed, peer.sin_addr)) {
+                close(sock);
+                console(
+                    ("Refused " + net_peer_text(peer) + ": not in an allowed network\n").c_str());
+                sock = 0;
+            }
         } else if (ready < 0) {
             // Keep the animation's pace instead of spinning on the error.
             g_usleep(G_USEC_PER_SEC);
@@ -140,6 +153,7 @@ void net_connect_thread()
         tcpsock_attach(sock);
         on_main([] { set_conn_text(6); });
         console("Accept OK!\n");
+        console(("Connected from " + net_peer_text(peer) + "\n").c_str());
         // The connected steps (with the auto-apply) finish before the first
         // keep-alive.
         on_main_wait([] {

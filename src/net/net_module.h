@@ -3,9 +3,23 @@
 #ifndef MODCFG_NET_MODULE_H
 #define MODCFG_NET_MODULE_H
 
-// Body of the connection thread: listens on port 9999, animates the waiting
-// text, accepts the module, keeps the link alive once a second and notices
-// its loss. It never touches GTK itself: every widget change, and the
+#include "net_access.h"
+
+#include <string>
+#include <vector>
+
+// Who may reach the server, from the command line (--listen, --allow); set
+// before the connection thread starts and only read afterwards. The
+// address to listen on ("" every local address) and the networks a module
+// may connect from (none: any).
+extern std::string net_listen_address;
+extern std::vector<net_allow_rule> net_allowed;
+
+// Body of the connection thread: listens on port 9999 of
+// net_listen_address, animates the waiting text, accepts the module (a
+// peer outside net_allowed is closed at once, with a console line, and
+// waiting goes on), keeps the link alive once a second and notices its
+// loss. It never touches GTK itself: every widget change, and the
 // auto-apply, is handed to the main loop in order, and the thread waits
 // for the connected and link-lost steps to finish. Ends when the listening
 // socket cannot be set up or accepting fails; otherwise runs for the

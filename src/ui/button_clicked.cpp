@@ -10,6 +10,7 @@
 #include "module_at.h"
 #include "module_read.h"
 #include "pccom.h"
+#include "pccom_watch.h"
 #include "window.h"
 #include "window_update.h"
 
@@ -94,6 +95,8 @@ void page_cancel(const page_ops &page)
     set_sensitive(*page.confirm, FALSE);
 }
 
+void pccom_port_gone();
+
 void pccom_connect()
 {
     init_pccom();
@@ -112,6 +115,7 @@ void pccom_connect()
         set_sensitive(button_setting_down, TRUE);
     }
     strPCCom.bopened = 1;
+    pccom_watch_start(strPCCom.fd, pccom_port_gone);
     pccom_open_set_label(text_button_disconnect);
     // The module is configured before the lamp says it is ready.
     if (auto_setting == 1)
@@ -119,9 +123,11 @@ void pccom_connect()
     set_lamp(1);
 }
 
-void pccom_disconnect()
+// The port is closed and the window shows no module connected. The tables
+// keep their entries but no longer count: the next module starts with
+// nothing pending, and its pages ignore their own filling.
+void pccom_link_down()
 {
-    module_send_cmd_set("AT+ENTM");
     pccom_close();
     set_sensitive(frame_module, FALSE);
     pccom_selectors_set_sensitive(TRUE);
@@ -130,17 +136,32 @@ void pccom_disconnect()
     set_sensitive(button_setting_down, FALSE);
     strPCCom.bopened = 0;
     pccom_open_set_label(text_button_connect);
-    // The tables keep their entries but no longer count: the next module
-    // starts with nothing pending, and its pages ignore their own filling.
     page_mana_shown = page_comm_shown = page_ap_shown = page_sta_shown = 0;
     cmd_num_mod = cmd_num_comm = cmd_num_ap = cmd_num_sta = 0;
     set_lamp(2);
+}
+
+void pccom_disconnect()
+{
+    module_send_cmd_set("AT+ENTM");
+    pccom_link_down();
+}
+
+// The device went away under the open port (adapter unplugged): there is
+// no module left to send "AT+ENTM" to.
+void pccom_port_gone()
+{
+    std::printf("The serial port went away (adapter unplugged?): disconnected\n");
+    std::fflush(stdout);
+    pccom_link_down();
 }
 
 } // namespace
 
 void pccom_close()
 {
+    // Before the close: the descriptor's number is free for reuse after it.
+    pccom_watch_stop();
     CommClose(strPCCom.fd);
     // A closed descriptor's number is soon reused (a file, the X connection);
     // 0 keeps a later stray exchange from writing into it.

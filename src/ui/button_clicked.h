@@ -43,7 +43,7 @@ void save_setting_file();
 
 // Pieces of the serial build's connection steps, also used by its restart
 // and reset. Each does nothing for widgets the build does not have.
-// Closes strPCCom's port and sets its fd to 0 (no port).
+// Closes strPCCom's port (and its watch) and sets its fd to 0 (no port).
 void pccom_close();
 // The five PC-port selectors.
 void pccom_selectors_set_sensitive(gboolean on);

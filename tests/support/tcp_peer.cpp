@@ -37,6 +37,30 @@ sockaddr_in loopback(unsigned short port)
 
 } // namespace
 
+int tcp_connect_from(const char *from, const char *to, unsigned short port)
+{
+    int fd = socket(AF_INET, SOCK_STREAM, 0);
+    if (fd < 0)
+        return -1;
+    sockaddr_in local{}, remote{};
+    local.sin_family = remote.sin_family = AF_INET;
+    remote.sin_port = htons(port);
+    if (inet_pton(AF_INET, from, &local.sin_addr) != 1 ||
+        inet_pton(AF_INET, to, &remote.sin_addr) != 1) {
+        close(fd);
+        errno = EINVAL;
+        return -1;
+    }
+    if (bind(fd, reinterpret_cast<sockaddr *>(&local), sizeof local) != 0 ||
+        connect(fd, reinterpret_cast<sockaddr *>(&remote), sizeof remote) != 0) {
+        const int err = errno;
+        close(fd);
+        errno = err;
+        return -1;
+    }
+    return fd;
+}
+
 int tcp_connect_loopback(unsigned short port, int timeout_ms)
 {
     auto deadline = clock_type::now() + std::chrono::milliseconds(timeout_ms);

@@ -9,6 +9,11 @@
 // socket, or -1.
 int tcp_connect_loopback(unsigned short port, int timeout_ms);
 
+// One attempt to connect from the local address `from` (any port) to
+// `to`:`port`, both dotted IPv4 (127.0.0.0/8 are all this host's): the
+// socket, or -1 with errno kept.
+int tcp_connect_from(const char *from, const char *to, unsigned short port);
+
 // A connected loopback pair on an ephemeral port: `tool` is the accepted
 // side (what tcpsocket would hold), `module` the connecting side.
 struct tcp_pair {
