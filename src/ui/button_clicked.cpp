@@ -9,6 +9,7 @@
 #include "module.h"
 #include "module_at.h"
 #include "module_read.h"
+#include "module_session.h"
 #include "pccom.h"
 #include "window.h"
 #include "window_update.h"
@@ -99,13 +100,10 @@ void pccom_connect()
     init_pccom();
     if (strPCCom.fd == 0)
         return;
-    if (connect_to_module() != 1) {
+    if (module_session_enter_serial() != 1) {
         pccom_close();
         return;
     }
-    clear_mod_structs();
-    if (module_echo() == 1)
-        module_send_cmd_set("AT+E");
     pccom_selectors_set_sensitive(FALSE);
     if (auto_setting == 0) {
         set_sensitive(button_setting_read, TRUE);
@@ -121,7 +119,7 @@ void pccom_connect()
 
 void pccom_disconnect()
 {
-    module_send_cmd_set("AT+ENTM");
+    module_session_leave();
     pccom_close();
     set_sensitive(frame_module, FALSE);
     pccom_selectors_set_sensitive(TRUE);
