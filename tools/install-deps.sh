@@ -3,7 +3,7 @@
 # those that are missing. Usage: tools/install-deps.sh [extra packages...]
 set -euo pipefail
 
-pkgs=(cmake g++ make pkg-config libgtk2.0-dev libgtest-dev libgmock-dev
+pkgs=(cmake g++ make pkg-config libgtk2.0-dev libjson-glib-dev libgtest-dev libgmock-dev
       xvfb xauth xdotool x11-utils imagemagick fonts-wqy-microhei "$@")
 missing=()
 for p in "${pkgs[@]}"; do
