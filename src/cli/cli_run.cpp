@@ -137,13 +137,8 @@ class progress_view
         std::fputs(out.c_str(), stderr);
         std::fflush(stderr);
     }
-    void finish()
-    {
-        if (mode_ == mode::live) {
-            redraw(true);
-            shown_ = 0;
-        }
-    }
+    // The result lines above say it all: the live lines go.
+    void finish() { erase(); }
 
   private:
     void erase()
