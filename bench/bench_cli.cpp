@@ -113,9 +113,11 @@ int run_modcfg(std::vector<std::string> args)
     return wait_exit(pid);
 }
 
-void row(const char *name, double got, const std::string &goal, bool met)
+// `met` < 0: a reference figure, no goal of its own.
+void row(const char *name, double got, const std::string &goal, int met)
 {
-    std::printf("%-52s %8.2f s   %-24s %s\n", name, got, goal.c_str(), met ? "met" : "NOT met");
+    std::printf("%-52s %8.2f s   %-24s %s\n", name, got, goal.c_str(),
+                met < 0 ? "" : met ? "met" : "NOT met");
 }
 
 } // namespace
@@ -155,7 +157,7 @@ int main()
     const double one = median(fast);
     row("1 module, transparent, 20 lines applied+verified", one, "< 1 s", one < 1.0);
     row("  the same at the window's timing (--strict-timing)", median(strict), "about 11 s (scale)",
-        true);
+        -1);
 
     // 2. Eight ports at once, against one port, with provision.
     std::vector<double> single, eight;
@@ -175,7 +177,7 @@ int main()
         }
     }
     const double s1 = median(single), s8 = median(eight);
-    row("1 port, provision", s1, "(reference)", true);
+    row("1 port, provision", s1, "(reference)", -1);
     char goal[64];
     std::snprintf(goal, sizeof goal, "< 1.5 x 1 port = %.2f s", 1.5 * s1);
     row("8 ports at once, provision", s8, goal, s8 < 1.5 * s1);

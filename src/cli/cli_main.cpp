@@ -438,13 +438,13 @@ int cmd_module(const command_spec &spec, int argc, char **argv)
         run.file = argv[1];
         std::vector<std::string> lines;
         struct stat st;
-        if (stat(run.file.c_str(), &st) != 0 || !S_ISREG(st.st_mode) ||
-            !cmd_file_read_lines(run.file, lines)) {
-            cli_error(run.file + ": " +
-                      (errno && !(stat(run.file.c_str(), &st) == 0 && !S_ISREG(st.st_mode))
-                           ? std::strerror(errno)
-                           : "not a readable file") +
-                      "; nothing was sent");
+        std::string why;
+        if (stat(run.file.c_str(), &st) != 0)
+            why = std::strerror(errno);
+        else if (!S_ISREG(st.st_mode) || !cmd_file_read_lines(run.file, lines))
+            why = "not a readable file";
+        if (!why.empty()) {
+            cli_error(run.file + ": " + why + "; nothing was sent");
             return EXIT_USAGE;
         }
         // The window's apply would skip such a line and send the rest; a
