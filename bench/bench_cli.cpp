@@ -117,7 +117,9 @@ int run_modcfg(std::vector<std::string> args)
 void row(const char *name, double got, const std::string &goal, int met)
 {
     std::printf("%-52s %8.2f s   %-24s %s\n", name, got, goal.c_str(),
-                met < 0 ? "" : met ? "met" : "NOT met");
+                met < 0 ? ""
+                : met   ? "met"
+                        : "NOT met");
 }
 
 } // namespace
@@ -130,8 +132,8 @@ int main()
         return 1;
     }
     // The emulator tells in its help whether it can pace bytes on the wire.
-    wire_supported = std::system((std::string(QXB27_SIM_BIN) +
-                                  " --help 2>&1 | grep -q -- --wire").c_str()) == 0;
+    wire_supported =
+        std::system((std::string(QXB27_SIM_BIN) + " --help 2>&1 | grep -q -- --wire").c_str()) == 0;
 
     FILE *f = std::fopen("twenty.txt", "wb");
     for (int i = 0; i < 20; i++)
@@ -150,8 +152,9 @@ int main()
         pty_module m(std::string(dir) + "/one");
         for (int i = 0; i < ROUNDS; i++) {
             fast.push_back(seconds([&] { run_modcfg({"apply", "--port", m.link, "twenty.txt"}); }));
-            strict.push_back(seconds(
-                [&] { run_modcfg({"apply", "--strict-timing", "--port", m.link, "twenty.txt"}); }));
+            strict.push_back(seconds([&] {
+                run_modcfg({"apply", "--strict-timing", "--port", m.link, "twenty.txt"});
+            }));
         }
     }
     const double one = median(fast);
@@ -166,8 +169,9 @@ int main()
         for (int i = 0; i < 8; i++)
             ms.push_back(std::make_unique<pty_module>(std::string(dir) + "/p" + std::to_string(i)));
         for (int r = 0; r < ROUNDS; r++) {
-            single.push_back(seconds(
-                [&] { run_modcfg({"provision", "twenty.txt", "--port", ms[0]->link}); }));
+            single.push_back(seconds([&] {
+                run_modcfg({"provision", "twenty.txt", "--port", ms[0]->link});
+            }));
             std::vector<std::string> args = {"provision", "twenty.txt"};
             for (auto &m : ms) {
                 args.push_back("--port");
@@ -191,7 +195,7 @@ int main()
         const std::string err = std::string(dir) + "/listen.err";
         std::vector<char *> argv;
         std::vector<std::string> args = {MODCFG_CLI_BIN, "provision", "twenty.txt", "--listen",
-                                         "127.0.0.1:0", "--count", "20"};
+                                         "127.0.0.1:0",  "--count",   "20"};
         for (auto &a : args)
             argv.push_back(a.data());
         argv.push_back(nullptr);
@@ -217,9 +221,8 @@ int main()
         std::vector<pid_t> modules;
         tcp.push_back(seconds([&] {
             for (int i = 0; i < 20; i++)
-                modules.push_back(spawn(sim_args({"--tcp", addr, "--set",
-                                                  "MID=TCP" + std::to_string(i)}),
-                                        true));
+                modules.push_back(
+                    spawn(sim_args({"--tcp", addr, "--set", "MID=TCP" + std::to_string(i)}), true));
             tcp_status = wait_exit(tool);
         }));
         for (pid_t p : modules) {

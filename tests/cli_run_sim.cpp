@@ -77,12 +77,14 @@ class modcfg_child
     // The port modcfg --listen ...:0 announced, or 0 after `timeout_ms`.
     int listen_port(int timeout_ms = 10000)
     {
-        return wait_for([&] {
-            const std::string e = err();
-            const size_t at = e.find("listening on ");
-            const size_t colon = at == std::string::npos ? at : e.find(':', at);
-            return colon == std::string::npos ? 0 : std::atoi(e.c_str() + colon + 1);
-        }, timeout_ms);
+        return wait_for(
+            [&] {
+                const std::string e = err();
+                const size_t at = e.find("listening on ");
+                const size_t colon = at == std::string::npos ? at : e.find(':', at);
+                return colon == std::string::npos ? 0 : std::atoi(e.c_str() + colon + 1);
+            },
+            timeout_ms);
     }
     template <typename F> static int wait_for(F f, int timeout_ms)
     {
@@ -217,7 +219,8 @@ TEST_F(Modcfg, ExportThenApplyMakesTheSecondModuleACopy)
     const int port = apply.listen_port();
     ASSERT_GT(port, 0) << apply.err();
     sim_process copy;
-    ASSERT_TRUE(copy.start({"--tcp", "127.0.0.1:" + std::to_string(port), "--state", "copy.state"}));
+    ASSERT_TRUE(
+        copy.start({"--tcp", "127.0.0.1:" + std::to_string(port), "--state", "copy.state"}));
     ASSERT_EQ(apply.wait(), 0) << apply.err();
     EXPECT_NE(apply.out().find("verified"), std::string::npos) << apply.out();
     EXPECT_EQ(read_file("copy.state"), read_file("gold.state"));
@@ -227,7 +230,8 @@ TEST_F(Modcfg, ReadBackNamesTheSettingAModuleKeptDespiteItsOk)
 {
     write_file("set.txt", command_file);
     const std::vector<std::string> keep = {"--keep", "WAP=11BGN,Old AP,Auto"};
-    const std::string named = "mismatch WAP: sent \"11N,Line AP,CH6\", module holds \"11BGN,Old AP,Auto\"";
+    const std::string named =
+        "mismatch WAP: sent \"11N,Line AP,CH6\", module holds \"11BGN,Old AP,Auto\"";
 
     // apply: every line acknowledged, one setting not held.
     modcfg_child apply;
@@ -263,10 +267,11 @@ TEST_F(Modcfg, ProvisionThreePortsRecordsEachModulesOwnResult)
     ASSERT_TRUE(good.start_pty({"--state", "good.state", "--set", "MID=GOOD0001"}));
     ASSERT_TRUE(silent.start_pty({"--silent"}));
     // Frames: two probes and the echo test, MID, VER, then three lines.
-    ASSERT_TRUE(dropping.start_pty({"--mode", "command", "--set", "MID=DROP0003", "--drop-after", "6"}));
-    const ran r = modcfg({"provision", "set.txt", "--port", good.pty_path(), "--port",
-                          silent.pty_path(), "--port", dropping.pty_path(), "--report",
-                          "report.csv"});
+    ASSERT_TRUE(
+        dropping.start_pty({"--mode", "command", "--set", "MID=DROP0003", "--drop-after", "6"}));
+    const ran r =
+        modcfg({"provision", "set.txt", "--port", good.pty_path(), "--port", silent.pty_path(),
+                "--port", dropping.pty_path(), "--report", "report.csv"});
     EXPECT_EQ(r.status, 1) << r.err;
     const auto rows = lines_of(read_file("report.csv"));
     ASSERT_EQ(rows.size(), 4u) << read_file("report.csv");
@@ -299,13 +304,14 @@ TEST_F(Modcfg, LoopTakesTheNextModuleOnThePort)
     auto first = std::make_unique<sim_process>();
     ASSERT_TRUE(first->start_pty({"--link", port, "--mode", "command", "--set", "MID=FIRST"}));
     modcfg_child loop;
-    ASSERT_TRUE(loop.start({"provision", "set.txt", "--port", port, "--loop", "--report", "r.csv"}));
+    ASSERT_TRUE(
+        loop.start({"provision", "set.txt", "--port", port, "--loop", "--report", "r.csv"}));
     auto records = [] { return static_cast<int>(lines_of(read_file("r.csv")).size()) - 1; };
     ASSERT_EQ(modcfg_child::wait_for([&] { return records() >= 1; }, 60000), 1) << loop.err();
-    first.reset(); // the operator takes the module off the fixture...
+    first.reset();      // the operator takes the module off the fixture...
     sim_process second; // ...and puts the next one on
-    ASSERT_TRUE(second.start_pty({"--link", port, "--mode", "command", "--set", "MID=SECOND",
-                                  "--state", "second.state"}));
+    ASSERT_TRUE(second.start_pty(
+        {"--link", port, "--mode", "command", "--set", "MID=SECOND", "--state", "second.state"}));
     ASSERT_EQ(modcfg_child::wait_for([&] { return records() >= 2; }, 60000), 1) << loop.err();
     loop.signal(SIGINT);
     EXPECT_EQ(loop.wait(30000), 0) << loop.err();
@@ -322,30 +328,31 @@ TEST_F(Modcfg, ReportKeepsEarlierRecordsWhenTheProgramIsKilled)
 {
     write_file("set.txt", command_file);
     modcfg_child run;
-    ASSERT_TRUE(run.start({"provision", "set.txt", "--listen", "127.0.0.1:0", "--loop",
-                           "--report", "r.csv"}));
+    ASSERT_TRUE(run.start(
+        {"provision", "set.txt", "--listen", "127.0.0.1:0", "--loop", "--report", "r.csv"}));
     const int port = run.listen_port();
     ASSERT_GT(port, 0) << run.err();
     const std::string to = "127.0.0.1:" + std::to_string(port);
     sim_process fast;
     ASSERT_TRUE(fast.start({"--tcp", to, "--set", "MID=KEPT"}));
-    ASSERT_EQ(modcfg_child::wait_for([] { return lines_of(read_file("r.csv")).size() == 2; },
-                                     30000),
-              1);
+    ASSERT_EQ(
+        modcfg_child::wait_for([] { return lines_of(read_file("r.csv")).size() == 2; }, 30000), 1);
     const std::string before = read_file("r.csv");
     sim_process slow; // half a second per reply: still applying when killed
-    ASSERT_TRUE(slow.start({"--tcp", to, "--set", "MID=LOST", "--delay", "500", "--log", "slow.log"}));
-    ASSERT_EQ(modcfg_child::wait_for([] { return read_file("slow.log").find("AT+WMODE=") !=
-                                                 std::string::npos; },
-                                     30000),
-              1);
+    ASSERT_TRUE(
+        slow.start({"--tcp", to, "--set", "MID=LOST", "--delay", "500", "--log", "slow.log"}));
+    ASSERT_EQ(
+        modcfg_child::wait_for(
+            [] { return read_file("slow.log").find("AT+WMODE=") != std::string::npos; }, 30000),
+        1);
     run.signal(SIGKILL);
     run.wait();
     EXPECT_EQ(read_file("r.csv"), before);
 
     // A new run appends below, without a second header.
     modcfg_child again;
-    ASSERT_TRUE(again.start({"provision", "set.txt", "--listen", "127.0.0.1:0", "--report", "r.csv"}, "again"));
+    ASSERT_TRUE(again.start(
+        {"provision", "set.txt", "--listen", "127.0.0.1:0", "--report", "r.csv"}, "again"));
     const int port2 = again.listen_port();
     ASSERT_GT(port2, 0);
     sim_process next;
@@ -363,7 +370,8 @@ TEST_F(Modcfg, BadUsageAndUnusablePortsChangeNothing)
     sim_process sim;
     ASSERT_TRUE(sim.start_pty({"--mode", "command", "--log", "frames.log"}));
     write_file("set.txt", command_file);
-    write_file("ctrl.txt", std::string("AT+WMODE=STA\r\nAT+WSSSID=a\x01" "b\r\nAT+TCPTO=9\r\nE\r\n"));
+    write_file("ctrl.txt", std::string("AT+WMODE=STA\r\nAT+WSSSID=a\x01"
+                                       "b\r\nAT+TCPTO=9\r\nE\r\n"));
     const std::string pty = sim.pty_path();
     struct row {
         std::vector<std::string> args;

@@ -91,8 +91,8 @@ TEST(CliReport, AppendsWithOneHeaderAndKeepsEarlierRecords)
         ASSERT_TRUE(rep.open("r.csv", &err)) << err;
         ASSERT_TRUE(rep.append(sample(), &err)) << err;
     }
-    EXPECT_EQ(read_file("r.csv"), first + "2024-05-01T15:00:00+02:00,COM4,tor\r\n" +
-                                      cli_record_csv(sample()));
+    EXPECT_EQ(read_file("r.csv"),
+              first + "2024-05-01T15:00:00+02:00,COM4,tor\r\n" + cli_record_csv(sample()));
     EXPECT_EQ(first, std::string(CLI_CSV_HEADER) + cli_record_csv(sample()));
 
     cli_report js;
@@ -136,7 +136,9 @@ TEST(CliEvent, FramesSurvivePiecesAndCarryBytes)
     EXPECT_EQ(got[1].get("absent"), "");
     EXPECT_TRUE(pending.empty());
 
-    std::string junk("\xff\xff\xff\x7f" "xx", 6); // a length no frame has
+    std::string junk("\xff\xff\xff\x7f"
+                     "xx",
+                     6); // a length no frame has
     EXPECT_FALSE(cli_event_take(junk, got));
     EXPECT_EQ(cli_printable("a\x1b[2Jb\x7f"), "a\\x1b[2Jb\\x7f");
 }

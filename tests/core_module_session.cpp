@@ -14,13 +14,19 @@
 static fake_module module;
 static std::vector<std::string> sets;
 static int acks_left = 1000;
-int module_send_cmd_get(const char *cmd, char *ret) { return module.answer(cmd, ret); }
+int module_send_cmd_get(const char *cmd, char *ret)
+{
+    return module.answer(cmd, ret);
+}
 int module_send_cmd_set(const char *cmd)
 {
     sets.push_back(cmd);
     return acks_left-- > 0 ? 1 : 0;
 }
-int module_echo() { return 0; }
+int module_echo()
+{
+    return 0;
+}
 
 namespace
 {
@@ -40,9 +46,9 @@ TEST(VerifyRule, WhichLinesAreReadBackAndWhatCountsAsHeld)
         {"AT+E", false, "", ""},
         {"AT+ENTM", false, "", ""},
         {"AT+RELD", false, "", ""},
-        {"AT+WMODE", false, "", ""},      // a query, not a set
-        {"AT+FOO=1", false, "", ""},      // no query of that name
-        {"at+WMODE=STA", false, "", ""},  // case matters, as on the wire
+        {"AT+WMODE", false, "", ""},     // a query, not a set
+        {"AT+FOO=1", false, "", ""},     // no query of that name
+        {"at+WMODE=STA", false, "", ""}, // case matters, as on the wire
         {"hello=world", false, "", ""},
     };
     for (const auto &r : rows) {

@@ -397,8 +397,8 @@ int module_send_cmd_set(const char *cmd)
 {
     if (link_lost)
         return 0;
-    const int ok = link_in_use == link_kind::tcp ? net_send_cmd_set(cmd)
-                                                 : at_send_cmd_set(serial_link, cmd);
+    const int ok =
+        link_in_use == link_kind::tcp ? net_send_cmd_set(cmd) : at_send_cmd_set(serial_link, cmd);
     after_exchange(ok);
     return ok;
 }

@@ -13,7 +13,7 @@ enum class cli_task { read, export_, apply, verify, provision };
 struct cli_line {
     int baud = 57600;
     int data_bits = 8;
-    int parity = 0;   // PCCOM_PARITY_ code
+    int parity = 0;    // PCCOM_PARITY_ code
     int stop_bits = 0; // PCCOM_STOPBITS_ code
 };
 
@@ -21,13 +21,13 @@ struct cli_job {
     cli_task task = cli_task::read;
     std::string device; // serial device path; empty for a TCP module
     cli_line line;
-    int sock = -1;         // the accepted connection of a TCP module
-    std::string file;      // command file (apply, verify, provision)
-    int file_lines = 0;    // lines the apply will send, for progress
-    bool verify = true;    // read back after applying
-    bool restart = false;  // "AT+Z" after a verified apply
-    bool wait_new = false; // wait on the port for a module not yet done
-    std::string last_mid;  // the module done last on this port
+    int sock = -1;           // the accepted connection of a TCP module
+    std::string file;        // command file (apply, verify, provision)
+    int file_lines = 0;      // lines the apply will send, for progress
+    bool verify = true;      // read back after applying
+    bool restart = false;    // "AT+Z" after a verified apply
+    bool wait_new = false;   // wait on the port for a module not yet done
+    std::string last_mid;    // the module done last on this port
     std::string last_device; // identity of the port's device node then
 };
 

@@ -117,9 +117,12 @@ int cmd_ports(int argc, char **argv)
                 json_builder_add_string_value(b, n.c_str());
             json_builder_end_array(b);
             const std::pair<const char *, const std::string *> texts[] = {
-                {"device", &p.device},       {"driver", &p.driver},
-                {"vendor_id", &p.vendor_id}, {"product_id", &p.product_id},
-                {"manufacturer", &p.manufacturer}, {"product", &p.product},
+                {"device", &p.device},
+                {"driver", &p.driver},
+                {"vendor_id", &p.vendor_id},
+                {"product_id", &p.product_id},
+                {"manufacturer", &p.manufacturer},
+                {"product", &p.product},
                 {"serial", &p.serial}};
             for (const auto &t : texts) {
                 json_builder_set_member_name(b, t.first);
@@ -301,16 +304,14 @@ int cmd_module(const command_spec &spec, int argc, char **argv)
                             "give it once per port",
                             "PORT"}
              : GOptionEntry{"port", 'p', 0, G_OPTION_ARG_STRING, &o.port,
-                            "Serial port: COM1..COM12, a device path or a name under /dev",
-                            "PORT"},
+                            "Serial port: COM1..COM12, a device path or a name under /dev", "PORT"},
         {"listen", 'l', 0, G_OPTION_ARG_STRING, &o.listen,
          "Instead of a port: listen for modules that connect, as they do to the network "
          "window (port 0 lets the system choose, and the port is printed)",
          "[ADDR:]PORT"},
         {"strict-timing", 0, 0, G_OPTION_ARG_NONE, &o.strict,
          "Keep the module's original timing, as the window does", nullptr},
-        {"quiet", 'q', 0, G_OPTION_ARG_NONE, &o.quiet, "No progress on standard error",
-         nullptr},
+        {"quiet", 'q', 0, G_OPTION_ARG_NONE, &o.quiet, "No progress on standard error", nullptr},
         {"verbose", 'v', 0, G_OPTION_ARG_NONE, &o.verbose,
          "Show the exchange's console lines (as the window prints them) on standard error",
          nullptr},
@@ -368,8 +369,9 @@ int cmd_module(const command_spec &spec, int argc, char **argv)
     // Everything is checked before any module is touched.
     const int want_files = spec.params ? 1 : 0;
     if (argc - 1 != want_files) {
-        usage_error(name, argc - 1 > want_files ? "unexpected argument " + std::string(argv[1 + want_files])
-                                                : "a command file is needed");
+        usage_error(name, argc - 1 > want_files
+                              ? "unexpected argument " + std::string(argv[1 + want_files])
+                              : "a command file is needed");
         return EXIT_USAGE;
     }
     std::vector<std::string> port_names;
@@ -476,9 +478,9 @@ int cmd_module(const command_spec &spec, int argc, char **argv)
         const std::string device = resolve_port(p);
         if (device.empty()) {
             cli_error(cli_printable(p) + ": no serial device for this port" +
-                      (p.compare(0, 3, "COM") == 0 ? " (set MODCFG_" + cli_printable(p) +
-                                                         " to a device path)"
-                                                   : ""));
+                      (p.compare(0, 3, "COM") == 0
+                           ? " (set MODCFG_" + cli_printable(p) + " to a device path)"
+                           : ""));
             return EXIT_PORT;
         }
         for (const auto &d : run.devices)
@@ -488,8 +490,8 @@ int cmd_module(const command_spec &spec, int argc, char **argv)
             }
         // Opened and closed again: a port that is busy or not permitted
         // fails here, before any module anywhere is touched.
-        const int fd = CommOpen(device.c_str(), run.line.baud, run.line.data_bits,
-                                run.line.parity, run.line.stop_bits, 0);
+        const int fd = CommOpen(device.c_str(), run.line.baud, run.line.data_bits, run.line.parity,
+                                run.line.stop_bits, 0);
         if (fd == 0) {
             cli_error(cli_printable(p) + ": " + cli_printable(serial_last_error()));
             if (serial_last_errno() == EACCES || serial_last_errno() == EPERM)
@@ -523,8 +525,7 @@ int cmd_module(const command_spec &spec, int argc, char **argv)
     }
     if (spec.task == cli_task::read && !outcomes.empty() && outcomes[0].result == RESULT_DONE)
         print_read(outcomes[0], o.json);
-    if (spec.task == cli_task::export_ && !outcomes.empty() &&
-        outcomes[0].result == RESULT_DONE) {
+    if (spec.task == cli_task::export_ && !outcomes.empty() && outcomes[0].result == RESULT_DONE) {
         const int rc = write_export(outcomes[0], o.output);
         if (rc != 0)
             status = rc;
@@ -533,8 +534,8 @@ int cmd_module(const command_spec &spec, int argc, char **argv)
         outcomes.empty() && status == 0)
         status = EXIT_FAILED; // interrupted before a module connected
     if (many)
-        std::fprintf(cli_out, "modules done: %ld, verified: %ld, failed: %ld\n",
-                     verified + failed, verified, failed);
+        std::fprintf(cli_out, "modules done: %ld, verified: %ld, failed: %ld\n", verified + failed,
+                     verified, failed);
     return status;
 }
 
@@ -546,14 +547,14 @@ int main(int argc, char **argv)
     if (command.empty()) {
         options o;
         const GOptionEntry entries[] = {
-            {"version", 0, 0, G_OPTION_ARG_NONE, &o.version, "Print the version and exit",
-             nullptr},
+            {"version", 0, 0, G_OPTION_ARG_NONE, &o.version, "Print the version and exit", nullptr},
             {nullptr, 0, 0, G_OPTION_ARG_NONE, nullptr, nullptr, nullptr}};
         GOptionContext *ctx = g_option_context_new("COMMAND [OPTION…]");
         g_option_context_set_summary(
             ctx, "Configures QX-B27 serial-to-Wi-Fi modules from the command line: reads them,\n"
                  "applies command files and reads back what they set, many modules at once.");
-        g_option_context_set_description(ctx, (std::string(commands_text) + "\n" + exit_text).c_str());
+        g_option_context_set_description(ctx,
+                                         (std::string(commands_text) + "\n" + exit_text).c_str());
         g_option_context_add_main_entries(ctx, entries, nullptr);
         GError *error = nullptr;
         const bool parsed = g_option_context_parse(ctx, &argc, &argv, &error);

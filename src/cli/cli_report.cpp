@@ -99,9 +99,11 @@ std::string cli_record_json(const cli_record &r)
 {
     JsonBuilder *b = json_builder_new();
     json_builder_begin_object(b);
-    const std::pair<const char *, const std::string *> texts[] = {
-        {"time", &r.time}, {"port", &r.port}, {"mid", &r.mid}, {"version", &r.version},
-        {"result", &r.result}};
+    const std::pair<const char *, const std::string *> texts[] = {{"time", &r.time},
+                                                                  {"port", &r.port},
+                                                                  {"mid", &r.mid},
+                                                                  {"version", &r.version},
+                                                                  {"result", &r.result}};
     for (const auto &t : texts) {
         json_builder_set_member_name(b, t.first);
         json_builder_add_string_value(b, cli_utf8(*t.second).c_str());

@@ -386,8 +386,7 @@ void runner::handle(worker &w, const cli_event &ev)
             w.connect_at = mono::now();
         if (w.stage == "apply")
             view_.plain(label, "apply " + std::to_string(o_.file_lines) + " lines");
-        else if (w.stage == "verify" || w.stage == "restart" ||
-                 (w.stage == "connect" && !o_.loop))
+        else if (w.stage == "verify" || w.stage == "restart" || (w.stage == "connect" && !o_.loop))
             view_.plain(label, w.stage);
     } else if (k == "waiting") {
         const std::string text = ev.get("text");
@@ -421,8 +420,8 @@ void runner::handle(worker &w, const cli_event &ev)
     } else if (k == "mismatch") {
         cli_mismatch m{ev.get("setting"), ev.get("sent"), ev.get("held")};
         if (ev.get_long("answered") == 0)
-            w.out.note += (w.out.note.empty() ? "" : "; ") + std::string("no answer to AT+") +
-                          m.setting;
+            w.out.note +=
+                (w.out.note.empty() ? "" : "; ") + std::string("no answer to AT+") + m.setting;
         w.out.mismatches.push_back(m);
     } else if (k == "port-error") {
         w.out.port_error = ev.get("error");
@@ -496,8 +495,8 @@ void runner::finish(worker &w)
     view_.set(w.slot, done + (!c.result.empty()       ? c.result
                               : !c.port_error.empty() ? "port error"
                                                       : "stopped"));
-    const bool again = o_.loop && !stopping_ && !limit_reached() && !s.device.empty() &&
-                       c.port_error.empty();
+    const bool again =
+        o_.loop && !stopping_ && !limit_reached() && !s.device.empty() && c.port_error.empty();
     const size_t slot_index = w.slot;
     for (auto it = workers_.begin(); it != workers_.end(); ++it)
         if (it->get() == &w) {
@@ -590,8 +589,7 @@ bool runner::run()
         server_ = tcpsock_listen(o_.listen_addr.c_str(), o_.listen_port, &step);
         if (server_ < 0) {
             cli_error("listen on " + (o_.listen_addr.empty() ? "*" : o_.listen_addr) + ":" +
-                      std::to_string(o_.listen_port) + ": " + step + ": " +
-                      std::strerror(errno));
+                      std::to_string(o_.listen_port) + ": " + step + ": " + std::strerror(errno));
             return false;
         }
         // Modules that power up together connect together: a longer queue
@@ -604,7 +602,8 @@ bool runner::run()
         char addr[INET_ADDRSTRLEN] = "?";
         inet_ntop(AF_INET, &local.sin_addr, addr, sizeof addr);
         slot head;
-        head.label = std::string("listening on ") + addr + ":" + std::to_string(ntohs(local.sin_port));
+        head.label =
+            std::string("listening on ") + addr + ":" + std::to_string(ntohs(local.sin_port));
         head.closed = false;
         slots_.push_back(head);
         // Tests and scripts that asked for port 0 learn the port here.

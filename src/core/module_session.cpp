@@ -9,7 +9,7 @@
 #include "module_at.h"
 
 const char *const module_query_names[MODULE_QUERY_COUNT] = {
-    "MID",   "WMODE", "TMODE", "WEBU", "VER",  "UART",   "UARTF",  "UARTFT", "UARTFL", "NETP",
+    "MID",   "WMODE", "TMODE", "WEBU",  "VER",  "UART",   "UARTF",  "UARTFT", "UARTFL", "NETP",
     "MAXSK", "TCPTO", "WAP",   "WAKEY", "LANN", "DHCPGW", "WSSSID", "WSKEY",  "WANN"};
 
 int module_session_enter_serial()
@@ -41,10 +41,10 @@ std::vector<std::string> module_setting_commands()
     // the edited record, whatever the item; so each builder once, on empty
     // tables, yields every writable setting as a page's first edit would.
     static void (*const builders[])(const char *) = {
-        generate_cmd_wmode,  generate_cmd_tmode,  generate_cmd_webu,   generate_cmd_uart,
-        generate_cmd_uartf,  generate_cmd_uartft, generate_cmd_uartfl, generate_cmd_netp,
-        generate_cmd_maxsk,  generate_cmd_tcpto,  generate_cmd_wap,    generate_cmd_wakey,
-        generate_cmd_lann,   generate_cmd_dhcpgw, generate_cmd_wsssid, generate_cmd_wskey,
+        generate_cmd_wmode, generate_cmd_tmode,  generate_cmd_webu,   generate_cmd_uart,
+        generate_cmd_uartf, generate_cmd_uartft, generate_cmd_uartfl, generate_cmd_netp,
+        generate_cmd_maxsk, generate_cmd_tcpto,  generate_cmd_wap,    generate_cmd_wakey,
+        generate_cmd_lann,  generate_cmd_dhcpgw, generate_cmd_wsssid, generate_cmd_wskey,
         generate_cmd_wann};
     cmd_num_mod = cmd_num_comm = cmd_num_ap = cmd_num_sta = 0;
     for (auto build : builders)

@@ -106,7 +106,8 @@ void pause_ms(long ms)
                "       [--byte-gap MS] [--garbage] [--no-line-ends] [--drop-after N]\n"
                "       [--silent-after N]\n"
                "       [--set NAME=VALUE]... [--keep NAME=VALUE]... [--log FILE] [--state FILE]\n"
-               "  --keep NAME=VALUE  hold VALUE; set commands of NAME get \"+ok\" and change nothing\n",
+               "  --keep NAME=VALUE  holds VALUE: set commands of NAME get \"+ok\"\n"
+               "                     and change nothing\n",
                to);
     std::exit(status);
 }
