@@ -75,11 +75,10 @@ struct options {
     }
 };
 
+// Bad usage: one line, with where to look.
 void usage_error(const std::string &command, const std::string &text)
 {
-    cli_error(text);
-    std::fprintf(stderr, "Try \"modcfg %s--help\".\n",
-                 command.empty() ? "" : (command + " ").c_str());
+    cli_error(text + " (see \"modcfg " + (command.empty() ? "" : command + " ") + "--help\")");
 }
 
 // ---------------------------------------------------------------------------
