@@ -296,7 +296,8 @@ TEST_F(Modcfg, ProvisionThreePortsRecordsEachModulesOwnResult)
 }
 
 // --loop: the module on the port is swapped for one with another MID; it is
-// provisioned too; Ctrl-C ends the run cleanly.
+// provisioned too, and so is one with that same MID after the port was
+// gone; Ctrl-C ends the run cleanly.
 TEST_F(Modcfg, LoopTakesTheNextModuleOnThePort)
 {
     write_file("set.txt", command_file);
@@ -313,13 +314,24 @@ TEST_F(Modcfg, LoopTakesTheNextModuleOnThePort)
     ASSERT_TRUE(second.start_pty(
         {"--link", port, "--mode", "command", "--set", "MID=SECOND", "--state", "second.state"}));
     ASSERT_EQ(modcfg_child::wait_for([&] { return records() >= 2; }, 60000), 1) << loop.err();
+    EXPECT_EQ(sim_read_state("second.state").at("WSSSID"), "Factory net");
+    // The same MID again counts as new once the port was gone meanwhile (an
+    // adapter unplugged and plugged in again).
+    second.stop();
+    ASSERT_EQ(modcfg_child::wait_for(
+                  [&] { return loop.err().find("the port is gone") != std::string::npos; }, 30000),
+              1)
+        << loop.err();
+    sim_process again;
+    ASSERT_TRUE(again.start_pty({"--link", port, "--mode", "command", "--set", "MID=SECOND"}));
+    ASSERT_EQ(modcfg_child::wait_for([&] { return records() >= 3; }, 60000), 1) << loop.err();
     loop.signal(SIGINT);
     EXPECT_EQ(loop.wait(30000), 0) << loop.err();
     const auto rows = lines_of(read_file("r.csv"));
-    ASSERT_EQ(rows.size(), 3u);
+    ASSERT_EQ(rows.size(), 4u);
     EXPECT_NE(rows[1].find(",FIRST,V1.0.7,verified,"), std::string::npos) << rows[1];
     EXPECT_NE(rows[2].find(",SECOND,V1.0.7,verified,"), std::string::npos) << rows[2];
-    EXPECT_EQ(sim_read_state("second.state").at("WSSSID"), "Factory net");
+    EXPECT_NE(rows[3].find(",SECOND,V1.0.7,verified,"), std::string::npos) << rows[3];
 }
 
 // The report is appended record by record: killing the program in the

@@ -1,5 +1,6 @@
 // The command line's report records and its worker-to-parent framing.
 #include "cli_event.h"
+#include "cli_ports.h"
 #include "cli_report.h"
 #include "temp_dir.h"
 
@@ -7,6 +8,7 @@
 #include <gtest/gtest.h>
 #include <json-glib/json-glib.h>
 #include <string>
+#include <sys/stat.h>
 #include <vector>
 
 namespace
@@ -141,6 +143,52 @@ TEST(CliEvent, FramesSurvivePiecesAndCarryBytes)
                      6); // a length no frame has
     EXPECT_FALSE(cli_event_take(junk, got));
     EXPECT_EQ(cli_printable("a\x1b[2Jb\x7f"), "a\\x1b[2Jb\\x7f");
+}
+
+// "modcfg ports" from a made-up sysfs: a USB adapter with its ids, an old
+// UART, and a device only a MODCFG_COMn names.
+TEST(CliPorts, DevicesWithTheirNamesAndUsbDetails)
+{
+    temp_cwd dir;
+    const std::string r = dir.path();
+    for (const char *d :
+         {"/dev", "/sys/class/tty/ttyUSB0", "/sys/class/tty/ttyS0",
+          "/sys/devices/usb1/1-1/1-1:1.0/ttyUSB0", "/sys/devices/platform/serial8250",
+          "/sys/bus/usb-serial/drivers/ftdi_sio"})
+        ASSERT_EQ(g_mkdir_with_parents((r + d).c_str(), 0755), 0) << d;
+    write_file(r + "/dev/ttyUSB0", "");
+    write_file(r + "/dev/ttyS0", "");
+    write_file(r + "/dev/ttyS1", ""); // a slot without hardware
+    const std::string usb = r + "/sys/devices/usb1/1-1";
+    write_file(usb + "/idVendor", "0403\n");
+    write_file(usb + "/idProduct", "6001\n");
+    write_file(usb + "/product", "FT232R USB UART\n");
+    write_file(usb + "/serial", "A50285BI\n");
+    ASSERT_EQ(
+        symlink((usb + "/1-1:1.0/ttyUSB0").c_str(), (r + "/sys/class/tty/ttyUSB0/device").c_str()),
+        0);
+    ASSERT_EQ(symlink((r + "/sys/bus/usb-serial/drivers/ftdi_sio").c_str(),
+                      (usb + "/1-1:1.0/ttyUSB0/driver").c_str()),
+              0);
+    ASSERT_EQ(symlink((r + "/sys/devices/platform/serial8250").c_str(),
+                      (r + "/sys/class/tty/ttyS0/device").c_str()),
+              0);
+    write_file(r + "/sys/class/tty/ttyS0/type", "4\n");
+    ASSERT_EQ(setenv("MODCFG_COM5", "/dev/pts/7", 1), 0);
+    const auto ports = cli_list_ports(r);
+    unsetenv("MODCFG_COM5");
+    ASSERT_EQ(ports.size(), 3u);
+    EXPECT_EQ(ports[0].device, r + "/dev/ttyUSB0");
+    EXPECT_EQ(ports[0].names, std::vector<std::string>{"COM1"});
+    EXPECT_EQ(ports[0].driver, "ftdi_sio");
+    EXPECT_EQ(ports[0].vendor_id + ":" + ports[0].product_id, "0403:6001");
+    EXPECT_EQ(ports[0].product, "FT232R USB UART");
+    EXPECT_EQ(ports[0].serial, "A50285BI");
+    EXPECT_EQ(ports[1].device, r + "/dev/ttyS0");
+    EXPECT_EQ(ports[1].names, std::vector<std::string>{"COM2"});
+    EXPECT_EQ(ports[1].vendor_id, "");
+    EXPECT_EQ(ports[2].device, "/dev/pts/7");
+    EXPECT_EQ(ports[2].names, std::vector<std::string>{"COM5"});
 }
 
 } // namespace
