@@ -263,7 +263,16 @@ void runner::spawn(size_t slot_index, const cli_job &job)
     }
     std::fflush(nullptr);
     const pid_t parent = getpid();
+    // A stop request must reach the worker's own handler: until the worker
+    // has it, this process's handler would take the signal for the parent.
+    sigset_t stops, old_mask;
+    sigemptyset(&stops);
+    sigaddset(&stops, SIGINT);
+    sigaddset(&stops, SIGTERM);
+    sigprocmask(SIG_BLOCK, &stops, &old_mask);
     const pid_t pid = fork();
+    if (pid != 0)
+        sigprocmask(SIG_SETMASK, &old_mask, nullptr);
     if (pid < 0) {
         cli_error(std::string("fork: ") + std::strerror(errno));
         close(p[0]);
@@ -284,6 +293,7 @@ void runner::spawn(size_t slot_index, const cli_job &job)
         if (getppid() != parent)
             _exit(0);
         cli_job_install_signals();
+        sigprocmask(SIG_SETMASK, &old_mask, nullptr);
         const int rc = cli_job_run(job, p[1]);
         std::fflush(nullptr);
         _exit(rc);
