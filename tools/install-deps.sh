@@ -6,7 +6,7 @@
 # Usage: tools/install-deps.sh [extra packages...]
 set -euo pipefail
 
-pkgs=(cmake g++ make pkg-config libgtk2.0-dev libgtest-dev libgmock-dev
+pkgs=(cmake g++ make pkg-config libgtk2.0-dev libjson-glib-dev libgtest-dev libgmock-dev
       xvfb xauth xdotool x11-utils imagemagick fonts-wqy-microhei
       help2man desktop-file-utils appstream man-db dpkg-dev "$@")
 missing=()

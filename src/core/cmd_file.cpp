@@ -53,10 +53,12 @@ bool write_replacing(const std::string &path, const std::string &bytes)
 
 // Sends one command and says so when the module did not acknowledge it:
 // the workflow goes on, but the operator must see the failure.
-void send_and_report(const std::string &text)
+int send_and_report(const std::string &text)
 {
-    if (!module_send_cmd_set(text.c_str()))
-        std::printf("Not acknowledged by the module: %s\n", text.c_str());
+    if (module_send_cmd_set(text.c_str()))
+        return 1;
+    std::printf("Not acknowledged by the module: %s\n", text.c_str());
+    return 0;
 }
 
 } // namespace
@@ -168,23 +170,41 @@ int save_command_file(const std::string &name)
 
 int apply_command_file(const std::string &name)
 {
-    std::string path = std::string(CMD_FILE_DIR) + name;
+    return cmd_file_apply(std::string(CMD_FILE_DIR) + name, nullptr);
+}
+
+bool cmd_file_read_lines(const std::string &path, std::vector<std::string> &lines)
+{
+    lines.clear();
     // A directory ("data/" of an empty name) opens but reads nothing, and a
-    // FIFO would block the window: only a file is a command file.
+    // FIFO would block the caller: only a file is a command file.
     struct stat st;
-    std::ifstream in;
-    if (stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode))
-        in.open(path, std::ios::binary);
-    if (!in.is_open()) {
+    if (stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode))
+        return false;
+    std::ifstream in(path, std::ios::binary);
+    if (!in)
+        return false;
+    std::string line;
+    bool had_end = false;
+    while (read_line(in, line, had_end)) {
+        if (line.empty() || line[0] == 'E')
+            break;
+        lines.push_back(line);
+    }
+    // A read that failed, not the end of the file, leaves no whole file.
+    return !in.bad();
+}
+
+int cmd_file_apply(const std::string &path, cmd_apply_observer *observer)
+{
+    std::vector<std::string> lines;
+    if (!cmd_file_read_lines(path, lines)) {
         std::printf("Can not open file: %s\n", path.c_str());
         return 0;
     }
     std::printf("\n------------Start to send Command------------\n");
-    std::string line;
-    bool had_end = false;
-    for (int number = 1; read_line(in, line, had_end); number++) {
-        if (line.empty() || line[0] == 'E')
-            break;
+    for (int number = 1; number <= static_cast<int>(lines.size()); number++) {
+        const std::string &line = lines[number - 1];
         // A zero byte would cut the command short: send none of it.
         if (line.find('\0') != std::string::npos) {
             std::printf("Not sent, the line holds a zero byte: %s\n", line.c_str());
@@ -198,7 +218,9 @@ int apply_command_file(const std::string &name)
         }
         std::printf("Send Command: %s\n", line.c_str());
         std::fflush(stdout);
-        send_and_report(line);
+        const int acked = send_and_report(line);
+        if (observer && !observer->sent(number, line, acked))
+            break;
     }
     std::printf("-----------------Finished-----------------\n\n");
     return 1;

@@ -6,6 +6,7 @@
 #include "command.h"
 
 #include <string>
+#include <vector>
 
 // Temporary command file of a page (ENCMDTYPE code), e.g. "cmd_mana_tmp.txt".
 const char *cmd_tmp_file(int type);
@@ -44,5 +45,24 @@ int save_command_file(const std::string &name);
 // skipped. Returns 0 when the path is no file that can be opened (missing,
 // a directory), else 1.
 int apply_command_file(const std::string &name);
+
+// The lines an apply sends, from the file at `path`: up to the first line
+// beginning with "E", an empty line or the end, line ends (LF or CR LF)
+// removed; line k of the file is lines[k - 1]. False when it is not a
+// regular file or cannot be opened or read.
+bool cmd_file_read_lines(const std::string &path, std::vector<std::string> &lines);
+
+// Told of each line an apply sent, for a face that shows progress or reads
+// the settings back afterwards.
+struct cmd_apply_observer {
+    virtual ~cmd_apply_observer() = default;
+    // Line `number` of the file went out; `acked` is module_send_cmd_set's
+    // result. False stops the apply there (the link is gone).
+    virtual bool sent(int number, const std::string &line, int acked) = 0;
+};
+// apply_command_file on the file at `path` (any path), with the same
+// console lines and the same refusals, telling `observer` (when given) of
+// every line sent.
+int cmd_file_apply(const std::string &path, cmd_apply_observer *observer);
 
 #endif

@@ -7,6 +7,7 @@
 #include "lang.h"
 #include "main.h"
 #include "module.h"
+#include "module_session.h"
 #include "pccom.h"
 #include "tcpsock.h"
 #include "window.h"
@@ -105,7 +106,7 @@ void net_module_connected()
 
 void net_module_disconnected()
 {
-    module_send_cmd_set("AT+ENTM");
+    module_session_leave();
     set_sensitive(button_setting_read, FALSE);
     set_sensitive(button_setting_save, FALSE);
     set_sensitive(button_setting_down, FALSE);

@@ -9,6 +9,7 @@
 #include "module.h"
 #include "module_at.h"
 #include "module_read.h"
+#include "module_session.h"
 #include "pccom.h"
 #include "pccom_watch.h"
 #include "window.h"
@@ -102,13 +103,10 @@ void pccom_connect()
     init_pccom();
     if (strPCCom.fd == 0)
         return;
-    if (connect_to_module() != 1) {
+    if (module_session_enter_serial() != 1) {
         pccom_close();
         return;
     }
-    clear_mod_structs();
-    if (module_echo() == 1)
-        module_send_cmd_set("AT+E");
     pccom_selectors_set_sensitive(FALSE);
     if (auto_setting == 0) {
         set_sensitive(button_setting_read, TRUE);
@@ -143,7 +141,7 @@ void pccom_link_down()
 
 void pccom_disconnect()
 {
-    module_send_cmd_set("AT+ENTM");
+    module_session_leave();
     pccom_link_down();
 }
 

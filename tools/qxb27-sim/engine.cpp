@@ -146,7 +146,10 @@ void engine::command_line(const std::string &text, std::vector<action> &out, boo
     } else {
         size_t eq = text.find('=');
         std::string name = text.substr(3, eq == std::string::npos ? std::string::npos : eq - 3);
-        if (eq != std::string::npos) {
+        if (eq != std::string::npos &&
+            std::find(faults_.keep.begin(), faults_.keep.end(), name) != faults_.keep.end()) {
+            reply(ok, out);
+        } else if (eq != std::string::npos) {
             int err = store_.apply(name, text.substr(eq + 1));
             if (err == 0 && on_change)
                 on_change();

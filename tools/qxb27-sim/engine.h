@@ -39,6 +39,8 @@ struct faults {
     long silent_after = 0;     // answer this many command frames (keep-alives not
                                // counted), then send nothing for the rest of the run
                                // (a module that hangs); 0: never
+    std::vector<std::string> keep; // settings whose set commands are acknowledged
+                                   // but change nothing
 };
 
 struct action {

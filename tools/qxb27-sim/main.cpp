@@ -16,6 +16,8 @@
 // - --drop-after N fires once per run; keep-alives do not count.
 // - --silent-after N answers N command frames (keep-alives not counted),
 //   then nothing more for the rest of the run, "+++" included.
+// - --keep NAME=VALUE: the module holds VALUE and acknowledges every set
+//   command of NAME without changing it (a setting it silently refuses).
 // - --set values are taken unchecked, so tests can make the module report
 //   what a set command would be refused for.
 // - Log lines: the frame's bytes with "\n", "\r", "\\" and "\xHH" for any
@@ -103,8 +105,10 @@ void pause_ms(long ms)
                "       [--mode transparent|command] [--echo] [--silent] [--delay MS]\n"
                "       [--byte-gap MS] [--garbage] [--no-line-ends] [--drop-after N]\n"
                "       [--silent-after N]\n"
-               "       [--set NAME=VALUE]... [--log FILE] [--state FILE]\n"
-               "   or: qxb27-sim --help | --version\n",
+               "       [--set NAME=VALUE]... [--keep NAME=VALUE]... [--log FILE] [--state FILE]\n"
+               "   or: qxb27-sim --help | --version\n"
+               "  --keep NAME=VALUE  holds VALUE: set commands of NAME get \"+ok\"\n"
+               "                     and change nothing\n",
                to);
     std::exit(status);
 }
@@ -136,6 +140,7 @@ options parse_options(int argc, char **argv)
         o_drop,
         o_silent_after,
         o_set,
+        o_keep,
         o_log,
         o_state,
         o_help,
@@ -155,6 +160,7 @@ options parse_options(int argc, char **argv)
                                       {"drop-after", required_argument, nullptr, o_drop},
                                       {"silent-after", required_argument, nullptr, o_silent_after},
                                       {"set", required_argument, nullptr, o_set},
+                                      {"keep", required_argument, nullptr, o_keep},
                                       {"log", required_argument, nullptr, o_log},
                                       {"state", required_argument, nullptr, o_state},
                                       {"help", no_argument, nullptr, o_help},
@@ -216,16 +222,19 @@ options parse_options(int argc, char **argv)
         case o_silent_after:
             o.faults.silent_after = parse_count(optarg, "--silent-after");
             break;
-        case o_set: {
+        case o_set:
+        case o_keep: {
             const char *eq = std::strchr(optarg, '=');
             if (!eq)
-                usage("--set wants NAME=VALUE");
+                usage("--set and --keep want NAME=VALUE");
             std::string name(optarg, static_cast<size_t>(eq - optarg));
             if (sim::store::find(name) < 0)
-                usage(("--set: no setting " + name).c_str());
+                usage(("no setting " + name).c_str());
             if (std::strpbrk(eq + 1, "\r\n"))
-                usage("--set: a value is one line");
+                usage("a value is one line");
             o.sets.emplace_back(name, eq + 1);
+            if (c == o_keep)
+                o.faults.keep.push_back(name);
             break;
         }
         case o_log:

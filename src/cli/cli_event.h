@@ -1,0 +1,40 @@
+// Messages from a worker process to the parent over a pipe, and the text
+// helpers every output of the command line uses.
+#ifndef MODCFG_CLI_EVENT_H
+#define MODCFG_CLI_EVENT_H
+
+#include <string>
+#include <utility>
+#include <vector>
+
+// One message: a kind and named fields. Fields carry module texts byte for
+// byte; no field holds a zero byte (replies and sendable command-file lines
+// cannot), which is what the framing relies on.
+struct cli_event {
+    std::string kind;
+    std::vector<std::pair<std::string, std::string>> fields;
+
+    explicit cli_event(std::string k = "") : kind(std::move(k)) {}
+    cli_event &set(const std::string &key, const std::string &value);
+    cli_event &set(const std::string &key, long value);
+    // The field's value, or "" when absent.
+    std::string get(const std::string &key) const;
+    long get_long(const std::string &key) const;
+};
+
+// Framing: a 4-byte length (host order, one machine) and the fields as
+// zero-terminated texts, kind first. Writes the whole frame; false when the
+// pipe is gone (the parent ended).
+bool cli_event_write(int fd, const cli_event &ev);
+// Takes every whole frame off the front of `buf` into `out`; a partial frame
+// stays for the next read. False when `buf` holds a frame that cannot be
+// one (the worker is not speaking this framing).
+bool cli_event_take(std::string &buf, std::vector<cli_event> &out);
+
+// A text for a human reader: bytes below 0x20 and 0x7f become "\xHH" so that
+// a module's text can never move the cursor or recolour a terminal.
+std::string cli_printable(const std::string &text);
+// Valid UTF-8 for JSON: invalid bytes become U+FFFD.
+std::string cli_utf8(const std::string &text);
+
+#endif

@@ -1,0 +1,587 @@
+// modcfg: the command line face of the core. Subcommands read, export,
+// apply, verify and provision modules on serial ports or as a TCP server,
+// and list the serial ports.
+#include "cli_event.h"
+#include "cli_job.h"
+#include "cli_ports.h"
+#include "cli_report.h"
+#include "cli_run.h"
+#include "cmd_file.h"
+#include "module.h"
+#include "module_at.h"
+#include "module_session.h"
+#include "pccom.h"
+
+#include <arpa/inet.h>
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <fcntl.h>
+#include <glib.h>
+#include <json-glib/json-glib.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace
+{
+
+constexpr int EXIT_FAILED = 1;
+constexpr int EXIT_USAGE = 2;
+constexpr int EXIT_PORT = 3;
+
+const char commands_text[] =
+    "Commands:\n"
+    "  ports       list the serial ports and the COM names they resolve to\n"
+    "  read        read the 19 settings of a module\n"
+    "  export      write a command file that makes other modules copies of one\n"
+    "  apply       apply a command file, then read back what it set\n"
+    "  verify      read back what a command file sets, and compare\n"
+    "  provision   apply, verify and record, on many ports or connections at once\n"
+    "\n"
+    "Run \"modcfg COMMAND --help\" for the options of a command.\n";
+
+const char exit_text[] = "Exit status: 0 everything verified (or done); 1 a module failed;\n"
+                         "2 bad usage or a command file that cannot be used; 3 a port that\n"
+                         "is missing, busy or not permitted.";
+
+// Option storage, one set for whichever subcommand runs.
+struct options {
+    gchar *port = nullptr;
+    gchar **ports = nullptr;
+    gchar *listen = nullptr;
+    gint baud = 57600;
+    gint data_bits = 8;
+    gchar *parity = nullptr;
+    gint stop_bits = 1;
+    gboolean strict = FALSE;
+    gboolean quiet = FALSE;
+    gboolean verbose = FALSE;
+    gboolean json = FALSE;
+    gchar *output = nullptr;
+    gboolean no_verify = FALSE;
+    gboolean restart = FALSE;
+    gboolean loop = FALSE;
+    gint count = 0;
+    gchar *report = nullptr;
+    gboolean version = FALSE;
+    ~options()
+    {
+        g_free(port);
+        g_strfreev(ports);
+        g_free(listen);
+        g_free(parity);
+        g_free(output);
+        g_free(report);
+    }
+};
+
+// Bad usage: one line, with where to look.
+void usage_error(const std::string &command, const std::string &text)
+{
+    cli_error(text + " (see \"modcfg " + (command.empty() ? "" : command + " ") + "--help\")");
+}
+
+// ---------------------------------------------------------------------------
+
+int cmd_ports(int argc, char **argv)
+{
+    options o;
+    const GOptionEntry entries[] = {
+        {"json", 0, 0, G_OPTION_ARG_NONE, &o.json, "One JSON array instead of lines", nullptr},
+        {nullptr, 0, 0, G_OPTION_ARG_NONE, nullptr, nullptr, nullptr}};
+    GOptionContext *ctx = g_option_context_new(nullptr);
+    g_option_context_set_summary(
+        ctx, "Lists the serial devices present, the \"COMn\" names that resolve to each (as the\n"
+             "window resolves them, MODCFG_COMn included), the driver and, for USB adapters,\n"
+             "vendor and product ids, product name and serial number.");
+    g_option_context_add_main_entries(ctx, entries, nullptr);
+    GError *error = nullptr;
+    const bool parsed = g_option_context_parse(ctx, &argc, &argv, &error);
+    g_option_context_free(ctx);
+    if (!parsed || argc > 1) {
+        usage_error("ports", parsed ? "unexpected argument " + std::string(argv[1])
+                                    : std::string(error->message));
+        g_clear_error(&error);
+        return EXIT_USAGE;
+    }
+    const auto ports = cli_list_ports();
+    if (o.json) {
+        JsonBuilder *b = json_builder_new();
+        json_builder_begin_array(b);
+        for (const auto &p : ports) {
+            json_builder_begin_object(b);
+            json_builder_set_member_name(b, "names");
+            json_builder_begin_array(b);
+            for (const auto &n : p.names)
+                json_builder_add_string_value(b, n.c_str());
+            json_builder_end_array(b);
+            const std::pair<const char *, const std::string *> texts[] = {
+                {"device", &p.device},
+                {"driver", &p.driver},
+                {"vendor_id", &p.vendor_id},
+                {"product_id", &p.product_id},
+                {"manufacturer", &p.manufacturer},
+                {"product", &p.product},
+                {"serial", &p.serial}};
+            for (const auto &t : texts) {
+                json_builder_set_member_name(b, t.first);
+                json_builder_add_string_value(b, cli_utf8(*t.second).c_str());
+            }
+            json_builder_end_object(b);
+        }
+        json_builder_end_array(b);
+        JsonNode *root = json_builder_get_root(b);
+        JsonGenerator *gen = json_generator_new();
+        json_generator_set_root(gen, root);
+        gchar *text = json_generator_to_data(gen, nullptr);
+        std::fprintf(cli_out, "%s\n", text);
+        g_free(text);
+        g_object_unref(gen);
+        json_node_unref(root);
+        g_object_unref(b);
+        return 0;
+    }
+    if (ports.empty())
+        cli_error("no serial devices found");
+    for (const auto &p : ports) {
+        std::string names;
+        for (const auto &n : p.names)
+            names += (names.empty() ? "" : ",") + n;
+        std::string line = names.empty() ? "-" : names;
+        line.resize(std::max<size_t>(line.size() + 2, 8), ' ');
+        line += cli_printable(p.device);
+        line.resize(std::max<size_t>(line.size() + 2, 28), ' ');
+        line += p.driver.empty() ? "-" : p.driver;
+        if (!p.vendor_id.empty()) {
+            line += "  " + p.vendor_id + ":" + p.product_id;
+            if (!p.product.empty())
+                line += "  " + cli_printable(p.product);
+            if (!p.serial.empty())
+                line += "  serial " + cli_printable(p.serial);
+        }
+        std::fprintf(cli_out, "%s\n", line.c_str());
+    }
+    return 0;
+}
+
+// ---------------------------------------------------------------------------
+
+struct command_spec {
+    const char *name;
+    cli_task task;
+    const char *params;
+    const char *summary;
+};
+
+const command_spec module_commands[] = {
+    {"read", cli_task::read, nullptr,
+     "Connects to the module as the window does (probe, then the \"+++\" handshake;\n"
+     "echo turned off), reads its 19 settings and prints them as NAME VALUE lines, or\n"
+     "with --json as one JSON object keyed by query name. Lets the module go with\n"
+     "\"AT+ENTM\"."},
+    {"export", cli_task::export_, nullptr,
+     "Reads the module and writes a command file, in the window's format, that sets\n"
+     "every writable setting to what the module holds now: applied to other modules\n"
+     "it makes them its copies."},
+    {"apply", cli_task::apply, "FILE",
+     "Applies the command file FILE as the window's apply does (the same end line,\n"
+     "the same refusal of lines that are not text), then reads back every setting it\n"
+     "set and compares, then restarts the module if asked."},
+    {"verify", cli_task::verify, "FILE",
+     "Reads back every setting the command file FILE sets and compares: a mismatch\n"
+     "names the setting, what the file sets and what the module holds."},
+    {"provision", cli_task::provision, "FILE",
+     "For every port at once (or every module that connects): connect, apply FILE,\n"
+     "verify, optionally restart, and record the result. With --loop it waits on each\n"
+     "port for the next module (one with another MID, or any after the port vanished\n"
+     "and came back) until Ctrl-C, which ends the run after the modules in progress."},
+};
+
+bool parse_listen(const std::string &spec, std::string &addr, unsigned short &port)
+{
+    const size_t colon = spec.rfind(':');
+    const std::string p = colon == std::string::npos ? spec : spec.substr(colon + 1);
+    addr = colon == std::string::npos ? "" : spec.substr(0, colon);
+    if (p.empty() || p.size() > 5 || p.find_first_not_of("0123456789") != std::string::npos)
+        return false;
+    const long n = std::strtol(p.c_str(), nullptr, 10);
+    if (n > 65535)
+        return false;
+    port = static_cast<unsigned short>(n);
+    in_addr a;
+    return addr.empty() || inet_pton(AF_INET, addr.c_str(), &a) == 1;
+}
+
+// "COMn", a device path, or a name under /dev ("ttyUSB0").
+std::string resolve_port(const std::string &name)
+{
+    std::string device = serial_resolve_port(name.c_str());
+    struct stat st;
+    if (device.empty() && name.find('/') == std::string::npos && !name.empty() &&
+        stat(("/dev/" + name).c_str(), &st) == 0)
+        device = "/dev/" + name;
+    return device;
+}
+
+int write_export(const cli_outcome &c, const char *output)
+{
+    std::string bytes;
+    for (const auto &line : c.commands)
+        bytes += line + "\r\n";
+    bytes += "E\r\n";
+    if (!output || std::strcmp(output, "-") == 0) {
+        std::fwrite(bytes.data(), 1, bytes.size(), cli_out);
+        return 0;
+    }
+    GError *error = nullptr;
+    // g_file_set_contents writes beside the file and renames it over: a
+    // failed export never leaves half a command file.
+    if (!g_file_set_contents(output, bytes.data(), static_cast<gssize>(bytes.size()), &error)) {
+        cli_error(error->message);
+        g_clear_error(&error);
+        return EXIT_FAILED;
+    }
+    std::fprintf(stderr, "modcfg: %s: %zu commands from module %s\n", output, c.commands.size(),
+                 cli_printable(c.mid).c_str());
+    return 0;
+}
+
+void print_read(const cli_outcome &c, bool json)
+{
+    if (!json) {
+        for (const auto &v : c.values)
+            std::fprintf(cli_out, "%s %s\n", v.first.c_str(), cli_printable(v.second).c_str());
+        return;
+    }
+    JsonBuilder *b = json_builder_new();
+    json_builder_begin_object(b);
+    for (const auto &v : c.values) {
+        json_builder_set_member_name(b, v.first.c_str());
+        json_builder_add_string_value(b, cli_utf8(v.second).c_str());
+    }
+    json_builder_end_object(b);
+    JsonNode *root = json_builder_get_root(b);
+    JsonGenerator *gen = json_generator_new();
+    json_generator_set_root(gen, root);
+    gchar *text = json_generator_to_data(gen, nullptr);
+    std::fprintf(cli_out, "%s\n", text);
+    g_free(text);
+    g_object_unref(gen);
+    json_node_unref(root);
+    g_object_unref(b);
+}
+
+// Standard output is for results: the core's console lines go to standard
+// error with --verbose, else nowhere.
+void separate_results(bool verbose)
+{
+    std::fflush(stdout);
+    const int out = dup(STDOUT_FILENO);
+    if (out < 0)
+        return;
+    fcntl(out, F_SETFD, FD_CLOEXEC);
+    cli_out = fdopen(out, "w");
+    if (!cli_out) {
+        cli_out = stdout;
+        close(out);
+        return;
+    }
+    const int to = verbose ? dup(STDERR_FILENO) : open("/dev/null", O_WRONLY);
+    if (to >= 0) {
+        dup2(to, STDOUT_FILENO);
+        close(to);
+    }
+}
+
+int cmd_module(const command_spec &spec, int argc, char **argv)
+{
+    options o;
+    const bool many = spec.task == cli_task::provision;
+    std::vector<GOptionEntry> entries = {
+        many ? GOptionEntry{"port", 'p', 0, G_OPTION_ARG_STRING_ARRAY, &o.ports,
+                            "Serial port: COM1..COM12, a device path or a name under /dev; "
+                            "give it once per port",
+                            "PORT"}
+             : GOptionEntry{"port", 'p', 0, G_OPTION_ARG_STRING, &o.port,
+                            "Serial port: COM1..COM12, a device path or a name under /dev", "PORT"},
+        {"listen", 'l', 0, G_OPTION_ARG_STRING, &o.listen,
+         "Instead of a port: listen for modules that connect, as they do to the network "
+         "window (port 0 lets the system choose, and the port is printed)",
+         "[ADDR:]PORT"},
+        {"strict-timing", 0, 0, G_OPTION_ARG_NONE, &o.strict,
+         "Keep the module's original timing, as the window does", nullptr},
+        {"quiet", 'q', 0, G_OPTION_ARG_NONE, &o.quiet, "No progress on standard error", nullptr},
+        {"verbose", 'v', 0, G_OPTION_ARG_NONE, &o.verbose,
+         "Show the exchange's console lines (as the window prints them) on standard error",
+         nullptr},
+    };
+    if (spec.task == cli_task::read)
+        entries.push_back({"json", 0, 0, G_OPTION_ARG_NONE, &o.json,
+                           "One JSON object keyed by query name", nullptr});
+    if (spec.task == cli_task::export_)
+        entries.push_back({"output", 'o', 0, G_OPTION_ARG_FILENAME, &o.output,
+                           "Command file to write (\"-\" or none: standard output)", "FILE"});
+    if (spec.task == cli_task::apply)
+        entries.push_back({"no-verify", 0, 0, G_OPTION_ARG_NONE, &o.no_verify,
+                           "Do not read back what was set", nullptr});
+    if (spec.task == cli_task::apply || many)
+        entries.push_back({"restart", 0, 0, G_OPTION_ARG_NONE, &o.restart,
+                           "Restart the module (\"AT+Z\") once everything it was sent holds",
+                           nullptr});
+    if (many) {
+        entries.push_back({"report", 'r', 0, G_OPTION_ARG_FILENAME, &o.report,
+                           "Append one record per module: CSV, or JSON Lines for .jsonl, "
+                           ".ndjson and .json",
+                           "FILE"});
+        entries.push_back({"loop", 0, 0, G_OPTION_ARG_NONE, &o.loop,
+                           "Go on with the next module on each port (or connection) until "
+                           "Ctrl-C",
+                           nullptr});
+        entries.push_back({"count", 'n', 0, G_OPTION_ARG_INT, &o.count,
+                           "End after N modules (waits for them as --loop does)", "N"});
+    }
+    entries.push_back({nullptr, 0, 0, G_OPTION_ARG_NONE, nullptr, nullptr, nullptr});
+    const GOptionEntry line_entries[] = {
+        {"baud", 'b', 0, G_OPTION_ARG_INT, &o.baud, "Baud rate, 50 .. 460800 (default 57600)",
+         "RATE"},
+        {"data-bits", 0, 0, G_OPTION_ARG_INT, &o.data_bits, "5, 6, 7 or 8 (default 8)", "N"},
+        {"parity", 0, 0, G_OPTION_ARG_STRING, &o.parity,
+         "None, Odd, Even, Mark or Space (default None)", "PARITY"},
+        {"stop-bits", 0, 0, G_OPTION_ARG_INT, &o.stop_bits, "1 or 2 (default 1)", "N"},
+        {nullptr, 0, 0, G_OPTION_ARG_NONE, nullptr, nullptr, nullptr}};
+
+    GOptionContext *ctx = g_option_context_new(spec.params);
+    g_option_context_set_summary(ctx, spec.summary);
+    g_option_context_set_description(ctx, exit_text);
+    g_option_context_add_main_entries(ctx, entries.data(), nullptr);
+    g_option_context_add_main_entries(ctx, line_entries, nullptr);
+    GError *error = nullptr;
+    const bool parsed = g_option_context_parse(ctx, &argc, &argv, &error);
+    g_option_context_free(ctx);
+    const std::string name = spec.name;
+    if (!parsed) {
+        usage_error(name, error->message);
+        g_clear_error(&error);
+        return EXIT_USAGE;
+    }
+
+    // Everything is checked before any module is touched.
+    const int want_files = spec.params ? 1 : 0;
+    if (argc - 1 != want_files) {
+        usage_error(name, argc - 1 > want_files
+                              ? "unexpected argument " + std::string(argv[1 + want_files])
+                              : "a command file is needed");
+        return EXIT_USAGE;
+    }
+    std::vector<std::string> port_names;
+    if (o.port)
+        port_names.push_back(o.port);
+    for (gchar **p = o.ports; p && *p; p++)
+        port_names.push_back(*p);
+    if (port_names.empty() == !o.listen) {
+        usage_error(name, "give --port or --listen (one of them)");
+        return EXIT_USAGE;
+    }
+    // From here on, standard output carries results only.
+    separate_results(o.verbose);
+    cli_run_options run;
+    run.task = spec.task;
+    run.quiet = o.quiet;
+    run.verbose = o.verbose;
+    if (code_find(codes_baudrate, std::to_string(o.baud).c_str()) < 0 || o.baud == 345600) {
+        usage_error(name, "--baud " + std::to_string(o.baud) +
+                              ": not one of 50 .. 460800 that Linux can set");
+        return EXIT_USAGE;
+    }
+    run.line.baud = o.baud;
+    if (o.data_bits < 5 || o.data_bits > 8) {
+        usage_error(name, "--data-bits is 5, 6, 7 or 8");
+        return EXIT_USAGE;
+    }
+    run.line.data_bits = o.data_bits;
+    run.line.parity = PCCOM_PARITY_NONE;
+    if (o.parity) {
+        int code = -1;
+        for (int i = 0; i < codes_comparity.count; i++)
+            if (g_ascii_strcasecmp(o.parity, codes_comparity.texts[i]) == 0)
+                code = i;
+        if (code < 0) {
+            usage_error(name, "--parity is None, Odd, Even, Mark or Space");
+            return EXIT_USAGE;
+        }
+        run.line.parity = code; // the parity codes follow the same order
+    }
+    if (o.stop_bits != 1 && o.stop_bits != 2) {
+        usage_error(name, "--stop-bits is 1 or 2");
+        return EXIT_USAGE;
+    }
+    run.line.stop_bits = o.stop_bits == 2 ? PCCOM_STOPBITS_TWO : PCCOM_STOPBITS_ONE;
+    if (o.count < 0) {
+        usage_error(name, "--count wants a number of modules, at least 1");
+        return EXIT_USAGE;
+    }
+    if (o.listen) {
+        run.listen = true;
+        if (!parse_listen(o.listen, run.listen_addr, run.listen_port)) {
+            usage_error(name, "--listen wants [ADDR:]PORT with an IPv4 address, not " +
+                                  cli_printable(o.listen));
+            return EXIT_USAGE;
+        }
+    }
+    run.restart = o.restart;
+    run.verify = !o.no_verify;
+    run.loop = o.loop || o.count > 0;
+    run.count = o.count;
+    if (run.listen && !o.loop && o.count == 0)
+        run.count = 1;
+
+    if (want_files) {
+        run.file = argv[1];
+        std::vector<std::string> lines;
+        struct stat st;
+        std::string why;
+        if (stat(run.file.c_str(), &st) != 0)
+            why = std::strerror(errno);
+        else if (!S_ISREG(st.st_mode) || !cmd_file_read_lines(run.file, lines))
+            why = "not a readable file";
+        if (!why.empty()) {
+            cli_error(run.file + ": " + why + "; nothing was sent");
+            return EXIT_USAGE;
+        }
+        // The window's apply would skip such a line and send the rest; a
+        // module configured without it is worse than one not configured.
+        for (size_t i = 0; i < lines.size(); i++)
+            if (!cmd_file_line_is_text(lines[i])) {
+                cli_error(run.file + ": line " + std::to_string(i + 1) +
+                          " is not text (a zero byte or control bytes); nothing was sent");
+                return EXIT_USAGE;
+            }
+        if (lines.empty()) {
+            cli_error(run.file + ": no command before its end; nothing was sent");
+            return EXIT_USAGE;
+        }
+        run.file_lines = static_cast<int>(lines.size());
+    }
+
+    cli_report report;
+    if (o.report) {
+        std::string err;
+        if (!report.open(o.report, &err)) {
+            cli_error("report " + err);
+            return EXIT_USAGE;
+        }
+        run.report = &report;
+    }
+
+    for (const auto &p : port_names) {
+        const std::string device = resolve_port(p);
+        if (device.empty()) {
+            cli_error(cli_printable(p) + ": no serial device for this port" +
+                      (p.compare(0, 3, "COM") == 0
+                           ? " (set MODCFG_" + cli_printable(p) + " to a device path)"
+                           : ""));
+            return EXIT_PORT;
+        }
+        for (const auto &d : run.devices)
+            if (d == device) {
+                usage_error(name, cli_printable(p) + ": the same port twice");
+                return EXIT_USAGE;
+            }
+        // Opened and closed again: a port that is busy or not permitted
+        // fails here, before any module anywhere is touched.
+        const int fd = CommOpen(device.c_str(), run.line.baud, run.line.data_bits, run.line.parity,
+                                run.line.stop_bits, 0);
+        if (fd == 0) {
+            cli_error(cli_printable(p) + ": " + cli_printable(serial_last_error()));
+            if (serial_last_errno() == EACCES || serial_last_errno() == EPERM)
+                cli_error(serial_permission_hint(device));
+            return EXIT_PORT;
+        }
+        CommClose(fd);
+        run.ports.push_back(p);
+        run.devices.push_back(device);
+    }
+
+    at_set_fast(!o.strict);
+    std::vector<cli_outcome> outcomes;
+    if (!cli_run(run, outcomes))
+        return EXIT_PORT;
+
+    int status = 0;
+    long verified = 0, failed = 0;
+    for (const auto &c : outcomes) {
+        if (!c.port_error.empty()) {
+            status = EXIT_PORT;
+            continue;
+        }
+        if (c.result == RESULT_VERIFIED || c.result == RESULT_DONE) {
+            verified++;
+        } else {
+            failed++;
+            if (status == 0)
+                status = EXIT_FAILED;
+        }
+    }
+    if (spec.task == cli_task::read && !outcomes.empty() && outcomes[0].result == RESULT_DONE)
+        print_read(outcomes[0], o.json);
+    if (spec.task == cli_task::export_ && !outcomes.empty() && outcomes[0].result == RESULT_DONE) {
+        const int rc = write_export(outcomes[0], o.output);
+        if (rc != 0)
+            status = rc;
+    }
+    if ((spec.task == cli_task::read || spec.task == cli_task::export_ || run.listen) &&
+        outcomes.empty() && status == 0)
+        status = EXIT_FAILED; // interrupted before a module connected
+    if (many)
+        std::fprintf(cli_out, "modules done: %ld, verified: %ld, failed: %ld\n", verified + failed,
+                     verified, failed);
+    return status;
+}
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+    const std::string command = argc > 1 && argv[1][0] != '-' ? argv[1] : "";
+    if (command.empty()) {
+        options o;
+        const GOptionEntry entries[] = {
+            {"version", 0, 0, G_OPTION_ARG_NONE, &o.version, "Print the version and exit", nullptr},
+            {nullptr, 0, 0, G_OPTION_ARG_NONE, nullptr, nullptr, nullptr}};
+        GOptionContext *ctx = g_option_context_new("COMMAND [OPTION…]");
+        g_option_context_set_summary(
+            ctx, "Configures QX-B27 serial-to-Wi-Fi modules from the command line: reads them,\n"
+                 "applies command files and reads back what they set, many modules at once.");
+        g_option_context_set_description(ctx,
+                                         (std::string(commands_text) + "\n" + exit_text).c_str());
+        g_option_context_add_main_entries(ctx, entries, nullptr);
+        GError *error = nullptr;
+        const bool parsed = g_option_context_parse(ctx, &argc, &argv, &error);
+        if (parsed && o.version) {
+            g_option_context_free(ctx);
+            std::printf("modcfg %s\n", MODCFG_VERSION);
+            return 0;
+        }
+        if (!parsed) {
+            usage_error("", error->message);
+            g_clear_error(&error);
+        } else {
+            gchar *help = g_option_context_get_help(ctx, TRUE, nullptr);
+            std::fputs(help, stderr);
+            g_free(help);
+        }
+        g_option_context_free(ctx);
+        return EXIT_USAGE;
+    }
+
+    // Help and usage texts name the subcommand.
+    g_set_prgname(("modcfg " + command).c_str());
+    if (command == "ports")
+        return cmd_ports(argc - 1, argv + 1);
+    for (const auto &spec : module_commands)
+        if (command == spec.name)
+            return cmd_module(spec, argc - 1, argv + 1);
+    cli_error("unknown command " + cli_printable(command));
+    std::fprintf(stderr, "%s", commands_text);
+    return EXIT_USAGE;
+}

@@ -1,0 +1,184 @@
+// Report records as CSV or JSON Lines, appended record by record.
+#include "cli_report.h"
+
+#include "cli_event.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <ctime>
+#include <fcntl.h>
+#include <json-glib/json-glib.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+const char CLI_CSV_HEADER[] = "time,port,mid,version,result,seconds,mismatches,note\r\n";
+
+namespace
+{
+
+std::string seconds_text(double s)
+{
+    char buf[32];
+    std::snprintf(buf, sizeof buf, "%.2f", s);
+    return buf;
+}
+
+std::string csv_field(const std::string &text)
+{
+    std::string t = text;
+    if (!t.empty() && std::strchr("=+-@", t[0]))
+        t.insert(0, "'");
+    if (t.find_first_of(",\"\r\n") == std::string::npos)
+        return t;
+    std::string q = "\"";
+    for (char c : t) {
+        if (c == '"')
+            q += '"';
+        q += c;
+    }
+    return q + "\"";
+}
+
+std::string mismatch_text(const std::vector<cli_mismatch> &list)
+{
+    std::string out;
+    for (const auto &m : list) {
+        if (!out.empty())
+            out += "; ";
+        out += m.setting + ": sent \"" + m.sent + "\", module holds \"" + m.held + "\"";
+    }
+    return out;
+}
+
+bool ends_with(const std::string &s, const char *suffix)
+{
+    const size_t n = std::strlen(suffix);
+    return s.size() >= n && s.compare(s.size() - n, n, suffix) == 0;
+}
+
+bool write_all(int fd, const std::string &bytes)
+{
+    size_t done = 0;
+    while (done < bytes.size()) {
+        const ssize_t n = write(fd, bytes.data() + done, bytes.size() - done);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            return false;
+        done += static_cast<size_t>(n);
+    }
+    return true;
+}
+
+} // namespace
+
+std::string cli_iso_time()
+{
+    const time_t now = time(nullptr);
+    struct tm local;
+    localtime_r(&now, &local);
+    char buf[40];
+    std::strftime(buf, sizeof buf, "%Y-%m-%dT%H:%M:%S%z", &local);
+    // strftime gives "+0200"; ISO 8601's extended form wants "+02:00".
+    std::string t = buf;
+    if (t.size() >= 5)
+        t.insert(t.size() - 2, ":");
+    return t;
+}
+
+std::string cli_record_csv(const cli_record &r)
+{
+    return csv_field(r.time) + "," + csv_field(r.port) + "," + csv_field(r.mid) + "," +
+           csv_field(r.version) + "," + csv_field(r.result) + "," + seconds_text(r.seconds) + "," +
+           csv_field(mismatch_text(r.mismatches)) + "," + csv_field(r.note) + "\r\n";
+}
+
+std::string cli_record_json(const cli_record &r)
+{
+    JsonBuilder *b = json_builder_new();
+    json_builder_begin_object(b);
+    const std::pair<const char *, const std::string *> texts[] = {{"time", &r.time},
+                                                                  {"port", &r.port},
+                                                                  {"mid", &r.mid},
+                                                                  {"version", &r.version},
+                                                                  {"result", &r.result}};
+    for (const auto &t : texts) {
+        json_builder_set_member_name(b, t.first);
+        json_builder_add_string_value(b, cli_utf8(*t.second).c_str());
+    }
+    json_builder_set_member_name(b, "seconds");
+    json_builder_add_double_value(b, std::stod(seconds_text(r.seconds)));
+    json_builder_set_member_name(b, "mismatches");
+    json_builder_begin_array(b);
+    for (const auto &m : r.mismatches) {
+        json_builder_begin_object(b);
+        json_builder_set_member_name(b, "setting");
+        json_builder_add_string_value(b, cli_utf8(m.setting).c_str());
+        json_builder_set_member_name(b, "sent");
+        json_builder_add_string_value(b, cli_utf8(m.sent).c_str());
+        json_builder_set_member_name(b, "held");
+        json_builder_add_string_value(b, cli_utf8(m.held).c_str());
+        json_builder_end_object(b);
+    }
+    json_builder_end_array(b);
+    json_builder_set_member_name(b, "note");
+    json_builder_add_string_value(b, cli_utf8(r.note).c_str());
+    json_builder_end_object(b);
+
+    JsonNode *root = json_builder_get_root(b);
+    JsonGenerator *gen = json_generator_new();
+    json_generator_set_root(gen, root);
+    gchar *text = json_generator_to_data(gen, nullptr);
+    std::string line = text;
+    g_free(text);
+    g_object_unref(gen);
+    json_node_unref(root);
+    g_object_unref(b);
+    return line + "\n";
+}
+
+cli_report::~cli_report()
+{
+    if (fd_ >= 0)
+        close(fd_);
+}
+
+bool cli_report::open(const std::string &path, std::string *error)
+{
+    fd_ = ::open(path.c_str(), O_RDWR | O_APPEND | O_CREAT | O_CLOEXEC, 0644);
+    if (fd_ < 0) {
+        *error = path + ": " + std::strerror(errno);
+        return false;
+    }
+    path_ = path;
+    json_ = ends_with(path, ".jsonl") || ends_with(path, ".ndjson") || ends_with(path, ".json");
+    return true;
+}
+
+bool cli_report::append(const cli_record &r, std::string *error)
+{
+    // Another program appending to the same report must not put its header
+    // or record between the size check and the write.
+    flock(fd_, LOCK_EX);
+    std::string bytes;
+    struct stat st;
+    if (fstat(fd_, &st) == 0) {
+        if (st.st_size == 0 && !json_) {
+            bytes = CLI_CSV_HEADER;
+        } else if (st.st_size > 0) {
+            // A record cut short (the disk filled, the power went) must not
+            // swallow the next one into its line.
+            char last = '\n';
+            if (pread(fd_, &last, 1, st.st_size - 1) == 1 && last != '\n')
+                bytes = json_ ? "\n" : "\r\n";
+        }
+    }
+    bytes += json_ ? cli_record_json(r) : cli_record_csv(r);
+    const bool ok = write_all(fd_, bytes) && fdatasync(fd_) == 0;
+    if (!ok)
+        *error = path_ + ": " + std::strerror(errno);
+    flock(fd_, LOCK_UN);
+    return ok;
+}

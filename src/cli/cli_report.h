@@ -1,0 +1,62 @@
+// The provisioning report: one record per module, appended as it finishes,
+// as CSV (with a header written once) or JSON Lines, chosen by the file's
+// extension.
+#ifndef MODCFG_CLI_REPORT_H
+#define MODCFG_CLI_REPORT_H
+
+#include <string>
+#include <vector>
+
+struct cli_mismatch {
+    std::string setting; // query name, e.g. "WAP"
+    std::string sent;    // the arguments that were set
+    std::string held;    // what the module reported
+};
+
+struct cli_record {
+    std::string time;    // ISO 8601, local time with its offset
+    std::string port;    // port as given, or the peer's address
+    std::string mid;     // module identification
+    std::string version; // firmware version
+    std::string result;  // verified, mismatch, not-acknowledged, no-module, link-lost
+    double seconds = 0;  // from the worker's start to its result
+    std::vector<cli_mismatch> mismatches;
+    std::string note; // lines not acknowledged or not verifiable, errors
+};
+
+// The current time as "2024-05-01T14:03:07+02:00".
+std::string cli_iso_time();
+
+// CSV header line, and one record as a CSV line (with its line end). Fields
+// are quoted as RFC 4180 says; a text field that a spreadsheet would take
+// for a formula (leading "=", "+", "-", "@") gets a leading "'".
+extern const char CLI_CSV_HEADER[];
+std::string cli_record_csv(const cli_record &r);
+// One record as a JSON object on one line (with its line end).
+std::string cli_record_json(const cli_record &r);
+
+class cli_report
+{
+  public:
+    cli_report() = default;
+    ~cli_report();
+    cli_report(const cli_report &) = delete;
+    cli_report &operator=(const cli_report &) = delete;
+
+    // Opens `path` for appending (created when missing): JSON Lines for the
+    // extensions .jsonl, .ndjson and .json, CSV for any other. False with
+    // `error` set when it cannot be opened.
+    bool open(const std::string &path, std::string *error);
+    bool is_open() const { return fd_ >= 0; }
+    // Appends one record in a single write and flushes it to the disk, so a
+    // crash loses at most the record being written. The CSV header goes
+    // first when the file is empty; a record never follows a torn line.
+    bool append(const cli_record &r, std::string *error);
+
+  private:
+    int fd_ = -1;
+    bool json_ = false;
+    std::string path_;
+};
+
+#endif

@@ -1,0 +1,438 @@
+// The modcfg program against emulated modules on ptys and as TCP clients:
+// read, export and apply, read-back, provisioning several modules at once,
+// the loop, the report, and the exit statuses.
+#include "sim_process.h"
+#include "temp_dir.h"
+
+#include <chrono>
+#include <csignal>
+#include <fcntl.h>
+#include <glib.h>
+#include <gtest/gtest.h>
+#include <json-glib/json-glib.h>
+#include <map>
+#include <spawn.h>
+#include <string>
+#include <sys/file.h>
+#include <sys/wait.h>
+#include <thread>
+#include <unistd.h>
+#include <vector>
+
+extern char **environ;
+
+namespace
+{
+
+using state_map = std::map<std::string, std::string>;
+
+// modcfg as a child process, its output in files of the test's directory.
+class modcfg_child
+{
+  public:
+    ~modcfg_child()
+    {
+        if (pid_ > 0) {
+            kill(pid_, SIGKILL);
+            waitpid(pid_, nullptr, 0);
+        }
+    }
+    bool start(const std::vector<std::string> &args, const std::string &tag = "modcfg")
+    {
+        out_ = tag + ".out";
+        err_ = tag + ".err";
+        std::vector<std::string> all{MODCFG_CLI_BIN};
+        all.insert(all.end(), args.begin(), args.end());
+        std::vector<char *> argv;
+        for (auto &a : all)
+            argv.push_back(a.data());
+        argv.push_back(nullptr);
+        posix_spawn_file_actions_t fa;
+        posix_spawn_file_actions_init(&fa);
+        posix_spawn_file_actions_addopen(&fa, 1, out_.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        posix_spawn_file_actions_addopen(&fa, 2, err_.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        const int rc = posix_spawn(&pid_, argv[0], &fa, nullptr, argv.data(), environ);
+        posix_spawn_file_actions_destroy(&fa);
+        return rc == 0;
+    }
+    // Exit status, or -1 when it did not end within `timeout_ms`.
+    int wait(int timeout_ms = 120000)
+    {
+        const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeout_ms);
+        while (pid_ > 0) {
+            int st;
+            if (waitpid(pid_, &st, WNOHANG) == pid_) {
+                pid_ = -1;
+                return WIFEXITED(st) ? WEXITSTATUS(st) : 128 + WTERMSIG(st);
+            }
+            if (std::chrono::steady_clock::now() > end)
+                return -1;
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        }
+        return -1;
+    }
+    void signal(int sig) { kill(pid_, sig); }
+    std::string out() const { return read_file(out_); }
+    std::string err() const { return read_file(err_); }
+    // The port modcfg --listen ...:0 announced, or 0 after `timeout_ms`.
+    int listen_port(int timeout_ms = 10000)
+    {
+        return wait_for(
+            [&] {
+                const std::string e = err();
+                const size_t at = e.find("listening on ");
+                const size_t colon = at == std::string::npos ? at : e.find(':', at);
+                return colon == std::string::npos ? 0 : std::atoi(e.c_str() + colon + 1);
+            },
+            timeout_ms);
+    }
+    template <typename F> static int wait_for(F f, int timeout_ms)
+    {
+        const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeout_ms);
+        for (;;) {
+            if (int v = f())
+                return v;
+            if (std::chrono::steady_clock::now() > end)
+                return 0;
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        }
+    }
+
+  private:
+    pid_t pid_ = -1;
+    std::string out_, err_;
+};
+
+struct ran {
+    int status;
+    std::string out, err;
+};
+
+ran modcfg(const std::vector<std::string> &args, int timeout_ms = 120000)
+{
+    modcfg_child c;
+    if (!c.start(args))
+        return {-2, "", "spawn failed"};
+    const int status = c.wait(timeout_ms);
+    return {status, c.out(), c.err()};
+}
+
+// Lines of the report, the header first for CSV.
+std::vector<std::string> lines_of(const std::string &text)
+{
+    std::vector<std::string> out;
+    size_t start = 0;
+    for (size_t nl; (nl = text.find('\n', start)) != std::string::npos; start = nl + 1) {
+        std::string line = text.substr(start, nl - start);
+        if (!line.empty() && line.back() == '\r')
+            line.pop_back();
+        out.push_back(line);
+    }
+    return out;
+}
+
+size_t count_gone(const std::string &err)
+{
+    size_t n = 0;
+    for (size_t at = err.find("the port is gone"); at != std::string::npos;
+         at = err.find("the port is gone", at + 1))
+        n++;
+    return n;
+}
+
+// Settings away from the emulator's defaults: a module someone configured.
+const std::vector<std::pair<std::string, std::string>> golden = {
+    {"WMODE", "STA"},
+    {"WAP", "11N,Line AP,CH6"},
+    {"WSSSID", "Factory net"},
+    {"WSKEY", "WPA2PSK,AES,secret123"},
+    {"WANN", "Static,192.168.5.20,255.255.255.0,192.168.5.1"},
+    {"TCPTO", "120"},
+    {"NETP", "TCP,Client,9000,server.example.com"},
+};
+
+std::vector<std::string> with_sets(std::vector<std::string> args,
+                                   const std::vector<std::pair<std::string, std::string>> &sets)
+{
+    for (const auto &s : sets) {
+        args.push_back("--set");
+        args.push_back(s.first + "=" + s.second);
+    }
+    return args;
+}
+
+const char *const command_file = "AT+WMODE=STA\r\n"
+                                 "AT+WAP=11N,Line AP,CH6\r\n"
+                                 "AT+TCPTO=120\r\n"
+                                 "AT+WSSSID=Factory net\r\n"
+                                 "AT+WSKEY=WPA2PSK,AES,secret123\r\n"
+                                 "E\r\n";
+
+class Modcfg : public ::testing::Test
+{
+  protected:
+    temp_cwd dir;
+};
+
+TEST_F(Modcfg, ReadGivesTheNineteenValuesAsLinesAndAsJson)
+{
+    sim_process sim;
+    // From transparent mode: the probes, then the "+++" handshake.
+    ASSERT_TRUE(sim.start_pty(with_sets({"--state", "m.state"}, golden)));
+    const state_map held = sim_read_state("m.state");
+    ASSERT_EQ(held.size(), 19u);
+
+    const ran plain = modcfg({"read", "--port", sim.pty_path()});
+    ASSERT_EQ(plain.status, 0) << plain.err;
+    state_map got;
+    for (const auto &line : lines_of(plain.out)) {
+        const size_t sp = line.find(' ');
+        got[line.substr(0, sp)] = line.substr(sp + 1);
+    }
+    EXPECT_EQ(got, held);
+
+    const ran js = modcfg({"read", "--quiet", "--json", "--port", sim.pty_path()});
+    ASSERT_EQ(js.status, 0) << js.err;
+    EXPECT_EQ(js.err, "");
+    JsonParser *p = json_parser_new();
+    ASSERT_TRUE(json_parser_load_from_data(p, js.out.c_str(), -1, nullptr)) << js.out;
+    JsonObject *o = json_node_get_object(json_parser_get_root(p));
+    state_map from_json;
+    GList *names = json_object_get_members(o);
+    for (GList *n = names; n; n = n->next) {
+        const char *name = static_cast<const char *>(n->data);
+        from_json[name] = json_object_get_string_member(o, name);
+    }
+    g_list_free(names);
+    g_object_unref(p);
+    EXPECT_EQ(from_json, held);
+    // Each read let the module go: it is back in transparent mode.
+    EXPECT_EQ(sim_read_state("m.state"), held);
+}
+
+// Export from a golden module on a pty, apply to another that connects over
+// TCP: the second becomes the first's copy.
+TEST_F(Modcfg, ExportThenApplyMakesTheSecondModuleACopy)
+{
+    sim_process gold;
+    ASSERT_TRUE(gold.start_pty(with_sets({"--mode", "command", "--state", "gold.state"}, golden)));
+    const ran ex = modcfg({"export", "--port", gold.pty_path(), "-o", "copy.txt"});
+    ASSERT_EQ(ex.status, 0) << ex.err;
+    const std::string file = read_file("copy.txt");
+    EXPECT_EQ(file.substr(0, 14), "AT+WMODE=STA\r\n");
+    EXPECT_EQ(file.substr(file.size() - 3), "E\r\n");
+    EXPECT_EQ(lines_of(file).size(), 18u) << file; // 17 writable settings and "E"
+
+    modcfg_child apply;
+    ASSERT_TRUE(apply.start({"apply", "--listen", "127.0.0.1:0", "copy.txt"}));
+    const int port = apply.listen_port();
+    ASSERT_GT(port, 0) << apply.err();
+    sim_process copy;
+    ASSERT_TRUE(
+        copy.start({"--tcp", "127.0.0.1:" + std::to_string(port), "--state", "copy.state"}));
+    ASSERT_EQ(apply.wait(), 0) << apply.err();
+    EXPECT_NE(apply.out().find("verified"), std::string::npos) << apply.out();
+    EXPECT_EQ(read_file("copy.state"), read_file("gold.state"));
+}
+
+TEST_F(Modcfg, ReadBackNamesTheSettingAModuleKeptDespiteItsOk)
+{
+    write_file("set.txt", command_file);
+    const std::vector<std::string> keep = {"--keep", "WAP=11BGN,Old AP,Auto"};
+    const std::string named =
+        "mismatch WAP: sent \"11N,Line AP,CH6\", module holds \"11BGN,Old AP,Auto\"";
+
+    // apply: every line acknowledged, one setting not held.
+    modcfg_child apply;
+    ASSERT_TRUE(apply.start({"apply", "--listen", "127.0.0.1:0", "set.txt"}));
+    const int port = apply.listen_port();
+    ASSERT_GT(port, 0) << apply.err();
+    sim_process tcp;
+    std::vector<std::string> args = {"--tcp", "127.0.0.1:" + std::to_string(port)};
+    args.insert(args.end(), keep.begin(), keep.end());
+    ASSERT_TRUE(tcp.start(args));
+    ASSERT_EQ(apply.wait(), 1) << apply.err();
+    EXPECT_NE(apply.out().find(named), std::string::npos) << apply.out();
+    EXPECT_EQ(apply.out().find("mismatch TCPTO"), std::string::npos) << apply.out();
+
+    // verify alone, on a pty: the same finding, nothing sent but queries.
+    sim_process pty;
+    std::vector<std::string> pargs = {"--mode", "command", "--log", "frames.log"};
+    pargs.insert(pargs.end(), keep.begin(), keep.end());
+    ASSERT_TRUE(pty.start_pty(pargs));
+    const ran v = modcfg({"verify", "--port", pty.pty_path(), "set.txt"});
+    EXPECT_EQ(v.status, 1) << v.err;
+    EXPECT_NE(v.out.find(named), std::string::npos) << v.out;
+    EXPECT_NE(v.out.find("mismatch WMODE"), std::string::npos) << v.out; // never applied here
+    EXPECT_EQ(read_file("frames.log").find("AT+WAP="), std::string::npos);
+}
+
+// Three ports at once: a module that answers, one that is silent, one whose
+// link drops in the middle of the apply.
+TEST_F(Modcfg, ProvisionThreePortsRecordsEachModulesOwnResult)
+{
+    write_file("set.txt", command_file);
+    sim_process good, silent, dropping;
+    ASSERT_TRUE(good.start_pty({"--state", "good.state", "--set", "MID=GOOD0001"}));
+    ASSERT_TRUE(silent.start_pty({"--silent"}));
+    // Frames: two probes and the echo test, MID, VER, then three lines.
+    ASSERT_TRUE(
+        dropping.start_pty({"--mode", "command", "--set", "MID=DROP0003", "--drop-after", "6"}));
+    const ran r =
+        modcfg({"provision", "set.txt", "--port", good.pty_path(), "--port", silent.pty_path(),
+                "--port", dropping.pty_path(), "--report", "report.csv"});
+    EXPECT_EQ(r.status, 1) << r.err;
+    const auto rows = lines_of(read_file("report.csv"));
+    ASSERT_EQ(rows.size(), 4u) << read_file("report.csv");
+    EXPECT_EQ(rows[0], "time,port,mid,version,result,seconds,mismatches,note");
+    std::map<std::string, std::string> result_of;
+    for (size_t i = 1; i < rows.size(); i++) {
+        std::vector<std::string> f;
+        gchar **parts = g_strsplit(rows[i].c_str(), ",", 6);
+        for (gchar **p = parts; *p; p++)
+            f.push_back(*p);
+        g_strfreev(parts);
+        ASSERT_GE(f.size(), 5u) << rows[i];
+        result_of[f[1]] = f[4] + " " + f[2];
+    }
+    EXPECT_EQ(result_of[good.pty_path()], "verified GOOD0001");
+    EXPECT_EQ(result_of[silent.pty_path()], "no-module ");
+    EXPECT_EQ(result_of[dropping.pty_path()], "link-lost DROP0003");
+    const state_map s = sim_read_state("good.state");
+    EXPECT_EQ(s.at("WAP"), "11N,Line AP,CH6");
+    EXPECT_EQ(s.at("WSKEY"), "WPA2PSK,AES,secret123");
+    EXPECT_NE(r.out.find("modules done: 3, verified: 1, failed: 2"), std::string::npos) << r.out;
+}
+
+// --loop: the module on the port is swapped for one with another MID; it is
+// provisioned too, and so is one with that same MID after the port was
+// gone; Ctrl-C ends the run cleanly.
+TEST_F(Modcfg, LoopTakesTheNextModuleOnThePort)
+{
+    write_file("set.txt", command_file);
+    const std::string port = dir.path() + "/fixture";
+    auto first = std::make_unique<sim_process>();
+    ASSERT_TRUE(first->start_pty({"--link", port, "--mode", "command", "--set", "MID=FIRST"}));
+    modcfg_child loop;
+    ASSERT_TRUE(
+        loop.start({"provision", "set.txt", "--port", port, "--loop", "--report", "r.csv"}));
+    auto records = [] { return static_cast<int>(lines_of(read_file("r.csv")).size()) - 1; };
+    ASSERT_EQ(modcfg_child::wait_for([&] { return records() >= 1; }, 60000), 1) << loop.err();
+    first.reset();      // the operator takes the module off the fixture...
+    sim_process second; // ...and puts the next one on
+    ASSERT_TRUE(second.start_pty(
+        {"--link", port, "--mode", "command", "--set", "MID=SECOND", "--state", "second.state"}));
+    ASSERT_EQ(modcfg_child::wait_for([&] { return records() >= 2; }, 60000), 1) << loop.err();
+    EXPECT_EQ(sim_read_state("second.state").at("WSSSID"), "Factory net");
+    // The same MID again counts as new once the port was gone meanwhile (an
+    // adapter unplugged and plugged in again).
+    const auto gone = [&] { return count_gone(loop.err()); };
+    const size_t gone_before = gone();
+    second.stop();
+    // This worker's own look at the missing port, not an earlier one's.
+    ASSERT_EQ(modcfg_child::wait_for([&] { return gone() > gone_before; }, 30000), 1) << loop.err();
+    sim_process again;
+    ASSERT_TRUE(again.start_pty({"--link", port, "--mode", "command", "--set", "MID=SECOND"}));
+    ASSERT_EQ(modcfg_child::wait_for([&] { return records() >= 3; }, 60000), 1) << loop.err();
+    loop.signal(SIGINT);
+    EXPECT_EQ(loop.wait(30000), 0) << loop.err();
+    const auto rows = lines_of(read_file("r.csv"));
+    ASSERT_EQ(rows.size(), 4u);
+    EXPECT_NE(rows[1].find(",FIRST,V1.0.7,verified,"), std::string::npos) << rows[1];
+    EXPECT_NE(rows[2].find(",SECOND,V1.0.7,verified,"), std::string::npos) << rows[2];
+    EXPECT_NE(rows[3].find(",SECOND,V1.0.7,verified,"), std::string::npos) << rows[3];
+}
+
+// The report is appended record by record: killing the program in the
+// middle of a module loses that module's record only.
+TEST_F(Modcfg, ReportKeepsEarlierRecordsWhenTheProgramIsKilled)
+{
+    write_file("set.txt", command_file);
+    modcfg_child run;
+    ASSERT_TRUE(run.start(
+        {"provision", "set.txt", "--listen", "127.0.0.1:0", "--loop", "--report", "r.csv"}));
+    const int port = run.listen_port();
+    ASSERT_GT(port, 0) << run.err();
+    const std::string to = "127.0.0.1:" + std::to_string(port);
+    sim_process fast;
+    ASSERT_TRUE(fast.start({"--tcp", to, "--set", "MID=KEPT"}));
+    ASSERT_EQ(
+        modcfg_child::wait_for([] { return lines_of(read_file("r.csv")).size() == 2; }, 30000), 1);
+    const std::string before = read_file("r.csv");
+    sim_process slow; // half a second per reply: still applying when killed
+    ASSERT_TRUE(
+        slow.start({"--tcp", to, "--set", "MID=LOST", "--delay", "500", "--log", "slow.log"}));
+    ASSERT_EQ(
+        modcfg_child::wait_for(
+            [] { return read_file("slow.log").find("AT+WMODE=") != std::string::npos; }, 30000),
+        1);
+    run.signal(SIGKILL);
+    run.wait();
+    EXPECT_EQ(read_file("r.csv"), before);
+
+    // A new run appends below, without a second header.
+    modcfg_child again;
+    ASSERT_TRUE(again.start(
+        {"provision", "set.txt", "--listen", "127.0.0.1:0", "--report", "r.csv"}, "again"));
+    const int port2 = again.listen_port();
+    ASSERT_GT(port2, 0);
+    sim_process next;
+    ASSERT_TRUE(next.start({"--tcp", "127.0.0.1:" + std::to_string(port2), "--set", "MID=NEXT"}));
+    EXPECT_EQ(again.wait(), 0) << again.err();
+    const std::string after = read_file("r.csv");
+    ASSERT_EQ(after.compare(0, before.size(), before), 0);
+    const auto rows = lines_of(after);
+    ASSERT_EQ(rows.size(), 3u) << after;
+    EXPECT_NE(rows[2].find(",NEXT,V1.0.7,verified,"), std::string::npos) << rows[2];
+}
+
+TEST_F(Modcfg, BadUsageAndUnusablePortsChangeNothing)
+{
+    sim_process sim;
+    ASSERT_TRUE(sim.start_pty({"--mode", "command", "--log", "frames.log"}));
+    write_file("set.txt", command_file);
+    write_file("ctrl.txt", std::string("AT+WMODE=STA\r\nAT+WSSSID=a\x01"
+                                       "b\r\nAT+TCPTO=9\r\nE\r\n"));
+    const std::string pty = sim.pty_path();
+    struct row {
+        std::vector<std::string> args;
+        int status;
+        const char *says; // in standard error
+    } rows[] = {
+        {{"frobnicate"}, 2, "unknown command frobnicate"},
+        {{"read", "--bogus", "--port", pty}, 2, "--bogus"},
+        {{"read"}, 2, "give --port or --listen"},
+        {{"read", "--port", pty, "--listen", "1234"}, 2, "give --port or --listen"},
+        {{"read", "--port", pty, "--baud", "12345"}, 2, "--baud 12345"},
+        {{"read", "--listen", "localhost:99999"}, 2, "--listen wants"},
+        {{"apply", "--port", pty, "missing.txt"}, 2, "missing.txt"},
+        {{"apply", "--port", pty, "."}, 2, "not a readable file"},
+        {{"provision", "ctrl.txt", "--port", pty}, 2, "ctrl.txt: line 2 is not text"},
+        {{"provision", "set.txt", "--port", pty, "--report", "no/dir/r.csv"}, 2, "no/dir/r.csv"},
+        {{"read", "--port", "/dev/no-such-tty"}, 3, "/dev/no-such-tty"},
+        {{"provision", "set.txt", "--port", pty, "--port", "/dev/no-such-tty"}, 3, "no-such-tty"},
+    };
+    for (const auto &r : rows) {
+        const ran got = modcfg(r.args);
+        EXPECT_EQ(got.status, r.status) << r.args[0] << " " << got.err;
+        EXPECT_NE(got.err.find(r.says), std::string::npos) << got.err;
+    }
+    // A port another program holds is busy.
+    const int held = open(pty.c_str(), O_RDWR | O_NOCTTY);
+    ASSERT_GE(held, 0);
+    ASSERT_EQ(flock(held, LOCK_EX | LOCK_NB), 0);
+    const ran busy = modcfg({"verify", "--port", pty, "set.txt"});
+    close(held);
+    EXPECT_EQ(busy.status, 3) << busy.err;
+    // Nothing of all that reached the module.
+    EXPECT_EQ(read_file("frames.log"), "");
+
+    const ran version = modcfg({"--version"});
+    EXPECT_EQ(version.status, 0);
+    EXPECT_EQ(version.out, std::string("modcfg ") + MODCFG_VERSION + "\n");
+    const ran help = modcfg({"provision", "--help"});
+    EXPECT_EQ(help.status, 0);
+    EXPECT_NE(help.out.find("--report=FILE"), std::string::npos) << help.out;
+}
+
+} // namespace

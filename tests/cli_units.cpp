@@ -1,0 +1,194 @@
+// The command line's report records and its worker-to-parent framing.
+#include "cli_event.h"
+#include "cli_ports.h"
+#include "cli_report.h"
+#include "temp_dir.h"
+
+#include <glib.h>
+#include <gtest/gtest.h>
+#include <json-glib/json-glib.h>
+#include <string>
+#include <sys/stat.h>
+#include <vector>
+
+namespace
+{
+
+cli_record sample()
+{
+    cli_record r;
+    r.time = "2024-05-01T14:03:07+02:00";
+    r.port = "COM3";
+    r.mid = "0A1B2C";
+    r.version = "V1.0.7";
+    r.result = "mismatch";
+    r.seconds = 1.234;
+    r.mismatches = {{"WAP", "11BGN,Shop, \"A\",CH6", "11BGN,Shop, \"A\",Auto"}};
+    r.note = "not verifiable: AT+Z";
+    return r;
+}
+
+TEST(CliReport, CsvFieldsAreQuotedAndFormulasDefused)
+{
+    struct row {
+        const char *mid;
+        const char *field; // as it must appear in the line
+    } rows[] = {
+        {"plain", "plain"},
+        {"a,b", "\"a,b\""},
+        {"say \"hi\"", "\"say \"\"hi\"\"\""},
+        {"two\nlines", "\"two\nlines\""},
+        {"=cmd|' /C calc'!A0", "'=cmd|' /C calc'!A0"},
+        {"+1", "'+1"},
+        {"@x", "'@x"},
+    };
+    for (const auto &r : rows) {
+        cli_record rec = sample();
+        rec.mid = r.mid;
+        const std::string line = cli_record_csv(rec);
+        EXPECT_NE(line.find("," + std::string(r.field) + ",V1.0.7,"), std::string::npos) << line;
+    }
+    EXPECT_EQ(cli_record_csv(sample()),
+              "2024-05-01T14:03:07+02:00,COM3,0A1B2C,V1.0.7,mismatch,1.23,"
+              "\"WAP: sent \"\"11BGN,Shop, \"\"A\"\",CH6\"\", module holds "
+              "\"\"11BGN,Shop, \"\"A\"\",Auto\"\"\",not verifiable: AT+Z\r\n");
+}
+
+TEST(CliReport, JsonLineParsesBackAndRepairsBytes)
+{
+    cli_record r = sample();
+    r.mid = std::string("bad\xff\x01", 5); // not UTF-8, with a control byte
+    const std::string line = cli_record_json(r);
+    ASSERT_EQ(line.back(), '\n');
+    ASSERT_EQ(line.find('\n'), line.size() - 1);
+    JsonParser *p = json_parser_new();
+    ASSERT_TRUE(json_parser_load_from_data(p, line.c_str(), -1, nullptr));
+    JsonObject *o = json_node_get_object(json_parser_get_root(p));
+    EXPECT_STREQ(json_object_get_string_member(o, "port"), "COM3");
+    EXPECT_STREQ(json_object_get_string_member(o, "mid"), "bad\xef\xbf\xbd\x01");
+    EXPECT_DOUBLE_EQ(json_object_get_double_member(o, "seconds"), 1.23);
+    JsonArray *m = json_object_get_array_member(o, "mismatches");
+    ASSERT_EQ(json_array_get_length(m), 1u);
+    JsonObject *m0 = json_array_get_object_element(m, 0);
+    EXPECT_STREQ(json_object_get_string_member(m0, "setting"), "WAP");
+    EXPECT_STREQ(json_object_get_string_member(m0, "held"), "11BGN,Shop, \"A\",Auto");
+    g_object_unref(p);
+}
+
+// Appending: the CSV header once, records never rewritten, a torn last
+// line (a crash mid-record elsewhere) closed before the next record.
+TEST(CliReport, AppendsWithOneHeaderAndKeepsEarlierRecords)
+{
+    temp_cwd dir;
+    std::string err;
+    {
+        cli_report rep;
+        ASSERT_TRUE(rep.open("r.csv", &err)) << err;
+        ASSERT_TRUE(rep.append(sample(), &err)) << err;
+    }
+    const std::string first = read_file("r.csv");
+    write_file("r.csv", first + "2024-05-01T15:00:00+02:00,COM4,tor"); // cut short
+    {
+        cli_report rep;
+        ASSERT_TRUE(rep.open("r.csv", &err)) << err;
+        ASSERT_TRUE(rep.append(sample(), &err)) << err;
+    }
+    EXPECT_EQ(read_file("r.csv"),
+              first + "2024-05-01T15:00:00+02:00,COM4,tor\r\n" + cli_record_csv(sample()));
+    EXPECT_EQ(first, std::string(CLI_CSV_HEADER) + cli_record_csv(sample()));
+
+    cli_report js;
+    ASSERT_TRUE(js.open("r.jsonl", &err));
+    ASSERT_TRUE(js.append(sample(), &err));
+    ASSERT_TRUE(js.append(sample(), &err));
+    EXPECT_EQ(read_file("r.jsonl"), cli_record_json(sample()) + cli_record_json(sample()));
+
+    cli_report bad;
+    EXPECT_FALSE(bad.open("no/such/dir/r.csv", &err));
+    EXPECT_NE(err.find("no/such/dir/r.csv"), std::string::npos);
+}
+
+TEST(CliEvent, FramesSurvivePiecesAndCarryBytes)
+{
+    int p[2];
+    ASSERT_EQ(pipe(p), 0);
+    cli_event a("mismatch");
+    a.set("setting", "WAP").set("held", std::string("\xff,\t\x01", 4));
+    cli_event b("progress");
+    b.set("done", 12L).set("total", 20L);
+    ASSERT_TRUE(cli_event_write(p[1], a));
+    ASSERT_TRUE(cli_event_write(p[1], b));
+    close(p[1]);
+    std::string all;
+    char buf[256];
+    for (ssize_t n; (n = read(p[0], buf, sizeof buf)) > 0;)
+        all.append(buf, static_cast<size_t>(n));
+    close(p[0]);
+    // Fed one byte at a time, as a pipe may deliver it.
+    std::string pending;
+    std::vector<cli_event> got;
+    for (char c : all) {
+        pending += c;
+        ASSERT_TRUE(cli_event_take(pending, got));
+    }
+    ASSERT_EQ(got.size(), 2u);
+    EXPECT_EQ(got[0].kind, "mismatch");
+    EXPECT_EQ(got[0].get("held"), std::string("\xff,\t\x01", 4));
+    EXPECT_EQ(got[1].get_long("done"), 12);
+    EXPECT_EQ(got[1].get("absent"), "");
+    EXPECT_TRUE(pending.empty());
+
+    std::string junk("\xff\xff\xff\x7f"
+                     "xx",
+                     6); // a length no frame has
+    EXPECT_FALSE(cli_event_take(junk, got));
+    EXPECT_EQ(cli_printable("a\x1b[2Jb\x7f"), "a\\x1b[2Jb\\x7f");
+}
+
+// "modcfg ports" from a made-up sysfs: a USB adapter with its ids, an old
+// UART, and a device only a MODCFG_COMn names.
+TEST(CliPorts, DevicesWithTheirNamesAndUsbDetails)
+{
+    temp_cwd dir;
+    const std::string r = dir.path();
+    for (const char *d :
+         {"/dev", "/sys/class/tty/ttyUSB0", "/sys/class/tty/ttyS0",
+          "/sys/devices/usb1/1-1/1-1:1.0/ttyUSB0", "/sys/devices/platform/serial8250",
+          "/sys/bus/usb-serial/drivers/ftdi_sio"})
+        ASSERT_EQ(g_mkdir_with_parents((r + d).c_str(), 0755), 0) << d;
+    write_file(r + "/dev/ttyUSB0", "");
+    write_file(r + "/dev/ttyS0", "");
+    write_file(r + "/dev/ttyS1", ""); // a slot without hardware
+    const std::string usb = r + "/sys/devices/usb1/1-1";
+    write_file(usb + "/idVendor", "0403\n");
+    write_file(usb + "/idProduct", "6001\n");
+    write_file(usb + "/product", "FT232R USB UART\n");
+    write_file(usb + "/serial", "A50285BI\n");
+    ASSERT_EQ(
+        symlink((usb + "/1-1:1.0/ttyUSB0").c_str(), (r + "/sys/class/tty/ttyUSB0/device").c_str()),
+        0);
+    ASSERT_EQ(symlink((r + "/sys/bus/usb-serial/drivers/ftdi_sio").c_str(),
+                      (usb + "/1-1:1.0/ttyUSB0/driver").c_str()),
+              0);
+    ASSERT_EQ(symlink((r + "/sys/devices/platform/serial8250").c_str(),
+                      (r + "/sys/class/tty/ttyS0/device").c_str()),
+              0);
+    write_file(r + "/sys/class/tty/ttyS0/type", "4\n");
+    ASSERT_EQ(setenv("MODCFG_COM5", "/dev/pts/7", 1), 0);
+    const auto ports = cli_list_ports(r);
+    unsetenv("MODCFG_COM5");
+    ASSERT_EQ(ports.size(), 3u);
+    EXPECT_EQ(ports[0].device, r + "/dev/ttyUSB0");
+    EXPECT_EQ(ports[0].names, std::vector<std::string>{"COM1"});
+    EXPECT_EQ(ports[0].driver, "ftdi_sio");
+    EXPECT_EQ(ports[0].vendor_id + ":" + ports[0].product_id, "0403:6001");
+    EXPECT_EQ(ports[0].product, "FT232R USB UART");
+    EXPECT_EQ(ports[0].serial, "A50285BI");
+    EXPECT_EQ(ports[1].device, r + "/dev/ttyS0");
+    EXPECT_EQ(ports[1].names, std::vector<std::string>{"COM2"});
+    EXPECT_EQ(ports[1].vendor_id, "");
+    EXPECT_EQ(ports[2].device, "/dev/pts/7");
+    EXPECT_EQ(ports[2].names, std::vector<std::string>{"COM5"});
+}
+
+} // namespace
