@@ -108,6 +108,24 @@ for p in "${programs[@]}"; do
     check "man page of $p" man_ok "$p"
 done
 
+# The command line's subcommands have options of their own; its page names
+# each of them too.
+man_commands_ok()
+{
+    local text sub opt
+    text=$(MANWIDTH=100 man -l "$share/man/man1/modcfg.1.gz")
+    for sub in ports read export apply verify provision; do
+        grep -q "modcfg $sub" <<<"$text" || { echo "  modcfg $sub missing" >&2; return 1; }
+        for opt in $("$usr/bin/modcfg" "$sub" --help | grep -o -- '--[a-z][a-z-]*' | sort -u); do
+            grep -qE -- "$opt([^[:alnum:]-]|\$)" <<<"$text" ||
+                { echo "  modcfg $sub $opt missing" >&2; return 1; }
+        done
+    done
+}
+if [[ " ${programs[*]} " == *" modcfg "* ]]; then
+    check "man page of modcfg names every subcommand's options" man_commands_ok
+fi
+
 for f in README.md 99-qxb27.rules copyright changelog.gz; do
     check "doc/modcfg/$f" test -s "$share/doc/modcfg/$f"
 done

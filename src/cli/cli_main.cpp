@@ -14,6 +14,7 @@
 
 #include <arpa/inet.h>
 #include <cerrno>
+#include <clocale>
 #include <cstdio>
 #include <cstring>
 #include <fcntl.h>
@@ -542,6 +543,10 @@ int cmd_module(const command_spec &spec, int argc, char **argv)
 
 int main(int argc, char **argv)
 {
+    // GLib's help and error texts in the user's language and character set;
+    // numbers stay as the report's readers expect them ("8.43", not "8,43").
+    std::setlocale(LC_ALL, "");
+    std::setlocale(LC_NUMERIC, "C");
     const std::string command = argc > 1 && argv[1][0] != '-' ? argv[1] : "";
     if (command.empty()) {
         options o;
