@@ -295,6 +295,35 @@ TEST_F(AtExchange, EchoDetection)
     }
 }
 
+// A module with echo on repeats the command, and its line end, before the
+// reply; the exchange skips that echo whatever line end it has, whether
+// the reply follows at once or later.
+TEST_F(AtExchange, EchoOfTheCommandIsSkipped)
+{
+    const struct {
+        const char *what;
+        std::vector<peer_step> steps;
+    } cases[] = {
+        {"CR LF", {{"AT+WMODE\n", "AT+WMODE\r\n+ok=AP\r\n\r\n"}}},
+        {"CR", {{"AT+WMODE\n", "AT+WMODE\r+ok=AP\r\n\r\n"}}},
+        {"LF", {{"AT+WMODE\n", "AT+WMODE\n+ok=AP\r\n\r\n"}}},
+        {"reply 300 ms later", {{"AT+WMODE\n", "AT+WMODE\r\n"}, {"", "+ok=AP\r\n\r\n", 300}}},
+    };
+    for (const auto &c : cases) {
+        play(c.steps);
+        char ret[AT_VALUE_MAX + 1] = "";
+        EXPECT_EQ(at_send_cmd_get(serial_link, "AT+WMODE", ret), 1) << c.what;
+        EXPECT_STREQ(ret, "AP") << c.what;
+        peer.reset();
+        tcflush(strPCCom.fd, TCIFLUSH);
+    }
+    // A set command's echo is longer than its 10-byte reads; the rest of
+    // the reply is read off the line.
+    play({{"AT+WAP=11N,Shop,CH6\n", "AT+WAP=11N,Shop,CH6\r\n+ok\r\n\r\n"}});
+    EXPECT_EQ(at_send_cmd_set(serial_link, "AT+WAP=11N,Shop,CH6"), 1);
+    EXPECT_EQ(unread(), 0);
+}
+
 TEST_F(AtExchange, FailedWriteEndsEveryOperationAtOnce)
 {
     pty.close_master();

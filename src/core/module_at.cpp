@@ -4,6 +4,7 @@
 
 #include "pccom.h"
 
+#include <array>
 #include <chrono>
 #include <climits>
 #include <cstdio>
@@ -81,6 +82,21 @@ bool is_line_end(char c)
 // "\r\n\r\n" or a pause in the bytes (a read that brings less than it asked
 // for); at most AT_REPLY_TRIES short reads, so a module that keeps
 // streaming cannot hold the caller. `tail` holds the last 4 bytes so far.
+// True when buf[0..n) ends with a reply's final "\r\n\r\n".
+bool ends_reply(const char *buf, int n)
+{
+    return n >= VALUE_TAIL && std::memcmp(buf + n - VALUE_TAIL, "\r\n\r\n", VALUE_TAIL) == 0;
+}
+
+// The last VALUE_TAIL bytes of buf[0..n), zero bytes first when n is shorter.
+std::array<char, VALUE_TAIL> last_bytes(const char *buf, int n)
+{
+    std::array<char, VALUE_TAIL> tail{};
+    const int k = n < VALUE_TAIL ? n : VALUE_TAIL;
+    std::memcpy(tail.data() + VALUE_TAIL - k, buf + n - k, static_cast<size_t>(k));
+    return tail;
+}
+
 void skip_rest(const at_link &link, const char *tail)
 {
     char last[VALUE_TAIL];
@@ -96,6 +112,52 @@ void skip_rest(const at_link &link, const char *tail)
             return;
     }
 }
+
+// The module's echo of the command just sent: the command text, then its
+// line end ("\r\n", or one CR or LF), before the reply. A module with echo
+// on sends it first; the network build never turns echo off. Fed the bytes
+// of each read in turn, it drops the echo from their front; bytes that do
+// not go on as the echo would are left whole, and no later byte is then
+// taken for an echo.
+class echo_filter
+{
+  public:
+    explicit echo_filter(const char *cmd) : text_(cmd), state_(text_.empty() ? none : matching) {}
+
+    // Drops the echo's bytes from the front of buf[0..n); the count left,
+    // moved to buf's start.
+    int strip(char *buf, int n)
+    {
+        int k = 0;
+        for (; k < n && (state_ == matching || state_ == after_text || state_ == after_cr); k++) {
+            const char c = buf[k];
+            if (state_ == matching && c == text_[matched_]) {
+                if (++matched_ == text_.size())
+                    state_ = after_text;
+            } else if (state_ == after_text && is_line_end(c)) {
+                state_ = c == '\r' ? after_cr : done;
+            } else if (state_ == after_cr && c == '\n') {
+                state_ = done;
+            } else if (state_ == after_cr) {
+                state_ = done; // a lone CR ended the echo; `c` begins the reply
+                break;
+            } else {
+                state_ = none; // not an echo: the read is examined whole
+                return n;
+            }
+        }
+        std::memmove(buf, buf + k, static_cast<size_t>(n - k));
+        return n - k;
+    }
+    // True once bytes were dropped as (the beginning of) an echo.
+    bool seen() const { return state_ != none && matched_ > 0; }
+
+  private:
+    enum state_t { matching, after_text, after_cr, done, none };
+    std::string text_;
+    state_t state_;
+    size_t matched_ = 0;
+};
 
 int serial_write(const char *buf, int len)
 {
@@ -124,9 +186,22 @@ int at_send_cmd_get(const at_link &link, const char *cmd, char *ret)
 {
     if (!send_frame(link, cmd))
         return 0;
+    echo_filter echo(cmd);
     char buf[GET_READ];
     for (int i = 0; i < AT_REPLY_TRIES; i++) {
-        const int n = read_some(link, buf, GET_READ);
+        int n = read_some(link, buf, GET_READ);
+        const int left = echo.strip(buf, n);
+        if (echo.seen()) {
+            if (n > 0 && left == 0)
+                continue; // only the echo so far: the reply is on its way
+            // The echo took room of a full read: the reply goes on past it.
+            if (n == GET_READ && left < n) {
+                const int more = read_some(link, buf + left, GET_READ - left);
+                n = left + (more > 0 ? more : 0);
+            } else {
+                n = left;
+            }
+        }
         if (begins(buf, n, "+ok")) {
             // The value ends at the reply's line ends; only the line-end
             // bytes really there are dropped, so a module that leaves them
@@ -136,7 +211,7 @@ int at_send_cmd_get(const at_link &link, const char *cmd, char *ret)
                 end--;
             // A reply longer than one read goes on past it: read it off, or
             // the next command would take its rest for its own reply.
-            if (n == GET_READ && std::memcmp(buf + n - VALUE_TAIL, "\r\n\r\n", VALUE_TAIL) != 0)
+            if (n == GET_READ && !ends_reply(buf, n))
                 skip_rest(link, buf + n - VALUE_TAIL);
             int len = end > VALUE_HEAD ? end - VALUE_HEAD : 0;
             if (len > AT_VALUE_MAX)
@@ -154,17 +229,26 @@ int at_send_cmd_set(const at_link &link, const char *cmd)
 {
     if (!send_frame(link, cmd))
         return 0;
+    echo_filter echo(cmd);
     char buf[SET_READ];
     for (int i = 0; i < AT_REPLY_TRIES; i++) {
         const int n = read_some(link, buf, SET_READ);
-        if (begins(buf, n, "AT+E")) {
+        if (!echo.seen() && begins(buf, n, "AT+E")) {
             // An echoing module repeats "AT+E..." before its "+ok"; take the
             // rest of the reply off the line unexamined.
             read_some(link, buf, SET_READ);
             return 1;
         }
-        if (begins(buf, n, "+ok"))
+        const int left = echo.strip(buf, n);
+        if (echo.seen() && n > 0 && left == 0)
+            continue; // only the echo so far: the reply is on its way
+        if (begins(buf, left, "+ok")) {
+            // After an echo the reply may go on past a full read: read the
+            // rest off, or the next command would take it for its reply.
+            if (echo.seen() && n == SET_READ && !ends_reply(buf, left))
+                skip_rest(link, last_bytes(buf, left).data());
             return 1;
+        }
         pause_ms(AT_REPLY_PAUSE_MS);
     }
     return 0;

@@ -26,9 +26,12 @@ bool at_fast();
 // to the reply's line ends (up to four CR or LF bytes, as many as came),
 // empty when nothing else follows. The rest of a reply longer than one read
 // is read off, so the next command does not take it for its own reply.
+// An echo of the command (`cmd`, then "\r\n" or one CR or LF) before the
+// reply is skipped, in one read with the reply or in reads of its own.
 int at_send_cmd_get(const at_link &link, const char *cmd, char *ret);
 // Set command `cmd`: 1 when acknowledged ("+ok", or an echo beginning
 // "AT+E" whose rest is then read and dropped), else 0 after AT_REPLY_TRIES.
+// Any other echo of `cmd` before the "+ok" is skipped as for a query.
 int at_send_cmd_set(const at_link &link, const char *cmd);
 // Echo test: 1 when the module echoes the probe "AT+" (the reply's first
 // byte is "A"), else 0.
