@@ -78,10 +78,6 @@ bool is_line_end(char c)
     return c == '\r' || c == '\n';
 }
 
-// Reads off the rest of a reply that did not fit one read, up to its final
-// "\r\n\r\n" or a pause in the bytes (a read that brings less than it asked
-// for); at most AT_REPLY_TRIES short reads, so a module that keeps
-// streaming cannot hold the caller. `tail` holds the last 4 bytes so far.
 // True when buf[0..n) ends with a reply's final "\r\n\r\n".
 bool ends_reply(const char *buf, int n)
 {
@@ -97,6 +93,10 @@ std::array<char, VALUE_TAIL> last_bytes(const char *buf, int n)
     return tail;
 }
 
+// Reads off the rest of a reply that did not fit one read, up to its final
+// "\r\n\r\n" or a pause in the bytes (a read that brings less than it asked
+// for); at most AT_REPLY_TRIES short reads, so a module that keeps
+// streaming cannot hold the caller. `tail` holds the last 4 bytes so far.
 void skip_rest(const at_link &link, const char *tail)
 {
     char last[VALUE_TAIL];
@@ -128,6 +128,8 @@ class echo_filter
     // moved to buf's start.
     int strip(char *buf, int n)
     {
+        if (n <= 0)
+            return n; // a failed read (-1) or nothing
         int k = 0;
         for (; k < n && (state_ == matching || state_ == after_text || state_ == after_cr); k++) {
             const char c = buf[k];
