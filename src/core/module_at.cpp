@@ -65,14 +65,6 @@ bool send_frame(const at_link &link, const char *cmd)
     return link.write(frame.data(), len) == len;
 }
 
-// One read of up to `len` bytes; a count outside 0..len (a link that
-// misbehaves) counts as a failed read.
-int read_some(const at_link &link, char *buf, int len)
-{
-    const int n = link.read(buf, len);
-    return n >= 0 && n <= len ? n : -1;
-}
-
 bool is_line_end(char c)
 {
     return c == '\r' || c == '\n';
@@ -85,30 +77,63 @@ bool ends_reply(const char *buf, int n)
 }
 
 // The last VALUE_TAIL bytes of buf[0..n), zero bytes first when n is shorter.
-std::array<char, VALUE_TAIL> last_bytes(const char *buf, int n)
+using reply_tail = std::array<char, VALUE_TAIL>;
+reply_tail last_bytes(const char *buf, int n)
 {
-    std::array<char, VALUE_TAIL> tail{};
+    reply_tail tail{};
     const int k = n < VALUE_TAIL ? n : VALUE_TAIL;
     std::memcpy(tail.data() + VALUE_TAIL - k, buf + n - k, static_cast<size_t>(k));
     return tail;
+}
+
+// The end of a fast read: a reply is complete once the bytes so far end
+// with "\r\n\r\n"; `before` holds the last bytes of the same reply that
+// earlier reads took.
+at_read_end reply_complete(const reply_tail &before = {})
+{
+    return [before](const char *buf, int n) {
+        char last[VALUE_TAIL];
+        for (int i = 0; i < VALUE_TAIL; i++) {
+            const int at = n - VALUE_TAIL + i;
+            last[i] = at >= 0 ? buf[at] : before[VALUE_TAIL + at];
+        }
+        return std::memcmp(last, "\r\n\r\n", VALUE_TAIL) == 0;
+    };
+}
+
+// One read of up to `len` bytes; a count outside 0..len (a link that
+// misbehaves) counts as a failed read. In fast exchange, over a link that
+// can, the read ends as soon as `done` holds, and waits
+// AT_FAST_FIRST_BYTE_MS for its first byte.
+int read_some(const at_link &link, char *buf, int len, const at_read_end &done = reply_complete())
+{
+    const int n = fast_exchange && link.read_until
+                      ? link.read_until(buf, len, AT_FAST_FIRST_BYTE_MS, done)
+                      : link.read(buf, len);
+    return n >= 0 && n <= len ? n : -1;
+}
+
+// The pause before the next try of a reply read.
+void reply_pause()
+{
+    pause_ms(fast_exchange ? AT_FAST_REPLY_PAUSE_MS : AT_REPLY_PAUSE_MS);
 }
 
 // Reads off the rest of a reply that did not fit one read, up to its final
 // "\r\n\r\n" or a pause in the bytes (a read that brings less than it asked
 // for); at most AT_REPLY_TRIES short reads, so a module that keeps
 // streaming cannot hold the caller. `tail` holds the last 4 bytes so far.
-void skip_rest(const at_link &link, const char *tail)
+void skip_rest(const at_link &link, const reply_tail &tail)
 {
-    char last[VALUE_TAIL];
-    std::memcpy(last, tail, VALUE_TAIL);
+    reply_tail last = tail;
     char buf[SET_READ];
     for (int i = 0; i < AT_REPLY_TRIES; i++) {
-        const int n = read_some(link, buf, SET_READ);
+        const int n = read_some(link, buf, SET_READ, reply_complete(last));
         for (int k = 0; k < n; k++) {
-            std::memmove(last, last + 1, VALUE_TAIL - 1);
+            std::memmove(last.data(), last.data() + 1, VALUE_TAIL - 1);
             last[VALUE_TAIL - 1] = buf[k];
         }
-        if (n < SET_READ || std::memcmp(last, "\r\n\r\n", VALUE_TAIL) == 0)
+        if (n < SET_READ || std::memcmp(last.data(), "\r\n\r\n", VALUE_TAIL) == 0)
             return;
     }
 }
@@ -169,10 +194,29 @@ int serial_read(char *buf, int len)
 {
     return CommRead(strPCCom.fd, buf, len);
 }
+int serial_read_until(char *buf, int len, int first_byte_ms, const at_read_end &done)
+{
+    return CommReadUntil(strPCCom.fd, buf, len, first_byte_ms, done);
+}
+
+// A read of the command-mode entry on `fd`: in fast exchange it ends as
+// soon as `done` holds, and waits AT_FAST_FIRST_BYTE_MS for its first byte.
+int entry_read(int fd, char *buf, int len, const at_read_end &done)
+{
+    return fast_exchange ? CommReadUntil(fd, buf, len, AT_FAST_FIRST_BYTE_MS, done)
+                         : CommRead(fd, buf, len);
+}
+
+// Milliseconds until `fd`'s line has been quiet for AT_FAST_QUIET_MS.
+int quiet_left(int fd)
+{
+    const long quiet = serial_quiet_ms(fd);
+    return quiet >= AT_FAST_QUIET_MS ? 0 : static_cast<int>(AT_FAST_QUIET_MS - quiet);
+}
 
 } // namespace
 
-const at_link serial_link = {serial_write, serial_read};
+const at_link serial_link = {serial_write, serial_read, serial_read_until};
 
 void at_set_fast(bool on)
 {
@@ -198,7 +242,8 @@ int at_send_cmd_get(const at_link &link, const char *cmd, char *ret)
                 continue; // only the echo so far: the reply is on its way
             // The echo took room of a full read: the reply goes on past it.
             if (n == GET_READ && left < n) {
-                const int more = read_some(link, buf + left, GET_READ - left);
+                const int more = read_some(link, buf + left, GET_READ - left,
+                                           reply_complete(last_bytes(buf, left)));
                 n = left + (more > 0 ? more : 0);
             } else {
                 n = left;
@@ -214,7 +259,7 @@ int at_send_cmd_get(const at_link &link, const char *cmd, char *ret)
             // A reply longer than one read goes on past it: read it off, or
             // the next command would take its rest for its own reply.
             if (n == GET_READ && !ends_reply(buf, n))
-                skip_rest(link, buf + n - VALUE_TAIL);
+                skip_rest(link, last_bytes(buf, n));
             int len = end > VALUE_HEAD ? end - VALUE_HEAD : 0;
             if (len > AT_VALUE_MAX)
                 len = AT_VALUE_MAX;
@@ -222,7 +267,7 @@ int at_send_cmd_get(const at_link &link, const char *cmd, char *ret)
             ret[len] = '\0';
             return 1;
         }
-        pause_ms(AT_REPLY_PAUSE_MS);
+        reply_pause();
     }
     return 0;
 }
@@ -238,7 +283,7 @@ int at_send_cmd_set(const at_link &link, const char *cmd)
         if (!echo.seen() && begins(buf, n, "AT+E")) {
             // An echoing module repeats "AT+E..." before its "+ok"; take the
             // rest of the reply off the line unexamined.
-            read_some(link, buf, SET_READ);
+            read_some(link, buf, SET_READ, reply_complete(last_bytes(buf, n)));
             return 1;
         }
         const int left = echo.strip(buf, n);
@@ -248,10 +293,10 @@ int at_send_cmd_set(const at_link &link, const char *cmd)
             // After an echo the reply may go on past a full read: read the
             // rest off, or the next command would take it for its reply.
             if (echo.seen() && n == SET_READ && !ends_reply(buf, left))
-                skip_rest(link, last_bytes(buf, left).data());
+                skip_rest(link, last_bytes(buf, left));
             return 1;
         }
-        pause_ms(AT_REPLY_PAUSE_MS);
+        reply_pause();
     }
     return 0;
 }
@@ -272,7 +317,10 @@ int uart_read2clean(int fd, int sec)
 {
     char buf[CLEAN_READ];
     for (int i = 0; i < UART_CLEAN_MAX_READS; i++) {
-        const int n = CommRead(fd, buf, CLEAN_READ);
+        // Fast exchange: the line is clean once it has been quiet long
+        // enough for a "+++" to follow, however long ago that quiet began.
+        const int n = fast_exchange ? CommReadUntil(fd, buf, CLEAN_READ, quiet_left(fd), nullptr)
+                                    : CommRead(fd, buf, CLEAN_READ);
         if (n < 0)
             return 0;
         if (n == 0)
@@ -298,20 +346,23 @@ int trying_to_onnect(int fd)
         return 0;
     char buf[HANDSHAKE_OK_READ];
     for (int i = 0; i < HANDSHAKE_TRIES; i++) {
+        if (fast_exchange)
+            pause_ms(quiet_left(fd));
         if (!uart_write_wait(fd, "+++", 3, 0))
             return 0;
-        const int n = CommRead(fd, buf, HANDSHAKE_READ);
+        const int n = entry_read(fd, buf, HANDSHAKE_READ,
+                                 [](const char *b, int k) { return k > 0 && b[0] == 'a'; });
         if (n < 0)
             return 0;
         if (n == 0) {
-            pause_ms(AT_HANDSHAKE_PAUSE_MS);
+            pause_ms(fast_exchange ? AT_FAST_REPLY_PAUSE_MS : AT_HANDSHAKE_PAUSE_MS);
             continue;
         }
         if (buf[0] != 'a')
             return 0;
         if (!uart_write_wait(fd, "a", 1, 0))
             return 0;
-        const int m = CommRead(fd, buf, HANDSHAKE_OK_READ);
+        const int m = entry_read(fd, buf, HANDSHAKE_OK_READ, reply_complete());
         return m == HANDSHAKE_OK_LEN && begins(buf, m, "+ok") ? 1 : 0;
     }
     return 0;
@@ -325,7 +376,7 @@ int connect_to_module()
     for (int i = 0; i < PROBE_TRIES; i++) {
         progress("...");
         CommWrite(fd, PROBE, PROBE_LEN); // a dead port shows in the read
-        const int n = CommRead(fd, buf, PROBE_READ);
+        const int n = entry_read(fd, buf, PROBE_READ, reply_complete());
         if (begins(buf, n, "AT+") || begins(buf, n, "+ok")) {
             progress("OK!\n");
             return 1;
