@@ -1,6 +1,7 @@
 // Program entry of both window builds: the command line, state, the build's
 // own start-up step, the window, then the main loop until it is closed.
 #include "main.h"
+#include "module_at.h"
 #include "window.h"
 
 #include <cstdio>
@@ -17,9 +18,15 @@ gboolean print_version(const gchar *, const gchar *, gpointer, GError **)
     std::exit(0);
 }
 
+gboolean fast_option = FALSE;
+
 const GOptionEntry common_entries[] = {
     {"version", 0, G_OPTION_FLAG_NO_ARG, G_OPTION_ARG_CALLBACK,
      reinterpret_cast<gpointer>(print_version), "Print the version and exit", nullptr},
+    {"fast", 0, 0, G_OPTION_ARG_NONE, &fast_option,
+     "End each read as soon as the module's reply is complete (default: the module's original "
+     "timing)",
+     nullptr},
     {nullptr, 0, 0, G_OPTION_ARG_NONE, nullptr, nullptr, nullptr}};
 
 // Parses the command line (GTK's own options included) and opens the
@@ -47,6 +54,11 @@ int main(int argc, char **argv)
 {
     if (!parse_command_line(&argc, &argv))
         return 2;
+    if (fast_option) {
+        at_set_fast(true);
+        std::printf("Fast exchange on: each read ends when the module's reply is complete.\n");
+        std::fflush(stdout);
+    }
     init_app_state();
     build_startup();
     init_window(&argc, &argv);
