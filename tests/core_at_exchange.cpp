@@ -397,40 +397,6 @@ class AtExchangeFast : public AtExchange
     }
 };
 
-TEST_F(AtExchangeFast, ConnectsByProbeOrThroughTheHandshake)
-{
-    const struct {
-        const char *what;
-        std::vector<peer_step> steps;
-        const char *sent;
-        const char *console;
-    } cases[] = {
-        {"command mode, echo on",
-         {{"AT+\n", "AT+\r\n+ok\r\n\r\n"}},
-         "AT+\n",
-         "Connect to Module......OK!\n"},
-        {"command mode, echo off",
-         {{"AT+\n", "+ok\r\n\r\n"}},
-         "AT+\n",
-         "Connect to Module......OK!\n"},
-        {"transparent mode",
-         {{"AT+\n", ""}, {"AT+\n", ""}, {"+++", "a"}, {"a", "+ok\r\n\r\n"}},
-         "AT+\nAT+\n+++a",
-         "Connect to Module.........OK!\n"},
-    };
-    for (const auto &c : cases) {
-        play(c.steps);
-        testing::internal::CaptureStdout();
-        const int r = connect_to_module();
-        const std::string out = testing::internal::GetCapturedStdout();
-        EXPECT_EQ(r, 1) << c.what;
-        EXPECT_EQ(out, c.console) << c.what;
-        EXPECT_EQ(sent(std::strlen(c.sent)), c.sent) << c.what;
-        EXPECT_EQ(unread(), 0) << c.what << ": a reply was left on the line";
-        peer.reset();
-    }
-}
-
 TEST_F(AtExchangeFast, SilentModuleFailsAfterThreeHandshakes)
 {
     play({});
@@ -442,9 +408,9 @@ TEST_F(AtExchangeFast, SilentModuleFailsAfterThreeHandshakes)
     EXPECT_EQ(sent(17), "AT+\nAT+\n+++++++++");
 }
 
-// A silent query still gives up after its 40 tries,
-// each a first-byte wait and a pause, having sent its frame once. (Without
-// it the same takes 40 x 5.4 s.)
+// A silent query still gives up after its 40 tries, each a first-byte wait
+// and a pause, having sent its frame once (without fast exchange the same
+// takes 40 x 5.4 s).
 TEST_F(AtExchangeFast, SilentQueryFailsAfterItsFortyTries)
 {
     play({});
