@@ -196,7 +196,8 @@ struct at_link {
     // Null, or a read as `read` that the fast exchange uses: it ends as soon
     // as `done` holds for the bytes so far, and waits `first_byte_ms`
     // milliseconds for its first byte once the frame written last is out.
-    int (*read_until)(char *buf, int len, int first_byte_ms, const at_read_end &done);
+    // A link without one gets plain reads and only the shorter pauses.
+    int (*read_until)(char *buf, int len, int first_byte_ms, const at_read_end &done) = nullptr;
 };
 
 // Longest value a query can return: a read of 100 bytes less "+ok=" and
