@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # Builds the workflow benchmarks without sanitizers (into build-bench, or the
-# directory given) and runs them against the emulator: on a pty, then as a
-# TCP client of the network build's server on port 9999; then the command
-# line modcfg on ptys and over TCP.
+# directory given) and runs them against the emulator: on a pty with and
+# without fast exchange side by side, then as a TCP client of the network
+# build's server on port 9999; then the command line modcfg on ptys and
+# over TCP.
 #   bench/run.sh [build-dir]
 set -euo pipefail
 cd "$(dirname "$0")/.."

@@ -11,6 +11,7 @@
 
 #include <cstring>
 #include <string>
+#include <vector>
 
 int module_send_cmd_get(const char *cmd, char *ret)
 {
@@ -23,9 +24,10 @@ int module_send_cmd_get(const char *cmd, char *ret)
 
     FUZZ_CHECK(ok == 0 || ok == 1, "query result is not 0 or 1");
     FUZZ_CHECK(fuzz_module::written().back() == std::string(cmd) + "\n", "query frame");
-    // Reply reads, then at most as many reads taking the rest of an
+    // Reply reads (some with one more read for a reply an echo pushed past
+    // a full read), then at most as many reads taking the rest of an
     // overlong reply off the line; only the reply reads pause.
-    FUZZ_CHECK(fuzz_module::reads() <= 2 * AT_REPLY_TRIES, "query read more than its tries");
+    FUZZ_CHECK(fuzz_module::reads() <= 3 * AT_REPLY_TRIES, "query read more than its tries");
     FUZZ_CHECK(fuzz_pause::total_ms() <= AT_REPLY_TRIES * AT_REPLY_PAUSE_MS,
                "query paused longer than its tries allow");
     if (!ok) {
@@ -33,11 +35,31 @@ int module_send_cmd_get(const char *cmd, char *ret)
                    "failed query touched the caller's buffer");
         return 0;
     }
-    // The value comes from the first read beginning "+ok": what follows
-    // "+ok=" less the line-end bytes (CR or LF, at most four) that end the
-    // read, cut to what a value holds.
+    const std::vector<std::string> &reads = fuzz_module::reads_since_reset();
+    std::string stream;
+    for (const std::string &r : reads)
+        stream += r;
+    const size_t len = std::strlen(ret);
+    FUZZ_CHECK(len <= static_cast<size_t>(AT_VALUE_MAX), "value longer than a value may be");
+    // After the module's echo of the command the reply may be spread over
+    // reads: the value must at least follow a "+ok" and one byte (the "=")
+    // the module sent.
+    const std::string echo = cmd;
+    if (stream.compare(0, echo.size(), echo) == 0 && stream.size() > echo.size() &&
+        (stream[echo.size()] == '\r' || stream[echo.size()] == '\n')) {
+        bool found = len == 0;
+        for (size_t at = stream.find("+ok"); !found && at != std::string::npos;
+             at = stream.find("+ok", at + 1))
+            found = stream.compare(at + 4 < stream.size() ? at + 4 : stream.size(), len, ret,
+                                   len) == 0;
+        FUZZ_CHECK(found, "value after an echo is not what followed +ok and one byte");
+        return 1;
+    }
+    // Otherwise the value comes from the first read beginning "+ok": what
+    // follows "+ok=" less the line-end bytes (CR or LF, at most four) that
+    // end the read, cut to what a value holds.
     const std::string *reply = nullptr;
-    for (const std::string &r : fuzz_module::reads_since_reset()) {
+    for (const std::string &r : reads) {
         if (r.compare(0, 3, "+ok") == 0) {
             reply = &r;
             break;
@@ -48,11 +70,11 @@ int module_send_cmd_get(const char *cmd, char *ret)
     size_t end = r.size();
     for (int k = 0; k < 4 && end > 0 && (r[end - 1] == '\r' || r[end - 1] == '\n'); k++)
         end--;
-    size_t len = end > 4 ? end - 4 : 0;
-    if (len > static_cast<size_t>(AT_VALUE_MAX))
-        len = AT_VALUE_MAX;
+    size_t want = end > 4 ? end - 4 : 0;
+    if (want > static_cast<size_t>(AT_VALUE_MAX))
+        want = AT_VALUE_MAX;
     // Compared as bytes: a value may hold a zero byte the module sent.
-    FUZZ_CHECK(r.compare(4 < r.size() ? 4 : r.size(), len, ret, len) == 0 && ret[len] == '\0',
+    FUZZ_CHECK(r.compare(4 < r.size() ? 4 : r.size(), want, ret, want) == 0 && ret[want] == '\0',
                "value is not the reply after +ok= less its line ends");
     return 1;
 }
@@ -62,8 +84,8 @@ int module_send_cmd_set(const char *cmd)
     fuzz_module::reset_counts();
     fuzz_pause::reset();
     int ok = at_send_cmd_set(fuzz_module::link, cmd);
-    // One more read after an echoed "AT+E...".
-    FUZZ_CHECK(fuzz_module::reads() <= AT_REPLY_TRIES + 1, "set command read more than its tries");
+    // Reply reads, then the rest of an echoed reply read off.
+    FUZZ_CHECK(fuzz_module::reads() <= 2 * AT_REPLY_TRIES, "set command read more than its tries");
     FUZZ_CHECK(fuzz_pause::total_ms() <= AT_REPLY_TRIES * AT_REPLY_PAUSE_MS,
                "set command paused longer than its tries allow");
     return ok;

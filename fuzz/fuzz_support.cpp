@@ -58,7 +58,7 @@ int link_read(char *buf, int len)
 
 } // namespace
 
-const at_link link = {link_write, link_read};
+const at_link link = {link_write, link_read, nullptr};
 
 void load(const uint8_t *data, size_t size)
 {

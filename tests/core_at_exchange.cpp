@@ -295,6 +295,137 @@ TEST_F(AtExchange, EchoDetection)
     }
 }
 
+// ---------------------------------------------------------------------------
+// Both modes: without fast exchange, and with it (reads end on a complete
+// reply, a short first-byte wait, short pauses). What the module is told
+// and what is taken from its replies must not depend on the mode.
+
+class AtExchangeModes : public AtExchange, public ::testing::WithParamInterface<bool>
+{
+  protected:
+    void SetUp() override
+    {
+        AtExchange::SetUp();
+        at_set_fast(GetParam());
+    }
+    void TearDown() override
+    {
+        at_set_fast(false);
+        AtExchange::TearDown();
+    }
+    static const char *mode() { return GetParam() ? " (fast)" : " (default)"; }
+};
+
+INSTANTIATE_TEST_SUITE_P(DefaultAndFast, AtExchangeModes, ::testing::Values(false, true),
+                         [](const ::testing::TestParamInfo<bool> &i) {
+                             return i.param ? "fast" : "default";
+                         });
+
+// Replies in pieces with gaps shorter than the 200 ms a read waits for the
+// next byte, without their line ends, or only after 300 ms (a later try
+// takes them): each still gives its value or acknowledgement.
+TEST_P(AtExchangeModes, AwkwardRepliesAreStillTaken)
+{
+    const struct {
+        const char *what;
+        std::vector<peer_step> get, set;
+    } cases[] = {
+        {"in pieces",
+         {{"AT+NETP\n", "+ok="}, {"", "TCP,Ser", 60}, {"", "ver,8899\r\n", 60}, {"", "\r\n", 60}},
+         {{"AT+MAXSK=7\n", "+o"}, {"", "k\r", 60}, {"", "\n\r\n", 60}}},
+        {"no line ends", {{"AT+NETP\n", "+ok=TCP,Server,8899"}}, {{"AT+MAXSK=7\n", "+ok"}}},
+        {"after 300 ms",
+         {{"AT+NETP\n", "+ok=TCP,Server,8899\r\n\r\n", 300}},
+         {{"AT+MAXSK=7\n", "+ok\r\n\r\n", 300}}},
+    };
+    for (const auto &c : cases) {
+        play(c.get);
+        char ret[AT_VALUE_MAX + 1] = "";
+        EXPECT_EQ(at_send_cmd_get(serial_link, "AT+NETP", ret), 1) << c.what << mode();
+        EXPECT_STREQ(ret, "TCP,Server,8899") << c.what << mode();
+        EXPECT_TRUE(peer->wait_steps(c.get.size(), 2000)) << c.what << mode();
+        play(c.set);
+        EXPECT_EQ(at_send_cmd_set(serial_link, "AT+MAXSK=7"), 1) << c.what << mode();
+        EXPECT_TRUE(peer->wait_steps(c.set.size(), 2000)) << c.what << mode();
+        peer.reset();
+        tcflush(strPCCom.fd, TCIFLUSH);
+    }
+}
+
+// A module with echo on repeats the command, and its line end, before the
+// reply; the exchange skips that echo whatever line end it has, whether
+// the reply follows at once or later.
+TEST_P(AtExchangeModes, EchoOfTheCommandIsSkipped)
+{
+    const struct {
+        const char *what;
+        std::vector<peer_step> steps;
+    } cases[] = {
+        {"CR LF", {{"AT+WMODE\n", "AT+WMODE\r\n+ok=AP\r\n\r\n"}}},
+        {"CR", {{"AT+WMODE\n", "AT+WMODE\r+ok=AP\r\n\r\n"}}},
+        {"LF", {{"AT+WMODE\n", "AT+WMODE\n+ok=AP\r\n\r\n"}}},
+        {"reply 300 ms later", {{"AT+WMODE\n", "AT+WMODE\r\n"}, {"", "+ok=AP\r\n\r\n", 300}}},
+    };
+    for (const auto &c : cases) {
+        play(c.steps);
+        char ret[AT_VALUE_MAX + 1] = "";
+        EXPECT_EQ(at_send_cmd_get(serial_link, "AT+WMODE", ret), 1) << c.what << mode();
+        EXPECT_STREQ(ret, "AP") << c.what << mode();
+        peer.reset();
+        tcflush(strPCCom.fd, TCIFLUSH);
+    }
+    // A set command's echo is longer than its 10-byte reads; the rest of
+    // the reply is read off the line.
+    play({{"AT+WAP=11N,Shop,CH6\n", "AT+WAP=11N,Shop,CH6\r\n+ok\r\n\r\n"}});
+    EXPECT_EQ(at_send_cmd_set(serial_link, "AT+WAP=11N,Shop,CH6"), 1) << mode();
+    EXPECT_EQ(unread(), 0) << mode();
+}
+
+// Fast exchange only where the default has its own tests above.
+class AtExchangeFast : public AtExchange
+{
+  protected:
+    void SetUp() override
+    {
+        AtExchange::SetUp();
+        at_set_fast(true);
+    }
+    void TearDown() override
+    {
+        at_set_fast(false);
+        AtExchange::TearDown();
+    }
+};
+
+TEST_F(AtExchangeFast, SilentModuleFailsAfterThreeHandshakes)
+{
+    play({});
+    testing::internal::CaptureStdout();
+    const int r = connect_to_module();
+    const std::string out = testing::internal::GetCapturedStdout();
+    EXPECT_EQ(r, 0);
+    EXPECT_EQ(out, "Connect to Module.........Fialed!\n");
+    EXPECT_EQ(sent(17), "AT+\nAT+\n+++++++++");
+}
+
+// A silent query still gives up after its 40 tries, each a first-byte wait
+// and a pause, having sent its frame once (without fast exchange the same
+// takes 40 x 5.4 s).
+TEST_F(AtExchangeFast, SilentQueryFailsAfterItsFortyTries)
+{
+    play({});
+    char ret[AT_VALUE_MAX + 1] = "untouched";
+    const auto start = clk::now();
+    const int r = at_send_cmd_get(serial_link, "AT+WMODE", ret);
+    const long took = ms_since(start);
+    EXPECT_EQ(r, 0);
+    EXPECT_STREQ(ret, "untouched");
+    EXPECT_EQ(sent(9), "AT+WMODE\n");
+    const long tries = AT_REPLY_TRIES * (AT_FAST_FIRST_BYTE_MS + AT_FAST_REPLY_PAUSE_MS);
+    EXPECT_GE(took, tries - 50);
+    EXPECT_LE(took, tries + 3000);
+}
+
 TEST_F(AtExchange, FailedWriteEndsEveryOperationAtOnce)
 {
     pty.close_master();

@@ -478,6 +478,23 @@ TEST_F(SimPty, FaultOptionsChangeTheReplies)
              // Ten bytes, nine gaps.
              return r == "+ok=AP\r\n\r\n" && took >= 300 ? "" : "took " + std::to_string(took);
          }},
+        {"wire",
+         {"--wire", "1200", "--delay", "20"},
+         [](wire &w) {
+             // 9 bytes in, 20 ms, 10 bytes out, 8.33 ms each at 1200 baud:
+             // 178 ms, of which the last byte comes at the end.
+             w.send("AT+WMODE\n");
+             long t0 = now_ms();
+             std::string first;
+             w.read_some(first, 1000);
+             long first_at = now_ms() - t0;
+             std::string r = first + w.read_until("\r\n\r\n");
+             long took = now_ms() - t0;
+             return r == "+ok=AP\r\n\r\n" && first_at >= 9 * 8 + 20 && took >= 170
+                        ? ""
+                        : "first byte at " + std::to_string(first_at) + ", all at " +
+                              std::to_string(took);
+         }},
         {"silent after",
          {"--silent-after", "1"},
          [](wire &w) {
@@ -517,6 +534,7 @@ TEST(SimCommandLine, RefusesContradictoryOrUnknownOptions)
         {"--pty", "--mode", "data"},
         {"--tcp", "127.0.0.1"},
         {"--pty", "--delay", "-1"},
+        {"--pty", "--wire", "0"},
     };
     for (const auto &args : bad) {
         sim_process sim;

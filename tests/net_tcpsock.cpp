@@ -353,3 +353,43 @@ TEST(TcpExchange, ExchangesOnALinkTheModuleClosedFailAtOnce)
     EXPECT_LT(ms_since(t0), 1000);
     EXPECT_EQ(tcpsock_keep_alive(), -1);
 }
+
+// A module that keeps sending held one read, and with it the exchange lock
+// (keep-alives and link-loss detection too), for as long as it sent: line
+// ends alone, each dropped as the rest of an earlier reply, or one byte now
+// and then, each within the 200 ms a read waits for the next. A read ends
+// when a serial read of as many bytes would, whatever comes.
+TEST(TcpExchange, EveryReadEndsByTheSerialPortsTotalTimeOut)
+{
+    module_socket s;
+    ASSERT_TRUE(s.ok());
+    const int len = 20;
+    const long limit = TCP_READ_TOTAL_CONST_MS + TCP_READ_TOTAL_PER_BYTE_MS * len;
+    struct row {
+        const char *what;
+        string piece;
+        int every_ms;
+    } rows[] = {
+        {"line ends every 50 ms", "\r\n", 50},
+        {"a byte every 150 ms", "x", 150},
+    };
+    for (const row &r : rows) {
+        std::atomic<bool> stop{false};
+        // Three seconds at most, so that a read without an end still ends.
+        std::thread module([&] {
+            for (auto t0 = steady_clock::now(); !stop && ms_since(t0) < 3000;) {
+                tcp_send_all(s.module, r.piece);
+                std::this_thread::sleep_for(milliseconds(r.every_ms));
+            }
+        });
+        char buf[len];
+        auto t0 = steady_clock::now();
+        int n = net_link.read(buf, len);
+        long took = ms_since(t0);
+        stop = true;
+        module.join();
+        EXPECT_GE(n, 0) << r.what;
+        EXPECT_LE(took, limit + 300) << r.what;
+        tcp_recv_quiet(s.tool, 100);
+    }
+}

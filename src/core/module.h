@@ -5,6 +5,7 @@
 
 #include <cstddef>
 #include <cstring>
+#include <functional>
 
 // ---------------------------------------------------------------------------
 // Value codes. Code fields are `signed char` everywhere: plain char is
@@ -182,12 +183,21 @@ void copy_module_sta_struct_up();
 // AT exchange. The algorithms are written once over a byte channel; each
 // build binds the three module operations below to its transport.
 
+// What ends a read of the fast exchange early: true when the bytes so far,
+// buf[0..n), are complete.
+using at_read_end = std::function<bool(const char *buf, int n)>;
+
 struct at_link {
     // Writes len bytes; returns the count written or -1.
     int (*write)(const char *buf, int len);
     // One read of up to len bytes; returns the count (0 when its time-out
     // passed with nothing received) or -1.
     int (*read)(char *buf, int len);
+    // Null, or a read as `read` that the fast exchange uses: it ends as soon
+    // as `done` holds for the bytes so far, and waits `first_byte_ms`
+    // milliseconds for its first byte once the frame written last is out.
+    // A link without one gets plain reads and only the shorter pauses.
+    int (*read_until)(char *buf, int len, int first_byte_ms, const at_read_end &done) = nullptr;
 };
 
 // Longest value a query can return: a read of 100 bytes less "+ok=" and

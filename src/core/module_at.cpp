@@ -4,6 +4,7 @@
 
 #include "pccom.h"
 
+#include <array>
 #include <chrono>
 #include <climits>
 #include <cstdio>
@@ -64,38 +65,126 @@ bool send_frame(const at_link &link, const char *cmd)
     return link.write(frame.data(), len) == len;
 }
 
-// One read of up to `len` bytes; a count outside 0..len (a link that
-// misbehaves) counts as a failed read.
-int read_some(const at_link &link, char *buf, int len)
-{
-    const int n = link.read(buf, len);
-    return n >= 0 && n <= len ? n : -1;
-}
-
 bool is_line_end(char c)
 {
     return c == '\r' || c == '\n';
+}
+
+// True when buf[0..n) ends with a reply's final "\r\n\r\n".
+bool ends_reply(const char *buf, int n)
+{
+    return n >= VALUE_TAIL && std::memcmp(buf + n - VALUE_TAIL, "\r\n\r\n", VALUE_TAIL) == 0;
+}
+
+// The last VALUE_TAIL bytes of buf[0..n), zero bytes first when n is shorter.
+using reply_tail = std::array<char, VALUE_TAIL>;
+reply_tail last_bytes(const char *buf, int n)
+{
+    reply_tail tail{};
+    const int k = n < VALUE_TAIL ? n : VALUE_TAIL;
+    std::memcpy(tail.data() + VALUE_TAIL - k, buf + n - k, static_cast<size_t>(k));
+    return tail;
+}
+
+// The end of a fast read: a reply is complete once the bytes so far end
+// with "\r\n\r\n"; `before` holds the last bytes of the same reply that
+// earlier reads took.
+at_read_end reply_complete(const reply_tail &before = {})
+{
+    return [before](const char *buf, int n) {
+        char last[VALUE_TAIL];
+        for (int i = 0; i < VALUE_TAIL; i++) {
+            const int at = n - VALUE_TAIL + i;
+            last[i] = at >= 0 ? buf[at] : before[VALUE_TAIL + at];
+        }
+        return std::memcmp(last, "\r\n\r\n", VALUE_TAIL) == 0;
+    };
+}
+
+// One read of up to `len` bytes; a count outside 0..len (a link that
+// misbehaves) counts as a failed read. In fast exchange, over a link that
+// can, the read ends as soon as `done` holds, and waits
+// AT_FAST_FIRST_BYTE_MS for its first byte.
+int read_some(const at_link &link, char *buf, int len, const at_read_end &done = reply_complete())
+{
+    const int n = fast_exchange && link.read_until
+                      ? link.read_until(buf, len, AT_FAST_FIRST_BYTE_MS, done)
+                      : link.read(buf, len);
+    return n >= 0 && n <= len ? n : -1;
+}
+
+// The pause before the next try of a reply read.
+void reply_pause()
+{
+    pause_ms(fast_exchange ? AT_FAST_REPLY_PAUSE_MS : AT_REPLY_PAUSE_MS);
 }
 
 // Reads off the rest of a reply that did not fit one read, up to its final
 // "\r\n\r\n" or a pause in the bytes (a read that brings less than it asked
 // for); at most AT_REPLY_TRIES short reads, so a module that keeps
 // streaming cannot hold the caller. `tail` holds the last 4 bytes so far.
-void skip_rest(const at_link &link, const char *tail)
+void skip_rest(const at_link &link, const reply_tail &tail)
 {
-    char last[VALUE_TAIL];
-    std::memcpy(last, tail, VALUE_TAIL);
+    reply_tail last = tail;
     char buf[SET_READ];
     for (int i = 0; i < AT_REPLY_TRIES; i++) {
-        const int n = read_some(link, buf, SET_READ);
+        const int n = read_some(link, buf, SET_READ, reply_complete(last));
         for (int k = 0; k < n; k++) {
-            std::memmove(last, last + 1, VALUE_TAIL - 1);
+            std::memmove(last.data(), last.data() + 1, VALUE_TAIL - 1);
             last[VALUE_TAIL - 1] = buf[k];
         }
-        if (n < SET_READ || std::memcmp(last, "\r\n\r\n", VALUE_TAIL) == 0)
+        if (n < SET_READ || std::memcmp(last.data(), "\r\n\r\n", VALUE_TAIL) == 0)
             return;
     }
 }
+
+// The module's echo of the command just sent: the command text, then its
+// line end ("\r\n", or one CR or LF), before the reply. A module with echo
+// on sends it first; the network build never turns echo off. Fed the bytes
+// of each read in turn, it drops the echo from their front; bytes that do
+// not go on as the echo would are left whole, and no later byte is then
+// taken for an echo.
+class echo_filter
+{
+  public:
+    explicit echo_filter(const char *cmd) : text_(cmd), state_(text_.empty() ? none : matching) {}
+
+    // Drops the echo's bytes from the front of buf[0..n); the count left,
+    // moved to buf's start.
+    int strip(char *buf, int n)
+    {
+        if (n <= 0)
+            return n; // a failed read (-1) or nothing
+        int k = 0;
+        for (; k < n && (state_ == matching || state_ == after_text || state_ == after_cr); k++) {
+            const char c = buf[k];
+            if (state_ == matching && c == text_[matched_]) {
+                if (++matched_ == text_.size())
+                    state_ = after_text;
+            } else if (state_ == after_text && is_line_end(c)) {
+                state_ = c == '\r' ? after_cr : done;
+            } else if (state_ == after_cr && c == '\n') {
+                state_ = done;
+            } else if (state_ == after_cr) {
+                state_ = done; // a lone CR ended the echo; `c` begins the reply
+                break;
+            } else {
+                state_ = none; // not an echo: the read is examined whole
+                return n;
+            }
+        }
+        std::memmove(buf, buf + k, static_cast<size_t>(n - k));
+        return n - k;
+    }
+    // True once bytes were dropped as (the beginning of) an echo.
+    bool seen() const { return state_ != none && matched_ > 0; }
+
+  private:
+    enum state_t { matching, after_text, after_cr, done, none };
+    std::string text_;
+    state_t state_;
+    size_t matched_ = 0;
+};
 
 int serial_write(const char *buf, int len)
 {
@@ -105,10 +194,29 @@ int serial_read(char *buf, int len)
 {
     return CommRead(strPCCom.fd, buf, len);
 }
+int serial_read_until(char *buf, int len, int first_byte_ms, const at_read_end &done)
+{
+    return CommReadUntil(strPCCom.fd, buf, len, first_byte_ms, done);
+}
+
+// A read of the command-mode entry on `fd`: in fast exchange it ends as
+// soon as `done` holds, and waits AT_FAST_FIRST_BYTE_MS for its first byte.
+int entry_read(int fd, char *buf, int len, const at_read_end &done)
+{
+    return fast_exchange ? CommReadUntil(fd, buf, len, AT_FAST_FIRST_BYTE_MS, done)
+                         : CommRead(fd, buf, len);
+}
+
+// Milliseconds until `fd`'s line has been quiet for AT_FAST_QUIET_MS.
+int quiet_left(int fd)
+{
+    const long quiet = serial_quiet_ms(fd);
+    return quiet >= AT_FAST_QUIET_MS ? 0 : static_cast<int>(AT_FAST_QUIET_MS - quiet);
+}
 
 } // namespace
 
-const at_link serial_link = {serial_write, serial_read};
+const at_link serial_link = {serial_write, serial_read, serial_read_until};
 
 void at_set_fast(bool on)
 {
@@ -124,9 +232,23 @@ int at_send_cmd_get(const at_link &link, const char *cmd, char *ret)
 {
     if (!send_frame(link, cmd))
         return 0;
+    echo_filter echo(cmd);
     char buf[GET_READ];
     for (int i = 0; i < AT_REPLY_TRIES; i++) {
-        const int n = read_some(link, buf, GET_READ);
+        int n = read_some(link, buf, GET_READ);
+        const int left = echo.strip(buf, n);
+        if (echo.seen()) {
+            if (n > 0 && left == 0)
+                continue; // only the echo so far: the reply is on its way
+            // The echo took room of a full read: the reply goes on past it.
+            if (n == GET_READ && left < n) {
+                const int more = read_some(link, buf + left, GET_READ - left,
+                                           reply_complete(last_bytes(buf, left)));
+                n = left + (more > 0 ? more : 0);
+            } else {
+                n = left;
+            }
+        }
         if (begins(buf, n, "+ok")) {
             // The value ends at the reply's line ends; only the line-end
             // bytes really there are dropped, so a module that leaves them
@@ -136,8 +258,8 @@ int at_send_cmd_get(const at_link &link, const char *cmd, char *ret)
                 end--;
             // A reply longer than one read goes on past it: read it off, or
             // the next command would take its rest for its own reply.
-            if (n == GET_READ && std::memcmp(buf + n - VALUE_TAIL, "\r\n\r\n", VALUE_TAIL) != 0)
-                skip_rest(link, buf + n - VALUE_TAIL);
+            if (n == GET_READ && !ends_reply(buf, n))
+                skip_rest(link, last_bytes(buf, n));
             int len = end > VALUE_HEAD ? end - VALUE_HEAD : 0;
             if (len > AT_VALUE_MAX)
                 len = AT_VALUE_MAX;
@@ -145,7 +267,7 @@ int at_send_cmd_get(const at_link &link, const char *cmd, char *ret)
             ret[len] = '\0';
             return 1;
         }
-        pause_ms(AT_REPLY_PAUSE_MS);
+        reply_pause();
     }
     return 0;
 }
@@ -154,18 +276,27 @@ int at_send_cmd_set(const at_link &link, const char *cmd)
 {
     if (!send_frame(link, cmd))
         return 0;
+    echo_filter echo(cmd);
     char buf[SET_READ];
     for (int i = 0; i < AT_REPLY_TRIES; i++) {
         const int n = read_some(link, buf, SET_READ);
-        if (begins(buf, n, "AT+E")) {
+        if (!echo.seen() && begins(buf, n, "AT+E")) {
             // An echoing module repeats "AT+E..." before its "+ok"; take the
             // rest of the reply off the line unexamined.
-            read_some(link, buf, SET_READ);
+            read_some(link, buf, SET_READ, reply_complete(last_bytes(buf, n)));
             return 1;
         }
-        if (begins(buf, n, "+ok"))
+        const int left = echo.strip(buf, n);
+        if (echo.seen() && n > 0 && left == 0)
+            continue; // only the echo so far: the reply is on its way
+        if (begins(buf, left, "+ok")) {
+            // After an echo the reply may go on past a full read: read the
+            // rest off, or the next command would take it for its reply.
+            if (echo.seen() && n == SET_READ && !ends_reply(buf, left))
+                skip_rest(link, last_bytes(buf, left));
             return 1;
-        pause_ms(AT_REPLY_PAUSE_MS);
+        }
+        reply_pause();
     }
     return 0;
 }
@@ -186,7 +317,10 @@ int uart_read2clean(int fd, int sec)
 {
     char buf[CLEAN_READ];
     for (int i = 0; i < UART_CLEAN_MAX_READS; i++) {
-        const int n = CommRead(fd, buf, CLEAN_READ);
+        // Fast exchange: the line is clean once it has been quiet long
+        // enough for a "+++" to follow, however long ago that quiet began.
+        const int n = fast_exchange ? CommReadUntil(fd, buf, CLEAN_READ, quiet_left(fd), nullptr)
+                                    : CommRead(fd, buf, CLEAN_READ);
         if (n < 0)
             return 0;
         if (n == 0)
@@ -212,20 +346,23 @@ int trying_to_onnect(int fd)
         return 0;
     char buf[HANDSHAKE_OK_READ];
     for (int i = 0; i < HANDSHAKE_TRIES; i++) {
+        if (fast_exchange)
+            pause_ms(quiet_left(fd));
         if (!uart_write_wait(fd, "+++", 3, 0))
             return 0;
-        const int n = CommRead(fd, buf, HANDSHAKE_READ);
+        const int n = entry_read(fd, buf, HANDSHAKE_READ,
+                                 [](const char *b, int k) { return k > 0 && b[0] == 'a'; });
         if (n < 0)
             return 0;
         if (n == 0) {
-            pause_ms(AT_HANDSHAKE_PAUSE_MS);
+            pause_ms(fast_exchange ? AT_FAST_REPLY_PAUSE_MS : AT_HANDSHAKE_PAUSE_MS);
             continue;
         }
         if (buf[0] != 'a')
             return 0;
         if (!uart_write_wait(fd, "a", 1, 0))
             return 0;
-        const int m = CommRead(fd, buf, HANDSHAKE_OK_READ);
+        const int m = entry_read(fd, buf, HANDSHAKE_OK_READ, reply_complete());
         return m == HANDSHAKE_OK_LEN && begins(buf, m, "+ok") ? 1 : 0;
     }
     return 0;
@@ -239,7 +376,7 @@ int connect_to_module()
     for (int i = 0; i < PROBE_TRIES; i++) {
         progress("...");
         CommWrite(fd, PROBE, PROBE_LEN); // a dead port shows in the read
-        const int n = CommRead(fd, buf, PROBE_READ);
+        const int n = entry_read(fd, buf, PROBE_READ, reply_complete());
         if (begins(buf, n, "AT+") || begins(buf, n, "+ok")) {
             progress("OK!\n");
             return 1;

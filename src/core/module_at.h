@@ -16,9 +16,39 @@ constexpr int AT_HANDSHAKE_PAUSE_MS = 1000;
 constexpr int UART_CLEAN_MAX_READS = 10;
 
 // Fast exchange: off by default, when every read keeps the module's
-// original timing. Set once at start, before any exchange.
+// original timing. Set once at start, before any exchange. When on, the
+// frames, their order, the tries and the replies recognised stay the
+// same; only the waits change:
+// - a read of a query, set command, probe or echo test ends as soon as the
+//   bytes so far end with "\r\n\r\n"; the handshake's read after "+++"
+//   ends on a first byte "a", the one after "a" on "\r\n\r\n". A reply
+//   that never completes still ends by the line's inter-byte and total
+//   time-outs;
+// - a serial read waits AT_FAST_FIRST_BYTE_MS for its first byte, and the
+//   tries pause AT_FAST_REPLY_PAUSE_MS (over TCP only the pauses change:
+//   its reads return on the first bytes already);
+// - the handshake keeps AT_FAST_QUIET_MS of quiet on the line before each
+//   "+++", and the drain before it ends once the line has been that quiet.
 void at_set_fast(bool on);
 bool at_fast();
+// All in milliseconds.
+// How long a fast read waits for the first byte of an answer, counted from
+// when the frame just written has left the line (the serial layer
+// estimates that from the port's rate). A module answers within a few
+// milliseconds at any rate of the list, and one byte takes at most 200 ms
+// (at 50 baud), which the serial layer adds. A slower module is caught by a
+// later try: a query's or set command's 40 tries give it 40 x (200 + 50) ms
+// = 10 s, against the 5.2 s one query read waits without fast exchange,
+// and the second probe's read takes a late answer to the first (400 ms).
+constexpr int AT_FAST_FIRST_BYTE_MS = 200;
+// Pause between two reply reads, and after a silent answer to "+++", in
+// fast exchange: a module that answered nothing within
+// AT_FAST_FIRST_BYTE_MS gets this much more before the next read looks.
+constexpr int AT_FAST_REPLY_PAUSE_MS = 50;
+// Quiet on the line before each "+++" in fast exchange: a module in
+// transparent mode takes "+++" for its escape only as a burst of its own,
+// after a pause in the data.
+constexpr int AT_FAST_QUIET_MS = 200;
 
 // Query `cmd` (no line end; any length, sent whole) over `link`: 1 and the
 // reply's value in `ret` (at least AT_VALUE_MAX + 1 bytes; never more is
@@ -26,9 +56,12 @@ bool at_fast();
 // to the reply's line ends (up to four CR or LF bytes, as many as came),
 // empty when nothing else follows. The rest of a reply longer than one read
 // is read off, so the next command does not take it for its own reply.
+// An echo of the command (`cmd`, then "\r\n" or one CR or LF) before the
+// reply is skipped, in one read with the reply or in reads of its own.
 int at_send_cmd_get(const at_link &link, const char *cmd, char *ret);
 // Set command `cmd`: 1 when acknowledged ("+ok", or an echo beginning
 // "AT+E" whose rest is then read and dropped), else 0 after AT_REPLY_TRIES.
+// Any other echo of `cmd` before the "+ok" is skipped as for a query.
 int at_send_cmd_set(const at_link &link, const char *cmd);
 // Echo test: 1 when the module echoes the probe "AT+" (the reply's first
 // byte is "A"), else 0.

@@ -186,6 +186,114 @@ int open_failed(const std::string &device, int err)
     return 0;
 }
 
+// What the fast exchange needs to know of the open port's line: the time
+// one byte takes on it, when the bytes written last will have left it, and
+// when the last byte was read. One port is open at a time.
+struct line_times {
+    int fd = -1;
+    std::chrono::nanoseconds byte{0};
+    mono::time_point tx_end, rx_last;
+};
+line_times line_;
+
+// Time of one byte at the settings of `fd`: start bit, data bits, parity
+// bit, stop bits at its baud rate; 0 when they cannot be read.
+std::chrono::nanoseconds byte_time(int fd)
+{
+    termios t;
+    if (tcgetattr(fd, &t) != 0)
+        return std::chrono::nanoseconds(0);
+    const speed_t speed = cfgetospeed(&t);
+    int baud = 0;
+    for (const auto &s : speeds)
+        if (s.second == speed)
+            baud = s.first;
+    if (baud == 0)
+        return std::chrono::nanoseconds(0);
+    const tcflag_t size = t.c_cflag & CSIZE;
+    const int data = size == CS5 ? 5 : size == CS6 ? 6 : size == CS7 ? 7 : 8;
+    const int bits = 1 + data + ((t.c_cflag & PARENB) ? 1 : 0) + ((t.c_cflag & CSTOPB) ? 2 : 1);
+    return std::chrono::nanoseconds(1000000000LL * bits / baud);
+}
+
+line_times &line_of(int fd)
+{
+    if (line_.fd != fd) {
+        line_ = line_times{};
+        line_.fd = fd;
+        line_.byte = byte_time(fd);
+    }
+    return line_;
+}
+
+// The read loop of CommRead and CommReadUntil; see CommReadUntil for
+// `first_byte_ms` (negative: none) and `done` (empty: none).
+int read_bounded(int fd, char *buffer, int len, int first_byte_ms, const serial_read_end &done)
+{
+    // No port (0) must never turn into reading standard input.
+    if (fd <= 0) {
+        set_error("read", EBADF);
+        return -1;
+    }
+    if (len <= 0)
+        return 0;
+    const auto start = mono::now();
+    const auto total_end = start + std::chrono::milliseconds(PCCOM_READ_TOTAL_CONST_MS +
+                                                             PCCOM_READ_TOTAL_PER_BYTE_MS * len);
+    auto first_end = total_end;
+    if (first_byte_ms >= 0) {
+        const line_times &l = line_of(fd);
+        first_end = std::min(total_end, std::max(start, l.tx_end) + l.byte +
+                                            std::chrono::milliseconds(first_byte_ms));
+    }
+    const auto interval = std::chrono::milliseconds(PCCOM_READ_INTERVAL_MS);
+    int got = 0;
+    bool polled = false;
+    mono::time_point last;
+    while (got < len) {
+        const auto end = got > 0 ? std::min(total_end, last + interval) : first_end;
+        const int wait = ms_until(end);
+        // A read with no first-byte wait still takes what has come.
+        if (wait == 0 && (polled || got > 0))
+            break;
+        polled = true;
+        pollfd p = {fd, POLLIN, 0};
+        const int r = poll(&p, 1, wait);
+        if (r < 0) {
+            if (errno == EINTR)
+                continue;
+            set_error("poll", errno);
+            return got > 0 ? got : -1;
+        }
+        if (r == 0)
+            continue;
+        if (p.revents & POLLNVAL) {
+            set_error("read", EBADF);
+            return got > 0 ? got : -1;
+        }
+        const ssize_t n = read(fd, buffer + got, static_cast<size_t>(len - got));
+        if (n > 0) {
+            got += static_cast<int>(n);
+            last = mono::now();
+            if (line_.fd == fd)
+                line_.rx_last = last;
+            if (done && done(buffer, got))
+                break;
+            continue;
+        }
+        const int err = n < 0 ? errno : 0;
+        const bool gone = (p.revents & (POLLHUP | POLLERR)) != 0;
+        if (!gone && (n == 0 || err == EAGAIN || err == EINTR))
+            continue;
+        // Hang-up (unplugged adapter, closed pty master) or a hard error:
+        // fail now rather than spin on a readable-but-dead descriptor. Bytes
+        // already received are still delivered; the next read fails.
+        set_error("read", err ? err : EIO);
+        return got > 0 ? got : -1;
+    }
+    return got;
+}
+
 } // namespace
 
 // ---------------------------------------------------------------------------
@@ -433,55 +541,22 @@ int CommOpen(const char *Port, int nBaud, int nByteSize, int nParity, int nStopB
 
 int CommRead(int fd, char *buffer, int len)
 {
-    // No port (0) must never turn into reading standard input.
-    if (fd <= 0) {
-        set_error("read", EBADF);
-        return -1;
-    }
-    if (len <= 0)
-        return 0;
-    const auto total_end =
-        mono::now() +
-        std::chrono::milliseconds(PCCOM_READ_TOTAL_CONST_MS + PCCOM_READ_TOTAL_PER_BYTE_MS * len);
-    const auto interval = std::chrono::milliseconds(PCCOM_READ_INTERVAL_MS);
-    int got = 0;
-    mono::time_point last;
-    while (got < len) {
-        const auto end = got > 0 ? std::min(total_end, last + interval) : total_end;
-        const int wait = ms_until(end);
-        if (wait == 0)
-            break;
-        pollfd p = {fd, POLLIN, 0};
-        const int r = poll(&p, 1, wait);
-        if (r < 0) {
-            if (errno == EINTR)
-                continue;
-            set_error("poll", errno);
-            return got > 0 ? got : -1;
-        }
-        if (r == 0)
-            continue;
-        if (p.revents & POLLNVAL) {
-            set_error("read", EBADF);
-            return got > 0 ? got : -1;
-        }
-        const ssize_t n = read(fd, buffer + got, static_cast<size_t>(len - got));
-        if (n > 0) {
-            got += static_cast<int>(n);
-            last = mono::now();
-            continue;
-        }
-        const int err = n < 0 ? errno : 0;
-        const bool gone = (p.revents & (POLLHUP | POLLERR)) != 0;
-        if (!gone && (n == 0 || err == EAGAIN || err == EINTR))
-            continue;
-        // Hang-up (unplugged adapter, closed pty master) or a hard error:
-        // fail now rather than spin on a readable-but-dead descriptor. Bytes
-        // already received are still delivered; the next read fails.
-        set_error("read", err ? err : EIO);
-        return got > 0 ? got : -1;
-    }
-    return got;
+    return read_bounded(fd, buffer, len, -1, nullptr);
+}
+
+int CommReadUntil(int fd, char *buffer, int len, int first_byte_ms, const serial_read_end &done)
+{
+    return read_bounded(fd, buffer, len, first_byte_ms, done);
+}
+
+long serial_quiet_ms(int fd)
+{
+    const line_times &l = line_of(fd);
+    const auto since = mono::now() - std::max(l.tx_end, l.rx_last);
+    return since.count() > 0
+               ? static_cast<long>(
+                     std::chrono::duration_cast<std::chrono::milliseconds>(since).count())
+               : 0;
 }
 
 int CommWrite(int fd, const char *buffer, int len)
@@ -531,6 +606,8 @@ int CommWrite(int fd, const char *buffer, int len)
         std::fflush(stdout);
         return -1;
     }
+    line_times &l = line_of(fd);
+    l.tx_end = std::max(mono::now(), l.tx_end) + l.byte * len;
     return len;
 }
 
@@ -541,5 +618,7 @@ int CommClose(int fd)
     // TIOCEXCL outlives close() while another descriptor holds the tty.
     ioctl(fd, TIOCNXCL);
     close(fd);
+    if (line_.fd == fd)
+        line_ = line_times{};
     return 1;
 }

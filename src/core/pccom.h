@@ -3,6 +3,7 @@
 #ifndef MODCFG_PCCOM_H
 #define MODCFG_PCCOM_H
 
+#include <functional>
 #include <string>
 #include <termios.h>
 #include <vector>
@@ -98,6 +99,27 @@ int CommClose(int fd);
 // `fd`, hold: also a rate no B constant names, which the kernel then keeps
 // beside them. 0 when the rate cannot be told.
 int serial_port_baud(int fd, const termios &t);
+
+// ---------------------------------------------------------------------------
+// Reads for the fast exchange.
+
+// What a fast read waits for: true when the bytes so far, buffer[0..count),
+// are complete (a reply ending "\r\n\r\n", the handshake's "a").
+using serial_read_end = std::function<bool(const char *buffer, int count)>;
+// One read as CommRead, with the same inter-byte and total time-outs, that
+// ends sooner in two ways:
+// - as soon as `done` (when set) holds for the bytes so far;
+// - when nothing has come `first_byte_ms` milliseconds (when not negative)
+//   after the bytes written last have left the line and one byte more
+//   could have come back, both estimated from the port's rate and frame
+//   (start bit, data bits, parity, stop bits): at 50 baud a 9-byte frame
+//   alone takes 1.8 s. With 0 it takes only bytes already received.
+// Returns as CommRead does.
+int CommReadUntil(int fd, char *buffer, int len, int first_byte_ms, const serial_read_end &done);
+// Milliseconds the line of `fd` has been quiet: since the last byte read
+// from it, or since the bytes written last have left the line (estimated
+// as above), whichever is later; 0 while bytes are still going out.
+long serial_quiet_ms(int fd);
 
 // errno of the last failure of the serial layer (0 when none yet), and a
 // text naming the step and the OS's reason ("open /dev/ttyUSB0: Permission

@@ -3,6 +3,7 @@
 #include "tcpsock.h"
 #include "module_at.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <cstdio>
@@ -229,6 +230,12 @@ int net_link_read(char *buf, int len)
 {
     if (tcpsocket <= 0)
         return -1;
+    if (len <= 0)
+        return 0;
+    using clock = std::chrono::steady_clock;
+    const auto deadline =
+        clock::now() +
+        std::chrono::milliseconds(TCP_READ_TOTAL_CONST_MS + TCP_READ_TOTAL_PER_BYTE_MS * len);
     ssize_t r = recv(tcpsocket, buf, len, 0);
     if (r == 0)
         peer_closed = true;
@@ -241,26 +248,37 @@ int net_link_read(char *buf, int len)
     // beginning "+ok": take pieces up to a line end, while room is left and
     // the next comes within TCP_READ_INTERVAL_MS (as a serial read waits for
     // the next byte). Line ends that lead are the rest of an earlier reply
-    // read up to its first line end, and are dropped. A close or an error
-    // shows at the next read.
-    int got = static_cast<int>(r);
-    for (;;) {
-        int lead = 0;
-        while (lead < got && (buf[lead] == '\r' || buf[lead] == '\n'))
-            lead++;
-        if (lead > 0) {
-            std::memmove(buf, buf + lead, static_cast<size_t>(got - lead));
-            got -= lead;
+    // read up to its first line end, and are dropped; they count against
+    // `len` as the bytes of a serial read do, so a module sending nothing
+    // but line ends cannot keep the read going. Whatever the module sends,
+    // the read ends by its deadline. A close or an error shows at the next
+    // read.
+    int taken = 0; // off the socket, dropped line ends included
+    int got = 0;   // kept in buf
+    for (int fresh = static_cast<int>(r);;) {
+        // The `fresh` bytes just received are at buf + got.
+        taken += fresh;
+        if (got == 0) {
+            int lead = 0;
+            while (lead < fresh && (buf[lead] == '\r' || buf[lead] == '\n'))
+                lead++;
+            std::memmove(buf, buf + lead, static_cast<size_t>(fresh - lead));
+            fresh -= lead;
         }
-        if (got == len || (got > 0 && buf[got - 1] == '\n'))
+        got += fresh;
+        if (taken == len || (got > 0 && buf[got - 1] == '\n'))
+            return got;
+        const auto left =
+            std::chrono::ceil<std::chrono::milliseconds>(deadline - clock::now()).count();
+        if (left <= 0)
             return got;
         pollfd p = {tcpsocket, POLLIN, 0};
-        if (poll(&p, 1, TCP_READ_INTERVAL_MS) <= 0)
+        if (poll(&p, 1, static_cast<int>(std::min<long long>(left, TCP_READ_INTERVAL_MS))) <= 0)
             return got;
-        ssize_t more = recv(tcpsocket, buf + got, len - got, MSG_DONTWAIT);
+        ssize_t more = recv(tcpsocket, buf + got, len - taken, MSG_DONTWAIT);
         if (more <= 0)
             return got;
-        got += static_cast<int>(more);
+        fresh = static_cast<int>(more);
     }
 }
 
@@ -321,7 +339,9 @@ int skip_reply(int ms)
 
 } // namespace
 
-const at_link net_link = {net_link_write, net_link_read};
+// TCP reads return on the first bytes already; fast exchange changes only
+// the pauses between them.
+const at_link net_link = {net_link_write, net_link_read, nullptr};
 
 // The module answers the keep-alive too, and the exchange algorithm would
 // take that reply for its own: a query would read "+ok" as an empty value.

@@ -5,6 +5,7 @@
 #define MODCFG_TCPSOCK_H
 
 #include "module.h"
+#include "pccom.h"
 
 #include <glib.h>
 #include <netinet/in.h>
@@ -73,8 +74,15 @@ int tcpsock_set_recv_timeout(int sock, int ms);
 // reads as "nothing came" (0); a closed peer or an error as -1. A read that
 // got bytes without a line feed goes on taking what follows, each piece
 // within TCP_READ_INTERVAL_MS of the last, up to a line feed or `len`
-// bytes, so that a reply sent in pieces reads as one.
+// bytes, so that a reply sent in pieces reads as one. Line ends before the
+// reply are dropped but count against `len`. Whatever comes, a read ends
+// TCP_READ_TOTAL_CONST_MS + TCP_READ_TOTAL_PER_BYTE_MS x len after it
+// began, the serial port's total time-out: an exchange over TCP never takes
+// longer than over the serial port, while it holds the exchange lock.
+// All in milliseconds.
 constexpr int TCP_READ_INTERVAL_MS = 200;
+constexpr int TCP_READ_TOTAL_CONST_MS = PCCOM_READ_TOTAL_CONST_MS;
+constexpr int TCP_READ_TOTAL_PER_BYTE_MS = PCCOM_READ_TOTAL_PER_BYTE_MS;
 extern const at_link net_link;
 
 // One whole exchange on the module socket, for the lifetime of the object:

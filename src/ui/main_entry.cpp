@@ -1,6 +1,7 @@
 // Program entry of both window builds: the command line, state, the build's
 // own start-up step, the window, then the main loop until it is closed.
 #include "main.h"
+#include "module_at.h"
 #include "window.h"
 #include "workdir.h"
 
@@ -36,6 +37,8 @@ gboolean take_workdir(const gchar *, const gchar *value, gpointer, GError **erro
     return TRUE;
 }
 
+gboolean fast_option = FALSE;
+
 const GOptionEntry common_entries[] = {
     {"version", 0, G_OPTION_FLAG_NO_ARG, G_OPTION_ARG_CALLBACK,
      reinterpret_cast<gpointer>(print_version), "Print the version and exit", nullptr},
@@ -44,6 +47,10 @@ const GOptionEntry common_entries[] = {
      "Keep the files in DIR, created with data/ and the logo; without DIR in "
      "~/.local/share/modcfg",
      "DIR"},
+    {"fast", 0, 0, G_OPTION_ARG_NONE, &fast_option,
+     "End each read as soon as the module's reply is complete (default: the module's original "
+     "timing)",
+     nullptr},
     {nullptr, 0, 0, G_OPTION_ARG_NONE, nullptr, nullptr, nullptr}};
 
 // Parses the command line (GTK's own options included) and opens the
@@ -73,6 +80,11 @@ int main(int argc, char **argv)
         return 2;
     if (workdir_given && !workdir_enter(workdir))
         return 1;
+    if (fast_option) {
+        at_set_fast(true);
+        std::printf("Fast exchange on: each read ends when the module's reply is complete.\n");
+        std::fflush(stdout);
+    }
     init_app_state();
     build_startup();
     init_window(&argc, &argv);

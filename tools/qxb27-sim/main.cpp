@@ -20,11 +20,13 @@
 //   command of NAME without changing it (a setting it silently refuses).
 // - --set values are taken unchecked, so tests can make the module report
 //   what a set command would be refused for.
+// - --wire BAUD models the serial line's time: 10 bits a byte each way.
 // - Log lines: the frame's bytes with "\n", "\r", "\\" and "\xHH" for any
 //   other byte outside printable ASCII (the keep-alive: "AT+W\n\x00").
 #include "engine.h"
 #include "store.h"
 
+#include <algorithm>
 #include <arpa/inet.h>
 #include <cerrno>
 #include <csignal>
@@ -63,6 +65,7 @@ struct options {
     bool echo = false;
     long delay_ms = 0;
     long byte_gap_ms = 0;
+    long wire_baud = 0; // 0: bytes move at once
     sim::faults faults;
     std::vector<std::pair<std::string, std::string>> sets;
     std::string log_path, state_path;
@@ -86,6 +89,42 @@ long now_ms()
     return ts.tv_sec * 1000L + ts.tv_nsec / 1000000L;
 }
 
+long long now_ns()
+{
+    timespec ts;
+    clock_gettime(CLOCK_MONOTONIC, &ts);
+    return ts.tv_sec * 1000000000LL + ts.tv_nsec;
+}
+
+// Sleeps until the monotonic clock reads AT_NS, or less when a stop was
+// requested.
+void sleep_until_ns(long long at_ns)
+{
+    timespec ts{static_cast<time_t>(at_ns / 1000000000LL), static_cast<long>(at_ns % 1000000000LL)};
+    while (!stop_requested &&
+           clock_nanosleep(CLOCK_MONOTONIC, TIMER_ABSTIME, &ts, nullptr) == EINTR) {
+    }
+}
+
+// The serial line at --wire BAUD: 10 bits a byte (start, 8 data, stop).
+// Each direction is busy until its last byte is through.
+struct wire_line {
+    long long byte_ns = 0; // 0: no line to wait for
+    long long tx_free = 0, rx_free = 0;
+
+    // The tool's bytes read at once from the pty or socket reach the
+    // module only as the line carries them: waits until the last of N is
+    // through.
+    void receive(size_t n)
+    {
+        if (byte_ns == 0)
+            return;
+        rx_free = std::max(now_ns(), rx_free) + static_cast<long long>(n) * byte_ns;
+        sleep_until_ns(rx_free);
+    }
+};
+wire_line wire;
+
 // Sleeps MS milliseconds, or less when a stop was requested.
 void pause_ms(long ms)
 {
@@ -103,13 +142,39 @@ void pause_ms(long ms)
         std::fprintf(to, "qxb27-sim: %s\n", why);
     std::fputs("usage: qxb27-sim (--pty [--link PATH] | --tcp HOST:PORT [--retry])\n"
                "       [--mode transparent|command] [--echo] [--silent] [--delay MS]\n"
-               "       [--byte-gap MS] [--garbage] [--no-line-ends] [--drop-after N]\n"
-               "       [--silent-after N]\n"
+               "       [--wire BAUD] [--byte-gap MS] [--garbage] [--no-line-ends]\n"
+               "       [--drop-after N] [--silent-after N]\n"
                "       [--set NAME=VALUE]... [--keep NAME=VALUE]... [--log FILE] [--state FILE]\n"
-               "   or: qxb27-sim --help | --version\n"
-               "  --keep NAME=VALUE  holds VALUE: set commands of NAME get \"+ok\"\n"
-               "                     and change nothing\n",
+               "   or: qxb27-sim --help | --version\n",
                to);
+    if (status == 0)
+        std::fputs(
+            "\n"
+            "  --pty               serve on a new pseudo-terminal; prints \"pty PATH\"\n"
+            "  --link PATH         also make PATH a symbolic link to that pty\n"
+            "  --tcp HOST:PORT     connect to the tool's server as the module does\n"
+            "  --retry             connect again whenever the connection ends\n"
+            "  --mode MODE         start in transparent or command mode (default:\n"
+            "                      transparent on a pty, command over TCP)\n"
+            "  --echo              start with echo on: each command line comes back first\n"
+            "  --silent            never send anything\n"
+            "  --delay MS          reply latency: wait MS ms before each reply (\"+ok...\",\n"
+            "                      \"+ERR...\", the \"a\" of the handshake); an echo goes at once\n"
+            "  --wire BAUD         a serial line of BAUD bit/s, 10 bits a byte: each byte\n"
+            "                      sent goes out when the line would have carried it, and\n"
+            "                      bytes received count as arrived only then too\n"
+            "  --byte-gap MS       pause MS ms between the bytes of everything sent\n"
+            "  --garbage           answer commands with bytes no reply begins with\n"
+            "  --no-line-ends      leave the final \"\\r\\n\\r\\n\" off every reply\n"
+            "  --drop-after N      drop the link once, after N command frames\n"
+            "  --silent-after N    answer N command frames, then nothing more\n"
+            "  --set NAME=VALUE    start with this setting (e.g. WMODE=STA), unchecked\n"
+            "  --keep NAME=VALUE   hold VALUE: set commands of NAME get \"+ok\" and\n"
+            "                      change nothing\n"
+            "  --log FILE          append every frame received, one line each\n"
+            "  --state FILE        keep the settings in FILE, NAME=VALUE lines\n"
+            "  --help, --version   print this help or the version, and exit\n",
+            to);
     std::exit(status);
 }
 
@@ -135,6 +200,7 @@ options parse_options(int argc, char **argv)
         o_silent,
         o_delay,
         o_gap,
+        o_wire,
         o_garbage,
         o_no_ends,
         o_drop,
@@ -155,6 +221,7 @@ options parse_options(int argc, char **argv)
                                       {"silent", no_argument, nullptr, o_silent},
                                       {"delay", required_argument, nullptr, o_delay},
                                       {"byte-gap", required_argument, nullptr, o_gap},
+                                      {"wire", required_argument, nullptr, o_wire},
                                       {"garbage", no_argument, nullptr, o_garbage},
                                       {"no-line-ends", no_argument, nullptr, o_no_ends},
                                       {"drop-after", required_argument, nullptr, o_drop},
@@ -209,6 +276,11 @@ options parse_options(int argc, char **argv)
             break;
         case o_gap:
             o.byte_gap_ms = parse_count(optarg, "--byte-gap");
+            break;
+        case o_wire:
+            o.wire_baud = parse_count(optarg, "--wire");
+            if (o.wire_baud == 0)
+                usage("--wire wants a rate above 0");
             break;
         case o_garbage:
             o.faults.garbage = true;
@@ -370,6 +442,19 @@ outcome perform(int fd, bool sock, const std::vector<sim::action> &actions, cons
                     pause_ms(o.byte_gap_ms);
                 ok = write_all(fd, sock, &a.bytes[i], 1);
             }
+        } else if (wire.byte_ns > 0) {
+            // Each byte is handed over once the line has carried it; the
+            // bytes whose time has come by a wake-up go together.
+            const long long start = std::max(now_ns(), wire.tx_free);
+            const size_t n = a.bytes.size();
+            for (size_t sent = 0; sent < n && ok && !stop_requested;) {
+                sleep_until_ns(start + static_cast<long long>(sent + 1) * wire.byte_ns);
+                size_t due = static_cast<size_t>((now_ns() - start) / wire.byte_ns);
+                due = std::min(n, std::max(due, sent + 1));
+                ok = write_all(fd, sock, a.bytes.data() + sent, due - sent);
+                sent = due;
+            }
+            wire.tx_free = start + static_cast<long long>(n) * wire.byte_ns;
         } else {
             ok = write_all(fd, sock, a.bytes.data(), a.bytes.size());
         }
@@ -446,6 +531,8 @@ int run_pty(const options &o, sim::engine &eng)
         }
         if (down_until >= 0)
             continue;
+        wire.receive(static_cast<size_t>(n));
+        now = now_ms();
         actions.clear();
         eng.feed(buf, static_cast<size_t>(n), now, actions);
         outcome out = perform(master, false, actions, o);
@@ -535,6 +622,8 @@ int run_tcp(const options &o, sim::engine &eng, sim::link_mode start)
                 out = outcome::link_lost;
                 break;
             }
+            wire.receive(static_cast<size_t>(n));
+            now = now_ms();
             actions.clear();
             eng.feed(buf, static_cast<size_t>(n), now, actions);
             out = perform(fd, true, actions, o);
@@ -564,6 +653,8 @@ int run_tcp(const options &o, sim::engine &eng, sim::link_mode start)
 int main(int argc, char **argv)
 {
     options o = parse_options(argc, argv);
+    if (o.wire_baud > 0)
+        wire.byte_ns = 10 * 1000000000LL / o.wire_baud;
 
     struct sigaction sa {
     };
