@@ -7,6 +7,7 @@
 #   bench/run.sh [build-dir]
 set -euo pipefail
 cd "$(dirname "$0")/.."
+tools/install-deps.sh
 build=${1:-build-bench}
 cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
 cmake --build "$build" -j2 --target bench_workflow bench_net bench_cli >/dev/null

@@ -8,6 +8,7 @@
 #   bench/soak.sh [build-dir] [--queries N] [--pace MS] [--cycles N]
 set -euo pipefail
 cd "$(dirname "$0")/.."
+tools/install-deps.sh
 build=build-bench
 if [ $# -gt 0 ] && [ "${1#--}" = "$1" ]; then
   build=$1
