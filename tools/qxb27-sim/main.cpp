@@ -466,6 +466,7 @@ outcome perform(int fd, bool sock, const std::vector<sim::action> &actions, cons
             return outcome::drop;
         if (a.reply && o.delay_ms > 0)
             pause_ms(o.delay_ms);
+        const long long sent_before = counts.sent;
         bool ok = true;
         if (o.byte_gap_ms > 0) {
             for (size_t i = 0; i < a.bytes.size() && ok; i++) {
@@ -489,7 +490,9 @@ outcome perform(int fd, bool sock, const std::vector<sim::action> &actions, cons
         } else {
             ok = write_all(fd, sock, a.bytes.data(), a.bytes.size());
         }
-        if (ok && a.reply)
+        // A reply counts once it has begun: the tool may close as soon as
+        // it has seen enough of it.
+        if (a.reply && counts.sent > sent_before)
             counts.replies++;
         // On the pty an unsent reply only means nobody is listening.
         if (!ok && sock)
