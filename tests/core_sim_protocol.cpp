@@ -341,6 +341,29 @@ TEST_F(SimPty, EchoRepeatsCommandLinesUntilToggledOff)
     EXPECT_EQ(line->ask("AT+TMODE\n"), "AT+TMODE\r\n+ok=Through\r\n\r\n");
 }
 
+TEST_F(SimPty, CountsTallyTheRunsBytesAndRepliesButNoEcho)
+{
+    start({"--echo", "--counts", "counts"});
+    std::string from_tool, got;
+    auto send = [&](const std::string &bytes) {
+        from_tool += bytes;
+        line->send(bytes);
+    };
+    send("AT+\n"); // transparent mode: received, not answered
+    EXPECT_EQ(line->read_quiet(300), "");
+    send("+++");
+    got += line->read_until("a");
+    send("a");
+    got += line->read_until(ok_reply);
+    send("AT+WMODE\n");
+    got += line->read_until("\r\n\r\n");
+    EXPECT_EQ(got, std::string("a") + ok_reply + "AT+WMODE\r\n+ok=AP\r\n\r\n");
+    line.reset();
+    EXPECT_EQ(sim.stop(), 0);
+    EXPECT_EQ(read_file("counts"), "received=" + std::to_string(from_tool.size()) +
+                                       "\nsent=" + std::to_string(got.size()) + "\nreplies=3\n");
+}
+
 TEST_F(SimPty, EntmReturnsToTransparentMode)
 {
     start({"--mode", "command"});
@@ -611,7 +634,7 @@ TEST(SimTcp, ClientTakesKeepAliveAndCommandsAndReconnects)
     EXPECT_EQ(sim.stop(), 0);
 }
 
-TEST(SimTcp, DropAfterClosesOnceAndWithoutRetryTheClientEnds)
+TEST(SimTcp, DropAfterClosesOnceAndWithoutRetryTheClientEndsWithItsCounts)
 {
     temp_cwd dir;
     listener srv;
@@ -630,13 +653,19 @@ TEST(SimTcp, DropAfterClosesOnceAndWithoutRetryTheClientEnds)
     EXPECT_EQ(conn->ask("AT+VER\n").compare(0, 4, "+ok="), 0); // no second drop
     sim.stop();
 
-    // Without --retry the module gives up once the tool has closed.
+    // Without --retry the module gives up once the tool has closed, and
+    // tells what crossed the link.
     sim_process once;
-    ASSERT_TRUE(once.start({"--tcp", "127.0.0.1:" + std::to_string(srv.port())}));
+    ASSERT_TRUE(
+        once.start({"--tcp", "127.0.0.1:" + std::to_string(srv.port()), "--counts", "counts"}));
     conn = srv.accept_one();
     ASSERT_TRUE(conn);
+    const std::string mid_reply = "+ok=QX-B27\r\n\r\n";
+    EXPECT_EQ(conn->ask("AT+MID\n"), mid_reply);
     conn.reset();
     EXPECT_EQ(once.wait_exit(3000), 0);
+    EXPECT_EQ(read_file("counts"),
+              "received=7\nsent=" + std::to_string(mid_reply.size()) + "\nreplies=1\n");
 }
 
 } // namespace

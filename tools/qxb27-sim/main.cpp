@@ -21,6 +21,9 @@
 // - --set values are taken unchecked, so tests can make the module report
 //   what a set command would be refused for.
 // - --wire BAUD models the serial line's time: 10 bits a byte each way.
+// - --counts FILE: at the end of the run, the bytes read from the link, the
+//   bytes written to it and the replies among them, so that a benchmark
+//   can set its times beside what the wire and the replies' latency take.
 // - Log lines: the frame's bytes with "\n", "\r", "\\" and "\xHH" for any
 //   other byte outside printable ASCII (the keep-alive: "AT+W\n\x00").
 #include "engine.h"
@@ -68,8 +71,14 @@ struct options {
     long wire_baud = 0; // 0: bytes move at once
     sim::faults faults;
     std::vector<std::pair<std::string, std::string>> sets;
-    std::string log_path, state_path;
+    std::string log_path, state_path, counts_path;
 };
+
+// What crossed the link in this run, for --counts.
+struct tally {
+    long long received = 0, sent = 0, replies = 0;
+};
+tally counts;
 
 // Pause after a restart before the module listens (pty) or connects (TCP).
 constexpr long restart_ms = 500;
@@ -145,6 +154,7 @@ void pause_ms(long ms)
                "       [--wire BAUD] [--byte-gap MS] [--garbage] [--no-line-ends]\n"
                "       [--drop-after N] [--silent-after N]\n"
                "       [--set NAME=VALUE]... [--keep NAME=VALUE]... [--log FILE] [--state FILE]\n"
+               "       [--counts FILE]\n"
                "   or: qxb27-sim --help | --version\n",
                to);
     if (status == 0)
@@ -173,6 +183,9 @@ void pause_ms(long ms)
             "                      change nothing\n"
             "  --log FILE          append every frame received, one line each\n"
             "  --state FILE        keep the settings in FILE, NAME=VALUE lines\n"
+            "  --counts FILE       when the run ends, write to FILE the bytes received\n"
+            "                      and sent and the replies sent (an echo is none):\n"
+            "                      received=N, sent=N, replies=N lines\n"
             "  --help, --version   print this help or the version, and exit\n",
             to);
     std::exit(status);
@@ -209,6 +222,7 @@ options parse_options(int argc, char **argv)
         o_keep,
         o_log,
         o_state,
+        o_counts,
         o_help,
         o_version
     };
@@ -230,6 +244,7 @@ options parse_options(int argc, char **argv)
                                       {"keep", required_argument, nullptr, o_keep},
                                       {"log", required_argument, nullptr, o_log},
                                       {"state", required_argument, nullptr, o_state},
+                                      {"counts", required_argument, nullptr, o_counts},
                                       {"help", no_argument, nullptr, o_help},
                                       {"version", no_argument, nullptr, o_version},
                                       {nullptr, 0, nullptr, 0}};
@@ -314,6 +329,9 @@ options parse_options(int argc, char **argv)
             break;
         case o_state:
             o.state_path = optarg;
+            break;
+        case o_counts:
+            o.counts_path = optarg;
             break;
         case o_help:
             usage(nullptr, 0);
@@ -408,6 +426,7 @@ bool write_all(int fd, bool sock, const char *p, size_t n)
     while (n > 0) {
         ssize_t r = sock ? send(fd, p, n, MSG_NOSIGNAL) : write(fd, p, n);
         if (r > 0) {
+            counts.sent += r;
             p += r;
             n -= static_cast<size_t>(r);
         } else if (r < 0 && errno == EINTR && !stop_requested) {
@@ -423,6 +442,18 @@ bool write_all(int fd, bool sock, const char *p, size_t n)
     return true;
 }
 
+void write_counts(const std::string &path)
+{
+    if (path.empty())
+        return;
+    std::FILE *f = std::fopen(path.c_str(), "w");
+    const bool ok = f && std::fprintf(f, "received=%lld\nsent=%lld\nreplies=%lld\n",
+                                      counts.received, counts.sent, counts.replies) > 0;
+    if ((f && std::fclose(f) != 0) || !ok)
+        std::fprintf(stderr, "qxb27-sim: cannot write counts %s: %s\n", path.c_str(),
+                     std::strerror(errno));
+}
+
 enum class outcome { go_on, restart, drop, link_lost };
 
 // Carries out the engine's actions on the link FD.
@@ -435,6 +466,7 @@ outcome perform(int fd, bool sock, const std::vector<sim::action> &actions, cons
             return outcome::drop;
         if (a.reply && o.delay_ms > 0)
             pause_ms(o.delay_ms);
+        const long long sent_before = counts.sent;
         bool ok = true;
         if (o.byte_gap_ms > 0) {
             for (size_t i = 0; i < a.bytes.size() && ok; i++) {
@@ -458,6 +490,10 @@ outcome perform(int fd, bool sock, const std::vector<sim::action> &actions, cons
         } else {
             ok = write_all(fd, sock, a.bytes.data(), a.bytes.size());
         }
+        // A reply counts once it has begun: the tool may close as soon as
+        // it has seen enough of it.
+        if (a.reply && counts.sent > sent_before)
+            counts.replies++;
         // On the pty an unsent reply only means nobody is listening.
         if (!ok && sock)
             return outcome::link_lost;
@@ -529,6 +565,7 @@ int run_pty(const options &o, sim::engine &eng)
             pause_ms(hangup_wait_ms);
             continue;
         }
+        counts.received += n;
         if (down_until >= 0)
             continue;
         wire.receive(static_cast<size_t>(n));
@@ -622,6 +659,7 @@ int run_tcp(const options &o, sim::engine &eng, sim::link_mode start)
                 out = outcome::link_lost;
                 break;
             }
+            counts.received += n;
             wire.receive(static_cast<size_t>(n));
             now = now_ms();
             actions.clear();
@@ -679,5 +717,7 @@ int main(int argc, char **argv)
     eng.on_frame = [&](const std::string &bytes) { log.frame(bytes); };
     eng.on_change = [&] { write_state(o.state_path, st); };
 
-    return o.pty ? run_pty(o, eng) : run_tcp(o, eng, start);
+    const int status = o.pty ? run_pty(o, eng) : run_tcp(o, eng, start);
+    write_counts(o.counts_path);
+    return status;
 }
