@@ -343,6 +343,25 @@ TEST_F(Modcfg, LoopTakesTheNextModuleOnThePort)
     EXPECT_NE(rows[3].find(",SECOND,V1.0.7,verified,"), std::string::npos) << rows[3];
 }
 
+// A second Ctrl-C during the connect ends the run at once: the port got no
+// module, which is no success.
+TEST_F(Modcfg, StoppedBeforeAModuleAnsweredIsNoSuccess)
+{
+    write_file("set.txt", command_file);
+    sim_process silent; // the connect tries everything, for seconds
+    ASSERT_TRUE(silent.start_pty({"--silent"}));
+    modcfg_child apply;
+    ASSERT_TRUE(apply.start({"apply", "--strict-timing", "--port", silent.pty_path(), "set.txt"}));
+    const auto said = [&](const char *text) {
+        return apply.err().find(text) != std::string::npos ? 1 : 0;
+    };
+    ASSERT_EQ(modcfg_child::wait_for([&] { return said(": connect"); }, 30000), 1) << apply.err();
+    apply.signal(SIGINT);
+    ASSERT_EQ(modcfg_child::wait_for([&] { return said("again to stop now"); }, 30000), 1);
+    apply.signal(SIGINT);
+    EXPECT_EQ(apply.wait(30000), 1) << apply.err();
+}
+
 // The report is appended record by record: killing the program in the
 // middle of a module loses that module's record only.
 TEST_F(Modcfg, ReportKeepsEarlierRecordsWhenTheProgramIsKilled)
