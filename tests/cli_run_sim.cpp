@@ -305,8 +305,8 @@ TEST_F(Modcfg, ProvisionThreePortsRecordsEachModulesOwnResult)
 }
 
 // --loop: the module on the port is swapped for one with another MID; it is
-// provisioned too, and so is one with that same MID after the port was
-// gone; Ctrl-C ends the run cleanly.
+// provisioned too (with the file as it was checked), and so is one with that
+// same MID after the port was gone; Ctrl-C ends the run cleanly.
 TEST_F(Modcfg, LoopTakesTheNextModuleOnThePort)
 {
     write_file("set.txt", command_file);
@@ -318,6 +318,9 @@ TEST_F(Modcfg, LoopTakesTheNextModuleOnThePort)
         loop.start({"provision", "set.txt", "--port", port, "--loop", "--report", "r.csv"}));
     auto records = [] { return static_cast<int>(lines_of(read_file("r.csv")).size()) - 1; };
     ASSERT_EQ(modcfg_child::wait_for([&] { return records() >= 1; }, 60000), 1) << loop.err();
+    // The file as checked at the start is what every module gets, even when
+    // it is emptied meanwhile (an editor saving it in place).
+    write_file("set.txt", "E\r\n");
     first.reset();      // the operator takes the module off the fixture...
     sim_process second; // ...and puts the next one on
     ASSERT_TRUE(second.start_pty(

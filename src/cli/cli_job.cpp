@@ -229,11 +229,7 @@ void run_task(const cli_job &job)
         emit(cli_event("stage").set("text", "apply"));
         apply_watch watch;
         watch.total = job.file_lines;
-        if (!cmd_file_apply(job.file, &watch)) {
-            result = RESULT_NOT_ACKED;
-            note = "the command file could not be read";
-            break;
-        }
+        cmd_lines_apply(job.lines, &watch);
         int mismatches = 0;
         if (job.verify && !link_lost && !parent_gone) {
             emit(cli_event("stage").set("text", "verify"));
@@ -258,14 +254,8 @@ void run_task(const cli_job &job)
         break;
     }
     case cli_task::verify: {
-        std::vector<std::string> lines;
-        if (!cmd_file_read_lines(job.file, lines)) {
-            result = RESULT_NOT_ACKED;
-            note = "the command file could not be read";
-            break;
-        }
         emit(cli_event("stage").set("text", "verify"));
-        const int mismatches = verify_lines(lines);
+        const int mismatches = verify_lines(job.lines);
         result = link_lost ? RESULT_LINK_LOST : mismatches > 0 ? RESULT_MISMATCH : RESULT_VERIFIED;
         break;
     }

@@ -462,6 +462,7 @@ int cmd_module(const command_spec &spec, int argc, char **argv)
             return EXIT_USAGE;
         }
         run.file_lines = static_cast<int>(lines.size());
+        run.lines = lines;
     }
 
     cli_report report;

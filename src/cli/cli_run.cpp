@@ -316,6 +316,7 @@ void runner::spawn_port(size_t i)
     job.device = slots_[i].device;
     job.line = o_.line;
     job.file = o_.file;
+    job.lines = o_.lines;
     job.file_lines = o_.file_lines;
     job.verify = o_.verify;
     job.restart = o_.restart;
@@ -353,6 +354,7 @@ void runner::accept_one()
     job.task = o_.task;
     job.sock = sock;
     job.file = o_.file;
+    job.lines = o_.lines;
     job.file_lines = o_.file_lines;
     job.verify = o_.verify;
     job.restart = o_.restart;
