@@ -365,6 +365,23 @@ TEST_F(Modcfg, StoppedBeforeAModuleAnsweredIsNoSuccess)
     EXPECT_EQ(apply.wait(30000), 1) << apply.err();
 }
 
+// --count 1 on two ports: once one module is under way, the other port's
+// module, still being connected, is let go untouched.
+TEST_F(Modcfg, CountEndsTheRunWithoutTouchingAnotherModule)
+{
+    write_file("set.txt", command_file);
+    sim_process quick, slow;
+    ASSERT_TRUE(quick.start_pty({"--mode", "command", "--set", "MID=QUICK"}));
+    ASSERT_TRUE(slow.start_pty({"--mode", "command", "--delay", "300", "--log", "slow.log"}));
+    const ran r = modcfg({"provision", "set.txt", "--port", quick.pty_path(), "--port",
+                          slow.pty_path(), "--count", "1", "--report", "r.csv"});
+    EXPECT_EQ(r.status, 0) << r.err;
+    const auto rows = lines_of(read_file("r.csv"));
+    ASSERT_EQ(rows.size(), 2u) << read_file("r.csv");
+    EXPECT_NE(rows[1].find(",QUICK,"), std::string::npos) << rows[1];
+    EXPECT_EQ(read_file("slow.log").find("AT+WMODE="), std::string::npos) << read_file("slow.log");
+}
+
 // The report is appended record by record: killing the program in the
 // middle of a module loses that module's record only.
 TEST_F(Modcfg, ReportKeepsEarlierRecordsWhenTheProgramIsKilled)

@@ -334,6 +334,13 @@ int run_serial(const cli_job &job)
         }
         // From here the module is in progress: a stop request waits for it.
         signal(SIGTERM, SIG_IGN);
+        // One that came during the connect (Ctrl-C, or --count reached on
+        // another port) finds no module under way: this one goes untouched.
+        if (stop_asked) {
+            module_session_leave();
+            close_serial();
+            return 0;
+        }
         emit(cli_event("module").set("mid", mid).set("version", version).set("device", dev));
         run_task(job);
         close_serial();
