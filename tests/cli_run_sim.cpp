@@ -346,6 +346,18 @@ TEST_F(Modcfg, LoopTakesTheNextModuleOnThePort)
     EXPECT_NE(rows[3].find(",SECOND,V1.0.7,verified,"), std::string::npos) << rows[3];
 }
 
+// The first module on a port is new whatever its MID, even none: it was
+// taken for the one "done" before it and waited on for good.
+TEST_F(Modcfg, LoopTakesAFirstModuleWithoutMid)
+{
+    write_file("set.txt", command_file);
+    sim_process sim;
+    ASSERT_TRUE(sim.start_pty({"--mode", "command", "--set", "MID=", "--state", "m.state"}));
+    const ran r = modcfg({"provision", "set.txt", "--port", sim.pty_path(), "--count", "1"}, 30000);
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(sim_read_state("m.state").at("WSSSID"), "Factory net");
+}
+
 // A second Ctrl-C during the connect ends the run at once: the port got no
 // module, which is no success.
 TEST_F(Modcfg, StoppedBeforeAModuleAnsweredIsNoSuccess)

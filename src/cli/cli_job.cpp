@@ -317,7 +317,9 @@ int run_serial(const cli_job &job)
         // unplugged and plugged in again.
         if (!job.last_device.empty() && dev != job.last_device)
             vanished = true;
-        if (job.wait_new && !vanished && !link_lost && mid == job.last_mid) {
+        // Only a module done before can be the same one again: the first
+        // may well report no MID (or fail to).
+        if (job.wait_new && job.done_before && !vanished && !link_lost && mid == job.last_mid) {
             module_session_leave();
             close_serial();
             emit(cli_event("waiting").set("text", "module " + mid + " is done"));

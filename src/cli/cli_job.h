@@ -30,6 +30,7 @@ struct cli_job {
     bool verify = true;      // read back after applying
     bool restart = false;    // "AT+Z" after a verified apply
     bool wait_new = false;   // wait on the port for a module not yet done
+    bool done_before = false; // a module was done on this port in this run
     std::string last_mid;    // the module done last on this port
     std::string last_device; // identity of the port's device node then
 };
