@@ -305,8 +305,8 @@ TEST_F(Modcfg, ProvisionThreePortsRecordsEachModulesOwnResult)
 }
 
 // --loop: the module on the port is swapped for one with another MID; it is
-// provisioned too, and so is one with that same MID after the port was
-// gone; Ctrl-C ends the run cleanly.
+// provisioned too (with the file as it was checked), and so is one with that
+// same MID after the port was gone; Ctrl-C ends the run cleanly.
 TEST_F(Modcfg, LoopTakesTheNextModuleOnThePort)
 {
     write_file("set.txt", command_file);
@@ -318,6 +318,9 @@ TEST_F(Modcfg, LoopTakesTheNextModuleOnThePort)
         loop.start({"provision", "set.txt", "--port", port, "--loop", "--report", "r.csv"}));
     auto records = [] { return static_cast<int>(lines_of(read_file("r.csv")).size()) - 1; };
     ASSERT_EQ(modcfg_child::wait_for([&] { return records() >= 1; }, 60000), 1) << loop.err();
+    // The file as checked at the start is what every module gets, even when
+    // it is emptied meanwhile (an editor saving it in place).
+    write_file("set.txt", "E\r\n");
     first.reset();      // the operator takes the module off the fixture...
     sim_process second; // ...and puts the next one on
     ASSERT_TRUE(second.start_pty(
@@ -341,6 +344,54 @@ TEST_F(Modcfg, LoopTakesTheNextModuleOnThePort)
     EXPECT_NE(rows[1].find(",FIRST,V1.0.7,verified,"), std::string::npos) << rows[1];
     EXPECT_NE(rows[2].find(",SECOND,V1.0.7,verified,"), std::string::npos) << rows[2];
     EXPECT_NE(rows[3].find(",SECOND,V1.0.7,verified,"), std::string::npos) << rows[3];
+}
+
+// The first module on a port is new whatever its MID, even none: it was
+// taken for the one "done" before it and waited on for good.
+TEST_F(Modcfg, LoopTakesAFirstModuleWithoutMid)
+{
+    write_file("set.txt", command_file);
+    sim_process sim;
+    ASSERT_TRUE(sim.start_pty({"--mode", "command", "--set", "MID=", "--state", "m.state"}));
+    const ran r = modcfg({"provision", "set.txt", "--port", sim.pty_path(), "--count", "1"}, 30000);
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(sim_read_state("m.state").at("WSSSID"), "Factory net");
+}
+
+// A second Ctrl-C during the connect ends the run at once: the port got no
+// module, which is no success.
+TEST_F(Modcfg, StoppedBeforeAModuleAnsweredIsNoSuccess)
+{
+    write_file("set.txt", command_file);
+    sim_process silent; // the connect tries everything, for seconds
+    ASSERT_TRUE(silent.start_pty({"--silent"}));
+    modcfg_child apply;
+    ASSERT_TRUE(apply.start({"apply", "--strict-timing", "--port", silent.pty_path(), "set.txt"}));
+    const auto said = [&](const char *text) {
+        return apply.err().find(text) != std::string::npos ? 1 : 0;
+    };
+    ASSERT_EQ(modcfg_child::wait_for([&] { return said(": connect"); }, 30000), 1) << apply.err();
+    apply.signal(SIGINT);
+    ASSERT_EQ(modcfg_child::wait_for([&] { return said("again to stop now"); }, 30000), 1);
+    apply.signal(SIGINT);
+    EXPECT_EQ(apply.wait(30000), 1) << apply.err();
+}
+
+// --count 1 on two ports: once one module is under way, the other port's
+// module, still being connected, is let go untouched.
+TEST_F(Modcfg, CountEndsTheRunWithoutTouchingAnotherModule)
+{
+    write_file("set.txt", command_file);
+    sim_process quick, slow;
+    ASSERT_TRUE(quick.start_pty({"--mode", "command", "--set", "MID=QUICK"}));
+    ASSERT_TRUE(slow.start_pty({"--mode", "command", "--delay", "300", "--log", "slow.log"}));
+    const ran r = modcfg({"provision", "set.txt", "--port", quick.pty_path(), "--port",
+                          slow.pty_path(), "--count", "1", "--report", "r.csv"});
+    EXPECT_EQ(r.status, 0) << r.err;
+    const auto rows = lines_of(read_file("r.csv"));
+    ASSERT_EQ(rows.size(), 2u) << read_file("r.csv");
+    EXPECT_NE(rows[1].find(",QUICK,"), std::string::npos) << rows[1];
+    EXPECT_EQ(read_file("slow.log").find("AT+WMODE="), std::string::npos) << read_file("slow.log");
 }
 
 // The report is appended record by record: killing the program in the

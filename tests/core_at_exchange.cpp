@@ -6,6 +6,7 @@
 
 #include <atomic>
 #include <cstring>
+#include <functional>
 #include <gtest/gtest.h>
 #include <memory>
 #include <string>
@@ -352,6 +353,37 @@ TEST_P(AtExchangeModes, AwkwardRepliesAreStillTaken)
     }
 }
 
+// An answer 500 ms late to a frame that gets one read only (the echo test,
+// the rest after an "AT+E" echo) is still that frame's: left on the line,
+// the next query took it for its own reply, and every query after it the
+// reply of the one before.
+TEST_P(AtExchangeModes, LateAnswersStayWithTheirOwnFrames)
+{
+    const struct {
+        const char *what;
+        std::vector<peer_step> steps;
+        std::function<int()> run;
+        int expected;
+    } cases[] = {
+        {"echo test", {{"AT+\n", "+ok\r\n\r\n", 500}}, [] { return at_echo(serial_link); }, 0},
+        {"AT+E",
+         {{"AT+E\n", "AT+E\r\n"}, {"", "+ok\r\n\r\n", 500}},
+         [] { return at_send_cmd_set(serial_link, "AT+E"); },
+         1},
+    };
+    for (const auto &c : cases) {
+        std::vector<peer_step> steps = c.steps;
+        steps.push_back({"AT+WMODE\n", "+ok=AP\r\n\r\n"});
+        play(steps);
+        EXPECT_EQ(c.run(), c.expected) << c.what << mode();
+        char ret[AT_VALUE_MAX + 1] = "";
+        EXPECT_EQ(at_send_cmd_get(serial_link, "AT+WMODE", ret), 1) << c.what << mode();
+        EXPECT_STREQ(ret, "AP") << c.what << mode();
+        peer.reset();
+        tcflush(strPCCom.fd, TCIFLUSH);
+    }
+}
+
 // A module with echo on repeats the command, and its line end, before the
 // reply; the exchange skips that echo whatever line end it has, whether
 // the reply follows at once or later.
@@ -406,6 +438,24 @@ TEST_F(AtExchangeFast, SilentModuleFailsAfterThreeHandshakes)
     EXPECT_EQ(r, 0);
     EXPECT_EQ(out, "Connect to Module.........Fialed!\n");
     EXPECT_EQ(sent(17), "AT+\nAT+\n+++++++++");
+}
+
+// Both probes answered 300 ms late: the second probe's read takes the
+// first's answer, and the second's answer is read off before the next
+// command, which takes its own reply.
+TEST_F(AtExchangeFast, LateProbeAnswersStayWithTheirProbes)
+{
+    play({{"AT+\n", "+ok\r\n\r\n", 300},
+          {"AT+\n", "+ok\r\n\r\n", 300},
+          {"AT+WMODE\n", "+ok=AP\r\n\r\n"}});
+    testing::internal::CaptureStdout();
+    const int r = connect_to_module();
+    const std::string out = testing::internal::GetCapturedStdout();
+    EXPECT_EQ(r, 1);
+    EXPECT_EQ(out, "Connect to Module.........OK!\n");
+    char ret[AT_VALUE_MAX + 1] = "";
+    EXPECT_EQ(at_send_cmd_get(serial_link, "AT+WMODE", ret), 1);
+    EXPECT_STREQ(ret, "AP");
 }
 
 // A silent query still gives up after its 40 tries, each a first-byte wait

@@ -393,3 +393,28 @@ TEST(TcpExchange, EveryReadEndsByTheSerialPortsTotalTimeOut)
         tcp_recv_quiet(s.tool, 100);
     }
 }
+
+// Before its frame an exchange drops what the module sent that nobody read.
+// A module that never stops sending held it there, with the exchange lock,
+// for as long as it sent: only what was queued when it began is dropped.
+TEST(TcpExchange, AModuleThatNeverStopsSendingDoesNotHoldTheNextFrameBack)
+{
+    module_socket s;
+    ASSERT_TRUE(s.ok());
+    std::atomic<bool> stop{false};
+    std::thread module([&] {
+        const string flood(65536, 'x');
+        for (auto t0 = steady_clock::now(); !stop && ms_since(t0) < 5000;) {
+            pollfd p = {s.module, POLLOUT, 0};
+            if (poll(&p, 1, 10) > 0)
+                send(s.module, flood.data(), flood.size(), MSG_DONTWAIT | MSG_NOSIGNAL);
+        }
+    });
+    ASSERT_TRUE(tcp_wait_readable(s.tool, 1, 2000));
+    auto t0 = steady_clock::now();
+    EXPECT_EQ(tcpsock_keep_alive(), TCP_KEEP_ALIVE_LEN);
+    const long took = ms_since(t0);
+    stop = true;
+    module.join();
+    EXPECT_LT(took, 2500);
+}

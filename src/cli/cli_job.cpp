@@ -229,11 +229,7 @@ void run_task(const cli_job &job)
         emit(cli_event("stage").set("text", "apply"));
         apply_watch watch;
         watch.total = job.file_lines;
-        if (!cmd_file_apply(job.file, &watch)) {
-            result = RESULT_NOT_ACKED;
-            note = "the command file could not be read";
-            break;
-        }
+        cmd_lines_apply(job.lines, &watch);
         int mismatches = 0;
         if (job.verify && !link_lost && !parent_gone) {
             emit(cli_event("stage").set("text", "verify"));
@@ -258,14 +254,8 @@ void run_task(const cli_job &job)
         break;
     }
     case cli_task::verify: {
-        std::vector<std::string> lines;
-        if (!cmd_file_read_lines(job.file, lines)) {
-            result = RESULT_NOT_ACKED;
-            note = "the command file could not be read";
-            break;
-        }
         emit(cli_event("stage").set("text", "verify"));
-        const int mismatches = verify_lines(lines);
+        const int mismatches = verify_lines(job.lines);
         result = link_lost ? RESULT_LINK_LOST : mismatches > 0 ? RESULT_MISMATCH : RESULT_VERIFIED;
         break;
     }
@@ -327,7 +317,9 @@ int run_serial(const cli_job &job)
         // unplugged and plugged in again.
         if (!job.last_device.empty() && dev != job.last_device)
             vanished = true;
-        if (job.wait_new && !vanished && !link_lost && mid == job.last_mid) {
+        // Only a module done before can be the same one again: the first
+        // may well report no MID (or fail to).
+        if (job.wait_new && job.done_before && !vanished && !link_lost && mid == job.last_mid) {
             module_session_leave();
             close_serial();
             emit(cli_event("waiting").set("text", "module " + mid + " is done"));
@@ -344,6 +336,13 @@ int run_serial(const cli_job &job)
         }
         // From here the module is in progress: a stop request waits for it.
         signal(SIGTERM, SIG_IGN);
+        // One that came during the connect (Ctrl-C, or --count reached on
+        // another port) finds no module under way: this one goes untouched.
+        if (stop_asked) {
+            module_session_leave();
+            close_serial();
+            return 0;
+        }
         emit(cli_event("module").set("mid", mid).set("version", version).set("device", dev));
         run_task(job);
         close_serial();

@@ -23,10 +23,14 @@ struct cli_job {
     cli_line line;
     int sock = -1;           // the accepted connection of a TCP module
     std::string file;        // command file (apply, verify, provision)
+    // Its lines as checked before any module was touched; sent and read
+    // back as they are, whatever the file holds by now.
+    std::vector<std::string> lines;
     int file_lines = 0;      // lines the apply will send, for progress
     bool verify = true;      // read back after applying
     bool restart = false;    // "AT+Z" after a verified apply
     bool wait_new = false;   // wait on the port for a module not yet done
+    bool done_before = false; // a module was done on this port in this run
     std::string last_mid;    // the module done last on this port
     std::string last_device; // identity of the port's device node then
 };

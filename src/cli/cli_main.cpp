@@ -462,6 +462,7 @@ int cmd_module(const command_spec &spec, int argc, char **argv)
             return EXIT_USAGE;
         }
         run.file_lines = static_cast<int>(lines.size());
+        run.lines = lines;
     }
 
     cli_report report;
@@ -533,6 +534,10 @@ int cmd_module(const command_spec &spec, int argc, char **argv)
     if ((spec.task == cli_task::read || spec.task == cli_task::export_ || run.listen) &&
         outcomes.empty() && status == 0)
         status = EXIT_FAILED; // interrupted before a module connected
+    // Without --loop every port owes one module: a port left without one (a
+    // second Ctrl-C during the connect, a worker that died) was not done.
+    if (!run.listen && !run.loop && outcomes.size() < run.ports.size() && status == 0)
+        status = EXIT_FAILED;
     if (many)
         std::fprintf(cli_out, "modules done: %ld, verified: %ld, failed: %ld\n", verified + failed,
                      verified, failed);

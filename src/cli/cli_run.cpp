@@ -181,6 +181,7 @@ struct slot {
     std::string label;
     std::string device; // serial ports only
     std::string last_mid, last_device;
+    bool done_before = false; // a module's outcome was recorded here
     std::string status;
     bool busy = false; // a worker serves it
     bool closed = false;
@@ -316,10 +317,12 @@ void runner::spawn_port(size_t i)
     job.device = slots_[i].device;
     job.line = o_.line;
     job.file = o_.file;
+    job.lines = o_.lines;
     job.file_lines = o_.file_lines;
     job.verify = o_.verify;
     job.restart = o_.restart;
     job.wait_new = o_.loop;
+    job.done_before = slots_[i].done_before;
     job.last_mid = slots_[i].last_mid;
     job.last_device = slots_[i].last_device;
     spawn(i, job);
@@ -353,6 +356,7 @@ void runner::accept_one()
     job.task = o_.task;
     job.sock = sock;
     job.file = o_.file;
+    job.lines = o_.lines;
     job.file_lines = o_.file_lines;
     job.verify = o_.verify;
     job.restart = o_.restart;
@@ -499,6 +503,7 @@ void runner::finish(worker &w)
         record(c);
         s.last_mid = c.mid;
         s.last_device = w.device_id;
+        s.done_before = true;
     }
     std::string done = s.label;
     done.resize(std::max<size_t>(done.size() + 2, 14), ' ');

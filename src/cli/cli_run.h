@@ -23,6 +23,7 @@ struct cli_run_options {
     std::string listen_addr; // empty for every local address
     unsigned short listen_port = 0;
     std::string file;
+    std::vector<std::string> lines; // the file's lines, as checked
     int file_lines = 0;
     bool verify = true;
     bool restart = false;

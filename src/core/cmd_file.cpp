@@ -202,6 +202,12 @@ int cmd_file_apply(const std::string &path, cmd_apply_observer *observer)
         std::printf("Can not open file: %s\n", path.c_str());
         return 0;
     }
+    cmd_lines_apply(lines, observer);
+    return 1;
+}
+
+void cmd_lines_apply(const std::vector<std::string> &lines, cmd_apply_observer *observer)
+{
     std::printf("\n------------Start to send Command------------\n");
     for (int number = 1; number <= static_cast<int>(lines.size()); number++) {
         const std::string &line = lines[number - 1];
@@ -223,5 +229,4 @@ int cmd_file_apply(const std::string &path, cmd_apply_observer *observer)
             break;
     }
     std::printf("-----------------Finished-----------------\n\n");
-    return 1;
 }

@@ -64,5 +64,9 @@ struct cmd_apply_observer {
 // console lines and the same refusals, telling `observer` (when given) of
 // every line sent.
 int cmd_file_apply(const std::string &path, cmd_apply_observer *observer);
+// The sending part of cmd_file_apply, on `lines` as cmd_file_read_lines
+// gave them: a face that checked a file once applies what it checked, even
+// when the file changes on disk meanwhile.
+void cmd_lines_apply(const std::vector<std::string> &lines, cmd_apply_observer *observer);
 
 #endif

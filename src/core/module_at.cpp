@@ -113,6 +113,18 @@ int read_some(const at_link &link, char *buf, int len, const at_read_end &done =
     return n >= 0 && n <= len ? n : -1;
 }
 
+// A read whose answer, when late, no later try would take: it would stay on
+// the line and the next command would take it for its own reply, and every
+// reply after it for the one before. In fast exchange it still ends on a
+// complete reply, but waits for the first byte as long as a read without
+// fast exchange does.
+int read_owed(const at_link &link, char *buf, int len, const at_read_end &done = reply_complete())
+{
+    const int n = fast_exchange && link.read_until ? link.read_until(buf, len, -1, done)
+                                                   : link.read(buf, len);
+    return n >= 0 && n <= len ? n : -1;
+}
+
 // The pause before the next try of a reply read.
 void reply_pause()
 {
@@ -283,7 +295,7 @@ int at_send_cmd_set(const at_link &link, const char *cmd)
         if (!echo.seen() && begins(buf, n, "AT+E")) {
             // An echoing module repeats "AT+E..." before its "+ok"; take the
             // rest of the reply off the line unexamined.
-            read_some(link, buf, SET_READ, reply_complete(last_bytes(buf, n)));
+            read_owed(link, buf, SET_READ, reply_complete(last_bytes(buf, n)));
             return 1;
         }
         const int left = echo.strip(buf, n);
@@ -306,7 +318,9 @@ int at_echo(const at_link &link)
     if (link.write(PROBE, PROBE_LEN) != PROBE_LEN)
         return 0;
     char buf[ECHO_READ];
-    const int n = read_some(link, buf, ECHO_READ);
+    // The module answered the probe just before: it is there, and a slow
+    // answer is no answer to leave for the next command.
+    const int n = read_owed(link, buf, ECHO_READ);
     return n >= 1 && buf[0] == 'A' ? 1 : 0;
 }
 
@@ -373,14 +387,21 @@ int connect_to_module()
     const int fd = strPCCom.fd;
     progress("Connect to Module...");
     char buf[PROBE_READ];
+    bool missed = false; // a probe's read got nothing, so far
     for (int i = 0; i < PROBE_TRIES; i++) {
         progress("...");
         CommWrite(fd, PROBE, PROBE_LEN); // a dead port shows in the read
         const int n = entry_read(fd, buf, PROBE_READ, reply_complete());
         if (begins(buf, n, "AT+") || begins(buf, n, "+ok")) {
+            // Fast exchange: this read took the late answer to the probe
+            // before; the answer to this one is still to come, and must
+            // not be taken for the next command's.
+            if (fast_exchange && missed)
+                CommReadUntil(fd, buf, PROBE_READ, -1, reply_complete());
             progress("OK!\n");
             return 1;
         }
+        missed = missed || n == 0;
     }
     if (trying_to_onnect(fd)) {
         progress("OK!\n");

@@ -4,15 +4,16 @@
 #include "module_at.h"
 
 #include <algorithm>
+#include <arpa/inet.h>
 #include <cerrno>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
-#include <arpa/inet.h>
 #include <netinet/in.h>
 #include <poll.h>
+#include <sys/ioctl.h>
 #include <sys/socket.h>
 #include <sys/time.h>
 #include <unistd.h>
@@ -282,15 +283,23 @@ int net_link_read(char *buf, int len)
     }
 }
 
-// Drops every byte already waiting on the module socket without blocking.
+// Drops the bytes waiting on the module socket without blocking: those
+// queued when it starts, and one read more, which also tells a closed
+// peer. A module that never stops sending must not hold the exchange (and
+// its lock) for as long as it sends.
 void drain_pending()
 {
     if (tcpsocket <= 0)
         return;
+    int queued = 0;
+    if (ioctl(tcpsocket, FIONREAD, &queued) != 0)
+        queued = 0;
     char buf[256];
     ssize_t r;
-    while ((r = recv(tcpsocket, buf, sizeof buf, MSG_DONTWAIT)) > 0) {
+    while ((r = recv(tcpsocket, buf, sizeof buf, MSG_DONTWAIT)) > 0 && (queued -= r) > 0) {
     }
+    if (r > 0)
+        r = recv(tcpsocket, buf, sizeof buf, MSG_DONTWAIT);
     if (r == 0)
         peer_closed = true;
 }
