@@ -421,15 +421,18 @@ TEST_F(Modcfg, ReportKeepsEarlierRecordsWhenTheProgramIsKilled)
     run.wait();
     EXPECT_EQ(read_file("r.csv"), before);
 
-    // A new run appends below, without a second header.
+    // A new run appends below, without a second header. --quiet drops the
+    // progress, not the port the system chose: a script needs it.
     modcfg_child again;
     ASSERT_TRUE(again.start(
-        {"provision", "set.txt", "--listen", "127.0.0.1:0", "--report", "r.csv"}, "again"));
+        {"provision", "set.txt", "--listen", "127.0.0.1:0", "--quiet", "--report", "r.csv"},
+        "again"));
     const int port2 = again.listen_port();
-    ASSERT_GT(port2, 0);
+    ASSERT_GT(port2, 0) << again.err();
     sim_process next;
     ASSERT_TRUE(next.start({"--tcp", "127.0.0.1:" + std::to_string(port2), "--set", "MID=NEXT"}));
     EXPECT_EQ(again.wait(), 0) << again.err();
+    EXPECT_EQ(again.err(), "modcfg: listening on 127.0.0.1:" + std::to_string(port2) + "\n");
     const std::string after = read_file("r.csv");
     ASSERT_EQ(after.compare(0, before.size(), before), 0);
     const auto rows = lines_of(after);

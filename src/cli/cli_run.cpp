@@ -621,11 +621,10 @@ bool runner::run()
             std::string("listening on ") + addr + ":" + std::to_string(ntohs(local.sin_port));
         head.closed = false;
         slots_.push_back(head);
-        // Tests and scripts that asked for port 0 learn the port here.
-        if (!o_.quiet) {
-            std::fprintf(stderr, "modcfg: %s\n", head.label.c_str());
-            std::fflush(stderr);
-        }
+        // A result, not progress: scripts that asked for port 0 learn the
+        // port here, with --quiet too.
+        std::fprintf(stderr, "modcfg: %s\n", head.label.c_str());
+        std::fflush(stderr);
         view_.set(0, head.label);
     } else {
         for (size_t i = 0; i < o_.ports.size(); i++) {
