@@ -1,6 +1,7 @@
 // The modcfg program against emulated modules on ptys and as TCP clients:
 // read, export and apply, read-back, provisioning several modules at once,
 // the loop, the report, and the exit statuses.
+#include "console.h"
 #include "sim_process.h"
 #include "temp_dir.h"
 
@@ -392,6 +393,23 @@ TEST_F(Modcfg, CountEndsTheRunWithoutTouchingAnotherModule)
     ASSERT_EQ(rows.size(), 2u) << read_file("r.csv");
     EXPECT_NE(rows[1].find(",QUICK,"), std::string::npos) << rows[1];
     EXPECT_EQ(read_file("slow.log").find("AT+WMODE="), std::string::npos) << read_file("slow.log");
+}
+
+// A production line relies on the record: one that cannot be written (a
+// full disk) fails the run, though both modules are verified, and is said
+// once.
+TEST_F(Modcfg, ARecordThatCannotBeWrittenFailsTheRun)
+{
+    write_file("set.txt", command_file);
+    sim_process one, two;
+    ASSERT_TRUE(one.start_pty({"--mode", "command"}));
+    ASSERT_TRUE(two.start_pty({"--mode", "command"}));
+    ASSERT_EQ(symlink("/dev/full", "full.csv"), 0);
+    const ran r = modcfg({"provision", "set.txt", "--port", one.pty_path(), "--port",
+                          two.pty_path(), "--report", "full.csv"});
+    EXPECT_EQ(r.status, 1) << r.err;
+    EXPECT_NE(r.out.find("modules done: 2, verified: 2, failed: 0"), std::string::npos) << r.out;
+    EXPECT_EQ(count_of(r.err, "report: full.csv: No space left on device"), 1u) << r.err;
 }
 
 // The report is appended record by record: killing the program in the

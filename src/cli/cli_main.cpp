@@ -41,9 +41,9 @@ const char commands_text[] =
     "\n"
     "Run \"modcfg COMMAND --help\" for the options of a command.\n";
 
-const char exit_text[] = "Exit status: 0 everything verified (or done); 1 a module failed;\n"
-                         "2 bad usage or a command file that cannot be used; 3 a port that\n"
-                         "is missing, busy or not permitted.";
+const char exit_text[] = "Exit status: 0 everything verified (or done); 1 a module failed, or\n"
+                         "a report record could not be written; 2 bad usage or a command file\n"
+                         "that cannot be used; 3 a port that is missing, busy or not permitted.";
 
 // Option storage, one set for whichever subcommand runs.
 struct options {
@@ -537,6 +537,9 @@ int cmd_module(const command_spec &spec, int argc, char **argv)
     // Without --loop every port owes one module: a port left without one (a
     // second Ctrl-C during the connect, a worker that died) was not done.
     if (!run.listen && !run.loop && outcomes.size() < run.ports.size() && status == 0)
+        status = EXIT_FAILED;
+    // A production line relies on the record of every module.
+    if (report.incomplete() && status == 0)
         status = EXIT_FAILED;
     if (many)
         std::fprintf(cli_out, "modules done: %ld, verified: %ld, failed: %ld\n", verified + failed,

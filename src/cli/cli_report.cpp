@@ -177,8 +177,10 @@ bool cli_report::append(const cli_record &r, std::string *error)
     }
     bytes += json_ ? cli_record_json(r) : cli_record_csv(r);
     const bool ok = write_all(fd_, bytes) && fdatasync(fd_) == 0;
-    if (!ok)
+    if (!ok) {
         *error = path_ + ": " + std::strerror(errno);
+        incomplete_ = true;
+    }
     flock(fd_, LOCK_UN);
     return ok;
 }

@@ -538,10 +538,11 @@ void runner::record(const cli_outcome &c)
             r.note += (r.note.empty() ? "" : "; ") + ("not acknowledged: " + u);
         for (const auto &u : c.unverifiable)
             r.note += (r.note.empty() ? "" : "; ") + ("not verifiable: " + u);
+        // Said once: the run's exit status tells the rest.
         std::string error;
         if (!o_.report->append(r, &error) && !report_failed_) {
             report_failed_ = true;
-            cli_error("report: " + error);
+            cli_error("report: " + error + "; a record is missing, the run fails");
         }
     }
     if (o_.task == cli_task::read || o_.task == cli_task::export_) {
