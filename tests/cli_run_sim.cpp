@@ -3,8 +3,10 @@
 // the loop, the report, and the exit statuses.
 #include "console.h"
 #include "sim_process.h"
+#include "tcp_peer.h"
 #include "temp_dir.h"
 
+#include <arpa/inet.h>
 #include <chrono>
 #include <csignal>
 #include <fcntl.h>
@@ -412,6 +414,37 @@ TEST_F(Modcfg, ARecordThatCannotBeWrittenFailsTheRun)
     EXPECT_EQ(count_of(r.err, "report: full.csv: No space left on device"), 1u) << r.err;
 }
 
+// --allow: a peer outside every allowed network is closed at once, sent
+// nothing and named; it is no module, so the run waits on for one.
+TEST_F(Modcfg, ListenTakesModulesOnlyFromTheAllowedNetworks)
+{
+    write_file("set.txt", command_file);
+    modcfg_child run;
+    ASSERT_TRUE(run.start({"provision", "set.txt", "--listen", "127.0.0.1:0", "--allow",
+                           "10.0.0.0/8", "--allow", "127.0.0.1", "--report", "r.csv"}));
+    const int port = run.listen_port();
+    ASSERT_GT(port, 0) << run.err();
+    const int stranger =
+        tcp_connect_from("127.0.0.5", "127.0.0.1", static_cast<unsigned short>(port));
+    ASSERT_GE(stranger, 0);
+    sockaddr_in end{};
+    socklen_t len = sizeof end;
+    getsockname(stranger, reinterpret_cast<sockaddr *>(&end), &len);
+    EXPECT_EQ(tcp_recv_n(stranger, 64, 10000), "");
+    EXPECT_TRUE(tcp_wait_closed(stranger, 100)) << "the stranger's connection stays open";
+    close(stranger);
+    const std::string named = "modcfg: refused 127.0.0.5:" + std::to_string(ntohs(end.sin_port)) +
+                              ": not in an allowed network\n";
+    EXPECT_NE(run.err().find(named), std::string::npos) << run.err();
+
+    sim_process module;
+    ASSERT_TRUE(module.start({"--tcp", "127.0.0.1:" + std::to_string(port), "--set", "MID=OURS"}));
+    EXPECT_EQ(run.wait(), 0) << run.err();
+    const auto rows = lines_of(read_file("r.csv"));
+    ASSERT_EQ(rows.size(), 2u) << read_file("r.csv");
+    EXPECT_NE(rows[1].find(",OURS,V1.0.7,verified,"), std::string::npos) << rows[1];
+}
+
 // The report is appended record by record: killing the program in the
 // middle of a module loses that module's record only.
 TEST_F(Modcfg, ReportKeepsEarlierRecordsWhenTheProgramIsKilled)
@@ -477,6 +510,9 @@ TEST_F(Modcfg, BadUsageAndUnusablePortsChangeNothing)
         {{"read", "--port", pty, "--listen", "1234"}, 2, "give --port or --listen"},
         {{"read", "--port", pty, "--baud", "12345"}, 2, "--baud 12345"},
         {{"read", "--listen", "localhost:99999"}, 2, "--listen wants"},
+        {{"read", "--listen", "0", "--allow", "10.0.0/8"}, 2, "modcfg: --allow 10.0.0/8: "},
+        {{"export", "--listen", "0", "--allow", "1.2.3.4/33"}, 2, "--allow 1.2.3.4/33: "},
+        {{"read", "--port", pty, "--allow", "10.0.0.0/8"}, 2, "--allow goes with --listen"},
         {{"apply", "--port", pty, "missing.txt"}, 2, "missing.txt"},
         {{"apply", "--port", pty, "."}, 2, "not a readable file"},
         {{"provision", "ctrl.txt", "--port", pty}, 2, "ctrl.txt: line 2 is not text"},

@@ -10,6 +10,7 @@
 #include "module.h"
 #include "module_at.h"
 #include "module_session.h"
+#include "net_access.h"
 #include "pccom.h"
 
 #include <arpa/inet.h>
@@ -50,6 +51,7 @@ struct options {
     gchar *port = nullptr;
     gchar **ports = nullptr;
     gchar *listen = nullptr;
+    gchar **allow = nullptr;
     gint baud = 57600;
     gint data_bits = 8;
     gchar *parity = nullptr;
@@ -70,6 +72,7 @@ struct options {
         g_free(port);
         g_strfreev(ports);
         g_free(listen);
+        g_strfreev(allow);
         g_free(parity);
         g_free(output);
         g_free(report);
@@ -309,6 +312,10 @@ int cmd_module(const command_spec &spec, int argc, char **argv)
          "Instead of a port: listen for modules that connect, as they do to the network "
          "window (port 0 lets the system choose, and the port is printed)",
          "[ADDR:]PORT"},
+        {"allow", 0, 0, G_OPTION_ARG_STRING_ARRAY, &o.allow,
+         "With --listen: take modules only from this network (a bare address is /32); "
+         "repeatable (default: from anywhere)",
+         "NET/LEN"},
         {"strict-timing", 0, 0, G_OPTION_ARG_NONE, &o.strict,
          "Keep the module's original timing, as the window does", nullptr},
         {"quiet", 'q', 0, G_OPTION_ARG_NONE, &o.quiet, "No progress on standard error", nullptr},
@@ -428,6 +435,19 @@ int cmd_module(const command_spec &spec, int argc, char **argv)
                                   cli_printable(o.listen));
             return EXIT_USAGE;
         }
+    }
+    for (gchar **a = o.allow; a && *a; a++) {
+        net_allow_rule rule;
+        std::string why;
+        if (!net_allow_parse(*a, &rule, &why)) {
+            usage_error(name, "--allow " + cli_printable(*a) + ": " + why);
+            return EXIT_USAGE;
+        }
+        run.allow.push_back(rule);
+    }
+    if (o.allow && !run.listen) {
+        usage_error(name, "--allow goes with --listen");
+        return EXIT_USAGE;
     }
     run.restart = o.restart;
     run.verify = !o.no_verify;

@@ -96,6 +96,13 @@ class progress_view
             std::fflush(stderr);
         }
     }
+    // A "modcfg: ..." line on standard error in every mode, --quiet too.
+    void alert(const std::string &text)
+    {
+        erase();
+        cli_error(text);
+        dirty_ = true;
+    }
     // A message on standard error in every mode but none.
     void message(const std::string &text)
     {
@@ -339,10 +346,16 @@ void runner::accept_one()
         }
         return;
     }
-    char addr[INET_ADDRSTRLEN] = "?";
-    inet_ntop(AF_INET, &peer.sin_addr, addr, sizeof addr);
+    // A stranger gets nothing, the command file's Wi-Fi keys least of all;
+    // it is no module and the wait goes on.
+    // Named before the close, so whoever sees the close finds the line.
+    if (!net_allow_match(o_.allow, peer.sin_addr)) {
+        view_.alert("refused " + net_peer_text(peer) + ": not in an allowed network");
+        close(sock);
+        return;
+    }
     slot s;
-    s.label = std::string(addr) + ":" + std::to_string(ntohs(peer.sin_port));
+    s.label = net_peer_text(peer);
     // A finished connection's line is reused, so the lines stay few.
     size_t i = 1;
     while (i < slots_.size() && (slots_[i].busy || !slots_[i].closed))

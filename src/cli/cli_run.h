@@ -6,6 +6,7 @@
 
 #include "cli_job.h"
 #include "cli_report.h"
+#include "net_access.h"
 
 #include <cstdio>
 #include <string>
@@ -22,6 +23,8 @@ struct cli_run_options {
     bool listen = false;
     std::string listen_addr; // empty for every local address
     unsigned short listen_port = 0;
+    // Networks a module may connect from (none: any peer is taken).
+    std::vector<net_allow_rule> allow;
     std::string file;
     std::vector<std::string> lines; // the file's lines, as checked
     int file_lines = 0;
