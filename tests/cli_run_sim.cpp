@@ -445,6 +445,39 @@ TEST_F(Modcfg, ListenTakesModulesOnlyFromTheAllowedNetworks)
     EXPECT_NE(rows[1].find(",OURS,V1.0.7,verified,"), std::string::npos) << rows[1];
 }
 
+// Connections beyond the cap wait in the listen queue: the next is served
+// only once a worker ended. The cap is 1 here, 32 in use.
+TEST_F(Modcfg, ListenServesAtMostTheCapAtOnce)
+{
+    write_file("set.txt", command_file);
+    modcfg_child run;
+    // At the module's timing a silent module holds its worker for seconds.
+    ASSERT_TRUE(run.start({"provision", "set.txt", "--listen", "127.0.0.1:0", "--count", "2",
+                           "--strict-timing", "--max-workers", "1"}));
+    const int port = run.listen_port();
+    ASSERT_GT(port, 0) << run.err();
+    const auto to = static_cast<unsigned short>(port);
+    const int first = tcp_connect_loopback(to, 10000);
+    ASSERT_GE(first, 0);
+    EXPECT_EQ(tcp_recv_n(first, 6, 30000), "AT+MID");
+    const int second = tcp_connect_loopback(to, 10000);
+    ASSERT_GE(second, 0);
+    EXPECT_EQ(tcp_recv_n(second, 6, 1000), "") << "served beside the first";
+    close(first); // its worker ends on the lost link
+    EXPECT_EQ(tcp_recv_n(second, 6, 30000), "AT+MID");
+    close(second);
+    // Ctrl-C twice rather than the second worker's seconds of tries.
+    run.signal(SIGINT);
+    ASSERT_EQ(modcfg_child::wait_for(
+                  [&] { return run.err().find("again to stop now") != std::string::npos; }, 30000),
+              1)
+        << run.err();
+    run.signal(SIGINT);
+    EXPECT_EQ(run.wait(), 1) << run.err();
+    EXPECT_NE(run.out().find("modules done: 1, verified: 0, failed: 1"), std::string::npos)
+        << run.out();
+}
+
 // The report is appended record by record: killing the program in the
 // middle of a module loses that module's record only.
 TEST_F(Modcfg, ReportKeepsEarlierRecordsWhenTheProgramIsKilled)

@@ -65,6 +65,7 @@ struct options {
     gboolean restart = FALSE;
     gboolean loop = FALSE;
     gint count = 0;
+    gint max_workers = CLI_MAX_CONNECTION_WORKERS;
     gchar *report = nullptr;
     gboolean version = FALSE;
     ~options()
@@ -347,6 +348,9 @@ int cmd_module(const command_spec &spec, int argc, char **argv)
                            nullptr});
         entries.push_back({"count", 'n', 0, G_OPTION_ARG_INT, &o.count,
                            "End after N modules (waits for them as --loop does)", "N"});
+        // For tests of the cap, which would need more connections otherwise.
+        entries.push_back({"max-workers", 0, G_OPTION_FLAG_HIDDEN, G_OPTION_ARG_INT, &o.max_workers,
+                           "Connections served at once", "N"});
     }
     entries.push_back({nullptr, 0, 0, G_OPTION_ARG_NONE, nullptr, nullptr, nullptr});
     const GOptionEntry line_entries[] = {
@@ -428,6 +432,11 @@ int cmd_module(const command_spec &spec, int argc, char **argv)
         usage_error(name, "--count wants a number of modules, at least 1");
         return EXIT_USAGE;
     }
+    if (o.max_workers < 1) {
+        usage_error(name, "--max-workers wants at least 1");
+        return EXIT_USAGE;
+    }
+    run.max_workers = o.max_workers;
     if (o.listen) {
         run.listen = true;
         if (!parse_listen(o.listen, run.listen_addr, run.listen_port)) {

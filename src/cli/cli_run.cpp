@@ -656,7 +656,7 @@ bool runner::run()
             break;
         std::vector<pollfd> fds;
         fds.push_back({signal_pipe[0], POLLIN, 0});
-        if (server_ >= 0 && !stopping_)
+        if (server_ >= 0 && !stopping_ && static_cast<long>(workers_.size()) < o_.max_workers)
             fds.push_back({server_, POLLIN, 0});
         const size_t first_worker = fds.size();
         for (const auto &w : workers_)
