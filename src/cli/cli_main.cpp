@@ -135,15 +135,7 @@ int cmd_ports(int argc, char **argv)
             json_builder_end_object(b);
         }
         json_builder_end_array(b);
-        JsonNode *root = json_builder_get_root(b);
-        JsonGenerator *gen = json_generator_new();
-        json_generator_set_root(gen, root);
-        gchar *text = json_generator_to_data(gen, nullptr);
-        std::fprintf(cli_out, "%s\n", text);
-        g_free(text);
-        g_object_unref(gen);
-        json_node_unref(root);
-        g_object_unref(b);
+        std::fprintf(cli_out, "%s\n", cli_json_finish(b).c_str());
         return 0;
     }
     if (ports.empty())
@@ -265,15 +257,7 @@ void print_read(const cli_outcome &c, bool json)
         json_builder_add_string_value(b, cli_utf8(v.second).c_str());
     }
     json_builder_end_object(b);
-    JsonNode *root = json_builder_get_root(b);
-    JsonGenerator *gen = json_generator_new();
-    json_generator_set_root(gen, root);
-    gchar *text = json_generator_to_data(gen, nullptr);
-    std::fprintf(cli_out, "%s\n", text);
-    g_free(text);
-    g_object_unref(gen);
-    json_node_unref(root);
-    g_object_unref(b);
+    std::fprintf(cli_out, "%s\n", cli_json_finish(b).c_str());
 }
 
 // Standard output is for results: the core's console lines go to standard
