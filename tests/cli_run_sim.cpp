@@ -1,9 +1,12 @@
 // The modcfg program against emulated modules on ptys and as TCP clients:
 // read, export and apply, read-back, provisioning several modules at once,
 // the loop, the report, and the exit statuses.
+#include "console.h"
 #include "sim_process.h"
+#include "tcp_peer.h"
 #include "temp_dir.h"
 
+#include <arpa/inet.h>
 #include <chrono>
 #include <csignal>
 #include <fcntl.h>
@@ -394,6 +397,87 @@ TEST_F(Modcfg, CountEndsTheRunWithoutTouchingAnotherModule)
     EXPECT_EQ(read_file("slow.log").find("AT+WMODE="), std::string::npos) << read_file("slow.log");
 }
 
+// A production line relies on the record: one that cannot be written (a
+// full disk) fails the run, though both modules are verified, and is said
+// once.
+TEST_F(Modcfg, ARecordThatCannotBeWrittenFailsTheRun)
+{
+    write_file("set.txt", command_file);
+    sim_process one, two;
+    ASSERT_TRUE(one.start_pty({"--mode", "command"}));
+    ASSERT_TRUE(two.start_pty({"--mode", "command"}));
+    ASSERT_EQ(symlink("/dev/full", "full.csv"), 0);
+    const ran r = modcfg({"provision", "set.txt", "--port", one.pty_path(), "--port",
+                          two.pty_path(), "--report", "full.csv"});
+    EXPECT_EQ(r.status, 1) << r.err;
+    EXPECT_NE(r.out.find("modules done: 2, verified: 2, failed: 0"), std::string::npos) << r.out;
+    EXPECT_EQ(count_of(r.err, "report: full.csv: No space left on device"), 1u) << r.err;
+}
+
+// --allow: a peer outside every allowed network is closed at once, sent
+// nothing and named; it is no module, so the run waits on for one.
+TEST_F(Modcfg, ListenTakesModulesOnlyFromTheAllowedNetworks)
+{
+    write_file("set.txt", command_file);
+    modcfg_child run;
+    ASSERT_TRUE(run.start({"provision", "set.txt", "--listen", "127.0.0.1:0", "--allow",
+                           "10.0.0.0/8", "--allow", "127.0.0.1", "--report", "r.csv"}));
+    const int port = run.listen_port();
+    ASSERT_GT(port, 0) << run.err();
+    const int stranger =
+        tcp_connect_from("127.0.0.5", "127.0.0.1", static_cast<unsigned short>(port));
+    ASSERT_GE(stranger, 0);
+    sockaddr_in end{};
+    socklen_t len = sizeof end;
+    getsockname(stranger, reinterpret_cast<sockaddr *>(&end), &len);
+    EXPECT_EQ(tcp_recv_n(stranger, 64, 10000), "");
+    EXPECT_TRUE(tcp_wait_closed(stranger, 100)) << "the stranger's connection stays open";
+    close(stranger);
+    const std::string named = "modcfg: refused 127.0.0.5:" + std::to_string(ntohs(end.sin_port)) +
+                              ": not in an allowed network\n";
+    EXPECT_NE(run.err().find(named), std::string::npos) << run.err();
+
+    sim_process module;
+    ASSERT_TRUE(module.start({"--tcp", "127.0.0.1:" + std::to_string(port), "--set", "MID=OURS"}));
+    EXPECT_EQ(run.wait(), 0) << run.err();
+    const auto rows = lines_of(read_file("r.csv"));
+    ASSERT_EQ(rows.size(), 2u) << read_file("r.csv");
+    EXPECT_NE(rows[1].find(",OURS,V1.0.7,verified,"), std::string::npos) << rows[1];
+}
+
+// Connections beyond the cap wait in the listen queue: the next is served
+// only once a worker ended. The cap is 1 here, 32 in use.
+TEST_F(Modcfg, ListenServesAtMostTheCapAtOnce)
+{
+    write_file("set.txt", command_file);
+    modcfg_child run;
+    // At the module's timing a silent module holds its worker for seconds.
+    ASSERT_TRUE(run.start({"provision", "set.txt", "--listen", "127.0.0.1:0", "--count", "2",
+                           "--strict-timing", "--max-workers", "1"}));
+    const int port = run.listen_port();
+    ASSERT_GT(port, 0) << run.err();
+    const auto to = static_cast<unsigned short>(port);
+    const int first = tcp_connect_loopback(to, 10000);
+    ASSERT_GE(first, 0);
+    EXPECT_EQ(tcp_recv_n(first, 6, 30000), "AT+MID");
+    const int second = tcp_connect_loopback(to, 10000);
+    ASSERT_GE(second, 0);
+    EXPECT_EQ(tcp_recv_n(second, 6, 1000), "") << "served beside the first";
+    close(first); // its worker ends on the lost link
+    EXPECT_EQ(tcp_recv_n(second, 6, 30000), "AT+MID");
+    close(second);
+    // Ctrl-C twice rather than the second worker's seconds of tries.
+    run.signal(SIGINT);
+    ASSERT_EQ(modcfg_child::wait_for(
+                  [&] { return run.err().find("again to stop now") != std::string::npos; }, 30000),
+              1)
+        << run.err();
+    run.signal(SIGINT);
+    EXPECT_EQ(run.wait(), 1) << run.err();
+    EXPECT_NE(run.out().find("modules done: 1, verified: 0, failed: 1"), std::string::npos)
+        << run.out();
+}
+
 // The report is appended record by record: killing the program in the
 // middle of a module loses that module's record only.
 TEST_F(Modcfg, ReportKeepsEarlierRecordsWhenTheProgramIsKilled)
@@ -421,15 +505,18 @@ TEST_F(Modcfg, ReportKeepsEarlierRecordsWhenTheProgramIsKilled)
     run.wait();
     EXPECT_EQ(read_file("r.csv"), before);
 
-    // A new run appends below, without a second header.
+    // A new run appends below, without a second header. --quiet drops the
+    // progress, not the port the system chose: a script needs it.
     modcfg_child again;
     ASSERT_TRUE(again.start(
-        {"provision", "set.txt", "--listen", "127.0.0.1:0", "--report", "r.csv"}, "again"));
+        {"provision", "set.txt", "--listen", "127.0.0.1:0", "--quiet", "--report", "r.csv"},
+        "again"));
     const int port2 = again.listen_port();
-    ASSERT_GT(port2, 0);
+    ASSERT_GT(port2, 0) << again.err();
     sim_process next;
     ASSERT_TRUE(next.start({"--tcp", "127.0.0.1:" + std::to_string(port2), "--set", "MID=NEXT"}));
     EXPECT_EQ(again.wait(), 0) << again.err();
+    EXPECT_EQ(again.err(), "modcfg: listening on 127.0.0.1:" + std::to_string(port2) + "\n");
     const std::string after = read_file("r.csv");
     ASSERT_EQ(after.compare(0, before.size(), before), 0);
     const auto rows = lines_of(after);
@@ -456,6 +543,9 @@ TEST_F(Modcfg, BadUsageAndUnusablePortsChangeNothing)
         {{"read", "--port", pty, "--listen", "1234"}, 2, "give --port or --listen"},
         {{"read", "--port", pty, "--baud", "12345"}, 2, "--baud 12345"},
         {{"read", "--listen", "localhost:99999"}, 2, "--listen wants"},
+        {{"read", "--listen", "0", "--allow", "10.0.0/8"}, 2, "modcfg: --allow 10.0.0/8: "},
+        {{"export", "--listen", "0", "--allow", "1.2.3.4/33"}, 2, "--allow 1.2.3.4/33: "},
+        {{"read", "--port", pty, "--allow", "10.0.0.0/8"}, 2, "--allow goes with --listen"},
         {{"apply", "--port", pty, "missing.txt"}, 2, "missing.txt"},
         {{"apply", "--port", pty, "."}, 2, "not a readable file"},
         {{"provision", "ctrl.txt", "--port", pty}, 2, "ctrl.txt: line 2 is not text"},

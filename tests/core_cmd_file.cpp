@@ -62,6 +62,26 @@ TEST_F(CommandFiles, ConfirmWritesCommandsWithCrLfThenE)
                    "-----------------Finished-----------------\n\n");
 }
 
+// A module text holding a control byte (a CR in the SSID the module
+// reported) would split the frame when only the channel changed: that
+// command is neither sent nor recorded, its bytes not printed; the others
+// go on.
+TEST_F(CommandFiles, ConfirmSkipsACommandHoldingControlBytes)
+{
+    add_entry(CMDTYPE_AP, "WAP", {"11BGN", "ab\rAT+RELD", "CH6"});
+    add_entry(CMDTYPE_AP, "LANN", {"10.0.0.1", "255.0.0.0"});
+    testing::internal::CaptureStdout();
+    ASSERT_EQ(confirm_pending_commands(CMDTYPE_AP), 1);
+    const std::string out = testing::internal::GetCapturedStdout();
+    EXPECT_EQ(sent, std::vector<std::string>{"AT+LANN=10.0.0.1,255.0.0.0"});
+    EXPECT_EQ(read_file("cmd_ap_tmp.txt"), "AT+LANN=10.0.0.1,255.0.0.0\r\nE");
+    EXPECT_EQ(out, "\n------------Start to send Command------------\n"
+                   "Not sent, the command holds control bytes: AT+WAP\n"
+                   "Send CMD: AT+LANN=10.0.0.1,255.0.0.0\n"
+                   "-----------------Finished-----------------\n\n");
+    EXPECT_EQ(cmd_num_ap, 0);
+}
+
 TEST_F(CommandFiles, ConfirmEmptyTableAndReplacement)
 {
     write_file("cmd_ap_tmp.txt", "AT+WAP=11BGN,x,Auto\r\nE");

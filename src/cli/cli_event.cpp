@@ -1,4 +1,4 @@
-// Worker-to-parent message framing and output text helpers.
+// Worker-to-parent message framing and output helpers.
 #include "cli_event.h"
 
 #include <cerrno>
@@ -57,16 +57,7 @@ bool cli_event_write(int fd, const cli_event &ev)
     frame += body;
     // One write per frame: a pipe takes up to PIPE_BUF bytes at once, and
     // only this process writes to it, so frames never interleave anyway.
-    size_t done = 0;
-    while (done < frame.size()) {
-        const ssize_t n = write(fd, frame.data() + done, frame.size() - done);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
-            return false;
-        done += static_cast<size_t>(n);
-    }
-    return true;
+    return cli_write_all(fd, frame);
 }
 
 bool cli_event_take(std::string &buf, std::vector<cli_event> &out)
@@ -120,4 +111,32 @@ std::string cli_utf8(const std::string &text)
     std::string out = valid;
     g_free(valid);
     return out;
+}
+
+std::string cli_json_finish(JsonBuilder *builder)
+{
+    JsonNode *root = json_builder_get_root(builder);
+    JsonGenerator *gen = json_generator_new();
+    json_generator_set_root(gen, root);
+    gchar *text = json_generator_to_data(gen, nullptr);
+    std::string out = text;
+    g_free(text);
+    g_object_unref(gen);
+    json_node_unref(root);
+    g_object_unref(builder);
+    return out;
+}
+
+bool cli_write_all(int fd, const std::string &bytes)
+{
+    size_t done = 0;
+    while (done < bytes.size()) {
+        const ssize_t n = write(fd, bytes.data() + done, bytes.size() - done);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            return false;
+        done += static_cast<size_t>(n);
+    }
+    return true;
 }

@@ -1,8 +1,9 @@
-// Messages from a worker process to the parent over a pipe, and the text
-// helpers every output of the command line uses.
+// Messages from a worker process to the parent over a pipe, and the text,
+// JSON and write helpers every output of the command line uses.
 #ifndef MODCFG_CLI_EVENT_H
 #define MODCFG_CLI_EVENT_H
 
+#include <json-glib/json-glib.h>
 #include <string>
 #include <utility>
 #include <vector>
@@ -36,5 +37,13 @@ bool cli_event_take(std::string &buf, std::vector<cli_event> &out);
 std::string cli_printable(const std::string &text);
 // Valid UTF-8 for JSON: invalid bytes become U+FFFD.
 std::string cli_utf8(const std::string &text);
+// The JSON text `builder` built, on one line without a line end; the
+// builder is released.
+std::string cli_json_finish(JsonBuilder *builder);
+
+// Writes all of `bytes` to `fd`, through partial writes and interruptions.
+// False (errno set by the failing write) when a write fails or takes
+// nothing.
+bool cli_write_all(int fd, const std::string &bytes);
 
 #endif

@@ -10,6 +10,7 @@
 #include "module.h"
 #include "module_at.h"
 #include "module_session.h"
+#include "net_access.h"
 #include "pccom.h"
 
 #include <arpa/inet.h>
@@ -41,15 +42,16 @@ const char commands_text[] =
     "\n"
     "Run \"modcfg COMMAND --help\" for the options of a command.\n";
 
-const char exit_text[] = "Exit status: 0 everything verified (or done); 1 a module failed;\n"
-                         "2 bad usage or a command file that cannot be used; 3 a port that\n"
-                         "is missing, busy or not permitted.";
+const char exit_text[] = "Exit status: 0 everything verified (or done); 1 a module failed, or\n"
+                         "a report record could not be written; 2 bad usage or a command file\n"
+                         "that cannot be used; 3 a port that is missing, busy or not permitted.";
 
 // Option storage, one set for whichever subcommand runs.
 struct options {
     gchar *port = nullptr;
     gchar **ports = nullptr;
     gchar *listen = nullptr;
+    gchar **allow = nullptr;
     gint baud = 57600;
     gint data_bits = 8;
     gchar *parity = nullptr;
@@ -63,6 +65,7 @@ struct options {
     gboolean restart = FALSE;
     gboolean loop = FALSE;
     gint count = 0;
+    gint max_workers = CLI_MAX_CONNECTION_WORKERS;
     gchar *report = nullptr;
     gboolean version = FALSE;
     ~options()
@@ -70,6 +73,7 @@ struct options {
         g_free(port);
         g_strfreev(ports);
         g_free(listen);
+        g_strfreev(allow);
         g_free(parity);
         g_free(output);
         g_free(report);
@@ -131,15 +135,7 @@ int cmd_ports(int argc, char **argv)
             json_builder_end_object(b);
         }
         json_builder_end_array(b);
-        JsonNode *root = json_builder_get_root(b);
-        JsonGenerator *gen = json_generator_new();
-        json_generator_set_root(gen, root);
-        gchar *text = json_generator_to_data(gen, nullptr);
-        std::fprintf(cli_out, "%s\n", text);
-        g_free(text);
-        g_object_unref(gen);
-        json_node_unref(root);
-        g_object_unref(b);
+        std::fprintf(cli_out, "%s\n", cli_json_finish(b).c_str());
         return 0;
     }
     if (ports.empty())
@@ -261,15 +257,7 @@ void print_read(const cli_outcome &c, bool json)
         json_builder_add_string_value(b, cli_utf8(v.second).c_str());
     }
     json_builder_end_object(b);
-    JsonNode *root = json_builder_get_root(b);
-    JsonGenerator *gen = json_generator_new();
-    json_generator_set_root(gen, root);
-    gchar *text = json_generator_to_data(gen, nullptr);
-    std::fprintf(cli_out, "%s\n", text);
-    g_free(text);
-    g_object_unref(gen);
-    json_node_unref(root);
-    g_object_unref(b);
+    std::fprintf(cli_out, "%s\n", cli_json_finish(b).c_str());
 }
 
 // Standard output is for results: the core's console lines go to standard
@@ -309,6 +297,10 @@ int cmd_module(const command_spec &spec, int argc, char **argv)
          "Instead of a port: listen for modules that connect, as they do to the network "
          "window (port 0 lets the system choose, and the port is printed)",
          "[ADDR:]PORT"},
+        {"allow", 0, 0, G_OPTION_ARG_STRING_ARRAY, &o.allow,
+         "With --listen: take modules only from this network (a bare address is /32); "
+         "repeatable (default: from anywhere)",
+         "NET/LEN"},
         {"strict-timing", 0, 0, G_OPTION_ARG_NONE, &o.strict,
          "Keep the module's original timing, as the window does", nullptr},
         {"quiet", 'q', 0, G_OPTION_ARG_NONE, &o.quiet, "No progress on standard error", nullptr},
@@ -340,6 +332,9 @@ int cmd_module(const command_spec &spec, int argc, char **argv)
                            nullptr});
         entries.push_back({"count", 'n', 0, G_OPTION_ARG_INT, &o.count,
                            "End after N modules (waits for them as --loop does)", "N"});
+        // For tests of the cap, which would need more connections otherwise.
+        entries.push_back({"max-workers", 0, G_OPTION_FLAG_HIDDEN, G_OPTION_ARG_INT, &o.max_workers,
+                           "Connections served at once", "N"});
     }
     entries.push_back({nullptr, 0, 0, G_OPTION_ARG_NONE, nullptr, nullptr, nullptr});
     const GOptionEntry line_entries[] = {
@@ -421,6 +416,11 @@ int cmd_module(const command_spec &spec, int argc, char **argv)
         usage_error(name, "--count wants a number of modules, at least 1");
         return EXIT_USAGE;
     }
+    if (o.max_workers < 1) {
+        usage_error(name, "--max-workers wants at least 1");
+        return EXIT_USAGE;
+    }
+    run.max_workers = o.max_workers;
     if (o.listen) {
         run.listen = true;
         if (!parse_listen(o.listen, run.listen_addr, run.listen_port)) {
@@ -428,6 +428,19 @@ int cmd_module(const command_spec &spec, int argc, char **argv)
                                   cli_printable(o.listen));
             return EXIT_USAGE;
         }
+    }
+    for (gchar **a = o.allow; a && *a; a++) {
+        net_allow_rule rule;
+        std::string why;
+        if (!net_allow_parse(*a, &rule, &why)) {
+            usage_error(name, "--allow " + cli_printable(*a) + ": " + why);
+            return EXIT_USAGE;
+        }
+        run.allow.push_back(rule);
+    }
+    if (o.allow && !run.listen) {
+        usage_error(name, "--allow goes with --listen");
+        return EXIT_USAGE;
     }
     run.restart = o.restart;
     run.verify = !o.no_verify;
@@ -537,6 +550,9 @@ int cmd_module(const command_spec &spec, int argc, char **argv)
     // Without --loop every port owes one module: a port left without one (a
     // second Ctrl-C during the connect, a worker that died) was not done.
     if (!run.listen && !run.loop && outcomes.size() < run.ports.size() && status == 0)
+        status = EXIT_FAILED;
+    // A production line relies on the record of every module.
+    if (report.incomplete() && status == 0)
         status = EXIT_FAILED;
     if (many)
         std::fprintf(cli_out, "modules done: %ld, verified: %ld, failed: %ld\n", verified + failed,

@@ -58,20 +58,6 @@ bool ends_with(const std::string &s, const char *suffix)
     return s.size() >= n && s.compare(s.size() - n, n, suffix) == 0;
 }
 
-bool write_all(int fd, const std::string &bytes)
-{
-    size_t done = 0;
-    while (done < bytes.size()) {
-        const ssize_t n = write(fd, bytes.data() + done, bytes.size() - done);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
-            return false;
-        done += static_cast<size_t>(n);
-    }
-    return true;
-}
-
 } // namespace
 
 std::string cli_iso_time()
@@ -126,17 +112,7 @@ std::string cli_record_json(const cli_record &r)
     json_builder_set_member_name(b, "note");
     json_builder_add_string_value(b, cli_utf8(r.note).c_str());
     json_builder_end_object(b);
-
-    JsonNode *root = json_builder_get_root(b);
-    JsonGenerator *gen = json_generator_new();
-    json_generator_set_root(gen, root);
-    gchar *text = json_generator_to_data(gen, nullptr);
-    std::string line = text;
-    g_free(text);
-    g_object_unref(gen);
-    json_node_unref(root);
-    g_object_unref(b);
-    return line + "\n";
+    return cli_json_finish(b) + "\n";
 }
 
 cli_report::~cli_report()
@@ -176,9 +152,11 @@ bool cli_report::append(const cli_record &r, std::string *error)
         }
     }
     bytes += json_ ? cli_record_json(r) : cli_record_csv(r);
-    const bool ok = write_all(fd_, bytes) && fdatasync(fd_) == 0;
-    if (!ok)
+    const bool ok = cli_write_all(fd_, bytes) && fdatasync(fd_) == 0;
+    if (!ok) {
         *error = path_ + ": " + std::strerror(errno);
+        incomplete_ = true;
+    }
     flock(fd_, LOCK_UN);
     return ok;
 }

@@ -52,10 +52,13 @@ class cli_report
     // crash loses at most the record being written. The CSV header goes
     // first when the file is empty; a record never follows a torn line.
     bool append(const cli_record &r, std::string *error);
+    // True once an append failed: the report lacks a record.
+    bool incomplete() const { return incomplete_; }
 
   private:
     int fd_ = -1;
     bool json_ = false;
+    bool incomplete_ = false;
     std::string path_;
 };
 

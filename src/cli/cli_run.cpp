@@ -96,6 +96,13 @@ class progress_view
             std::fflush(stderr);
         }
     }
+    // A "modcfg: ..." line on standard error in every mode, --quiet too.
+    void alert(const std::string &text)
+    {
+        erase();
+        cli_error(text);
+        dirty_ = true;
+    }
     // A message on standard error in every mode but none.
     void message(const std::string &text)
     {
@@ -339,10 +346,16 @@ void runner::accept_one()
         }
         return;
     }
-    char addr[INET_ADDRSTRLEN] = "?";
-    inet_ntop(AF_INET, &peer.sin_addr, addr, sizeof addr);
+    // A stranger gets nothing, the command file's Wi-Fi keys least of all;
+    // it is no module and the wait goes on.
+    // Named before the close, so whoever sees the close finds the line.
+    if (!net_allow_match(o_.allow, peer.sin_addr)) {
+        view_.alert("refused " + net_peer_text(peer) + ": not in an allowed network");
+        close(sock);
+        return;
+    }
     slot s;
-    s.label = std::string(addr) + ":" + std::to_string(ntohs(peer.sin_port));
+    s.label = net_peer_text(peer);
     // A finished connection's line is reused, so the lines stay few.
     size_t i = 1;
     while (i < slots_.size() && (slots_[i].busy || !slots_[i].closed))
@@ -538,10 +551,11 @@ void runner::record(const cli_outcome &c)
             r.note += (r.note.empty() ? "" : "; ") + ("not acknowledged: " + u);
         for (const auto &u : c.unverifiable)
             r.note += (r.note.empty() ? "" : "; ") + ("not verifiable: " + u);
+        // Said once: the run's exit status tells the rest.
         std::string error;
         if (!o_.report->append(r, &error) && !report_failed_) {
             report_failed_ = true;
-            cli_error("report: " + error);
+            cli_error("report: " + error + "; a record is missing, the run fails");
         }
     }
     if (o_.task == cli_task::read || o_.task == cli_task::export_) {
@@ -621,11 +635,10 @@ bool runner::run()
             std::string("listening on ") + addr + ":" + std::to_string(ntohs(local.sin_port));
         head.closed = false;
         slots_.push_back(head);
-        // Tests and scripts that asked for port 0 learn the port here.
-        if (!o_.quiet) {
-            std::fprintf(stderr, "modcfg: %s\n", head.label.c_str());
-            std::fflush(stderr);
-        }
+        // A result, not progress: scripts that asked for port 0 learn the
+        // port here, with --quiet too.
+        std::fprintf(stderr, "modcfg: %s\n", head.label.c_str());
+        std::fflush(stderr);
         view_.set(0, head.label);
     } else {
         for (size_t i = 0; i < o_.ports.size(); i++) {
@@ -643,7 +656,7 @@ bool runner::run()
             break;
         std::vector<pollfd> fds;
         fds.push_back({signal_pipe[0], POLLIN, 0});
-        if (server_ >= 0 && !stopping_)
+        if (server_ >= 0 && !stopping_ && static_cast<long>(workers_.size()) < o_.max_workers)
             fds.push_back({server_, POLLIN, 0});
         const size_t first_worker = fds.size();
         for (const auto &w : workers_)

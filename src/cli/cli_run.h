@@ -6,11 +6,20 @@
 
 #include "cli_job.h"
 #include "cli_report.h"
+#include "net_access.h"
 
 #include <cstdio>
 #include <string>
 #include <utility>
 #include <vector>
+
+// Connections served at once with --listen; further ones wait in the
+// listen queue until a worker ends. Each is a process with a pipe in the
+// parent: a burst of connections (a scanner, a module reconnecting in a
+// loop) must not fork until processes or descriptors run out. 32 keeps
+// the 20 modules a line powers up together well inside; the modules' own
+// waits, not the PC, set the pace, so more at once would gain little.
+constexpr long CLI_MAX_CONNECTION_WORKERS = 32;
 
 struct cli_run_options {
     cli_task task = cli_task::read;
@@ -22,6 +31,9 @@ struct cli_run_options {
     bool listen = false;
     std::string listen_addr; // empty for every local address
     unsigned short listen_port = 0;
+    // Networks a module may connect from (none: any peer is taken).
+    std::vector<net_allow_rule> allow;
+    long max_workers = CLI_MAX_CONNECTION_WORKERS; // connections at once
     std::string file;
     std::vector<std::string> lines; // the file's lines, as checked
     int file_lines = 0;

@@ -114,6 +114,14 @@ int confirm_pending_commands(int type)
     std::printf("\n------------Start to send Command------------\n");
     for (int i = 0; i < *count; i++) {
         std::string text = cmd_entry_text(table[i]);
+        // A module text holding a CR (an SSID as the module reported it)
+        // would split the frame, and the module would take the tail for a
+        // command of its own: such a command is neither sent nor recorded,
+        // as apply would refuse its line. Its bytes are not printed either.
+        if (!cmd_file_line_is_text(text)) {
+            std::printf("Not sent, the command holds control bytes: AT+%s\n", table[i].cmd);
+            continue;
+        }
         std::printf("Send CMD: %s\n", text.c_str());
         send_and_report(text);
         bytes += text + "\r\n";

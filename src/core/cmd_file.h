@@ -25,11 +25,13 @@ std::string cmd_entry_text(const STRCOMMAND &entry);
 
 // Sends every pending command of table `type` with module_send_cmd_set and
 // records them, CR LF each and then "E", in the page's temporary file; empties
-// the table. Returns 0, with nothing sent and the table kept, when the file
-// cannot be written; else 1 (unacknowledged commands still count as sent).
-// When the file cannot be written after the commands went out, the old one
-// is removed (it holds an earlier Confirm's commands) and the new content is
-// kept for save_command_file.
+// the table. A command that cmd_file_line_is_text refuses is neither sent
+// nor recorded, with a console line naming it. Returns 0, with nothing sent
+// and the table kept, when the file cannot be written; else 1
+// (unacknowledged commands still count as sent). When the file cannot be
+// written after the commands went out, the old one is removed (it holds an
+// earlier Confirm's commands) and the new content is kept for
+// save_command_file.
 int confirm_pending_commands(int type);
 
 // Joins the four temporary files into "data/" + name, then the line "E".

@@ -43,12 +43,13 @@ int net_library_start()
 }
 
 // 0 marks "no socket" throughout; a descriptor that came out as 0 (stdin
-// was closed) is moved to another number so that it can be told apart.
+// was closed) is moved to another number so that it can be told apart;
+// the copy keeps close-on-exec, as every socket here is opened with it.
 int off_zero(int fd)
 {
     if (fd != 0)
         return fd;
-    int moved = fcntl(fd, F_DUPFD, 1);
+    int moved = fcntl(fd, F_DUPFD_CLOEXEC, 1);
     close(fd);
     return moved;
 }
