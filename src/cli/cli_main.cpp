@@ -163,14 +163,14 @@ int cmd_ports(int argc, char **argv)
 
 // ---------------------------------------------------------------------------
 
-struct command_spec {
+struct command_def {
     const char *name;
     cli_task task;
     const char *params;
     const char *summary;
 };
 
-const command_spec module_commands[] = {
+const command_def module_commands[] = {
     {"read", cli_task::read, nullptr,
      "Connects to the module as the window does (probe, then the \"+++\" handshake;\n"
      "echo turned off), reads its 19 settings and prints them as NAME VALUE lines, or\n"
@@ -194,11 +194,11 @@ const command_spec module_commands[] = {
      "and came back) until Ctrl-C, which ends the run after the modules in progress."},
 };
 
-bool parse_listen(const std::string &spec, std::string &addr, unsigned short &port)
+bool parse_listen(const std::string &text, std::string &addr, unsigned short &port)
 {
-    const size_t colon = spec.rfind(':');
-    const std::string p = colon == std::string::npos ? spec : spec.substr(colon + 1);
-    addr = colon == std::string::npos ? "" : spec.substr(0, colon);
+    const size_t colon = text.rfind(':');
+    const std::string p = colon == std::string::npos ? text : text.substr(colon + 1);
+    addr = colon == std::string::npos ? "" : text.substr(0, colon);
     if (p.empty() || p.size() > 5 || p.find_first_not_of("0123456789") != std::string::npos)
         return false;
     const long n = std::strtol(p.c_str(), nullptr, 10);
@@ -282,10 +282,10 @@ void separate_results(bool verbose)
     }
 }
 
-int cmd_module(const command_spec &spec, int argc, char **argv)
+int cmd_module(const command_def &cmd, int argc, char **argv)
 {
     options o;
-    const bool many = spec.task == cli_task::provision;
+    const bool many = cmd.task == cli_task::provision;
     std::vector<GOptionEntry> entries = {
         many ? GOptionEntry{"port", 'p', 0, G_OPTION_ARG_STRING_ARRAY, &o.ports,
                             "Serial port: COM1..COM12, a device path or a name under /dev; "
@@ -308,16 +308,16 @@ int cmd_module(const command_spec &spec, int argc, char **argv)
          "Show the exchange's console lines (as the window prints them) on standard error",
          nullptr},
     };
-    if (spec.task == cli_task::read)
+    if (cmd.task == cli_task::read)
         entries.push_back({"json", 0, 0, G_OPTION_ARG_NONE, &o.json,
                            "One JSON object keyed by query name", nullptr});
-    if (spec.task == cli_task::export_)
+    if (cmd.task == cli_task::export_)
         entries.push_back({"output", 'o', 0, G_OPTION_ARG_FILENAME, &o.output,
                            "Command file to write (\"-\" or none: standard output)", "FILE"});
-    if (spec.task == cli_task::apply)
+    if (cmd.task == cli_task::apply)
         entries.push_back({"no-verify", 0, 0, G_OPTION_ARG_NONE, &o.no_verify,
                            "Do not read back what was set", nullptr});
-    if (spec.task == cli_task::apply || many)
+    if (cmd.task == cli_task::apply || many)
         entries.push_back({"restart", 0, 0, G_OPTION_ARG_NONE, &o.restart,
                            "Restart the module (\"AT+Z\") once everything it was sent holds",
                            nullptr});
@@ -346,15 +346,15 @@ int cmd_module(const command_spec &spec, int argc, char **argv)
         {"stop-bits", 0, 0, G_OPTION_ARG_INT, &o.stop_bits, "1 or 2 (default 1)", "N"},
         {nullptr, 0, 0, G_OPTION_ARG_NONE, nullptr, nullptr, nullptr}};
 
-    GOptionContext *ctx = g_option_context_new(spec.params);
-    g_option_context_set_summary(ctx, spec.summary);
+    GOptionContext *ctx = g_option_context_new(cmd.params);
+    g_option_context_set_summary(ctx, cmd.summary);
     g_option_context_set_description(ctx, exit_text);
     g_option_context_add_main_entries(ctx, entries.data(), nullptr);
     g_option_context_add_main_entries(ctx, line_entries, nullptr);
     GError *error = nullptr;
     const bool parsed = g_option_context_parse(ctx, &argc, &argv, &error);
     g_option_context_free(ctx);
-    const std::string name = spec.name;
+    const std::string name = cmd.name;
     if (!parsed) {
         usage_error(name, error->message);
         g_clear_error(&error);
@@ -362,7 +362,7 @@ int cmd_module(const command_spec &spec, int argc, char **argv)
     }
 
     // Everything is checked before any module is touched.
-    const int want_files = spec.params ? 1 : 0;
+    const int want_files = cmd.params ? 1 : 0;
     if (argc - 1 != want_files) {
         usage_error(name, argc - 1 > want_files
                               ? "unexpected argument " + std::string(argv[1 + want_files])
@@ -381,7 +381,7 @@ int cmd_module(const command_spec &spec, int argc, char **argv)
     // From here on, standard output carries results only.
     separate_results(o.verbose);
     cli_run_options run;
-    run.task = spec.task;
+    run.task = cmd.task;
     run.quiet = o.quiet;
     run.verbose = o.verbose;
     if (code_find(codes_baudrate, std::to_string(o.baud).c_str()) < 0 || o.baud == 345600) {
@@ -537,14 +537,14 @@ int cmd_module(const command_spec &spec, int argc, char **argv)
                 status = EXIT_FAILED;
         }
     }
-    if (spec.task == cli_task::read && !outcomes.empty() && outcomes[0].result == RESULT_DONE)
+    if (cmd.task == cli_task::read && !outcomes.empty() && outcomes[0].result == RESULT_DONE)
         print_read(outcomes[0], o.json);
-    if (spec.task == cli_task::export_ && !outcomes.empty() && outcomes[0].result == RESULT_DONE) {
+    if (cmd.task == cli_task::export_ && !outcomes.empty() && outcomes[0].result == RESULT_DONE) {
         const int rc = write_export(outcomes[0], o.output);
         if (rc != 0)
             status = rc;
     }
-    if ((spec.task == cli_task::read || spec.task == cli_task::export_ || run.listen) &&
+    if ((cmd.task == cli_task::read || cmd.task == cli_task::export_ || run.listen) &&
         outcomes.empty() && status == 0)
         status = EXIT_FAILED; // interrupted before a module connected
     // Without --loop every port owes one module: a port left without one (a
@@ -604,9 +604,9 @@ int main(int argc, char **argv)
     g_set_prgname(("modcfg " + command).c_str());
     if (command == "ports")
         return cmd_ports(argc - 1, argv + 1);
-    for (const auto &spec : module_commands)
-        if (command == spec.name)
-            return cmd_module(spec, argc - 1, argv + 1);
+    for (const auto &cmd : module_commands)
+        if (command == cmd.name)
+            return cmd_module(cmd, argc - 1, argv + 1);
     cli_error("unknown command " + cli_printable(command));
     std::fprintf(stderr, "%s", commands_text);
     return EXIT_USAGE;
