@@ -119,30 +119,6 @@ double seconds_since(std::chrono::steady_clock::time_point t0)
     return std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
 }
 
-pid_t spawn_emulator(const std::vector<std::string> &args, int *out_fd)
-{
-    int out[2];
-    if (pipe(out) != 0)
-        return -1;
-    const pid_t pid = fork();
-    if (pid == 0) {
-        dup2(out[1], 1);
-        close(out[0]);
-        close(out[1]);
-        std::vector<std::string> all = {QXB27_SIM_BIN};
-        all.insert(all.end(), args.begin(), args.end());
-        std::vector<char *> argv;
-        for (std::string &a : all)
-            argv.push_back(a.data());
-        argv.push_back(nullptr);
-        execv(argv[0], argv.data());
-        _exit(127);
-    }
-    close(out[1]);
-    *out_fd = out[0];
-    return pid;
-}
-
 void stop(pid_t pid)
 {
     kill(pid, SIGTERM);

@@ -104,29 +104,17 @@ struct emulator {
 
     bool start(const std::vector<std::string> &args)
     {
-        int out[2];
-        if (pipe(out) != 0)
+        std::vector<std::string> all = {"--pty"};
+        all.insert(all.end(), args.begin(), args.end());
+        int out = -1;
+        pid = spawn_emulator(all, &out);
+        if (pid < 0)
             return false;
-        pid = fork();
-        if (pid == 0) {
-            dup2(out[1], 1);
-            close(out[0]);
-            close(out[1]);
-            std::vector<std::string> all = {QXB27_SIM_BIN, "--pty"};
-            all.insert(all.end(), args.begin(), args.end());
-            std::vector<char *> argv;
-            for (std::string &a : all)
-                argv.push_back(a.data());
-            argv.push_back(nullptr);
-            execv(argv[0], argv.data());
-            _exit(127);
-        }
-        close(out[1]);
         std::string line;
         char c;
-        while (read(out[0], &c, 1) == 1 && c != '\n')
+        while (read(out, &c, 1) == 1 && c != '\n')
             line += c;
-        close(out[0]);
+        close(out);
         if (line.compare(0, 4, "pty ") != 0)
             return false;
         pty = line.substr(4);
