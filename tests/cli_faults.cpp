@@ -1,0 +1,290 @@
+// modcfg against modules and peers that misbehave: one device under two
+// names, peers that are no module, modules that reconnect, go silent or
+// drip their replies, a file with nothing to read back, a second Ctrl-C.
+#include "modcfg_child.h"
+#include "sim_process.h"
+#include "tcp_peer.h"
+#include "temp_dir.h"
+
+#include <gtest/gtest.h>
+#include <map>
+#include <unistd.h>
+
+namespace
+{
+
+const char *const command_file = "AT+WMODE=STA\r\n"
+                                 "AT+WAP=11N,Line AP,CH6\r\n"
+                                 "AT+TCPTO=120\r\n"
+                                 "AT+WSSSID=Factory net\r\n"
+                                 "AT+WSKEY=WPA2PSK,AES,secret123\r\n"
+                                 "E\r\n";
+
+class ModcfgFaults : public ::testing::Test
+{
+  protected:
+    temp_cwd dir;
+};
+
+// Report rows (header dropped) whose result is `result`.
+size_t rows_with(const std::string &csv, const std::string &mid, const std::string &result)
+{
+    size_t n = 0;
+    const auto rows = lines_of(csv);
+    for (size_t i = 1; i < rows.size(); i++)
+        if (rows[i].find("," + mid + ",") != std::string::npos &&
+            rows[i].find("," + result + ",") != std::string::npos)
+            n++;
+    return n;
+}
+
+std::string to(int port)
+{
+    return "127.0.0.1:" + std::to_string(port);
+}
+
+TEST_F(ModcfgFaults, OneDeviceUnderTwoNamesOrTwoPortsIsBadUsage)
+{
+    write_file("set.txt", command_file);
+    sim_process sim;
+    ASSERT_TRUE(sim.start_pty({"--mode", "command", "--log", "frames.log"}));
+    const std::string alias = dir.path() + "/alias";
+    ASSERT_EQ(symlink(sim.pty_path().c_str(), alias.c_str()), 0);
+    const std::string pty = sim.pty_path();
+    struct row {
+        std::vector<std::string> args;
+        const char *says;
+    } rows[] = {
+        {{"provision", "set.txt", "--port", pty, "--port", alias, "--loop"}, "same device"},
+        {{"provision", "set.txt", "--port", alias, "--port", pty}, "same device"},
+        {{"read", "--port", pty, "--port", pty}, "--port given twice"},
+        {{"export", "--port", pty, "--port", alias}, "--port given twice"},
+        {{"apply", "--port", pty, "-p", alias, "set.txt"}, "--port given twice"},
+        {{"verify", "--port", alias, "--port", pty, "set.txt"}, "--port given twice"},
+    };
+    for (const auto &r : rows) {
+        const ran got = modcfg(r.args, 30000);
+        EXPECT_EQ(got.status, 2) << r.args[0] << " " << got.err;
+        EXPECT_NE(got.err.find(r.says), std::string::npos) << got.err;
+    }
+    // Nothing was opened, nothing sent.
+    EXPECT_EQ(read_file("frames.log"), "");
+}
+
+// A bare connect and a peer that answers "AT+MID" with something else
+// are named and not counted: the one module of a run without --loop is
+// the real one that comes after them.
+TEST_F(ModcfgFaults, PeersThatTellNoMidAreNoModules)
+{
+    write_file("set.txt", command_file);
+    modcfg_child run;
+    ASSERT_TRUE(run.start({"provision", "set.txt", "--listen", "127.0.0.1:0", "--report", "r.csv"}));
+    const int port = run.listen_port();
+    ASSERT_GT(port, 0) << run.err();
+    const auto p = static_cast<unsigned short>(port);
+    const int bare = tcp_connect_loopback(p, 10000);
+    ASSERT_GE(bare, 0);
+    close(bare);
+    const int chatty = tcp_connect_loopback(p, 10000);
+    ASSERT_GE(chatty, 0);
+    EXPECT_EQ(tcp_recv_n(chatty, 7, 30000), "AT+MID\n");
+    ASSERT_TRUE(tcp_send_all(chatty, "HTTP/1.0 400 Bad Request\r\n\r\n"));
+    EXPECT_TRUE(tcp_wait_closed(chatty, 30000));
+    close(chatty);
+    const auto named = [&] { return static_cast<int>(count_of(run.err(), "not a module: ")); };
+    ASSERT_EQ(modcfg_child::wait_for([&] { return named() >= 2 ? 1 : 0; }, 30000), 1)
+        << run.err();
+    EXPECT_EQ(run.wait(200), -1) << "a peer that is no module ended the run";
+
+    sim_process module;
+    ASSERT_TRUE(module.start({"--tcp", to(port), "--set", "MID=REAL"}));
+    EXPECT_EQ(run.wait(), 0) << run.err();
+    const std::string csv = read_file("r.csv");
+    EXPECT_EQ(lines_of(csv).size(), 2u) << csv;
+    EXPECT_EQ(rows_with(csv, "REAL", "verified"), 1u) << csv;
+    EXPECT_NE(run.out().find("modules done: 1, verified: 1, failed: 0"), std::string::npos)
+        << run.out();
+}
+
+// A module restarted after its verify reconnects (as modules do): named
+// once and let go. One that fails is tried again --retries times, then
+// named and left alone.
+TEST_F(ModcfgFaults, AReconnectingModuleIsConfiguredOnceAndAFailingOneRetried)
+{
+    write_file("set.txt", command_file);
+    modcfg_child run;
+    ASSERT_TRUE(run.start({"provision", "set.txt", "--listen", "127.0.0.1:0", "--loop",
+                           "--restart", "--retries", "1", "--report", "r.csv"}));
+    const int port = run.listen_port();
+    ASSERT_GT(port, 0) << run.err();
+    sim_process good, bad;
+    ASSERT_TRUE(good.start({"--tcp", to(port), "--retry", "--set", "MID=GOOD", "--log", "good.log"}));
+    ASSERT_TRUE(bad.start({"--tcp", to(port), "--retry", "--set", "MID=BAD", "--keep",
+                           "WAP=11BGN,Old AP,Auto", "--log", "bad.log"}));
+    const auto said = [&](const char *text) {
+        return run.err().find(text) != std::string::npos ? 1 : 0;
+    };
+    ASSERT_EQ(modcfg_child::wait_for([&] { return said("MID GOOD already verified in this run"); },
+                                     60000),
+              1)
+        << run.err();
+    ASSERT_EQ(modcfg_child::wait_for(
+                  [&] { return said("MID BAD failed 2 times in this run; left alone"); }, 60000),
+              1)
+        << run.err();
+    // Both keep coming back and are let go each time, with nothing set.
+    const auto mids = [](const char *log) {
+        return static_cast<int>(count_of(read_file(log), "AT+MID\\n"));
+    };
+    const int good_mids = mids("good.log"), bad_mids = mids("bad.log");
+    ASSERT_EQ(modcfg_child::wait_for(
+                  [&] { return mids("good.log") >= good_mids + 2 && mids("bad.log") >= bad_mids + 2; },
+                  30000),
+              1);
+    run.signal(SIGINT);
+    EXPECT_EQ(run.wait(30000), 1) << run.err();
+    EXPECT_EQ(count_of(read_file("good.log"), "AT+WMODE="), 1u);
+    EXPECT_EQ(count_of(read_file("bad.log"), "AT+WMODE="), 2u);
+    EXPECT_EQ(count_of(run.err(), "already verified"), 1u) << run.err();
+    EXPECT_EQ(count_of(run.err(), "left alone"), 1u) << run.err();
+    const std::string csv = read_file("r.csv");
+    EXPECT_EQ(lines_of(csv).size(), 4u) << csv;
+    EXPECT_EQ(rows_with(csv, "GOOD", "verified"), 1u) << csv;
+    EXPECT_EQ(rows_with(csv, "BAD", "mismatch"), 2u) << csv;
+}
+
+// A module that stops answering while its pty stays open (pulled from the
+// fixture, adapter still plugged): three exchanges without a byte and it
+// is gone; nothing more is sent, and no value is made up for it.
+TEST_F(ModcfgFaults, AModuleThatGoesSilentIsGivenUp)
+{
+    write_file("set.txt", command_file);
+    sim_process sim;
+    // Answered: two probes, the echo test, MID, VER, the five lines; the
+    // read-back gets nothing.
+    ASSERT_TRUE(sim.start_pty(
+        {"--mode", "command", "--set", "MID=MUTE", "--silent-after", "10", "--log", "frames.log"}));
+    const ran r =
+        modcfg({"provision", "set.txt", "--port", sim.pty_path(), "--report", "r.csv"}, 120000);
+    EXPECT_EQ(r.status, 1) << r.err;
+    EXPECT_TRUE(sim.running()) << "the pty went away";
+    const std::string csv = read_file("r.csv");
+    EXPECT_EQ(rows_with(csv, "MUTE", "link-lost"), 1u) << csv;
+    EXPECT_NE(csv.find("no answer"), std::string::npos) << csv;
+    EXPECT_EQ(r.out.find("holds \"\""), std::string::npos) << r.out;
+    const std::string frames = read_file("frames.log");
+    EXPECT_EQ(count_of(frames, "\n"), 13u) << frames; // three queries unanswered
+    EXPECT_EQ(frames.find("AT+ENTM"), std::string::npos) << frames;
+
+    // A read prints what it got and names what it did not.
+    sim_process half;
+    ASSERT_TRUE(half.start_pty({"--mode", "command", "--silent-after", "7"}));
+    const ran rd = modcfg({"read", "--port", half.pty_path()}, 120000);
+    EXPECT_EQ(rd.status, 1) << rd.err;
+    EXPECT_EQ(lines_of(rd.out).size(), 3u) << rd.out; // MID, WMODE, TMODE
+    EXPECT_EQ(rd.out.compare(0, 11, "MID QX-B27\n"), 0) << rd.out;
+    EXPECT_NE(rd.err.find("no answer to AT+WEBU, AT+VER"), std::string::npos) << rd.err;
+}
+
+// A peer that answers, then drips its replies a byte every 150 ms: the
+// module's deadline ends it.
+TEST_F(ModcfgFaults, ASlowPeerIsEndedAtTheModuleDeadline)
+{
+    write_file("set.txt", command_file);
+    modcfg_child run;
+    ASSERT_TRUE(run.start({"provision", "set.txt", "--listen", "127.0.0.1:0", "--module-timeout",
+                           "4", "--report", "r.csv"}));
+    const int port = run.listen_port();
+    ASSERT_GT(port, 0) << run.err();
+    sim_process drip;
+    ASSERT_TRUE(drip.start({"--tcp", to(port), "--set", "MID=DRIP", "--byte-gap", "150"}));
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_EQ(run.wait(), 1) << run.err();
+    const double took =
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    // The reply read under way when time is up still ends by its own bound.
+    EXPECT_LT(took, 30.0);
+    const std::string csv = read_file("r.csv");
+    EXPECT_EQ(rows_with(csv, "DRIP", "link-lost"), 1u) << csv;
+    EXPECT_NE(csv.find("took longer than 4 s"), std::string::npos) << csv;
+}
+
+// Lines none of which can be read back: every "+ok" came, nothing is
+// verified; that is done, and said as it is.
+TEST_F(ModcfgFaults, AFileWithNothingToReadBackIsAcknowledged)
+{
+    write_file("echo.txt", "AT+E\r\nAT+E\r\nE\r\n");
+    write_file("one.txt", "AT+E\r\nE\r\n");
+    sim_process sim;
+    ASSERT_TRUE(sim.start_pty({"--mode", "command", "--set", "MID=ECHO"}));
+    const ran r =
+        modcfg({"provision", "echo.txt", "--port", sim.pty_path(), "--report", "r.csv"}, 60000);
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(rows_with(read_file("r.csv"), "ECHO", "acknowledged"), 1u) << read_file("r.csv");
+    EXPECT_NE(r.out.find("modules done: 1, verified: 0, acknowledged: 1, failed: 0"),
+              std::string::npos)
+        << r.out;
+
+    sim_process other;
+    ASSERT_TRUE(other.start_pty({"--mode", "command", "--set", "MID=ONE"}));
+    const ran one = modcfg({"apply", "--port", other.pty_path(), "one.txt"}, 60000);
+    EXPECT_EQ(one.status, 0) << one.err;
+    EXPECT_NE(one.err.find(": apply 1 line\n"), std::string::npos) << one.err;
+}
+
+// A second Ctrl-C ends the run at once, but not before the module in
+// progress was let go; its record says so.
+TEST_F(ModcfgFaults, ASecondCtrlCStillLetsTheModuleGo)
+{
+    write_file("set.txt", command_file);
+    sim_process slow;
+    ASSERT_TRUE(slow.start_pty(
+        {"--mode", "command", "--set", "MID=SLOW", "--delay", "300", "--log", "slow.log"}));
+    modcfg_child run;
+    ASSERT_TRUE(run.start({"provision", "set.txt", "--port", slow.pty_path(), "--report", "r.csv"}));
+    ASSERT_EQ(
+        modcfg_child::wait_for(
+            [] { return read_file("slow.log").find("AT+WMODE=") != std::string::npos ? 1 : 0; },
+            30000),
+        1);
+    run.signal(SIGINT);
+    ASSERT_EQ(modcfg_child::wait_for(
+                  [&] { return run.err().find("again to stop now") != std::string::npos ? 1 : 0; },
+                  30000),
+              1);
+    run.signal(SIGINT);
+    EXPECT_EQ(run.wait(10000), 1) << run.err();
+    ASSERT_EQ(
+        modcfg_child::wait_for(
+            [] { return read_file("slow.log").find("AT+ENTM") != std::string::npos ? 1 : 0; },
+            5000),
+        1)
+        << read_file("slow.log");
+    EXPECT_EQ(rows_with(read_file("r.csv"), "SLOW", "interrupted"), 1u) << read_file("r.csv");
+}
+
+// --loop waits for modules; Ctrl-C before any came is no failure, on
+// ports and on connections alike.
+TEST_F(ModcfgFaults, ALoopStoppedBeforeAnyModuleEndsAlike)
+{
+    write_file("set.txt", command_file);
+    sim_process silent;
+    ASSERT_TRUE(silent.start_pty({"--silent"}));
+    const std::vector<std::vector<std::string>> runs = {
+        {"provision", "set.txt", "--port", silent.pty_path(), "--loop"},
+        {"provision", "set.txt", "--listen", "127.0.0.1:0", "--loop"},
+    };
+    for (const auto &args : runs) {
+        modcfg_child run;
+        ASSERT_TRUE(run.start(args));
+        const char *waits = args[2] == "--listen" ? "listening on" : "waiting for a module";
+        ASSERT_EQ(modcfg_child::wait_for(
+                      [&] { return run.err().find(waits) != std::string::npos ? 1 : 0; }, 60000),
+                  1)
+            << run.err();
+        run.signal(SIGINT);
+        EXPECT_EQ(run.wait(60000), 0) << args[2] << " " << run.err();
+    }
+}
+
+} // namespace
