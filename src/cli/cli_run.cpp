@@ -45,6 +45,10 @@ constexpr auto WORKER_SILENCE_LIMIT = std::chrono::seconds(600);
 constexpr auto MODULE_TIMEOUT_GRACE = std::chrono::seconds(30);
 // What a worker gets after a second Ctrl-C to let its module go.
 constexpr auto ABORT_GRACE = std::chrono::seconds(1);
+// Connections of modules done in this run that are kept open, at most:
+// closed, a module connects again at once (as it does after any lost
+// link) and would be asked its MID and let go over and over.
+constexpr size_t MAX_HELD_CONNECTIONS = 256;
 // Least time between two redraws of the progress lines.
 constexpr auto REDRAW_EVERY = std::chrono::milliseconds(100);
 
@@ -248,6 +252,8 @@ struct worker {
     std::string stage, waiting;
     long done = 0, total = 0;
     bool got_result = false;
+    int sock = -1;          // a TCP module's connection, the parent's copy
+    bool let_go = false;    // skipped as done in this run: its connection is held
     cli_outcome out;
     std::string device_id;
 };
@@ -281,6 +287,8 @@ class runner
         return n;
     }
     void spawn(size_t slot_index, const cli_job &job);
+    void hold(int sock);
+    void read_held(const std::vector<pollfd> &fds, size_t first);
     std::string decide(worker &w);
     void answer(worker &w, const std::string &why);
     void note_result(const worker &w, const std::string &result);
@@ -311,6 +319,8 @@ class runner
         bool named = false; // the operator was told it is left alone
     };
     std::map<std::string, mid_history> mids_;
+    // Connections of modules let go as done, kept open (oldest first).
+    std::vector<int> held_;
     bool stopping_ = false;
     int interrupts_ = 0;
     bool report_failed_ = false;
@@ -358,7 +368,11 @@ void runner::spawn(size_t slot_index, const cli_job &job)
         for (const auto &w : workers_) {
             close(w->fd);
             close(w->answer);
+            if (w->sock >= 0)
+                close(w->sock);
         }
+        for (const int h : held_)
+            close(h);
         if (server_ >= 0)
             close(server_);
         close(signal_pipe[0]);
@@ -444,8 +458,12 @@ void runner::accept_one()
     job.verify = o_.verify;
     job.restart = o_.restart;
     job.module_timeout = o_.module_timeout;
+    const size_t before = workers_.size();
     spawn(i, job);
-    close(sock);
+    if (workers_.size() > before)
+        workers_.back()->sock = sock;
+    else
+        close(sock);
     view_.plain(s.label, "connected");
 }
 
@@ -550,6 +568,7 @@ void runner::handle(worker &w, const cli_event &ev)
         const std::string why = decide(w);
         answer(w, why);
         if (!why.empty()) {
+            w.let_go = why == "done";
             w.out.mid.clear();
         } else {
             w.in_progress = true;
@@ -633,6 +652,12 @@ void runner::finish(worker &w)
     }
     close(w.fd);
     close(w.answer);
+    if (w.sock >= 0) {
+        if (w.let_go && !stopping_)
+            hold(w.sock);
+        else
+            close(w.sock);
+    }
     slot &s = slots_[w.slot];
     s.busy = false;
     if (s.device.empty())
@@ -682,6 +707,38 @@ void runner::finish(worker &w)
         }
     if (again)
         spawn_port(slot_index);
+}
+
+void runner::hold(int sock)
+{
+    if (held_.size() >= MAX_HELD_CONNECTIONS) {
+        close(held_.front());
+        held_.erase(held_.begin());
+    }
+    held_.push_back(sock);
+}
+
+// What a held module sends (its serial side's data, in transparent mode)
+// is dropped; a held connection the module closed is closed here too.
+void runner::read_held(const std::vector<pollfd> &fds, size_t first)
+{
+    std::vector<int> gone;
+    for (size_t i = first; i < first + held_.size() && i < fds.size(); i++) {
+        if (!fds[i].revents)
+            continue;
+        char buf[4096];
+        const ssize_t n = recv(fds[i].fd, buf, sizeof buf, MSG_DONTWAIT);
+        if (n == 0 || (n < 0 && errno != EAGAIN && errno != EINTR))
+            gone.push_back(fds[i].fd);
+    }
+    for (const int fd : gone) {
+        close(fd);
+        for (auto it = held_.begin(); it != held_.end(); ++it)
+            if (*it == fd) {
+                held_.erase(it);
+                break;
+            }
+    }
 }
 
 void runner::record(const cli_outcome &c)
@@ -738,6 +795,9 @@ void runner::on_signal()
             close(server_);
             server_ = -1;
         }
+        for (const int h : held_)
+            close(h);
+        held_.clear();
         stop_waiting();
         if (!workers_.empty())
             view_.message("modcfg: stopping after the modules in progress (again to stop now)");
@@ -814,6 +874,9 @@ bool runner::run()
         const size_t first_worker = fds.size();
         for (const auto &w : workers_)
             fds.push_back({w->fd, POLLIN, 0});
+        const size_t first_held = fds.size();
+        for (const int h : held_)
+            fds.push_back({h, POLLIN | POLLRDHUP, 0});
         const int r = poll(fds.data(), fds.size(), 100);
         if (r < 0 && errno != EINTR) {
             cli_error(std::string("poll: ") + std::strerror(errno));
@@ -824,7 +887,7 @@ bool runner::run()
         if (first_worker == 2 && server_ >= 0 && (fds[1].revents & POLLIN))
             accept_one();
         std::vector<worker *> ended;
-        for (size_t i = first_worker; i < fds.size(); i++) {
+        for (size_t i = first_worker; i < first_held; i++) {
             worker &w = *workers_[i - first_worker];
             if (!fds[i].revents)
                 continue;
@@ -843,6 +906,7 @@ bool runner::run()
                 ended.push_back(&w);
             }
         }
+        read_held(fds, first_held);
         for (worker *w : ended)
             finish(*w);
         const auto now = mono::now();
@@ -863,6 +927,9 @@ bool runner::run()
         }
         view_.redraw();
     }
+    for (const int h : held_)
+        close(h);
+    held_.clear();
     view_.finish();
     return true;
 }
