@@ -231,9 +231,21 @@ TEST_F(ModcfgFaults, AFileWithNothingToReadBackIsAcknowledged)
 
     sim_process other;
     ASSERT_TRUE(other.start_pty({"--mode", "command", "--set", "MID=ONE"}));
-    const ran one = modcfg({"apply", "--port", other.pty_path(), "one.txt"}, 60000);
+    const ran one = modcfg({"apply", "--verbose", "--port", other.pty_path(), "one.txt"}, 60000);
     EXPECT_EQ(one.status, 0) << one.err;
     EXPECT_NE(one.err.find(": apply 1 line\n"), std::string::npos) << one.err;
+    // The core's console lines come in pieces, from another process: each
+    // still stands on a line of its own.
+    size_t console_lines = 0;
+    for (const auto &line : lines_of(one.err))
+        if (line.find("Connect to Module") != std::string::npos ||
+            line.find("Send Command") != std::string::npos) {
+            console_lines++;
+            EXPECT_EQ(line.compare(0, other.pty_path().size() + 2, other.pty_path() + ": "), 0)
+                << one.err;
+        }
+    EXPECT_EQ(console_lines, 2u) << one.err;
+    EXPECT_NE(one.err.find("Connect to Module"), std::string::npos) << one.err;
 }
 
 // A second Ctrl-C ends the run at once, but not before the module in

@@ -253,6 +253,10 @@ struct worker {
     long done = 0, total = 0;
     bool got_result = false;
     int sock = -1;          // a TCP module's connection, the parent's copy
+    // With --verbose: the worker's standard output, where the core prints
+    // its console lines in pieces ("Connect to Module...", "...", "OK!").
+    int console = -1;
+    std::string console_buf;
     bool let_go = false;    // skipped as done in this run: its connection is held
     cli_outcome out;
     std::string device_id;
@@ -288,6 +292,7 @@ class runner
     }
     void spawn(size_t slot_index, const cli_job &job);
     void hold(int sock);
+    void read_console(worker &w, bool to_end);
     void read_held(const std::vector<pollfd> &fds, size_t first);
     std::string decide(worker &w);
     void answer(worker &w, const std::string &why);
@@ -328,7 +333,11 @@ class runner
 
 void runner::spawn(size_t slot_index, const cli_job &job)
 {
-    int p[2], a[2];
+    int p[2], a[2], c[2] = {-1, -1};
+    if (o_.verbose && pipe2(c, O_CLOEXEC) != 0) {
+        cli_error(std::string("pipe: ") + std::strerror(errno));
+        return;
+    }
     if (pipe2(p, O_CLOEXEC) != 0) {
         cli_error(std::string("pipe: ") + std::strerror(errno));
         return;
@@ -365,9 +374,16 @@ void runner::spawn(size_t slot_index, const cli_job &job)
         // socket: the listening socket must close with the parent.
         close(p[0]);
         close(a[1]);
+        if (c[1] >= 0) {
+            dup2(c[1], STDOUT_FILENO);
+            close(c[0]);
+            close(c[1]);
+        }
         for (const auto &w : workers_) {
             close(w->fd);
             close(w->answer);
+            if (w->console >= 0)
+                close(w->console);
             if (w->sock >= 0)
                 close(w->sock);
         }
@@ -390,7 +406,10 @@ void runner::spawn(size_t slot_index, const cli_job &job)
     }
     close(p[1]);
     close(a[0]);
+    if (c[1] >= 0)
+        close(c[1]);
     auto w = std::make_unique<worker>();
+    w->console = c[0];
     w->pid = pid;
     w->fd = p[0];
     w->answer = a[1];
@@ -650,6 +669,7 @@ void runner::finish(worker &w)
     int status = 0;
     while (waitpid(w.pid, &status, 0) < 0 && errno == EINTR) {
     }
+    read_console(w, true);
     close(w.fd);
     close(w.answer);
     if (w.sock >= 0) {
@@ -707,6 +727,39 @@ void runner::finish(worker &w)
         }
     if (again)
         spawn_port(slot_index);
+}
+
+// Whole console lines, each on a line of its own with the port before it;
+// with `to_end`, everything up to the worker's end, a last piece included.
+void runner::read_console(worker &w, bool to_end)
+{
+    if (w.console < 0)
+        return;
+    for (;;) {
+        char buf[4096];
+        const ssize_t n = read(w.console, buf, sizeof buf);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n > 0)
+            w.console_buf.append(buf, static_cast<size_t>(n));
+        if (n <= 0 || !to_end)
+            break;
+    }
+    if (to_end)
+        w.console_buf += '\n';
+    size_t start = 0;
+    for (size_t nl; (nl = w.console_buf.find('\n', start)) != std::string::npos; start = nl + 1) {
+        std::string line = w.console_buf.substr(start, nl - start);
+        while (!line.empty() && line.back() == '\r')
+            line.pop_back();
+        if (!line.empty())
+            view_.message(w.out.label + ": " + cli_printable(line));
+    }
+    w.console_buf.erase(0, start);
+    if (to_end) {
+        close(w.console);
+        w.console = -1;
+    }
 }
 
 void runner::hold(int sock)
@@ -877,6 +930,13 @@ bool runner::run()
         const size_t first_held = fds.size();
         for (const int h : held_)
             fds.push_back({h, POLLIN | POLLRDHUP, 0});
+        const size_t first_console = fds.size();
+        std::vector<worker *> console_of;
+        for (const auto &w : workers_)
+            if (w->console >= 0) {
+                fds.push_back({w->console, POLLIN, 0});
+                console_of.push_back(w.get());
+            }
         const int r = poll(fds.data(), fds.size(), 100);
         if (r < 0 && errno != EINTR) {
             cli_error(std::string("poll: ") + std::strerror(errno));
@@ -907,6 +967,9 @@ bool runner::run()
             }
         }
         read_held(fds, first_held);
+        for (size_t i = first_console; i < fds.size(); i++)
+            if (fds[i].revents & POLLIN)
+                read_console(*console_of[i - first_console], false);
         for (worker *w : ended)
             finish(*w);
         const auto now = mono::now();
