@@ -42,9 +42,10 @@ const char commands_text[] =
     "\n"
     "Run \"modcfg COMMAND --help\" for the options of a command.\n";
 
-const char exit_text[] = "Exit status: 0 everything verified (or done); 1 a module failed, or\n"
-                         "a report record could not be written; 2 bad usage or a command file\n"
-                         "that cannot be used; 3 a port that is missing, busy or not permitted.";
+const char exit_text[] = "Exit status: 0 everything verified (or acknowledged, or done); 1 a\n"
+                         "module failed, or a report record could not be written; 2 bad usage\n"
+                         "or a command file that cannot be used; 3 a port that is missing, busy\n"
+                         "or not permitted.";
 
 // Option storage, one set for whichever subcommand runs.
 struct options {
@@ -192,8 +193,8 @@ const command_def module_commands[] = {
     {"provision", cli_task::provision, "FILE",
      "For every port at once (or every module that connects): connect, apply FILE,\n"
      "verify, optionally restart, and record the result. With --loop it waits on each\n"
-     "port for the next module (one with another MID, or any after the port vanished\n"
-     "and came back) until Ctrl-C, which ends the run after the modules in progress."},
+     "port for the next module until Ctrl-C, which ends the run after the modules in\n"
+     "progress. A MID done in this run is not provisioned again, wherever it comes back."},
 };
 
 bool parse_listen(const std::string &text, std::string &addr, unsigned short &port)
