@@ -2,12 +2,15 @@
 // names, peers that are no module, modules that reconnect, go silent or
 // drip their replies, a file with nothing to read back, a second Ctrl-C.
 #include "modcfg_child.h"
+#include "pty_pair.h"
 #include "sim_process.h"
 #include "tcp_peer.h"
 #include "temp_dir.h"
 
 #include <gtest/gtest.h>
 #include <map>
+#include <regex>
+#include <sys/ioctl.h>
 #include <unistd.h>
 
 namespace
@@ -157,6 +160,42 @@ TEST_F(ModcfgFaults, AReconnectingModuleIsConfiguredOnceAndAFailingOneRetried)
     EXPECT_EQ(rows_with(csv, "BAD", "mismatch"), 2u) << csv;
 }
 
+// The same on ports: a module verified on one port and then put on
+// another is named and let go there, with nothing set.
+TEST_F(ModcfgFaults, AModuleDoneOnOnePortIsNotConfiguredOnAnother)
+{
+    write_file("set.txt", command_file);
+    const std::string a = dir.path() + "/fixture-a", b = dir.path() + "/fixture-b";
+    sim_process first;
+    ASSERT_TRUE(first.start_pty({"--link", a, "--mode", "command", "--set", "MID=MOVED"}));
+    auto empty = std::make_unique<sim_process>();
+    ASSERT_TRUE(empty->start_pty({"--link", b, "--silent"}));
+    modcfg_child run;
+    ASSERT_TRUE(run.start(
+        {"provision", "set.txt", "--port", a, "--port", b, "--loop", "--report", "r.csv"}));
+    ASSERT_EQ(modcfg_child::wait_for([] { return lines_of(read_file("r.csv")).size() == 2; },
+                                     60000),
+              1)
+        << run.err();
+    empty.reset();
+    sim_process moved;
+    ASSERT_TRUE(moved.start_pty(
+        {"--link", b, "--mode", "command", "--set", "MID=MOVED", "--log", "moved.log"}));
+    ASSERT_EQ(modcfg_child::wait_for(
+                  [&] { return run.err().find("MID MOVED already verified") != std::string::npos; },
+                  60000),
+              1)
+        << run.err();
+    ASSERT_EQ(modcfg_child::wait_for(
+                  [] { return read_file("moved.log").find("AT+ENTM") != std::string::npos; },
+                  30000),
+              1);
+    run.signal(SIGINT);
+    EXPECT_EQ(run.wait(30000), 0) << run.err();
+    EXPECT_EQ(read_file("moved.log").find("AT+WMODE="), std::string::npos) << read_file("moved.log");
+    EXPECT_EQ(lines_of(read_file("r.csv")).size(), 2u) << read_file("r.csv");
+}
+
 // A module that stops answering while its pty stays open (pulled from the
 // fixture, adapter still plugged): three exchanges without a byte and it
 // is gone; nothing more is sent, and no value is made up for it.
@@ -301,6 +340,72 @@ TEST_F(ModcfgFaults, ALoopStoppedBeforeAnyModuleEndsAlike)
         run.signal(SIGINT);
         EXPECT_EQ(run.wait(60000), 0) << args[2] << " " << run.err();
     }
+}
+
+// More ports than the terminal has rows: the live lines keep to the rows
+// there are (lines that scroll off could never be moved back over), and
+// say how many are not shown.
+TEST_F(ModcfgFaults, TheLiveViewKeepsToTheTerminalsRows)
+{
+    write_file("set.txt", command_file);
+    std::vector<std::unique_ptr<sim_process>> sims;
+    std::vector<std::string> args = {MODCFG_CLI_BIN, "provision", "set.txt", "--loop"};
+    for (int i = 0; i < 5; i++) {
+        sims.push_back(std::make_unique<sim_process>());
+        ASSERT_TRUE(sims.back()->start_pty({"--silent"}));
+        args.push_back("--port");
+        args.push_back(sims.back()->pty_path());
+    }
+    pty_pair term;
+    ASSERT_TRUE(term.ok());
+    winsize ws{};
+    ws.ws_row = 4;
+    ws.ws_col = 100;
+    ASSERT_EQ(ioctl(term.master(), TIOCSWINSZ, &ws), 0);
+    std::vector<char *> argv;
+    for (auto &a : args)
+        argv.push_back(a.data());
+    argv.push_back(nullptr);
+    std::vector<std::string> env_text = {"TERM=xterm", "PATH=/usr/bin:/bin"};
+    std::vector<char *> envp;
+    for (auto &e : env_text)
+        envp.push_back(e.data());
+    envp.push_back(nullptr);
+    posix_spawn_file_actions_t fa;
+    posix_spawn_file_actions_init(&fa);
+    posix_spawn_file_actions_addopen(&fa, 1, "run.out", O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    posix_spawn_file_actions_adddup2(&fa, term.slave(), 2);
+    pid_t pid = -1;
+    ASSERT_EQ(posix_spawn(&pid, argv[0], &fa, nullptr, argv.data(), envp.data()), 0);
+    posix_spawn_file_actions_destroy(&fa);
+    std::string shown;
+    const auto until = [&](const std::function<bool()> &done, int timeout_ms) {
+        const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeout_ms);
+        while (!done() && std::chrono::steady_clock::now() < end)
+            shown += term.recv(4096, 50);
+        return done();
+    };
+    EXPECT_TRUE(until([&] { return shown.find("... and 3 more") != std::string::npos; }, 60000))
+        << shown;
+    kill(pid, SIGINT);
+    int status = -1;
+    bool ended = false;
+    EXPECT_TRUE(until([&] { return ended || (ended = waitpid(pid, &status, WNOHANG) == pid); },
+                      60000))
+        << shown;
+    if (!ended) {
+        kill(pid, SIGKILL);
+        waitpid(pid, &status, 0);
+    }
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << shown;
+    // Every redraw moves up over at most the three lines a 4-row terminal
+    // leaves, and draws no more.
+    const std::regex up("\033\\[([0-9]+)A");
+    size_t moves = 0;
+    for (auto it = std::sregex_iterator(shown.begin(), shown.end(), up); it != std::sregex_iterator();
+         ++it, moves++)
+        EXPECT_LE(std::stoi((*it)[1]), 3) << shown;
+    EXPECT_GT(moves, 0u) << shown;
 }
 
 } // namespace
