@@ -81,7 +81,8 @@ TEST_F(ModcfgFaults, PeersThatTellNoMidAreNoModules)
 {
     write_file("set.txt", command_file);
     modcfg_child run;
-    ASSERT_TRUE(run.start({"provision", "set.txt", "--listen", "127.0.0.1:0", "--report", "r.csv"}));
+    ASSERT_TRUE(
+        run.start({"provision", "set.txt", "--listen", "127.0.0.1:0", "--report", "r.csv"}));
     const int port = run.listen_port();
     ASSERT_GT(port, 0) << run.err();
     const auto p = static_cast<unsigned short>(port);
@@ -95,8 +96,7 @@ TEST_F(ModcfgFaults, PeersThatTellNoMidAreNoModules)
     EXPECT_TRUE(tcp_wait_closed(chatty, 30000));
     close(chatty);
     const auto named = [&] { return static_cast<int>(count_of(run.err(), "not a module: ")); };
-    ASSERT_EQ(modcfg_child::wait_for([&] { return named() >= 2 ? 1 : 0; }, 30000), 1)
-        << run.err();
+    ASSERT_EQ(modcfg_child::wait_for([&] { return named() >= 2 ? 1 : 0; }, 30000), 1) << run.err();
     EXPECT_EQ(run.wait(200), -1) << "a peer that is no module ended the run";
 
     sim_process module;
@@ -116,12 +116,13 @@ TEST_F(ModcfgFaults, AReconnectingModuleIsConfiguredOnceAndAFailingOneRetried)
 {
     write_file("set.txt", command_file);
     modcfg_child run;
-    ASSERT_TRUE(run.start({"provision", "set.txt", "--listen", "127.0.0.1:0", "--loop",
-                           "--restart", "--retries", "1", "--report", "r.csv"}));
+    ASSERT_TRUE(run.start({"provision", "set.txt", "--listen", "127.0.0.1:0", "--loop", "--restart",
+                           "--retries", "1", "--report", "r.csv"}));
     const int port = run.listen_port();
     ASSERT_GT(port, 0) << run.err();
     sim_process good, bad;
-    ASSERT_TRUE(good.start({"--tcp", to(port), "--retry", "--set", "MID=GOOD", "--log", "good.log"}));
+    ASSERT_TRUE(
+        good.start({"--tcp", to(port), "--retry", "--set", "MID=GOOD", "--log", "good.log"}));
     ASSERT_TRUE(bad.start({"--tcp", to(port), "--retry", "--set", "MID=BAD", "--keep",
                            "WAP=11BGN,Old AP,Auto", "--log", "bad.log"}));
     const auto said = [&](const char *text) {
@@ -144,9 +145,9 @@ TEST_F(ModcfgFaults, AReconnectingModuleIsConfiguredOnceAndAFailingOneRetried)
     ASSERT_EQ(modcfg_child::wait_for(
                   [] { return read_file("bad.log").rfind("AT+ENTM") != std::string::npos; }, 30000),
               1);
-    EXPECT_EQ(modcfg_child::wait_for([&] { return mids("good.log") > 2 || mids("bad.log") > 3; },
-                                     2000),
-              0)
+    EXPECT_EQ(
+        modcfg_child::wait_for([&] { return mids("good.log") > 2 || mids("bad.log") > 3; }, 2000),
+        0)
         << read_file("good.log") << read_file("bad.log");
     run.signal(SIGINT);
     EXPECT_EQ(run.wait(30000), 1) << run.err();
@@ -173,9 +174,8 @@ TEST_F(ModcfgFaults, AModuleDoneOnOnePortIsNotConfiguredOnAnother)
     modcfg_child run;
     ASSERT_TRUE(run.start(
         {"provision", "set.txt", "--port", a, "--port", b, "--loop", "--report", "r.csv"}));
-    ASSERT_EQ(modcfg_child::wait_for([] { return lines_of(read_file("r.csv")).size() == 2; },
-                                     60000),
-              1)
+    ASSERT_EQ(
+        modcfg_child::wait_for([] { return lines_of(read_file("r.csv")).size() == 2; }, 60000), 1)
         << run.err();
     empty.reset();
     sim_process moved;
@@ -186,13 +186,14 @@ TEST_F(ModcfgFaults, AModuleDoneOnOnePortIsNotConfiguredOnAnother)
                   60000),
               1)
         << run.err();
-    ASSERT_EQ(modcfg_child::wait_for(
-                  [] { return read_file("moved.log").find("AT+ENTM") != std::string::npos; },
-                  30000),
-              1);
+    ASSERT_EQ(
+        modcfg_child::wait_for(
+            [] { return read_file("moved.log").find("AT+ENTM") != std::string::npos; }, 30000),
+        1);
     run.signal(SIGINT);
     EXPECT_EQ(run.wait(30000), 0) << run.err();
-    EXPECT_EQ(read_file("moved.log").find("AT+WMODE="), std::string::npos) << read_file("moved.log");
+    EXPECT_EQ(read_file("moved.log").find("AT+WMODE="), std::string::npos)
+        << read_file("moved.log");
     EXPECT_EQ(lines_of(read_file("r.csv")).size(), 2u) << read_file("r.csv");
 }
 
@@ -296,7 +297,8 @@ TEST_F(ModcfgFaults, ASecondCtrlCStillLetsTheModuleGo)
     ASSERT_TRUE(slow.start_pty(
         {"--mode", "command", "--set", "MID=SLOW", "--delay", "300", "--log", "slow.log"}));
     modcfg_child run;
-    ASSERT_TRUE(run.start({"provision", "set.txt", "--port", slow.pty_path(), "--report", "r.csv"}));
+    ASSERT_TRUE(
+        run.start({"provision", "set.txt", "--port", slow.pty_path(), "--report", "r.csv"}));
     ASSERT_EQ(
         modcfg_child::wait_for(
             [] { return read_file("slow.log").find("AT+WMODE=") != std::string::npos ? 1 : 0; },
@@ -309,11 +311,10 @@ TEST_F(ModcfgFaults, ASecondCtrlCStillLetsTheModuleGo)
               1);
     run.signal(SIGINT);
     EXPECT_EQ(run.wait(10000), 1) << run.err();
-    ASSERT_EQ(
-        modcfg_child::wait_for(
-            [] { return read_file("slow.log").find("AT+ENTM") != std::string::npos ? 1 : 0; },
-            5000),
-        1)
+    ASSERT_EQ(modcfg_child::wait_for(
+                  [] { return read_file("slow.log").find("AT+ENTM") != std::string::npos ? 1 : 0; },
+                  5000),
+              1)
         << read_file("slow.log");
     EXPECT_EQ(rows_with(read_file("r.csv"), "SLOW", "interrupted"), 1u) << read_file("r.csv");
 }
@@ -390,8 +391,8 @@ TEST_F(ModcfgFaults, TheLiveViewKeepsToTheTerminalsRows)
     kill(pid, SIGINT);
     int status = -1;
     bool ended = false;
-    EXPECT_TRUE(until([&] { return ended || (ended = waitpid(pid, &status, WNOHANG) == pid); },
-                      60000))
+    EXPECT_TRUE(
+        until([&] { return ended || (ended = waitpid(pid, &status, WNOHANG) == pid); }, 60000))
         << shown;
     if (!ended) {
         kill(pid, SIGKILL);
@@ -402,8 +403,8 @@ TEST_F(ModcfgFaults, TheLiveViewKeepsToTheTerminalsRows)
     // leaves, and draws no more.
     const std::regex up("\033\\[([0-9]+)A");
     size_t moves = 0;
-    for (auto it = std::sregex_iterator(shown.begin(), shown.end(), up); it != std::sregex_iterator();
-         ++it, moves++)
+    for (auto it = std::sregex_iterator(shown.begin(), shown.end(), up);
+         it != std::sregex_iterator(); ++it, moves++)
         EXPECT_LE(std::stoi((*it)[1]), 3) << shown;
     EXPECT_GT(moves, 0u) << shown;
 }

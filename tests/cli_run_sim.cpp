@@ -242,15 +242,14 @@ TEST_F(Modcfg, LoopTakesTheNextModuleOnThePort)
     };
     ASSERT_EQ(modcfg_child::wait_for(said, 60000), 1) << loop.err();
     // Let go as it came, and nothing set.
-    ASSERT_EQ(modcfg_child::wait_for(
-                  [] { return read_file("again.log").find("AT+ENTM") != std::string::npos; },
-                  30000),
-              1);
+    ASSERT_EQ(
+        modcfg_child::wait_for(
+            [] { return read_file("again.log").find("AT+ENTM") != std::string::npos; }, 30000),
+        1);
     EXPECT_EQ(read_file("again.log").find("AT+WMODE="), std::string::npos);
     const size_t gone_again = gone();
     again.reset();
-    ASSERT_EQ(modcfg_child::wait_for([&] { return gone() > gone_again; }, 30000), 1)
-        << loop.err();
+    ASSERT_EQ(modcfg_child::wait_for([&] { return gone() > gone_again; }, 30000), 1) << loop.err();
     sim_process third;
     ASSERT_TRUE(third.start_pty({"--link", port, "--mode", "command", "--set", "MID=THIRD"}));
     ASSERT_EQ(modcfg_child::wait_for([&] { return records() >= 3; }, 60000), 1) << loop.err();

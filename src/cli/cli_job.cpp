@@ -541,7 +541,7 @@ int run_serial(const cli_job &job)
             module_session_leave();
             leave_fd = -1;
             close_serial();
-            if (why != "done" || !job.wait_new)
+            if (why == "stop" || !job.wait_new)
                 return 0;
             cli_job_install_signals();
             if (stop_asked)

@@ -33,18 +33,18 @@ struct cli_job {
     cli_task task = cli_task::read;
     std::string device; // serial device path; empty for a TCP module
     cli_line line;
-    int sock = -1;           // the accepted connection of a TCP module
-    std::string file;        // command file (apply, verify, provision)
+    int sock = -1;    // the accepted connection of a TCP module
+    std::string file; // command file (apply, verify, provision)
     // Its lines as checked before any module was touched; sent and read
     // back as they are, whatever the file holds by now.
     std::vector<std::string> lines;
-    int file_lines = 0;      // lines the apply will send, for progress
-    bool verify = true;      // read back after applying
-    bool restart = false;    // "AT+Z" after a verified apply
-    bool wait_new = false;   // wait on the port for a module not yet done
+    int file_lines = 0;       // lines the apply will send, for progress
+    bool verify = true;       // read back after applying
+    bool restart = false;     // "AT+Z" after a verified apply
+    bool wait_new = false;    // wait on the port for a module not yet done
     bool done_before = false; // a module was done on this port in this run
-    std::string last_mid;    // the module done last on this port
-    std::string last_device; // identity of the port's device node then
+    std::string last_mid;     // the module done last on this port
+    std::string last_device;  // identity of the port's device node then
     // The parent's answers ("go" or "skip") to this worker's "module" event.
     int answer_fd = -1;
     // Seconds a module may take from its connect to its result; past them
@@ -77,7 +77,8 @@ bool cli_result_done(const std::string &result);
 // - "module" mid, version, device: a module answered with its MID. The
 //   worker then sends nothing to it until the parent answered on
 //   `answer_fd`: "go" (from here it is in progress) or "skip" with "why"
-//   ("stop": the run ends; "done": let go and wait for the next one).
+//   ("stop": the run ends; "done": done in this run, or failed too often;
+//   "busy": in progress elsewhere). Skipped, it is let go with "AT+ENTM".
 //   `device` identifies the port's device node (for last_device).
 // - "not-a-module": a TCP peer that did not answer "AT+MID" with a MID.
 // - "progress" stage, done, total.

@@ -596,8 +596,8 @@ int cmd_module(const command_def &cmd, int argc, char **argv)
     }
     // Interrupted before a module connected; with --loop waiting was the
     // job, on ports and connections alike.
-    if ((cmd.task == cli_task::read || cmd.task == cli_task::export_ || run.listen) &&
-        !o.loop && outcomes.empty() && status == 0)
+    if ((cmd.task == cli_task::read || cmd.task == cli_task::export_ || run.listen) && !o.loop &&
+        outcomes.empty() && status == 0)
         status = EXIT_FAILED;
     // Without --loop every port owes one module: a port left without one (a
     // second Ctrl-C during the connect, a worker that died) was not done.
@@ -614,8 +614,7 @@ int cmd_module(const command_def &cmd, int argc, char **argv)
                      acknowledged > 0
                          ? ("acknowledged: " + std::to_string(acknowledged) + ", ").c_str()
                          : "",
-                     failed,
-                     not_opened.empty() ? "" : ("; not opened: " + not_opened).c_str());
+                     failed, not_opened.empty() ? "" : ("; not opened: " + not_opened).c_str());
     return status;
 }
 

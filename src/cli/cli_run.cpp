@@ -252,12 +252,12 @@ struct worker {
     std::string stage, waiting;
     long done = 0, total = 0;
     bool got_result = false;
-    int sock = -1;          // a TCP module's connection, the parent's copy
+    int sock = -1; // a TCP module's connection, the parent's copy
     // With --verbose: the worker's standard output, where the core prints
     // its console lines in pieces ("Connect to Module...", "...", "OK!").
     int console = -1;
     std::string console_buf;
-    bool let_go = false;    // skipped as done in this run: its connection is held
+    bool let_go = false; // skipped as done in this run: its connection is held
     cli_outcome out;
     std::string device_id;
 };
@@ -498,9 +498,12 @@ std::string runner::decide(worker &w)
         return "";
     mid_history &h = mids_[mid];
     const std::string shown = "MID " + cli_printable(mid);
+    // Its old connection may still be at work (a module restarted by hand
+    // under way): this one is let go and closed, so the module comes back
+    // once that ended, and the rules below decide then.
     if (h.in_progress) {
         view_.plain(w.out.label, shown + " is in progress elsewhere; let go");
-        return "done";
+        return "busy";
     }
     if (!h.last_result.empty() && cli_result_done(h.last_result)) {
         if (!h.named)
@@ -977,8 +980,8 @@ bool runner::run()
             const bool over = w->in_progress && !w->got_result &&
                               now - w->connect_at >
                                   std::chrono::seconds(o_.module_timeout) + MODULE_TIMEOUT_GRACE;
-            if (!w->killed && (now - w->last_sign > WORKER_SILENCE_LIMIT || over ||
-                               now >= w->kill_at)) {
+            if (!w->killed &&
+                (now - w->last_sign > WORKER_SILENCE_LIMIT || over || now >= w->kill_at)) {
                 w->killed = true;
                 w->timed_out = over;
                 kill(w->pid, SIGKILL);
