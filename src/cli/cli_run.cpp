@@ -333,19 +333,18 @@ class runner
 
 void runner::spawn(size_t slot_index, const cli_job &job)
 {
-    int p[2], a[2], c[2] = {-1, -1};
-    if (o_.verbose && pipe2(c, O_CLOEXEC) != 0) {
+    // Events to the parent, the parent's answers, and with --verbose the
+    // worker's console lines.
+    int p[2] = {-1, -1}, a[2] = {-1, -1}, c[2] = {-1, -1};
+    const auto close_all = [&] {
+        for (int fd : {p[0], p[1], a[0], a[1], c[0], c[1]})
+            if (fd >= 0)
+                close(fd);
+    };
+    if (pipe2(p, O_CLOEXEC) != 0 || pipe2(a, O_CLOEXEC) != 0 ||
+        (o_.verbose && pipe2(c, O_CLOEXEC) != 0)) {
         cli_error(std::string("pipe: ") + std::strerror(errno));
-        return;
-    }
-    if (pipe2(p, O_CLOEXEC) != 0) {
-        cli_error(std::string("pipe: ") + std::strerror(errno));
-        return;
-    }
-    if (pipe2(a, O_CLOEXEC) != 0) {
-        cli_error(std::string("pipe: ") + std::strerror(errno));
-        close(p[0]);
-        close(p[1]);
+        close_all();
         return;
     }
     std::fflush(nullptr);
@@ -363,10 +362,7 @@ void runner::spawn(size_t slot_index, const cli_job &job)
         sigprocmask(SIG_SETMASK, &old_mask, nullptr);
     if (pid < 0) {
         cli_error(std::string("fork: ") + std::strerror(errno));
-        close(p[0]);
-        close(p[1]);
-        close(a[0]);
-        close(a[1]);
+        close_all();
         return;
     }
     if (pid == 0) {
