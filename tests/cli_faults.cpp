@@ -64,6 +64,8 @@ TEST_F(ModcfgFaults, OneDeviceUnderTwoNamesOrTwoPortsIsBadUsage)
         {{"export", "--port", pty, "--port", alias}, "--port given twice"},
         {{"apply", "--port", pty, "-p", alias, "set.txt"}, "--port given twice"},
         {{"verify", "--port", alias, "--port", pty, "set.txt"}, "--port given twice"},
+        {{"provision", "set.txt", "--port", pty, "--retries", "-1"}, "--retries wants"},
+        {{"read", "--port", pty, "--module-timeout", "-5"}, "--module-timeout wants"},
     };
     for (const auto &r : rows) {
         const ran got = modcfg(r.args, 30000);
