@@ -65,7 +65,7 @@ TEST_F(ModcfgFaults, OneDeviceUnderTwoNamesOrTwoPortsIsBadUsage)
         {{"apply", "--port", pty, "-p", alias, "set.txt"}, "--port given twice"},
         {{"verify", "--port", alias, "--port", pty, "set.txt"}, "--port given twice"},
         {{"provision", "set.txt", "--port", pty, "--retries", "-1"}, "--retries wants"},
-        {{"read", "--port", pty, "--module-timeout", "-5"}, "--module-timeout wants"},
+        {{"read", "--port", pty, "--module-timeout", "0"}, "--module-timeout wants"},
     };
     for (const auto &r : rows) {
         const ran got = modcfg(r.args, 30000);

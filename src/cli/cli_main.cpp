@@ -67,7 +67,7 @@ struct options {
     gboolean loop = FALSE;
     gint count = 0;
     gint retries = 2;
-    gint module_timeout = 0; // 0: the timing's default
+    gint module_timeout = -1; // -1: the timing's default
     gint max_workers = CLI_MAX_CONNECTION_WORKERS;
     gchar *report = nullptr;
     gboolean version = FALSE;
@@ -438,7 +438,7 @@ int cmd_module(const command_def &cmd, int argc, char **argv)
         return EXIT_USAGE;
     }
     run.retries = o.retries;
-    if (o.module_timeout < 0) {
+    if (o.module_timeout == 0 || o.module_timeout < -1) {
         usage_error(name, "--module-timeout wants seconds, at least 1");
         return EXIT_USAGE;
     }
