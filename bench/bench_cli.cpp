@@ -124,12 +124,13 @@ wire_count read_counts(const std::string &path)
 class module
 {
   public:
-    // On a pty reachable at `link`, from transparent mode.
+    // On a pty reachable at `link`, from transparent mode, with a MID of
+    // its own (the link's name): modcfg provisions a MID once a run.
     static std::unique_ptr<module> on_pty(const std::string &link)
     {
         auto m = std::unique_ptr<module>(new module);
         m->link_ = link;
-        m->start({"--pty", "--link", link});
+        m->start({"--pty", "--link", link, "--set", "MID=" + link.substr(link.rfind('/') + 1)});
         struct stat st;
         for (int i = 0; i < 500 && lstat(link.c_str(), &st) != 0; i++)
             std::this_thread::sleep_for(std::chrono::milliseconds(10));

@@ -16,10 +16,14 @@
 #include <cerrno>
 #include <chrono>
 #include <csignal>
+#include <cstring>
+#include <ctime>
 #include <map>
 #include <poll.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
 #include <thread>
+#include <unistd.h>
 
 namespace
 {
@@ -39,6 +43,23 @@ std::map<std::string, std::string> answered;
 using mono = std::chrono::steady_clock;
 mono::time_point last_alive;
 
+// The module in progress: its deadline, the bytes it sent, the exchanges
+// in a row it left without a byte of answer, and why it counts as gone.
+mono::time_point deadline = mono::time_point::max();
+long module_timeout_s = CLI_MODULE_TIMEOUT_FAST;
+bool past_deadline = false;
+long long heard = 0;
+int silent_exchanges = 0;
+std::string gone_note;
+
+// The link in command mode, for the "AT+ENTM" of a second Ctrl-C (-1: none).
+volatile sig_atomic_t leave_fd = -1;
+volatile sig_atomic_t leave_on_socket = 0;
+int answer_fd = -1;
+// How long a worker waits for the parent's go or skip. The parent answers
+// as it reads the event; this only bounds a parent that stopped reading.
+constexpr auto ANSWER_WAIT = std::chrono::seconds(60);
+
 // How often an exchange tells the parent it is still at work, at most.
 constexpr auto ALIVE_EVERY = std::chrono::seconds(1);
 // Pause between two looks for a module in wait mode, milliseconds.
@@ -47,6 +68,50 @@ constexpr int WAIT_PAUSE_MS = 1000;
 void on_term(int)
 {
     stop_asked = 1;
+}
+
+long elapsed_ms(const timespec &since)
+{
+    timespec now;
+    clock_gettime(CLOCK_MONOTONIC, &now);
+    return (now.tv_sec - since.tv_sec) * 1000L + (now.tv_nsec - since.tv_nsec) / 1000000L;
+}
+
+// A second Ctrl-C: a module in command mode is let go with "AT+ENTM" (its
+// "+ok" awaited CLI_LEAVE_BUDGET_MS at most), then the worker ends. Only
+// async-signal-safe calls: the exchange under way is abandoned.
+void on_abort(int)
+{
+    const int fd = leave_fd;
+    if (fd > 0) {
+        static const char frame[] = "AT+ENTM\n";
+        const size_t len = sizeof frame - 1;
+        const ssize_t sent =
+            leave_on_socket ? send(fd, frame, len, MSG_NOSIGNAL) : write(fd, frame, len);
+        timespec start;
+        clock_gettime(CLOCK_MONOTONIC, &start);
+        char seen[4] = {0, 0, 0, 0};
+        for (long left = CLI_LEAVE_BUDGET_MS; sent > 0 && left > 0;
+             left = CLI_LEAVE_BUDGET_MS - elapsed_ms(start)) {
+            pollfd p = {fd, POLLIN, 0};
+            if (poll(&p, 1, static_cast<int>(left)) <= 0)
+                break;
+            char buf[64];
+            const ssize_t n = read(fd, buf, sizeof buf);
+            if (n <= 0)
+                break;
+            bool ok = false;
+            for (ssize_t i = 0; i < n && !ok; i++) {
+                seen[0] = seen[1];
+                seen[1] = seen[2];
+                seen[2] = buf[i];
+                ok = seen[0] == '+' && seen[1] == 'o' && seen[2] == 'k';
+            }
+            if (ok)
+                break;
+        }
+    }
+    _exit(0);
 }
 
 void emit(const cli_event &ev)
@@ -81,11 +146,78 @@ bool link_gone_now()
     return (p.revents & (POLLHUP | POLLERR | POLLNVAL | POLLRDHUP)) != 0;
 }
 
-void after_exchange(int ok)
+void after_exchange(int ok, long long heard_before)
 {
+    if (heard == heard_before) {
+        if (++silent_exchanges >= CLI_SILENT_EXCHANGES_GONE && !link_lost) {
+            link_lost = true;
+            gone_note = "no answer";
+        }
+    } else {
+        silent_exchanges = 0;
+    }
+    if (past_deadline && !link_lost) {
+        link_lost = true;
+        gone_note = "took longer than " + std::to_string(module_timeout_s) + " s";
+    }
     if (!ok && link_gone_now())
         link_lost = true;
     alive();
+}
+
+// A new module on the link: its own deadline and count of silences.
+void module_begins()
+{
+    deadline = mono::now() + std::chrono::seconds(module_timeout_s);
+    past_deadline = false;
+    silent_exchanges = 0;
+    gone_note.clear();
+}
+
+// The link under the exchange, counting the bytes the module sends and
+// failing every write and read once the module's time is up. Which link
+// it wraps is chosen when the worker starts.
+const at_link *base_link = &serial_link;
+
+bool time_is_up()
+{
+    if (!past_deadline && mono::now() >= deadline)
+        past_deadline = true;
+    return past_deadline;
+}
+
+int counted_write(const char *buf, int len)
+{
+    return time_is_up() ? -1 : base_link->write(buf, len);
+}
+
+int counted_read(char *buf, int len)
+{
+    if (time_is_up())
+        return -1;
+    const int n = base_link->read(buf, len);
+    if (n > 0)
+        heard += n;
+    return n;
+}
+
+int counted_read_until(char *buf, int len, int first_byte_ms, const at_read_end &done)
+{
+    if (time_is_up())
+        return -1;
+    const int n = base_link->read_until(buf, len, first_byte_ms, done);
+    if (n > 0)
+        heard += n;
+    return n;
+}
+
+at_link counted_link = {counted_write, counted_read, nullptr};
+
+void use_link(link_kind kind)
+{
+    link_in_use = kind;
+    base_link = kind == link_kind::tcp ? &net_link : &serial_link;
+    counted_link.read_until = base_link->read_until ? counted_read_until : nullptr;
 }
 
 // Sleeps up to `ms`, less when the parent asked this waiting worker to end.
@@ -109,6 +241,42 @@ std::string device_id(const std::string &device)
     if (stat(device.c_str(), &st) != 0)
         return "";
     return std::to_string(st.st_rdev) + ":" + std::to_string(st.st_ino);
+}
+
+// The parent's answer to this worker's "module" event: true for go; else
+// `why` says what to do ("stop", "done").
+bool parent_says_go(std::string *why)
+{
+    *why = "stop";
+    std::string buf;
+    const auto end = mono::now() + ANSWER_WAIT;
+    while (!parent_gone) {
+        const auto left =
+            std::chrono::duration_cast<std::chrono::milliseconds>(end - mono::now()).count();
+        if (left <= 0)
+            return false;
+        pollfd p = {answer_fd, POLLIN, 0};
+        const int r = poll(&p, 1, static_cast<int>(left));
+        if (r < 0 && errno == EINTR)
+            continue;
+        if (r <= 0)
+            return false;
+        char b[256];
+        const ssize_t n = read(answer_fd, b, sizeof b);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            return false;
+        buf.append(b, static_cast<size_t>(n));
+        std::vector<cli_event> evs;
+        if (!cli_event_take(buf, evs))
+            return false;
+        if (!evs.empty()) {
+            *why = evs[0].get("why");
+            return evs[0].kind == "go";
+        }
+    }
+    return false;
 }
 
 std::string query(const char *cmd)
@@ -138,8 +306,9 @@ struct apply_watch : cmd_apply_observer {
 };
 
 // Reads back what `lines` set; the number of settings the module does not
-// hold (or did not report).
-int verify_lines(const std::vector<std::string> &lines)
+// hold (or did not report). `checked` gets the number of settings that
+// could be read back.
+int verify_lines(const std::vector<std::string> &lines, size_t *checked = nullptr)
 {
     // A setting given twice holds its last value.
     std::vector<std::pair<std::string, std::string>> targets;
@@ -156,6 +325,8 @@ int verify_lines(const std::vector<std::string> &lines)
             }
         targets.emplace_back(name, args);
     }
+    if (checked)
+        *checked = targets.size();
     int failed = 0;
     for (size_t i = 0; i < targets.size() && !link_lost && !parent_gone; i++) {
         emit(cli_event("progress")
@@ -165,6 +336,7 @@ int verify_lines(const std::vector<std::string> &lines)
         const auto &t = targets[i];
         char v[AT_VALUE_MAX + 1] = "";
         const bool got = module_send_cmd_get(("AT+" + t.first).c_str(), v) == 1;
+        // Three silences in a row: the module is gone, not mismatched.
         if (!got && link_lost)
             break;
         if (!got || !verify_value_holds(t.second, v)) {
@@ -231,9 +403,10 @@ void run_task(const cli_job &job)
         watch.total = job.file_lines;
         cmd_lines_apply(job.lines, &watch);
         int mismatches = 0;
+        size_t checked = 0;
         if (job.verify && !link_lost && !parent_gone) {
             emit(cli_event("stage").set("text", "verify"));
-            mismatches = verify_lines(watch.lines);
+            mismatches = verify_lines(watch.lines, &checked);
         }
         if (link_lost)
             result = RESULT_LINK_LOST;
@@ -241,12 +414,15 @@ void run_task(const cli_job &job)
             result = RESULT_NOT_ACKED;
         else if (mismatches > 0)
             result = RESULT_MISMATCH;
+        else if (!job.verify)
+            result = RESULT_DONE;
         else
-            result = job.verify ? RESULT_VERIFIED : RESULT_DONE;
+            // "verified" would claim a read-back that no line allowed.
+            result = checked > 0 ? RESULT_VERIFIED : RESULT_ACKNOWLEDGED;
         // Only a module that took everything is restarted: new settings
         // that went wrong (a serial rate, an address) could leave it out of
         // reach once they take effect.
-        if (job.restart && (result == RESULT_VERIFIED || result == RESULT_DONE)) {
+        if (job.restart && cli_result_done(result)) {
             emit(cli_event("stage").set("text", "restart"));
             restart_module();
             restarted = true;
@@ -264,13 +440,22 @@ void run_task(const cli_job &job)
         emit(cli_event("stage").set("text", "release"));
         module_session_leave();
     }
+    leave_fd = -1;
+    if (link_lost) {
+        result = RESULT_LINK_LOST;
+        if (!gone_note.empty())
+            note = gone_note + (note.empty() ? "" : "; " + note);
+    }
     emit(cli_event("result").set("result", result).set("note", note));
 }
 
 int run_serial(const cli_job &job)
 {
-    link_in_use = link_kind::serial;
+    use_link(link_kind::serial);
     bool vanished = false;
+    // The module done (or let go) last on this port.
+    bool done_before = job.done_before;
+    std::string last_mid = job.last_mid, last_device = job.last_device;
     for (;;) {
         if (stop_asked)
             return 0;
@@ -301,6 +486,7 @@ int run_serial(const cli_job &job)
         link_lost = false;
         const std::string dev = device_id(job.device);
         emit(cli_event("stage").set("text", "connect"));
+        module_begins();
         if (module_session_enter_serial() != 1) {
             close_serial();
             if (!job.wait_new) {
@@ -311,39 +497,64 @@ int run_serial(const cli_job &job)
             nap(WAIT_PAUSE_MS);
             continue;
         }
+        leave_on_socket = 0;
+        leave_fd = fd;
         const std::string mid = query("AT+MID");
-        const std::string version = query("AT+VER");
         // The node was made anew since the last module: the adapter was
         // unplugged and plugged in again.
-        if (!job.last_device.empty() && dev != job.last_device)
+        if (!last_device.empty() && dev != last_device)
             vanished = true;
         // Only a module done before can be the same one again: the first
         // may well report no MID (or fail to).
-        if (job.wait_new && job.done_before && !vanished && !link_lost && mid == job.last_mid) {
+        if (job.wait_new && done_before && !vanished && !link_lost && mid == last_mid) {
             module_session_leave();
+            leave_fd = -1;
             close_serial();
             emit(cli_event("waiting").set("text", "module " + mid + " is done"));
             nap(WAIT_PAUSE_MS);
             continue;
         }
         if (link_lost) {
+            leave_fd = -1;
             close_serial();
             if (!job.wait_new) {
-                emit(cli_event("result").set("result", RESULT_LINK_LOST).set("note", ""));
+                emit(cli_event("result").set("result", RESULT_LINK_LOST).set("note", gone_note));
                 return 0;
             }
             continue;
         }
-        // From here the module is in progress: a stop request waits for it.
+        // From here the parent decides: a stop request no longer ends the
+        // wait on its own.
         signal(SIGTERM, SIG_IGN);
         // One that came during the connect (Ctrl-C, or --count reached on
         // another port) finds no module under way: this one goes untouched.
         if (stop_asked) {
             module_session_leave();
+            leave_fd = -1;
             close_serial();
             return 0;
         }
-        emit(cli_event("module").set("mid", mid).set("version", version).set("device", dev));
+        emit(cli_event("module").set("mid", mid).set("device", dev));
+        std::string why;
+        if (!parent_says_go(&why)) {
+            // Not to be touched: let go as it came.
+            module_session_leave();
+            leave_fd = -1;
+            close_serial();
+            if (why == "stop" || !job.wait_new)
+                return 0;
+            cli_job_install_signals();
+            if (stop_asked)
+                return 0;
+            done_before = true;
+            last_mid = mid;
+            last_device = dev;
+            vanished = false;
+            emit(cli_event("waiting").set("text", "module " + mid + " is done"));
+            nap(WAIT_PAUSE_MS);
+            continue;
+        }
+        emit(cli_event("version").set("version", query("AT+VER")));
         run_task(job);
         close_serial();
         return 0;
@@ -352,7 +563,7 @@ int run_serial(const cli_job &job)
 
 int run_tcp(const cli_job &job)
 {
-    link_in_use = link_kind::tcp;
+    use_link(link_kind::tcp);
     signal(SIGTERM, SIG_IGN);
     // The receive time-out goes on before any exchange, as the network
     // build does: the exchange's tries rely on it.
@@ -360,17 +571,27 @@ int run_tcp(const cli_job &job)
     tcpsock_attach(job.sock);
     clear_mod_structs();
     emit(cli_event("stage").set("text", "connect"));
+    module_begins();
+    // A peer is a module once it has told its MID: a port scanner, a health
+    // check or a stranger gets nothing else.
     char v[AT_VALUE_MAX + 1] = "";
-    if (module_send_cmd_get("AT+MID", v) != 1) {
-        emit(cli_event("result")
-                 .set("result", link_lost ? RESULT_LINK_LOST : RESULT_NO_MODULE)
-                 .set("note", "no answer to AT+MID"));
+    if (module_send_cmd_get("AT+MID", v) != 1 || v[0] == '\0') {
+        emit(cli_event("not-a-module"));
         tcpsock_drop();
         return 0;
     }
+    leave_on_socket = 1;
+    leave_fd = job.sock;
     const std::string mid = v;
-    const std::string version = query("AT+VER");
-    emit(cli_event("module").set("mid", mid).set("version", version));
+    emit(cli_event("module").set("mid", mid));
+    std::string why;
+    if (!parent_says_go(&why)) {
+        module_session_leave();
+        leave_fd = -1;
+        tcpsock_drop();
+        return 0;
+    }
+    emit(cli_event("version").set("version", query("AT+VER")));
     run_task(job);
     tcpsock_drop();
     return 0;
@@ -380,15 +601,23 @@ int run_tcp(const cli_job &job)
 
 // The command line's binding of the module operations: the serial exchange
 // on strPCCom's port, or the locked exchange on the accepted socket.
+// Over TCP each exchange holds the exchange lock, as the network build's
+// own operations do; the link counts what the module sends either way.
 int module_send_cmd_get(const char *cmd, char *ret)
 {
     if (link_lost)
         return 0;
-    const int ok = link_in_use == link_kind::tcp ? net_send_cmd_get(cmd, ret)
-                                                 : at_send_cmd_get(serial_link, cmd, ret);
+    const long long before = heard;
+    int ok;
+    if (link_in_use == link_kind::tcp) {
+        tcp_exchange ex;
+        ok = at_send_cmd_get(counted_link, cmd, ret);
+    } else {
+        ok = at_send_cmd_get(counted_link, cmd, ret);
+    }
     if (ok)
         answered[cmd] = ret;
-    after_exchange(ok);
+    after_exchange(ok, before);
     return ok;
 }
 
@@ -396,9 +625,15 @@ int module_send_cmd_set(const char *cmd)
 {
     if (link_lost)
         return 0;
-    const int ok =
-        link_in_use == link_kind::tcp ? net_send_cmd_set(cmd) : at_send_cmd_set(serial_link, cmd);
-    after_exchange(ok);
+    const long long before = heard;
+    int ok;
+    if (link_in_use == link_kind::tcp) {
+        tcp_exchange ex;
+        ok = at_send_cmd_set(counted_link, cmd);
+    } else {
+        ok = at_send_cmd_set(counted_link, cmd);
+    }
+    after_exchange(ok, before);
     return ok;
 }
 
@@ -406,9 +641,20 @@ int module_echo()
 {
     if (link_lost)
         return 0;
-    const int ok = link_in_use == link_kind::tcp ? net_echo() : at_echo(serial_link);
+    int ok;
+    if (link_in_use == link_kind::tcp) {
+        tcp_exchange ex;
+        ok = at_echo(counted_link);
+    } else {
+        ok = at_echo(counted_link);
+    }
     alive();
     return ok;
+}
+
+bool cli_result_done(const std::string &result)
+{
+    return result == RESULT_VERIFIED || result == RESULT_DONE || result == RESULT_ACKNOWLEDGED;
 }
 
 void cli_job_install_signals()
@@ -417,6 +663,10 @@ void cli_job_install_signals()
     sa.sa_handler = on_term; // no SA_RESTART: a wait wakes up
     sigemptyset(&sa.sa_mask);
     sigaction(SIGTERM, &sa, nullptr);
+    struct sigaction ab = {};
+    ab.sa_handler = on_abort;
+    sigfillset(&ab.sa_mask);
+    sigaction(SIGUSR1, &ab, nullptr);
     // Ctrl-C reaches the whole process group: only the parent decides.
     signal(SIGINT, SIG_IGN);
 }
@@ -424,6 +674,8 @@ void cli_job_install_signals()
 int cli_job_run(const cli_job &job, int fd)
 {
     event_fd = fd;
+    answer_fd = job.answer_fd;
+    module_timeout_s = job.module_timeout;
     last_alive = mono::now();
     return job.device.empty() ? run_tcp(job) : run_serial(job);
 }

@@ -9,6 +9,18 @@
 
 enum class cli_task { read, export_, apply, verify, provision };
 
+// Default of --module-timeout, seconds: with the fast exchange a module
+// is done in seconds; at the module's own timing a full apply and
+// read-back of a long file takes minutes.
+constexpr long CLI_MODULE_TIMEOUT_FAST = 60;
+constexpr long CLI_MODULE_TIMEOUT_STRICT = 600;
+// Exchanges in a row without a byte of answer after which a module counts
+// as gone (pulled from its fixture while the adapter stays plugged).
+constexpr int CLI_SILENT_EXCHANGES_GONE = 3;
+// What a second Ctrl-C leaves a module in progress for its "AT+ENTM",
+// milliseconds.
+constexpr int CLI_LEAVE_BUDGET_MS = 100;
+
 // Line settings of a serial port as CommOpen takes them.
 struct cli_line {
     int baud = 57600;
@@ -21,18 +33,24 @@ struct cli_job {
     cli_task task = cli_task::read;
     std::string device; // serial device path; empty for a TCP module
     cli_line line;
-    int sock = -1;           // the accepted connection of a TCP module
-    std::string file;        // command file (apply, verify, provision)
+    int sock = -1;    // the accepted connection of a TCP module
+    std::string file; // command file (apply, verify, provision)
     // Its lines as checked before any module was touched; sent and read
     // back as they are, whatever the file holds by now.
     std::vector<std::string> lines;
-    int file_lines = 0;      // lines the apply will send, for progress
-    bool verify = true;      // read back after applying
-    bool restart = false;    // "AT+Z" after a verified apply
-    bool wait_new = false;   // wait on the port for a module not yet done
+    int file_lines = 0;       // lines the apply will send, for progress
+    bool verify = true;       // read back after applying
+    bool restart = false;     // "AT+Z" after a verified apply
+    bool wait_new = false;    // wait on the port for a module not yet done
     bool done_before = false; // a module was done on this port in this run
-    std::string last_mid;    // the module done last on this port
-    std::string last_device; // identity of the port's device node then
+    std::string last_mid;     // the module done last on this port
+    std::string last_device;  // identity of the port's device node then
+    // The parent's answers ("go" or "skip") to this worker's "module" event.
+    int answer_fd = -1;
+    // Seconds a module may take from its connect to its result; past them
+    // it counts as gone (a peer that drips its replies would hold the
+    // worker for an hour).
+    long module_timeout = CLI_MODULE_TIMEOUT_FAST;
 };
 
 // Results as the report names them; "done" is a read, export or unverified
@@ -43,13 +61,26 @@ constexpr const char *RESULT_MISMATCH = "mismatch";
 constexpr const char *RESULT_NOT_ACKED = "not-acknowledged";
 constexpr const char *RESULT_NO_MODULE = "no-module";
 constexpr const char *RESULT_LINK_LOST = "link-lost";
+// Every line acknowledged, none of them could be read back.
+constexpr const char *RESULT_ACKNOWLEDGED = "acknowledged";
+// Ended by a second Ctrl-C while in progress.
+constexpr const char *RESULT_INTERRUPTED = "interrupted";
+
+// True for the results that count as done (exit status 0, and a module
+// that reconnects is not provisioned again).
+bool cli_result_done(const std::string &result);
 
 // Events a worker sends (fields after the kind):
 // - "stage" text: what it is doing now ("connect", "read", ...).
 // - "waiting" text: wait mode, no new module yet, and why.
 // - "vanished": the port disappeared while waiting.
-// - "module" mid, version, device: a module answered; from here it is in
-//   progress. `device` identifies the port's device node (for last_device).
+// - "module" mid, version, device: a module answered with its MID. The
+//   worker then sends nothing to it until the parent answered on
+//   `answer_fd`: "go" (from here it is in progress) or "skip" with "why"
+//   ("stop": the run ends; "done": done in this run, or failed too often;
+//   "busy": in progress elsewhere). Skipped, it is let go with "AT+ENTM".
+//   `device` identifies the port's device node (for last_device).
+// - "not-a-module": a TCP peer that did not answer "AT+MID" with a MID.
 // - "progress" stage, done, total.
 // - "value" name, value: a query answered while reading.
 // - "command" line: a set command of an export.
@@ -63,7 +94,8 @@ constexpr const char *RESULT_LINK_LOST = "link-lost";
 int cli_job_run(const cli_job &job, int event_fd);
 
 // Asks a waiting worker to end (its SIGTERM handler); a worker with a
-// module in progress finishes that module first.
+// module in progress finishes that module first. SIGUSR1 ends a worker at
+// once (a second Ctrl-C), after "AT+ENTM" to a module in command mode.
 void cli_job_install_signals();
 
 #endif

@@ -42,9 +42,10 @@ const char commands_text[] =
     "\n"
     "Run \"modcfg COMMAND --help\" for the options of a command.\n";
 
-const char exit_text[] = "Exit status: 0 everything verified (or done); 1 a module failed, or\n"
-                         "a report record could not be written; 2 bad usage or a command file\n"
-                         "that cannot be used; 3 a port that is missing, busy or not permitted.";
+const char exit_text[] = "Exit status: 0 everything verified (or acknowledged, or done); 1 a\n"
+                         "module failed, or a report record could not be written; 2 bad usage\n"
+                         "or a command file that cannot be used; 3 a port that is missing, busy\n"
+                         "or not permitted.";
 
 // Option storage, one set for whichever subcommand runs.
 struct options {
@@ -65,6 +66,8 @@ struct options {
     gboolean restart = FALSE;
     gboolean loop = FALSE;
     gint count = 0;
+    gint retries = 2;
+    gint module_timeout = -1; // -1: the timing's default
     gint max_workers = CLI_MAX_CONNECTION_WORKERS;
     gchar *report = nullptr;
     gboolean version = FALSE;
@@ -190,8 +193,8 @@ const command_def module_commands[] = {
     {"provision", cli_task::provision, "FILE",
      "For every port at once (or every module that connects): connect, apply FILE,\n"
      "verify, optionally restart, and record the result. With --loop it waits on each\n"
-     "port for the next module (one with another MID, or any after the port vanished\n"
-     "and came back) until Ctrl-C, which ends the run after the modules in progress."},
+     "port for the next module until Ctrl-C, which ends the run after the modules in\n"
+     "progress. A MID done in this run is not provisioned again, wherever it comes back."},
 };
 
 bool parse_listen(const std::string &text, std::string &addr, unsigned short &port)
@@ -286,12 +289,14 @@ int cmd_module(const command_def &cmd, int argc, char **argv)
 {
     options o;
     const bool many = cmd.task == cli_task::provision;
+    // Taken as a list by every command: a second --port must not silently
+    // win over the first.
     std::vector<GOptionEntry> entries = {
         many ? GOptionEntry{"port", 'p', 0, G_OPTION_ARG_STRING_ARRAY, &o.ports,
                             "Serial port: COM1..COM12, a device path or a name under /dev; "
                             "give it once per port",
                             "PORT"}
-             : GOptionEntry{"port", 'p', 0, G_OPTION_ARG_STRING, &o.port,
+             : GOptionEntry{"port", 'p', 0, G_OPTION_ARG_STRING_ARRAY, &o.ports,
                             "Serial port: COM1..COM12, a device path or a name under /dev", "PORT"},
         {"listen", 'l', 0, G_OPTION_ARG_STRING, &o.listen,
          "Instead of a port: listen for modules that connect, as they do to the network "
@@ -307,6 +312,10 @@ int cmd_module(const command_def &cmd, int argc, char **argv)
         {"verbose", 'v', 0, G_OPTION_ARG_NONE, &o.verbose,
          "Show the exchange's console lines (as the window prints them) on standard error",
          nullptr},
+        {"module-timeout", 0, 0, G_OPTION_ARG_INT, &o.module_timeout,
+         "Give a module up (link-lost) after SEC seconds (default 60, 600 with "
+         "--strict-timing)",
+         "SEC"},
     };
     if (cmd.task == cli_task::read)
         entries.push_back({"json", 0, 0, G_OPTION_ARG_NONE, &o.json,
@@ -332,6 +341,10 @@ int cmd_module(const command_def &cmd, int argc, char **argv)
                            nullptr});
         entries.push_back({"count", 'n', 0, G_OPTION_ARG_INT, &o.count,
                            "End after N modules (waits for them as --loop does)", "N"});
+        entries.push_back({"retries", 0, 0, G_OPTION_ARG_INT, &o.retries,
+                           "Try a module that failed again this many times when it comes back "
+                           "(default 2); one done is never provisioned twice in a run",
+                           "N"});
         // For tests of the cap, which would need more connections otherwise.
         entries.push_back({"max-workers", 0, G_OPTION_FLAG_HIDDEN, G_OPTION_ARG_INT, &o.max_workers,
                            "Connections served at once", "N"});
@@ -378,6 +391,10 @@ int cmd_module(const command_def &cmd, int argc, char **argv)
         usage_error(name, "give --port or --listen (one of them)");
         return EXIT_USAGE;
     }
+    if (!many && port_names.size() > 1) {
+        usage_error(name, "--port given twice; " + name + " takes one module");
+        return EXIT_USAGE;
+    }
     // From here on, standard output carries results only.
     separate_results(o.verbose);
     cli_run_options run;
@@ -416,6 +433,18 @@ int cmd_module(const command_def &cmd, int argc, char **argv)
         usage_error(name, "--count wants a number of modules, at least 1");
         return EXIT_USAGE;
     }
+    if (o.retries < 0) {
+        usage_error(name, "--retries wants a number, 0 or more");
+        return EXIT_USAGE;
+    }
+    run.retries = o.retries;
+    if (o.module_timeout == 0 || o.module_timeout < -1) {
+        usage_error(name, "--module-timeout wants seconds, at least 1");
+        return EXIT_USAGE;
+    }
+    run.module_timeout = o.module_timeout > 0 ? o.module_timeout
+                         : o.strict           ? CLI_MODULE_TIMEOUT_STRICT
+                                              : CLI_MODULE_TIMEOUT_FAST;
     if (o.max_workers < 1) {
         usage_error(name, "--max-workers wants at least 1");
         return EXIT_USAGE;
@@ -488,8 +517,27 @@ int cmd_module(const command_def &cmd, int argc, char **argv)
         run.report = &report;
     }
 
+    // One device under two names (a link, "COM1" and its path) would be
+    // two workers on one module: bad usage, found before any port is opened.
+    std::vector<std::string> devices;
+    std::vector<std::pair<dev_t, std::string>> seen;
     for (const auto &p : port_names) {
         const std::string device = resolve_port(p);
+        devices.push_back(device);
+        struct stat st;
+        if (device.empty() || stat(device.c_str(), &st) != 0)
+            continue; // missing: said below
+        for (const auto &d : seen)
+            if (d.first == st.st_rdev) {
+                usage_error(name, cli_printable(p) + " and " + cli_printable(d.second) +
+                                      " are the same device");
+                return EXIT_USAGE;
+            }
+        seen.emplace_back(st.st_rdev, p);
+    }
+    for (size_t i = 0; i < port_names.size(); i++) {
+        const std::string &p = port_names[i];
+        const std::string &device = devices[i];
         if (device.empty()) {
             cli_error(cli_printable(p) + ": no serial device for this port" +
                       (p.compare(0, 3, "COM") == 0
@@ -497,11 +545,6 @@ int cmd_module(const command_def &cmd, int argc, char **argv)
                            : ""));
             return EXIT_PORT;
         }
-        for (const auto &d : run.devices)
-            if (d == device) {
-                usage_error(name, cli_printable(p) + ": the same port twice");
-                return EXIT_USAGE;
-            }
         // Opened and closed again: a port that is busy or not permitted
         // fails here, before any module anywhere is touched.
         const int fd = CommOpen(device.c_str(), run.line.baud, run.line.data_bits, run.line.parity,
@@ -523,13 +566,17 @@ int cmd_module(const command_def &cmd, int argc, char **argv)
         return EXIT_PORT;
 
     int status = 0;
-    long verified = 0, failed = 0;
+    long verified = 0, acknowledged = 0, failed = 0;
+    std::string not_opened;
     for (const auto &c : outcomes) {
         if (!c.port_error.empty()) {
             status = EXIT_PORT;
+            not_opened += (not_opened.empty() ? "" : ", ") + cli_printable(c.label);
             continue;
         }
-        if (c.result == RESULT_VERIFIED || c.result == RESULT_DONE) {
+        if (c.result == RESULT_ACKNOWLEDGED) {
+            acknowledged++;
+        } else if (cli_result_done(c.result)) {
             verified++;
         } else {
             failed++;
@@ -537,16 +584,21 @@ int cmd_module(const command_def &cmd, int argc, char **argv)
                 status = EXIT_FAILED;
         }
     }
-    if (cmd.task == cli_task::read && !outcomes.empty() && outcomes[0].result == RESULT_DONE)
+    // What a read got is printed even when some queries went unanswered
+    // (those are named on standard error, and the status says it).
+    if (cmd.task == cli_task::read && !outcomes.empty() && outcomes[0].port_error.empty() &&
+        (outcomes[0].result == RESULT_DONE || !outcomes[0].values.empty()))
         print_read(outcomes[0], o.json);
     if (cmd.task == cli_task::export_ && !outcomes.empty() && outcomes[0].result == RESULT_DONE) {
         const int rc = write_export(outcomes[0], o.output);
         if (rc != 0)
             status = rc;
     }
-    if ((cmd.task == cli_task::read || cmd.task == cli_task::export_ || run.listen) &&
+    // Interrupted before a module connected; with --loop waiting was the
+    // job, on ports and connections alike.
+    if ((cmd.task == cli_task::read || cmd.task == cli_task::export_ || run.listen) && !o.loop &&
         outcomes.empty() && status == 0)
-        status = EXIT_FAILED; // interrupted before a module connected
+        status = EXIT_FAILED;
     // Without --loop every port owes one module: a port left without one (a
     // second Ctrl-C during the connect, a worker that died) was not done.
     if (!run.listen && !run.loop && outcomes.size() < run.ports.size() && status == 0)
@@ -554,9 +606,15 @@ int cmd_module(const command_def &cmd, int argc, char **argv)
     // A production line relies on the record of every module.
     if (report.incomplete() && status == 0)
         status = EXIT_FAILED;
-    if (many)
-        std::fprintf(cli_out, "modules done: %ld, verified: %ld, failed: %ld\n", verified + failed,
-                     verified, failed);
+    if (many && status == EXIT_PORT && verified + acknowledged + failed == 0)
+        std::fprintf(cli_out, "no module done: %s could not be opened\n", not_opened.c_str());
+    else if (many)
+        std::fprintf(cli_out, "modules done: %ld, verified: %ld, %sfailed: %ld%s\n",
+                     verified + acknowledged + failed, verified,
+                     acknowledged > 0
+                         ? ("acknowledged: " + std::to_string(acknowledged) + ", ").c_str()
+                         : "",
+                     failed, not_opened.empty() ? "" : ("; not opened: " + not_opened).c_str());
     return status;
 }
 

@@ -12,6 +12,7 @@
 #include <csignal>
 #include <cstring>
 #include <fcntl.h>
+#include <map>
 #include <memory>
 #include <poll.h>
 #include <sys/ioctl.h>
@@ -39,6 +40,15 @@ using mono = std::chrono::steady_clock;
 // exchange sends a sign, and the longest (a query of a silent module at
 // the module's own timing) takes under four minutes.
 constexpr auto WORKER_SILENCE_LIMIT = std::chrono::seconds(600);
+// What a worker gets past its module's deadline before it is ended: its
+// own deadline ends the module within an exchange's last read.
+constexpr auto MODULE_TIMEOUT_GRACE = std::chrono::seconds(30);
+// What a worker gets after a second Ctrl-C to let its module go.
+constexpr auto ABORT_GRACE = std::chrono::seconds(1);
+// Connections of modules done in this run that are kept open, at most:
+// closed, a module connects again at once (as it does after any lost
+// link) and would be asked its MID and let go over and over.
+constexpr size_t MAX_HELD_CONNECTIONS = 256;
 // Least time between two redraws of the progress lines.
 constexpr auto REDRAW_EVERY = std::chrono::milliseconds(100);
 
@@ -71,20 +81,25 @@ class progress_view
     explicit progress_view(mode m) : mode_(m) {}
     ~progress_view() { finish(); }
 
-    // Line `slot` now reads `text`.
-    void set(size_t slot, const std::string &text)
+    // Line `slot` now reads `text`; a working line is shown before idle
+    // ones when the terminal has fewer rows than lines.
+    void set(size_t slot, const std::string &text, bool working = false)
     {
-        if (slot >= lines_.size())
+        if (slot >= lines_.size()) {
             lines_.resize(slot + 1);
-        if (lines_[slot] == text)
+            working_.resize(slot + 1);
+        }
+        if (lines_[slot] == text && working_[slot] == working)
             return;
         lines_[slot] = text;
+        working_[slot] = working;
         dirty_ = true;
     }
     void remove_last_unused(size_t keep)
     {
         if (lines_.size() > keep) {
             lines_.resize(keep);
+            working_.resize(keep);
             dirty_ = true;
         }
     }
@@ -136,10 +151,11 @@ class progress_view
         if (shown_ > 0)
             out += "\033[" + std::to_string(shown_) + "A";
         const size_t width = columns();
-        for (const auto &l : lines_)
+        const auto shown = visible();
+        for (const auto &l : shown)
             out += "\r\033[K" + cut(l, width) + "\n";
         out += "\033[J";
-        shown_ = lines_.size();
+        shown_ = shown.size();
         dirty_ = false;
         std::fputs(out.c_str(), stderr);
         std::fflush(stderr);
@@ -155,6 +171,31 @@ class progress_view
         std::fprintf(stderr, "\033[%zuA\r\033[J", shown_);
         std::fflush(stderr);
         shown_ = 0;
+    }
+    // The lines that fit the terminal, a row left for the cursor: working
+    // ones first, then idle ones, in their order, and a count of the rest.
+    // Lines that scrolled off could never be moved back over.
+    std::vector<std::string> visible() const
+    {
+        winsize ws;
+        const size_t rows =
+            ioctl(STDERR_FILENO, TIOCGWINSZ, &ws) == 0 && ws.ws_row > 2 ? ws.ws_row - 1 : 0;
+        if (rows == 0 || lines_.size() <= rows)
+            return lines_;
+        std::vector<bool> take(lines_.size(), false);
+        size_t room = rows - 1, taken = 0;
+        for (int pass = 0; pass < 2; pass++)
+            for (size_t i = 0; i < lines_.size() && taken < room; i++)
+                if (!take[i] && (pass == 1 || working_[i])) {
+                    take[i] = true;
+                    taken++;
+                }
+        std::vector<std::string> out;
+        for (size_t i = 0; i < lines_.size(); i++)
+            if (take[i])
+                out.push_back(lines_[i]);
+        out.push_back("... and " + std::to_string(lines_.size() - taken) + " more");
+        return out;
     }
     static size_t columns()
     {
@@ -177,6 +218,7 @@ class progress_view
 
     mode mode_;
     std::vector<std::string> lines_;
+    std::vector<bool> working_;
     size_t shown_ = 0;
     bool dirty_ = false;
     mono::time_point last_draw_;
@@ -197,15 +239,25 @@ struct slot {
 struct worker {
     pid_t pid = -1;
     int fd = -1;
+    int answer = -1; // go or skip to the worker's "module" event
     std::string buf;
     size_t slot = 0;
     bool in_progress = false; // a module answered
     bool asked_to_stop = false;
     bool killed = false;
+    bool interrupted = false; // a second Ctrl-C: "AT+ENTM" and end
+    bool timed_out = false;   // ended past its module's deadline
+    mono::time_point kill_at = mono::time_point::max();
     mono::time_point start, connect_at, last_sign;
     std::string stage, waiting;
     long done = 0, total = 0;
     bool got_result = false;
+    int sock = -1; // a TCP module's connection, the parent's copy
+    // With --verbose: the worker's standard output, where the core prints
+    // its console lines in pieces ("Connect to Module...", "...", "OK!").
+    int console = -1;
+    std::string console_buf;
+    bool let_go = false; // skipped as done in this run: its connection is held
     cli_outcome out;
     std::string device_id;
 };
@@ -239,6 +291,12 @@ class runner
         return n;
     }
     void spawn(size_t slot_index, const cli_job &job);
+    void hold(int sock);
+    void read_console(worker &w, bool to_end);
+    void read_held(const std::vector<pollfd> &fds, size_t first);
+    std::string decide(worker &w);
+    void answer(worker &w, const std::string &why);
+    void note_result(const worker &w, const std::string &result);
     void spawn_port(size_t slot_index);
     void accept_one();
     void read_worker(worker &w);
@@ -256,7 +314,18 @@ class runner
     std::vector<slot> slots_;
     std::vector<std::unique_ptr<worker>> workers_;
     int server_ = -1;
-    long accepted_ = 0;
+    // What this run did with each MID: a module that reconnects (after its
+    // restart, say) is not provisioned again once it is done, nor tried
+    // without end when it failed.
+    struct mid_history {
+        std::string last_result;
+        long failures = 0;
+        bool in_progress = false;
+        bool named = false; // the operator was told it is left alone
+    };
+    std::map<std::string, mid_history> mids_;
+    // Connections of modules let go as done, kept open (oldest first).
+    std::vector<int> held_;
     bool stopping_ = false;
     int interrupts_ = 0;
     bool report_failed_ = false;
@@ -264,9 +333,18 @@ class runner
 
 void runner::spawn(size_t slot_index, const cli_job &job)
 {
-    int p[2];
-    if (pipe2(p, O_CLOEXEC) != 0) {
+    // Events to the parent, the parent's answers, and with --verbose the
+    // worker's console lines.
+    int p[2] = {-1, -1}, a[2] = {-1, -1}, c[2] = {-1, -1};
+    const auto close_all = [&] {
+        for (int fd : {p[0], p[1], a[0], a[1], c[0], c[1]})
+            if (fd >= 0)
+                close(fd);
+    };
+    if (pipe2(p, O_CLOEXEC) != 0 || pipe2(a, O_CLOEXEC) != 0 ||
+        (o_.verbose && pipe2(c, O_CLOEXEC) != 0)) {
         cli_error(std::string("pipe: ") + std::strerror(errno));
+        close_all();
         return;
     }
     std::fflush(nullptr);
@@ -277,22 +355,36 @@ void runner::spawn(size_t slot_index, const cli_job &job)
     sigemptyset(&stops);
     sigaddset(&stops, SIGINT);
     sigaddset(&stops, SIGTERM);
+    sigaddset(&stops, SIGUSR1);
     sigprocmask(SIG_BLOCK, &stops, &old_mask);
     const pid_t pid = fork();
     if (pid != 0)
         sigprocmask(SIG_SETMASK, &old_mask, nullptr);
     if (pid < 0) {
         cli_error(std::string("fork: ") + std::strerror(errno));
-        close(p[0]);
-        close(p[1]);
+        close_all();
         return;
     }
     if (pid == 0) {
         // The worker keeps only its own pipe and, for a TCP module, its
         // socket: the listening socket must close with the parent.
         close(p[0]);
-        for (const auto &w : workers_)
+        close(a[1]);
+        if (c[1] >= 0) {
+            dup2(c[1], STDOUT_FILENO);
+            close(c[0]);
+            close(c[1]);
+        }
+        for (const auto &w : workers_) {
             close(w->fd);
+            close(w->answer);
+            if (w->console >= 0)
+                close(w->console);
+            if (w->sock >= 0)
+                close(w->sock);
+        }
+        for (const int h : held_)
+            close(h);
         if (server_ >= 0)
             close(server_);
         close(signal_pipe[0]);
@@ -302,14 +394,21 @@ void runner::spawn(size_t slot_index, const cli_job &job)
             _exit(0);
         cli_job_install_signals();
         sigprocmask(SIG_SETMASK, &old_mask, nullptr);
-        const int rc = cli_job_run(job, p[1]);
+        cli_job own = job;
+        own.answer_fd = a[0];
+        const int rc = cli_job_run(own, p[1]);
         std::fflush(nullptr);
         _exit(rc);
     }
     close(p[1]);
+    close(a[0]);
+    if (c[1] >= 0)
+        close(c[1]);
     auto w = std::make_unique<worker>();
+    w->console = c[0];
     w->pid = pid;
     w->fd = p[0];
+    w->answer = a[1];
     w->slot = slot_index;
     w->start = w->connect_at = w->last_sign = mono::now();
     w->out.label = slots_[slot_index].label;
@@ -332,6 +431,7 @@ void runner::spawn_port(size_t i)
     job.done_before = slots_[i].done_before;
     job.last_mid = slots_[i].last_mid;
     job.last_device = slots_[i].last_device;
+    job.module_timeout = o_.module_timeout;
     spawn(i, job);
 }
 
@@ -364,7 +464,6 @@ void runner::accept_one()
         slots_.push_back(s);
     else
         slots_[i] = s;
-    accepted_++;
     cli_job job;
     job.task = o_.task;
     job.sock = sock;
@@ -373,13 +472,71 @@ void runner::accept_one()
     job.file_lines = o_.file_lines;
     job.verify = o_.verify;
     job.restart = o_.restart;
+    job.module_timeout = o_.module_timeout;
+    const size_t before = workers_.size();
     spawn(i, job);
-    close(sock);
+    if (workers_.size() > before)
+        workers_.back()->sock = sock;
+    else
+        close(sock);
     view_.plain(s.label, "connected");
-    if (o_.count > 0 && accepted_ >= o_.count) {
-        close(server_);
-        server_ = -1;
+}
+
+// Empty for go; else why the module is let go untouched.
+std::string runner::decide(worker &w)
+{
+    if (stopping_ || limit_reached())
+        return "stop";
+    const std::string &mid = w.out.mid;
+    // A module without a MID cannot be told apart: the port's own rule
+    // (a new module once it was unplugged) is all there is.
+    if (mid.empty())
+        return "";
+    mid_history &h = mids_[mid];
+    const std::string shown = "MID " + cli_printable(mid);
+    // Its old connection may still be at work (a module restarted by hand
+    // under way): this one is let go and closed, so the module comes back
+    // once that ended, and the rules below decide then.
+    if (h.in_progress) {
+        view_.plain(w.out.label, shown + " is in progress elsewhere; let go");
+        return "busy";
     }
+    if (!h.last_result.empty() && cli_result_done(h.last_result)) {
+        if (!h.named)
+            view_.alert(shown + " already " + h.last_result + " in this run");
+        h.named = true;
+        return "done";
+    }
+    if (h.failures > o_.retries) {
+        if (!h.named)
+            view_.alert(shown + " failed " + std::to_string(h.failures) +
+                        " times in this run; left alone");
+        h.named = true;
+        return "done";
+    }
+    h.in_progress = true;
+    return "";
+}
+
+void runner::answer(worker &w, const std::string &why)
+{
+    cli_event ev(why.empty() ? "go" : "skip");
+    ev.set("why", why);
+    // A worker that is gone finds out by itself.
+    cli_event_write(w.answer, ev);
+}
+
+void runner::note_result(const worker &w, const std::string &result)
+{
+    if (!w.in_progress || w.out.mid.empty())
+        return;
+    mid_history &h = mids_[w.out.mid];
+    if (!h.in_progress)
+        return;
+    h.in_progress = false;
+    h.last_result = result;
+    if (!cli_result_done(result))
+        h.failures++;
 }
 
 void runner::show(worker &w)
@@ -396,7 +553,7 @@ void runner::show(worker &w)
     else
         text += w.stage;
     s.status = text;
-    view_.set(w.slot, text);
+    view_.set(w.slot, text, w.in_progress);
 }
 
 void runner::handle(worker &w, const cli_event &ev)
@@ -412,7 +569,8 @@ void runner::handle(worker &w, const cli_event &ev)
         if (w.stage == "connect")
             w.connect_at = mono::now();
         if (w.stage == "apply")
-            view_.plain(label, "apply " + std::to_string(o_.file_lines) + " lines");
+            view_.plain(label, "apply " + std::to_string(o_.file_lines) +
+                                   (o_.file_lines == 1 ? " line" : " lines"));
         else if (w.stage == "verify" || w.stage == "restart" || (w.stage == "connect" && !o_.loop))
             view_.plain(label, w.stage);
     } else if (k == "waiting") {
@@ -423,14 +581,30 @@ void runner::handle(worker &w, const cli_event &ev)
     } else if (k == "vanished") {
         view_.plain(label, "the port is gone; any module after it comes back is new");
     } else if (k == "module") {
-        w.in_progress = true;
         w.out.mid = ev.get("mid");
-        w.out.version = ev.get("version");
         w.device_id = ev.get("device");
-        view_.plain(label, "module MID " + cli_printable(w.out.mid) + ", version " +
-                               cli_printable(w.out.version));
-        if (limit_reached())
-            stop_waiting();
+        const std::string why = decide(w);
+        answer(w, why);
+        if (!why.empty()) {
+            w.let_go = why == "done";
+            w.out.mid.clear();
+        } else {
+            w.in_progress = true;
+            view_.plain(label, "module MID " + cli_printable(w.out.mid));
+            if (limit_reached()) {
+                stop_waiting();
+                // Further connections wait for nothing: the run is full.
+                if (server_ >= 0) {
+                    close(server_);
+                    server_ = -1;
+                }
+            }
+        }
+    } else if (k == "version") {
+        w.out.version = ev.get("version");
+        view_.plain(label, "version " + cli_printable(w.out.version));
+    } else if (k == "not-a-module") {
+        view_.alert("not a module: " + label);
     } else if (k == "progress") {
         w.stage = ev.get("stage");
         w.done = ev.get_long("done");
@@ -446,16 +620,19 @@ void runner::handle(worker &w, const cli_event &ev)
         w.out.unverifiable.push_back(ev.get("line"));
     } else if (k == "mismatch") {
         cli_mismatch m{ev.get("setting"), ev.get("sent"), ev.get("held")};
+        // A mismatch names only a value the module gave.
         if (ev.get_long("answered") == 0)
             w.out.note +=
                 (w.out.note.empty() ? "" : "; ") + std::string("no answer to AT+") + m.setting;
-        w.out.mismatches.push_back(m);
+        else
+            w.out.mismatches.push_back(m);
     } else if (k == "port-error") {
         w.out.port_error = ev.get("error");
         w.out.hint = ev.get("hint");
     } else if (k == "result") {
         w.got_result = true;
         w.out.result = ev.get("result");
+        note_result(w, w.out.result);
         const std::string note = ev.get("note");
         if (!note.empty())
             w.out.note = note + (w.out.note.empty() ? "" : "; " + w.out.note);
@@ -491,7 +668,15 @@ void runner::finish(worker &w)
     int status = 0;
     while (waitpid(w.pid, &status, 0) < 0 && errno == EINTR) {
     }
+    read_console(w, true);
     close(w.fd);
+    close(w.answer);
+    if (w.sock >= 0) {
+        if (w.let_go && !stopping_)
+            hold(w.sock);
+        else
+            close(w.sock);
+    }
     slot &s = slots_[w.slot];
     s.busy = false;
     if (s.device.empty())
@@ -503,11 +688,19 @@ void runner::finish(worker &w)
             cli_error(c.hint);
         outcomes_.push_back(c);
     } else if (!w.got_result && w.in_progress) {
-        c.result = RESULT_LINK_LOST;
         c.seconds = seconds_since(w.connect_at);
-        c.note = w.killed ? "interrupted" : "the worker ended without a result";
-        if (WIFSIGNALED(status))
-            c.note += " (signal " + std::to_string(WTERMSIG(status)) + ")";
+        if (w.interrupted) {
+            c.result = RESULT_INTERRUPTED;
+            c.note = "stopped by a second Ctrl-C";
+        } else {
+            c.result = RESULT_LINK_LOST;
+            c.note = w.timed_out ? "took longer than " + std::to_string(o_.module_timeout) + " s"
+                     : w.killed  ? "the worker gave no sign and was ended"
+                                 : "the worker ended without a result";
+            if (WIFSIGNALED(status))
+                c.note += " (signal " + std::to_string(WTERMSIG(status)) + ")";
+        }
+        note_result(w, c.result);
     }
     // Without a result and without a module it was asked to stop while it
     // waited: nothing to record.
@@ -533,6 +726,71 @@ void runner::finish(worker &w)
         }
     if (again)
         spawn_port(slot_index);
+}
+
+// Whole console lines, each on a line of its own with the port before it;
+// with `to_end`, everything up to the worker's end, a last piece included.
+void runner::read_console(worker &w, bool to_end)
+{
+    if (w.console < 0)
+        return;
+    for (;;) {
+        char buf[4096];
+        const ssize_t n = read(w.console, buf, sizeof buf);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n > 0)
+            w.console_buf.append(buf, static_cast<size_t>(n));
+        if (n <= 0 || !to_end)
+            break;
+    }
+    if (to_end)
+        w.console_buf += '\n';
+    size_t start = 0;
+    for (size_t nl; (nl = w.console_buf.find('\n', start)) != std::string::npos; start = nl + 1) {
+        std::string line = w.console_buf.substr(start, nl - start);
+        while (!line.empty() && line.back() == '\r')
+            line.pop_back();
+        if (!line.empty())
+            view_.message(w.out.label + ": " + cli_printable(line));
+    }
+    w.console_buf.erase(0, start);
+    if (to_end) {
+        close(w.console);
+        w.console = -1;
+    }
+}
+
+void runner::hold(int sock)
+{
+    if (held_.size() >= MAX_HELD_CONNECTIONS) {
+        close(held_.front());
+        held_.erase(held_.begin());
+    }
+    held_.push_back(sock);
+}
+
+// What a held module sends (its serial side's data, in transparent mode)
+// is dropped; a held connection the module closed is closed here too.
+void runner::read_held(const std::vector<pollfd> &fds, size_t first)
+{
+    std::vector<int> gone;
+    for (size_t i = first; i < first + held_.size() && i < fds.size(); i++) {
+        if (!fds[i].revents)
+            continue;
+        char buf[4096];
+        const ssize_t n = recv(fds[i].fd, buf, sizeof buf, MSG_DONTWAIT);
+        if (n == 0 || (n < 0 && errno != EAGAIN && errno != EINTR))
+            gone.push_back(fds[i].fd);
+    }
+    for (const int fd : gone) {
+        close(fd);
+        for (auto it = held_.begin(); it != held_.end(); ++it)
+            if (*it == fd) {
+                held_.erase(it);
+                break;
+            }
+    }
 }
 
 void runner::record(const cli_outcome &c)
@@ -589,15 +847,22 @@ void runner::on_signal()
             close(server_);
             server_ = -1;
         }
+        for (const int h : held_)
+            close(h);
+        held_.clear();
         stop_waiting();
         if (!workers_.empty())
             view_.message("modcfg: stopping after the modules in progress (again to stop now)");
     }
+    // A module in command mode is let go ("AT+ENTM") before its worker
+    // ends; one that does not end in time is killed.
     if (interrupts_ >= 2)
-        for (auto &w : workers_) {
-            w->killed = true;
-            kill(w->pid, SIGKILL);
-        }
+        for (auto &w : workers_)
+            if (!w->interrupted) {
+                w->interrupted = true;
+                w->kill_at = mono::now() + ABORT_GRACE;
+                kill(w->pid, SIGUSR1);
+            }
 }
 
 bool runner::run()
@@ -639,7 +904,7 @@ bool runner::run()
         // port here, with --quiet too.
         std::fprintf(stderr, "modcfg: %s\n", head.label.c_str());
         std::fflush(stderr);
-        view_.set(0, head.label);
+        view_.set(0, head.label, true);
     } else {
         for (size_t i = 0; i < o_.ports.size(); i++) {
             slot s;
@@ -661,6 +926,16 @@ bool runner::run()
         const size_t first_worker = fds.size();
         for (const auto &w : workers_)
             fds.push_back({w->fd, POLLIN, 0});
+        const size_t first_held = fds.size();
+        for (const int h : held_)
+            fds.push_back({h, POLLIN | POLLRDHUP, 0});
+        const size_t first_console = fds.size();
+        std::vector<worker *> console_of;
+        for (const auto &w : workers_)
+            if (w->console >= 0) {
+                fds.push_back({w->console, POLLIN, 0});
+                console_of.push_back(w.get());
+            }
         const int r = poll(fds.data(), fds.size(), 100);
         if (r < 0 && errno != EINTR) {
             cli_error(std::string("poll: ") + std::strerror(errno));
@@ -671,7 +946,7 @@ bool runner::run()
         if (first_worker == 2 && server_ >= 0 && (fds[1].revents & POLLIN))
             accept_one();
         std::vector<worker *> ended;
-        for (size_t i = first_worker; i < fds.size(); i++) {
+        for (size_t i = first_worker; i < first_held; i++) {
             worker &w = *workers_[i - first_worker];
             if (!fds[i].revents)
                 continue;
@@ -690,20 +965,33 @@ bool runner::run()
                 ended.push_back(&w);
             }
         }
+        read_held(fds, first_held);
+        for (size_t i = first_console; i < fds.size(); i++)
+            if (fds[i].revents & POLLIN)
+                read_console(*console_of[i - first_console], false);
         for (worker *w : ended)
             finish(*w);
         const auto now = mono::now();
-        for (auto &w : workers_)
-            if (now - w->last_sign > WORKER_SILENCE_LIMIT && !w->killed) {
+        for (auto &w : workers_) {
+            const bool over = w->in_progress && !w->got_result &&
+                              now - w->connect_at >
+                                  std::chrono::seconds(o_.module_timeout) + MODULE_TIMEOUT_GRACE;
+            if (!w->killed &&
+                (now - w->last_sign > WORKER_SILENCE_LIMIT || over || now >= w->kill_at)) {
                 w->killed = true;
+                w->timed_out = over;
                 kill(w->pid, SIGKILL);
             }
+        }
         if (o_.listen && slots_.size() > 1) {
             std::string head = slots_[0].label + "  " + std::to_string(outcomes_.size()) + " done";
-            view_.set(0, head);
+            view_.set(0, head, true);
         }
         view_.redraw();
     }
+    for (const int h : held_)
+        close(h);
+    held_.clear();
     view_.finish();
     return true;
 }

@@ -41,6 +41,9 @@ struct cli_run_options {
     bool restart = false;
     bool loop = false; // wait for the next module on each port
     long count = 0;    // end after this many modules (0: no limit)
+    // A MID that failed is tried again this many times when it comes back.
+    long retries = 2;
+    long module_timeout = CLI_MODULE_TIMEOUT_FAST; // seconds, per module
     bool quiet = false;
     bool verbose = false;
     cli_report *report = nullptr;
