@@ -126,9 +126,11 @@ if [[ " ${programs[*]} " == *" modcfg "* ]]; then
     check "man page of modcfg names every subcommand's options" man_commands_ok
 fi
 
-for f in README.md 99-qxb27.rules copyright changelog.gz; do
+# The user's guide, not the developers' README.
+for f in user-guide.md CHANGELOG.md LICENSE examples/99-qxb27.rules; do
     check "doc/modcfg/$f" test -s "$share/doc/modcfg/$f"
 done
+check "no developers' README installed" test ! -e "$share/doc/modcfg/README.md"
 logo=$share/modcfg/pic
 check "installed logo" same "$(identify -format '%m %wx%h' "$logo")" "PNG 796x76"
 
