@@ -85,7 +85,7 @@ for entry in modcfg_com modcfg_net; do
 done
 
 metainfo=$(ls "$share"/metainfo/*.metainfo.xml)
-check "metainfo validates" quiet appstreamcli validate --no-net "$metainfo"
+check "metainfo validates" quiet appstreamcli validate --pedantic --no-net "$metainfo"
 for id in $(sed -n 's:.*<launchable type="desktop-id">\(.*\)</launchable>.*:\1:p' "$metainfo"); do
     check "metainfo launches $id" test -f "$share/applications/$id"
 done
@@ -126,9 +126,45 @@ if [[ " ${programs[*]} " == *" modcfg "* ]]; then
     check "man page of modcfg names every subcommand's options" man_commands_ok
 fi
 
-for f in README.md 99-qxb27.rules copyright changelog.gz; do
+# The English catalogue, in the place the installed windows look.
+catalogue_ok()
+{
+    same "$(LANGUAGE=en LC_ALL=C.UTF-8 TEXTDOMAINDIR=$share/locale gettext -d modcfg 连接模块)" Connect
+}
+check "English catalogue" catalogue_ok
+
+# Bash completion, where bash-completion loads it on demand, completing
+# from the installed program's own --help.
+complete_words() # WORD... : what completing the last WORD offers
+{
+    PATH="$usr/bin:$PATH" bash -c '
+        source /usr/share/bash-completion/bash_completion
+        source "$0"
+        COMP_WORDS=("$@"); COMP_CWORD=$((${#COMP_WORDS[@]} - 1))
+        COMP_LINE="$*"; COMP_POINT=${#COMP_LINE}
+        _modcfg 2>/dev/null
+        printf "%s\n" "${COMPREPLY[@]}"' \
+        "$share/bash-completion/completions/modcfg" "$@" | sort | xargs
+}
+completion_ok()
+{
+    [ -f /usr/share/bash-completion/bash_completion ] || { echo "  bash-completion missing" >&2; return 1; }
+    same "$(complete_words modcfg "")" \
+        "$(printf '%s\n' --help --version ports read export apply verify provision | sort | xargs)" &&
+        same "$(complete_words modcfg read --port COM1)" "COM1 COM10 COM11 COM12" &&
+        complete_words modcfg provision --re | grep -qw -- --report= &&
+        (cd "$tmp" && touch golden-file.txt && complete_words modcfg apply --port COM1 golden- |
+            grep -qx golden-file.txt)
+}
+if [[ " ${programs[*]} " == *" modcfg "* ]]; then
+    check "bash completion of modcfg" completion_ok
+fi
+
+# The user's guide, not the developers' README.
+for f in user-guide.md CHANGELOG.md LICENSE examples/99-qxb27.rules; do
     check "doc/modcfg/$f" test -s "$share/doc/modcfg/$f"
 done
+check "no developers' README installed" test ! -e "$share/doc/modcfg/README.md"
 logo=$share/modcfg/pic
 check "installed logo" same "$(identify -format '%m %wx%h' "$logo")" "PNG 796x76"
 
@@ -186,6 +222,13 @@ check "modcfg_com data directory" data_dir_ok "$HOME/.local/share/modcfg"
 stop_window
 check "modcfg_com leaves HOME alone" same "$(home_litter)" ""
 [ $failed -eq 0 ] || cat "$tmp/modcfg_com.log" >&2
+
+# Where the locale asks for English, the installed window finds its
+# catalogue beside it.
+start_entry modcfg_com -u XDG_DATA_HOME -u LC_ALL -u LC_MESSAGES LANG=C.UTF-8 LANGUAGE=en
+check "modcfg_com in English opens" within 60 window_id
+check "modcfg_com in English" same "$(xdotool getwindowname "$wid")" "QX-B27 Configuration Tool V2.2"
+stop_window
 
 # Network window, XDG_DATA_HOME outside HOME; the installed emulator
 # connects to it as a module does.

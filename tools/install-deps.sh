@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Installs the Debian packages the build, the tests and run.sh need, only
-# those that are missing. help2man makes the manual pages; the install test
+# those that are missing. help2man makes the manual pages, gettext the
+# window's catalogues (locales lets a test make an English locale); the install test
 # checks the installed tree with desktop-file-utils, appstream and man-db;
 # dpkg-dev's dpkg-shlibdeps computes the package's dependencies.
 # Usage: tools/install-deps.sh [extra packages...]
@@ -8,7 +9,8 @@ set -euo pipefail
 
 pkgs=(cmake g++ make pkg-config libgtk2.0-dev libjson-glib-dev libgtest-dev libgmock-dev
       xvfb xauth xdotool x11-utils imagemagick fonts-wqy-microhei
-      help2man desktop-file-utils appstream man-db dpkg-dev "$@")
+      help2man gettext locales desktop-file-utils appstream man-db dpkg-dev bash-completion
+      "$@")
 missing=()
 for p in "${pkgs[@]}"; do
   if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed'; then

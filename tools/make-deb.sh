@@ -1,56 +1,63 @@
 #!/usr/bin/env bash
-# Builds the Debian package as Debian builds its own programs (the flags of
-# dpkg-buildflags: optimisation, hardening), packs it with CPack and checks
-# it with lintian, which fails this script on an error.
-#   tools/make-deb.sh                 build-deb/modcfg_<version>_<arch>.deb
-#   tools/make-deb.sh --try-install   then, as root: installs it with apt,
-#                                     runs each program, removes it and
-#                                     checks that none of its files remain
+# Builds the Debian packages the one way Debian does, dpkg-buildpackage on
+# debian/, from a copy of the tracked files (as a clean checkout would be),
+# and checks them with lintian --pedantic, which fails this script on an
+# error or a warning.
+#   tools/make-deb.sh [--out DIR]       packages in DIR (build-deb)
+#   tools/make-deb.sh --try-install     then, as root: installs them with
+#                                       apt, runs each program, removes them
+#                                       and checks that none of their files
+#                                       remain
 set -euo pipefail
 cd "$(dirname "$0")/.."
+out=build-deb
 try_install=no
-case "${1:-}" in
-'') ;;
---try-install) try_install=yes ;;
-*) echo "usage: $0 [--try-install]" >&2; exit 2 ;;
-esac
+while [ $# -gt 0 ]; do
+    case "$1" in
+    --out) out=$2; shift ;;
+    --try-install) try_install=yes ;;
+    *) echo "usage: $0 [--out DIR] [--try-install]" >&2; exit 2 ;;
+    esac
+    shift
+done
 
-tools/install-deps.sh lintian
-build=build-deb
-eval "$(DEB_BUILD_MAINT_OPTIONS=hardening=+all dpkg-buildflags --export=sh)"
-# Given on the command line, not through the environment, which CMake reads
-# only on the first run; CPPFLAGS (_FORTIFY_SOURCE) goes with the compiler's.
-cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=None -DCMAKE_INSTALL_PREFIX=/usr \
-    -DCMAKE_C_FLAGS="$CPPFLAGS $CFLAGS" -DCMAKE_CXX_FLAGS="$CPPFLAGS $CXXFLAGS" \
-    -DCMAKE_EXE_LINKER_FLAGS="$LDFLAGS" >/dev/null
-cmake --build "$build" -j "$(nproc)"
-rm -f "$build"/modcfg_*.deb
-(cd "$build" && cpack -G DEB >/dev/null)
-deb=$(ls "$build"/modcfg_*.deb)
-echo "Package: $deb"
-dpkg-deb --info "$deb" | sed -n '/Package:/,$p'
+tools/install-deps.sh lintian devscripts debhelper fakeroot
+version=$(dpkg-parsechangelog -S Version)
+src=$out/modcfg-${version%-*}
+rm -rf "$src" "$out"/*.deb "$out"/*.ddeb "$out"/*.changes "$out"/*.buildinfo
+mkdir -p "$src"
+git ls-files -z | tar --null -T - -cf - | tar -xf - -C "$src"
+(cd "$src" && dpkg-checkbuilddeps)
+(cd "$src" && dpkg-buildpackage -us -uc -b >../dpkg-buildpackage.log 2>&1) || {
+    tail -n 40 "$out/dpkg-buildpackage.log" >&2; exit 1; }
+changes=$(ls "$out"/modcfg_*.changes)
+echo "Built: $changes"
+for deb in "$out"/*.deb; do
+    echo "== $(basename "$deb")"
+    dpkg-deb --field "$deb" Package Version Section Depends Recommends
+done
 
-echo "lintian:"
-lintian --display-level '>=pedantic' "$deb" | tee "$build/lintian.txt" || true
+echo "lintian --pedantic:"
+lintian --pedantic --display-info "$changes" | tee "$out/lintian.txt" || true
 for level in E W I P; do
-    printf '%s: %s  ' "$level" "$(grep -c "^$level: " "$build/lintian.txt" || true)"
+    printf '%s: %s  ' "$level" "$(grep -c "^$level: " "$out/lintian.txt" || true)"
 done
 echo
-if grep -q '^E: ' "$build/lintian.txt"; then
-    echo "lintian reports errors" >&2
+if grep -q '^[EW]: ' "$out/lintian.txt"; then
+    echo "lintian reports errors or warnings" >&2
     exit 1
 fi
 
 [ "$try_install" = yes ] || exit 0
 export DEBIAN_FRONTEND=noninteractive
-apt-get install -y -qq "./$deb" >/dev/null
-files=$(dpkg -L modcfg)
-echo "dpkg -L modcfg:"
-echo "$files"
+debs=$(ls "$out"/modcfg_*.deb "$out"/modcfg-cli_*.deb)
+# shellcheck disable=SC2086 # one path per package
+apt-get install -y -qq $(printf './%s ' $debs) >/dev/null
+files=$(dpkg -L modcfg modcfg-cli)
 for p in modcfg_com modcfg_net qxb27-sim modcfg; do
-    [ -x "/usr/bin/$p" ] && env -u DISPLAY "/usr/bin/$p" --version
+    env -u DISPLAY "/usr/bin/$p" --version
 done
-apt-get remove -y -qq modcfg >/dev/null
+apt-get remove -y -qq modcfg modcfg-cli >/dev/null
 left=0
 while IFS= read -r f; do
     # Directories other packages share (/usr/bin ...) stay; files must go.
@@ -59,8 +66,8 @@ while IFS= read -r f; do
         left=1
     fi
 done <<<"$files"
-for d in /usr/share/modcfg /usr/share/doc/modcfg; do
+for d in /usr/share/modcfg /usr/share/doc/modcfg /usr/share/doc/modcfg-cli; do
     [ ! -e "$d" ] || { echo "left behind: $d" >&2; left=1; }
 done
-[ $left -eq 0 ] && echo "removed: no file of the package remains"
+[ $left -eq 0 ] && echo "removed: no file of the packages remains"
 exit $left

@@ -6,6 +6,7 @@
 #include "cli_ports.h"
 #include "cli_report.h"
 #include "cli_run.h"
+#include "cli_text.h"
 #include "cmd_file.h"
 #include "module.h"
 #include "module_at.h"
@@ -98,6 +99,7 @@ int cmd_ports(int argc, char **argv)
         {"json", 0, 0, G_OPTION_ARG_NONE, &o.json, "One JSON array instead of lines", nullptr},
         {nullptr, 0, 0, G_OPTION_ARG_NONE, nullptr, nullptr, nullptr}};
     GOptionContext *ctx = g_option_context_new(nullptr);
+    cli_text_domain(ctx);
     g_option_context_set_summary(
         ctx, "Lists the serial devices present, the \"COMn\" names that resolve to each (as the\n"
              "window resolves them, MODCFG_COMn included), the driver and, for USB adapters,\n"
@@ -360,6 +362,7 @@ int cmd_module(const command_def &cmd, int argc, char **argv)
         {nullptr, 0, 0, G_OPTION_ARG_NONE, nullptr, nullptr, nullptr}};
 
     GOptionContext *ctx = g_option_context_new(cmd.params);
+    cli_text_domain(ctx);
     g_option_context_set_summary(ctx, cmd.summary);
     g_option_context_set_description(ctx, exit_text);
     g_option_context_add_main_entries(ctx, entries.data(), nullptr);
@@ -626,6 +629,7 @@ int main(int argc, char **argv)
     // numbers stay as the report's readers expect them ("8.43", not "8,43").
     std::setlocale(LC_ALL, "");
     std::setlocale(LC_NUMERIC, "C");
+    cli_text_init();
     const std::string command = argc > 1 && argv[1][0] != '-' ? argv[1] : "";
     if (command.empty()) {
         options o;
@@ -633,6 +637,7 @@ int main(int argc, char **argv)
             {"version", 0, 0, G_OPTION_ARG_NONE, &o.version, "Print the version and exit", nullptr},
             {nullptr, 0, 0, G_OPTION_ARG_NONE, nullptr, nullptr, nullptr}};
         GOptionContext *ctx = g_option_context_new("COMMAND [OPTION…]");
+        cli_text_domain(ctx);
         g_option_context_set_summary(
             ctx, "Configures QX-B27 serial-to-Wi-Fi modules from the command line: reads them,\n"
                  "applies command files and reads back what they set, many modules at once.");

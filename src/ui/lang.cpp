@@ -2,6 +2,16 @@
 // three label fonts.
 #include "lang.h"
 
+#include <libintl.h>
+
+#include <memory>
+#include <string>
+
+// Set by the build from the install layout; this is GNUInstallDirs' default.
+#ifndef MODCFG_LOCALEDIR_FROM_BINDIR
+#define MODCFG_LOCALEDIR_FROM_BINDIR "../share/locale"
+#endif
+
 const char text_net_connect1[] = "请先把计算机网卡静态设置为:";
 const char text_net_connect2[] = "10.10.100.123/255.255.255.0";
 const char text_net_connect3[] = "再起动本程序!";
@@ -87,8 +97,62 @@ const char text_notebook_comm[] = "通讯设置";
 const char text_notebook_ap[] = "AP模式设置";
 const char text_notebook_sta[] = "STA模式设置";
 
+namespace
+{
+
+using gchar_ptr = std::unique_ptr<gchar, decltype(&g_free)>;
+
+bool is_dir(const std::string &path)
+{
+    return g_file_test(path.c_str(), G_FILE_TEST_IS_DIR) != FALSE;
+}
+
+} // namespace
+
+std::string ui_localedir_for(const std::string &exe_path)
+{
+    gchar_ptr dir(g_path_get_dirname(exe_path.c_str()), g_free);
+    const std::string installed = std::string(dir.get()) + "/" + MODCFG_LOCALEDIR_FROM_BINDIR;
+    if (is_dir(installed))
+        return installed;
+    // The build tree keeps the programs and locale/ side by side.
+    const std::string beside = std::string(dir.get()) + "/locale";
+    return is_dir(beside) ? beside : std::string();
+}
+
+void ui_language_init(const char *localedir)
+{
+    std::string dir = localedir ? localedir : "";
+    if (dir.empty()) {
+        gchar_ptr exe(g_file_read_link("/proc/self/exe", nullptr), g_free);
+        if (exe)
+            dir = ui_localedir_for(exe.get());
+    }
+    if (!dir.empty())
+        bindtextdomain(MODCFG_TEXT_DOMAIN, dir.c_str());
+    bind_textdomain_codeset(MODCFG_TEXT_DOMAIN, "UTF-8");
+}
+
+const char *ui_translate(const char *text)
+{
+    // gettext("") answers the catalogue's header, not an empty text.
+    if (text == nullptr || text[0] == '\0')
+        return text;
+    // The Wi-Fi key labels read like the web password's label but have
+    // far less room: they are looked up under a context of their own
+    // (gettext keeps it before the text, separated by \004).
+    if (text == text_wifiap_key || text == text_wifista_key) {
+        const std::string key = std::string("Wi-Fi key\004") + text;
+        const char *found = dgettext(MODCFG_TEXT_DOMAIN, key.c_str());
+        // Found, gettext returns the catalogue's own (lasting) string.
+        return found == key.c_str() ? text : found;
+    }
+    return dgettext(MODCFG_TEXT_DOMAIN, text);
+}
+
 gchar *_(const char *text)
 {
+    text = ui_translate(text);
     if (text == nullptr || !g_utf8_validate(text, -1, nullptr))
         return nullptr;
     return g_strdup(text);

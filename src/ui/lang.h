@@ -6,6 +6,11 @@
 #include <gtk/gtk.h>
 
 #include <memory>
+#include <string>
+
+// The gettext domain of the window's texts; its catalogues are
+// LOCALEDIR/LANG/LC_MESSAGES/modcfg.mo.
+#define MODCFG_TEXT_DOMAIN "modcfg"
 
 // Every text shown in the window, kept as UTF-8. Widgets get them through
 // `_`, never directly, so that the one place that knows their encoding is
@@ -95,11 +100,31 @@ extern const char text_notebook_comm[];
 extern const char text_notebook_ap[];
 extern const char text_notebook_sta[];
 
-// Returns a new UTF-8 copy of `text` for a widget call, or null when `text`
-// is null or not valid UTF-8 (the widget then shows no text). The caller
-// releases the result with g_free. The texts are stored as UTF-8 already, so
-// this validates and duplicates; composed texts that carry module replies
-// (the version label) pass the same check.
+// The Chinese texts above are the message ids: where no catalogue applies
+// (C, POSIX, a Chinese or any untranslated locale) the window shows them
+// byte for byte. Console lines, files and frames never pass through here.
+
+// Binds the text domain to LOCALEDIR, or when null to the catalogues found
+// from the running program (ui_localedir_for), as UTF-8. Called once before
+// the first widget text; the locale itself is GTK's (gtk_init calls
+// setlocale), so LANGUAGE, LC_ALL, LC_MESSAGES and LANG choose as gettext
+// reads them.
+void ui_language_init(const char *localedir = nullptr);
+
+// The catalogue directory for a program at EXE_PATH: the installed one
+// (../share/locale from bin/), else locale/ beside it (the build tree), else
+// empty (gettext's default directory stays).
+std::string ui_localedir_for(const std::string &exe_path);
+
+// TEXT in the user's language: its translation, or TEXT itself (the same
+// pointer) when there is none. The empty text stays empty.
+const char *ui_translate(const char *text);
+
+// Returns a new UTF-8 copy of `text` in the user's language for a widget
+// call, or null when `text` is null or not valid UTF-8 (the widget then
+// shows no text). The caller releases the result with g_free. Composed
+// texts that carry module replies (the version label) pass the same check;
+// they have no translation and stay as they are.
 gchar *_(const char *text);
 
 // `_` with its release attached, for a widget call that copies the text:

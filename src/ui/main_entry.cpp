@@ -1,5 +1,6 @@
 // Program entry of both window builds: the command line, state, the build's
 // own start-up step, the window, then the main loop until it is closed.
+#include "lang.h"
 #include "main.h"
 #include "module_at.h"
 #include "window.h"
@@ -76,6 +77,7 @@ bool parse_command_line(int *argc, char ***argv)
 
 int main(int argc, char **argv)
 {
+    ui_language_init();
     if (!parse_command_line(&argc, &argv))
         return 2;
     if (workdir_given && !workdir_enter(workdir))

@@ -115,9 +115,10 @@ void update_mana_widgets()
     set_active(r.wmode == WIFIMODE_AP ? radio_wifimode_ap : radio_wifimode_sta);
     set_active(r.tmode == WORKMODE_TH ? radio_workmode_th : radio_workmode_ag);
 
-    const std::string version = std::string(text_label_ver) + module_text_shown(field(r.mver));
+    const char *prefix = ui_translate(text_label_ver);
+    const std::string version = std::string(prefix) + module_text_shown(field(r.mver));
     ui_string shown = ui_text(version.c_str());
-    gtk_label_set_text(GTK_LABEL(label_mod_ver), shown ? shown.get() : text_label_ver);
+    gtk_label_set_text(GTK_LABEL(label_mod_ver), shown ? shown.get() : prefix);
 
     set_entry(entry_mod_usr, field(r.user));
     set_entry(entry_mod_pwd, field(r.pswd));
