@@ -4,6 +4,7 @@
 #include "cli_job.h"
 
 #include "cli_event.h"
+#include "cli_history.h"
 #include "cmd_file.h"
 #include "main.h"
 #include "module.h"
@@ -264,7 +265,23 @@ void run_task(const cli_job &job)
         emit(cli_event("stage").set("text", "release"));
         module_session_leave();
     }
-    emit(cli_event("result").set("result", result).set("note", note));
+    emit(cli_event("result")
+             .set("result", result)
+             .set("note", note)
+             .set("restarted", restarted ? 1L : 0L));
+}
+
+// The module's row of the job's pool, before anything is sent; a module
+// without one is let go untouched. False when it was.
+bool take_row(cli_job &job, const std::string &mid)
+{
+    cli_event ev;
+    const bool got = cli_pool_take(job, mid, &ev);
+    if (!got && !link_lost)
+        module_session_leave();
+    if (!ev.kind.empty())
+        emit(ev);
+    return got;
 }
 
 int run_serial(const cli_job &job)
@@ -344,7 +361,9 @@ int run_serial(const cli_job &job)
             return 0;
         }
         emit(cli_event("module").set("mid", mid).set("version", version).set("device", dev));
-        run_task(job);
+        cli_job work = job;
+        if (take_row(work, mid))
+            run_task(work);
         close_serial();
         return 0;
     }
@@ -371,7 +390,9 @@ int run_tcp(const cli_job &job)
     const std::string mid = v;
     const std::string version = query("AT+VER");
     emit(cli_event("module").set("mid", mid).set("version", version));
-    run_task(job);
+    cli_job work = job;
+    if (take_row(work, mid))
+        run_task(work);
     tcpsock_drop();
     return 0;
 }

@@ -33,6 +33,9 @@ struct cli_job {
     bool done_before = false; // a module was done on this port in this run
     std::string last_mid;    // the module done last on this port
     std::string last_device; // identity of the port's device node then
+    // The lines are a template filled from the module's row of this pool.
+    std::string db_url, pool;
+    std::vector<std::string> pool_columns;
 };
 
 // Results as the report names them; "done" is a read, export or unverified
@@ -55,7 +58,9 @@ constexpr const char *RESULT_LINK_LOST = "link-lost";
 // - "command" line: a set command of an export.
 // - "unacked" line; "unverifiable" line; "mismatch" setting, sent, held.
 // - "port-error" error, errno, hint: the port could not be opened.
-// - "result" result, note: the last event of a module.
+// - "row" pool, seq, values: the module's row of the pool (values as CSV).
+// - "result" result, note, restarted: the last event of a module; a
+//   database that failed a claim adds "database".
 // - "alive": an exchange ended (the parent's watchdog).
 
 // Runs `job` in this (worker) process, events to `event_fd`. Returns the

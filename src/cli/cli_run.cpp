@@ -4,6 +4,8 @@
 #include "cli_run.h"
 
 #include "cli_event.h"
+#include "cli_history.h"
+#include "store_csv.h"
 #include "tcpsock.h"
 
 #include <arpa/inet.h>
@@ -247,6 +249,7 @@ class runner
     void record(const cli_outcome &c);
     void show(worker &w);
     void stop_waiting();
+    void stop_for_database(const std::string &why);
     void on_signal();
     std::string result_text(const cli_outcome &c) const;
 
@@ -260,6 +263,7 @@ class runner
     bool stopping_ = false;
     int interrupts_ = 0;
     bool report_failed_ = false;
+    bool database_said_ = false;
 };
 
 void runner::spawn(size_t slot_index, const cli_job &job)
@@ -332,6 +336,9 @@ void runner::spawn_port(size_t i)
     job.done_before = slots_[i].done_before;
     job.last_mid = slots_[i].last_mid;
     job.last_device = slots_[i].last_device;
+    job.db_url = o_.db_url;
+    job.pool = o_.pool;
+    job.pool_columns = o_.pool_columns;
     spawn(i, job);
 }
 
@@ -373,6 +380,9 @@ void runner::accept_one()
     job.file_lines = o_.file_lines;
     job.verify = o_.verify;
     job.restart = o_.restart;
+    job.db_url = o_.db_url;
+    job.pool = o_.pool;
+    job.pool_columns = o_.pool_columns;
     spawn(i, job);
     close(sock);
     view_.plain(s.label, "connected");
@@ -453,8 +463,17 @@ void runner::handle(worker &w, const cli_event &ev)
     } else if (k == "port-error") {
         w.out.port_error = ev.get("error");
         w.out.hint = ev.get("hint");
+    } else if (k == "row") {
+        w.out.pool = ev.get("pool");
+        w.out.seq = ev.get_long("seq");
+        std::vector<std::vector<std::string>> recs;
+        if (csv_parse(ev.get("values"), recs, nullptr) && !recs.empty())
+            w.out.row_values = recs[0];
     } else if (k == "result") {
         w.got_result = true;
+        w.out.restarted = ev.get_long("restarted") != 0;
+        if (!ev.get("database").empty())
+            stop_for_database(ev.get("note"));
         w.out.result = ev.get("result");
         const std::string note = ev.get("note");
         if (!note.empty())
@@ -497,6 +516,7 @@ void runner::finish(worker &w)
     if (s.device.empty())
         s.closed = true; // a connection's line can be reused
     cli_outcome c = w.out;
+    c.adapter = s.device;
     if (!c.port_error.empty()) {
         cli_error(c.label + ": " + c.port_error);
         if (!c.hint.empty())
@@ -537,6 +557,11 @@ void runner::finish(worker &w)
 
 void runner::record(const cli_outcome &c)
 {
+    if (o_.history) {
+        o_.history->add(c);
+        if (!o_.pool.empty() && o_.history->server_lost())
+            stop_for_database("connection lost");
+    }
     if (o_.report) {
         cli_record r;
         r.time = cli_iso_time();
@@ -574,6 +599,22 @@ void runner::stop_waiting()
             w->asked_to_stop = true;
             kill(w->pid, SIGTERM);
         }
+}
+
+// Modules in progress finish; a new one could not take its row.
+void runner::stop_for_database(const std::string &why)
+{
+    if (stopping_ && database_said_)
+        return;
+    database_said_ = true;
+    stopping_ = true;
+    if (server_ >= 0) {
+        close(server_);
+        server_ = -1;
+    }
+    stop_waiting();
+    view_.alert("the pool's database is unreachable (" + cli_printable(why) +
+                "): no new module is started");
 }
 
 void runner::on_signal()
