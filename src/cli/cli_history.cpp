@@ -53,17 +53,17 @@ std::unique_ptr<store> open_db(const std::string &url)
 }
 
 // Sends the spool when the database is a server and the spool has records.
-bool sync_spool(store &db, bool say)
+bool sync_spool(store &db, const std::string &url, bool say)
 {
     if (std::strcmp(db.kind(), "postgresql") != 0)
         return true;
     struct stat st;
-    if (stat(cli_spool_path().c_str(), &st) != 0)
+    if (stat(cli_spool_path(url).c_str(), &st) != 0)
         return true;
     std::string error;
-    const long n = cli_spool_sync(db, &error);
+    const long n = cli_spool_sync(db, url, &error);
     if (n < 0) {
-        cli_error("spool " + cli_spool_path() + ": " + error);
+        cli_error("spool " + cli_spool_path(url) + ": " + error);
         return false;
     }
     if (n > 0 || say) {
@@ -138,9 +138,12 @@ std::string cli_db_url(const char *option)
     return data_dir() + "/history.sqlite";
 }
 
-std::string cli_spool_path()
+std::string cli_spool_path(const std::string &url)
 {
-    return data_dir() + "/spool.sqlite";
+    gchar *sum = g_compute_checksum_for_string(G_CHECKSUM_SHA256, url.c_str(), -1);
+    const std::string name = "spool-" + std::string(sum).substr(0, 16) + ".sqlite";
+    g_free(sum);
+    return data_dir() + "/" + name;
 }
 
 std::string cli_mask_args(const std::string &setting, const std::string &args)
@@ -161,9 +164,9 @@ std::string cli_mask_args(const std::string &setting, const std::string &args)
     return args.substr(0, keep + 1) + "***";
 }
 
-long cli_spool_sync(store &db, std::string *error)
+long cli_spool_sync(store &db, const std::string &url, std::string *error)
 {
-    auto spool = store_open("sqlite:" + cli_spool_path(), error);
+    auto spool = store_open("sqlite:" + cli_spool_path(url), error);
     if (!spool)
         return -1;
     std::vector<store_record> recs;
@@ -199,10 +202,11 @@ int cli_history::prepare(const cli_db_options &o, const std::string &command,
         return 0;
     }
     const std::string url = cli_db_url(o.db);
+    url_ = url;
     db_ = open_db(url);
     if (!db_)
         return EXIT_DB;
-    if (!sync_spool(*db_, false))
+    if (!sync_spool(*db_, url_, false))
         return EXIT_DB;
     station_ = o.station && *o.station ? o.station : g_get_host_name();
     file_ = run.file;
@@ -260,6 +264,17 @@ int cli_history::prepare(const cli_db_options &o, const std::string &command,
 }
 
 bool cli_history::add(const cli_outcome &c)
+{
+    std::string error;
+    if (keep_outcome(c, &error))
+        return true;
+    if (!failed_said_)
+        cli_error(error + "; a record is missing, the run fails");
+    failed_said_ = true;
+    return false;
+}
+
+bool cli_history::keep_outcome(const cli_outcome &c, std::string *why)
 {
     store_record r;
     gchar *uuid = g_uuid_string_random();
@@ -349,35 +364,113 @@ bool cli_history::add(const cli_outcome &c)
     json_builder_end_array(b);
     r.settings = cli_json_finish(b);
 
-    std::string error;
-    if (!db_->lost()) {
-        if (db_->history_add(r, &error)) {
+    return keep(r, why);
+}
+
+// To the database, or to the spool once a server is gone.
+bool cli_history::keep(const store_record &r, std::string *error)
+{
+    if (!db_) // a worker's own connection, made when first needed
+        db_ = store_open(url_, error);
+    if (db_ && !db_->lost()) {
+        if (db_->history_add(r, error)) {
             if (r.seq > 0)
                 db_->pool_set_result(r.pool, r.seq, r.result, nullptr);
             return true;
         }
         if (!db_->lost()) {
-            if (!failed_said_)
-                cli_error("history: " + error + "; a record is missing, the run fails");
-            failed_said_ = true;
+            *error = "history: " + *error;
             return false;
         }
     }
-    if (!lost_said_) {
-        lost_said_ = true;
-        cli_error("database: the connection was lost (" + error +
-                  "); records go to the spool " + cli_spool_path() +
-                  " until a run reaches the database again");
-    }
-    if (!spool_)
-        spool_ = store_open("sqlite:" + cli_spool_path(), &error);
-    if (!spool_ || !spool_->history_add(r, &error)) {
-        if (!failed_said_)
-            cli_error("spool: " + error + "; a record is missing, the run fails");
-        failed_said_ = true;
+    if (!db_ && std::strncmp(url_.c_str(), "postgres", 8) != 0) {
+        *error = "history: " + *error;
         return false;
     }
+    if (!lost_said_ && !in_worker_) {
+        lost_said_ = true;
+        cli_error("database: the connection was lost (" + *error + "); records go to the spool " +
+                  cli_spool_path(url_) + " until a run reaches the database again");
+    }
+    if (!spool_)
+        spool_ = store_open("sqlite:" + cli_spool_path(url_), error);
+    if (!spool_ || !spool_->history_add(r, error)) {
+        *error = "spool: " + *error;
+        return false;
+    }
+    spooled_ = true;
     return true;
+}
+
+void cli_history::worker_begin(const std::string &label, const std::string &device)
+{
+    // Released, not closed: closing would end the parent's session on the
+    // shared socket. The worker ends with _exit.
+    (void)db_.release();
+    (void)spool_.release();
+    in_worker_ = true;
+    worker_out_ = cli_outcome();
+    worker_out_.label = label;
+    worker_out_.adapter = device;
+    worker_start_ = g_get_monotonic_time() / 1e6;
+}
+
+cli_event cli_history::worker_event(const cli_event &ev)
+{
+    cli_outcome &o = worker_out_;
+    const std::string &k = ev.kind;
+    if (k == "stage" && ev.get("text") == "connect") {
+        worker_start_ = g_get_monotonic_time() / 1e6;
+    } else if (k == "module") {
+        o.mid = ev.get("mid");
+        o.version = ev.get("version");
+    } else if (k == "row") {
+        o.seq = ev.get_long("seq");
+        std::vector<std::vector<std::string>> recs;
+        if (csv_parse(ev.get("values"), recs, nullptr) && !recs.empty())
+            o.row_values = recs[0];
+    } else if (k == "value") {
+        o.values.emplace_back(ev.get("name"), ev.get("value"));
+    } else if (k == "mismatch") {
+        o.mismatches.push_back({ev.get("setting"), ev.get("sent"), ev.get("held")});
+    } else if (k == "unacked") {
+        o.unacked.push_back(ev.get("line"));
+    } else if (k == "unverifiable") {
+        o.unverifiable.push_back(ev.get("line"));
+    } else if (k == "result" && !o.mid.empty()) {
+        // A module that never answered is the parent's to record (it
+        // knows what went before); one that did is recorded here.
+        o.result = ev.get("result");
+        o.note = ev.get("note");
+        o.restarted = ev.get_long("restarted") != 0;
+        o.seconds = g_get_monotonic_time() / 1e6 - worker_start_;
+        cli_event out = ev;
+        std::string error;
+        spooled_ = false;
+        if (!keep_outcome(o, &error))
+            out.set("unrecorded", error);
+        else
+            out.set(spooled_ ? "spooled" : "recorded", 1L);
+        return out;
+    }
+    return ev;
+}
+
+bool cli_history::worker_result(const cli_event &ev)
+{
+    if (!ev.get("spooled").empty() && !lost_said_) {
+        lost_said_ = true;
+        cli_error("database: the connection was lost; records go to the spool " +
+                  cli_spool_path(url_) + " until a run reaches the database again");
+    }
+    const std::string why = ev.get("unrecorded");
+    if (!why.empty()) {
+        if (!failed_said_)
+            cli_error(why + "; a record is missing, the run fails");
+        failed_said_ = true;
+        return true;
+    }
+    return !ev.get("recorded").empty() || !ev.get("spooled").empty();
 }
 
 bool cli_pool_take(cli_job &job, const std::string &mid, cli_event *event)
@@ -572,10 +665,11 @@ int cli_history_command(int argc, char **argv)
             return EXIT_USAGE;
         }
     }
-    auto db = open_db(cli_db_url(db_opt));
+    const std::string url = cli_db_url(db_opt);
+    auto db = open_db(url);
     if (!db)
         return EXIT_DB;
-    if (sync && !sync_spool(*db, true))
+    if (sync && !sync_spool(*db, url, true))
         return EXIT_DB;
     std::vector<store_record> recs;
     std::string why;

@@ -33,8 +33,10 @@ void cli_db_add_options(std::vector<GOptionEntry> &entries, cli_db_options &o, b
 
 // The database: --db, else MODCFG_DB, else $XDG_DATA_HOME/modcfg/history.sqlite.
 std::string cli_db_url(const char *option);
-// Where records wait while a server is away: beside the default database.
-std::string cli_spool_path();
+// Where records for the database `url` wait while it is away: beside the
+// default database, one file per database, so that each record reaches the
+// database it was meant for.
+std::string cli_spool_path(const std::string &url);
 
 class cli_history
 {
@@ -51,12 +53,34 @@ class cli_history
     bool add(const cli_outcome &c);
     bool server_lost() const { return db_ && db_->lost(); }
     // True once a record could be kept nowhere: the run fails.
-    bool incomplete() const { return failed_said_; }
+    bool incomplete() const { return failed_said_ || stopped_; }
+    // The run stopped taking modules: their rows were out of reach.
+    void stopped_for_database() { stopped_ = true; }
+
+    // In a worker: the parent's connection is left alone (it is the
+    // parent's) and the worker records its module itself, so that a record
+    // survives the parent being killed. Every event the worker sends passes
+    // here; the result comes back with "recorded" (or "spooled", or
+    // "unrecorded" with the reason) added.
+    void worker_begin(const std::string &label, const std::string &device);
+    cli_event worker_event(const cli_event &ev);
+    // In the parent: what a worker's result said of its record. True when
+    // the worker recorded it (the parent does not).
+    bool worker_result(const cli_event &ev);
 
   private:
+    bool keep(const store_record &r, std::string *error);
+    bool keep_outcome(const cli_outcome &c, std::string *error);
+
+    std::string url_;
+    bool in_worker_ = false;
+    cli_outcome worker_out_;
+    double worker_start_ = 0;
     std::unique_ptr<store> db_;
     std::unique_ptr<store> spool_;
     bool lost_said_ = false;
+    bool spooled_ = false;
+    bool stopped_ = false;
     bool failed_said_ = false;
     bool show_secrets_ = false;
     std::string station_, file_, sha256_, pool_;
@@ -66,7 +90,7 @@ class cli_history
 
 // Sends every record of the spool to `db`, once each; the number sent, or
 // -1 with `error`.
-long cli_spool_sync(store &db, std::string *error);
+long cli_spool_sync(store &db, const std::string &url, std::string *error);
 
 // In the worker, once the module's MID is known: takes its row of the
 // job's pool and fills the job's lines in. True with `event` the "row"

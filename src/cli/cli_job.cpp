@@ -50,9 +50,13 @@ void on_term(int)
     stop_asked = 1;
 }
 
+// Records this worker's module as its events go by.
+cli_history *job_history = nullptr;
+
 void emit(const cli_event &ev)
 {
-    if (!parent_gone && !cli_event_write(event_fd, ev))
+    const cli_event out = job_history ? job_history->worker_event(ev) : ev;
+    if (!parent_gone && !cli_event_write(event_fd, out))
         parent_gone = true;
 }
 
@@ -446,5 +450,8 @@ int cli_job_run(const cli_job &job, int fd)
 {
     event_fd = fd;
     last_alive = mono::now();
+    job_history = job.history;
+    if (job_history)
+        job_history->worker_begin(job.label, job.device);
     return job.device.empty() ? run_tcp(job) : run_serial(job);
 }

@@ -9,6 +9,8 @@
 
 enum class cli_task { read, export_, apply, verify, provision };
 
+class cli_history;
+
 // Line settings of a serial port as CommOpen takes them.
 struct cli_line {
     int baud = 57600;
@@ -36,6 +38,10 @@ struct cli_job {
     // The lines are a template filled from the module's row of this pool.
     std::string db_url, pool;
     std::vector<std::string> pool_columns;
+    // Records the module from the worker (null: nothing is recorded), under
+    // this port or peer name.
+    cli_history *history = nullptr;
+    std::string label;
 };
 
 // Results as the report names them; "done" is a read, export or unverified

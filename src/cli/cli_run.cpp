@@ -339,6 +339,8 @@ void runner::spawn_port(size_t i)
     job.db_url = o_.db_url;
     job.pool = o_.pool;
     job.pool_columns = o_.pool_columns;
+    job.history = o_.history;
+    job.label = slots_[i].label;
     spawn(i, job);
 }
 
@@ -383,6 +385,8 @@ void runner::accept_one()
     job.db_url = o_.db_url;
     job.pool = o_.pool;
     job.pool_columns = o_.pool_columns;
+    job.history = o_.history;
+    job.label = slots_[i].label;
     spawn(i, job);
     close(sock);
     view_.plain(s.label, "connected");
@@ -472,6 +476,10 @@ void runner::handle(worker &w, const cli_event &ev)
     } else if (k == "result") {
         w.got_result = true;
         w.out.restarted = ev.get_long("restarted") != 0;
+        if (o_.history)
+            w.out.recorded = o_.history->worker_result(ev);
+        if (!ev.get("spooled").empty() && !o_.pool.empty())
+            stop_for_database("connection lost");
         if (!ev.get("database").empty())
             stop_for_database(ev.get("note"));
         w.out.result = ev.get("result");
@@ -558,7 +566,8 @@ void runner::finish(worker &w)
 void runner::record(const cli_outcome &c)
 {
     if (o_.history) {
-        o_.history->add(c);
+        if (!c.recorded)
+            o_.history->add(c);
         if (!o_.pool.empty() && o_.history->server_lost())
             stop_for_database("connection lost");
     }
@@ -608,6 +617,8 @@ void runner::stop_for_database(const std::string &why)
         return;
     database_said_ = true;
     stopping_ = true;
+    if (o_.history)
+        o_.history->stopped_for_database();
     if (server_ >= 0) {
         close(server_);
         server_ = -1;

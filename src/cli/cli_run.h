@@ -69,6 +69,7 @@ struct cli_outcome {
     std::string pool; // the row the module holds, seq 0 for none
     long seq = 0;
     std::vector<std::string> row_values;
+    bool recorded = false; // the worker put it in the history
 };
 
 // Where results go: standard output as the program found it (the core's
