@@ -75,8 +75,7 @@ double claims_per_second(const std::string &url)
     const double secs = std::chrono::duration<double>(mono::now() - t0).count();
     std::vector<store_pool_info> pools;
     auto s = store_open(url, &error);
-    if (failed || !s || !s->pool_list(&pools, &error) || pools.empty() ||
-        pools[0].held != ROWS) {
+    if (failed || !s || !s->pool_list(&pools, &error) || pools.empty() || pools[0].held != ROWS) {
         std::fprintf(stderr, "%s: not every row was taken once\n", url.c_str());
         return 0;
     }
@@ -113,8 +112,9 @@ std::string slurp(const std::string &path)
 double twenty_tcp(bool pool, int round)
 {
     const std::string tag = workdir + "/r" + std::to_string(round) + (pool ? "p" : "n");
-    std::vector<std::string> args = {MODCFG_CLI_BIN, "provision", workdir + "/t.txt", "--listen",
-                                     "127.0.0.1:0", "--count", "20", "--quiet"};
+    std::vector<std::string> args = {MODCFG_CLI_BIN, "provision",   workdir + "/t.txt",
+                                     "--listen",     "127.0.0.1:0", "--count",
+                                     "20",           "--quiet"};
     if (pool)
         args.insert(args.end(), {"--db", tag + ".sqlite", "--values", workdir + "/line.csv"});
     else
@@ -134,8 +134,8 @@ double twenty_tcp(bool pool, int round)
     const auto t0 = mono::now();
     std::vector<pid_t> sims;
     for (int i = 0; i < 20; i++)
-        sims.push_back(spawn({QXB27_SIM_BIN, "--tcp", "127.0.0.1:" + std::to_string(port),
-                              "--set", "MID=B" + std::to_string(round) + "-" + std::to_string(i)}));
+        sims.push_back(spawn({QXB27_SIM_BIN, "--tcp", "127.0.0.1:" + std::to_string(port), "--set",
+                              "MID=B" + std::to_string(round) + "-" + std::to_string(i)}));
     int st = 0;
     waitpid(cli, &st, 0);
     const double secs = std::chrono::duration<double>(mono::now() - t0).count();
@@ -176,8 +176,8 @@ int main()
         post.push_back(claims_per_second(pg.create_db("claims" + std::to_string(r))));
     }
     std::printf("%-58s %12s %12s\n", "", "median", "goal");
-    std::printf("%-58s %9.0f /s %12s  %s\n", "claims, 10,000 rows, 32 workers, SQLite", median(lite),
-                "> 500 /s", median(lite) > 500 ? "ok" : "MISSED");
+    std::printf("%-58s %9.0f /s %12s  %s\n", "claims, 10,000 rows, 32 workers, SQLite",
+                median(lite), "> 500 /s", median(lite) > 500 ? "ok" : "MISSED");
     std::printf("%-58s %9.0f /s %12s  %s\n", "claims, 10,000 rows, 32 workers, PostgreSQL",
                 median(post), "> 500 /s", median(post) > 500 ? "ok" : "MISSED");
 

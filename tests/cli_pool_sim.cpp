@@ -149,8 +149,8 @@ pool_view show_pool(const std::string &db, const std::string &pool)
                                 ? ""
                                 : json_object_get_string_member(o, "held_by");
             v.held[seq] = h;
-            v.name[seq] = json_object_get_string_member(
-                json_object_get_object_member(o, "values"), "NAME");
+            v.name[seq] =
+                json_object_get_string_member(json_object_get_object_member(o, "values"), "NAME");
         }
     }
     g_object_unref(p);
@@ -174,13 +174,12 @@ std::vector<std::map<std::string, std::string>> history(const std::string &db,
             JsonObject *o = json_node_get_object(json_parser_get_root(p));
             std::map<std::string, std::string> rec;
             for (const char *k : {"mid", "result", "pool", "station", "id"})
-                rec[k] = json_object_get_null_member(o, k) ? ""
-                                                           : json_object_get_string_member(o, k);
+                rec[k] =
+                    json_object_get_null_member(o, k) ? "" : json_object_get_string_member(o, k);
             rec["row"] = json_object_get_null_member(o, "row")
                              ? ""
                              : std::to_string(json_object_get_int_member(o, "row"));
-            gchar *settings =
-                json_to_string(json_object_get_member(o, "settings"), FALSE);
+            gchar *settings = json_to_string(json_object_get_member(o, "settings"), FALSE);
             rec["settings"] = settings;
             g_free(settings);
             out.push_back(rec);
@@ -222,9 +221,8 @@ TEST_F(Pools, EachModuleGetsItsOwnRowForGoodAndIsVerifiedAgainstIt)
     sim_process sims[3];
     std::vector<std::string> args = {"provision", "t.txt", "--values", "line.csv", "--db", db};
     for (int i = 0; i < 3; i++) {
-        ASSERT_TRUE(sims[i].start_pty({"--mode", "command", "--set",
-                                       "MID=MOD" + std::to_string(i), "--state",
-                                       "m" + std::to_string(i) + ".state"}));
+        ASSERT_TRUE(sims[i].start_pty({"--mode", "command", "--set", "MID=MOD" + std::to_string(i),
+                                       "--state", "m" + std::to_string(i) + ".state"}));
         args.push_back("--port");
         args.push_back(sims[i].pty_path());
     }
@@ -247,8 +245,8 @@ TEST_F(Pools, EachModuleGetsItsOwnRowForGoodAndIsVerifiedAgainstIt)
         EXPECT_EQ(state.at("WSKEY"), "WPA2PSK,AES,key" + std::to_string(seq) + "secret");
         EXPECT_EQ(state.at("WEBU"), "admin," + mid);
         // Verified against its own values, from the pool alone.
-        const ran v = modcfg({"verify", "t.txt", "--pool", "line", "--db", db, "--port",
-                              sims[i].pty_path()});
+        const ran v =
+            modcfg({"verify", "t.txt", "--pool", "line", "--db", db, "--port", sims[i].pty_path()});
         EXPECT_EQ(v.status, 0) << v.out << v.err;
     }
     // A second run: the same file again imports nothing new, every module
@@ -315,13 +313,13 @@ TEST_F(Pools, TemplateFaultsNameRowAndLineAndTouchNoModule)
     }
     // Control bytes once filled in: the third row's value.
     write_file("ctl.csv", "NAME,KEY\nok,short\nbad,\"a\x01\"\n");
-    const ran ctl = modcfg(
-        {"provision", "t.txt", "--values", "ctl.csv", "--db", db, "--port", sim.pty_path()});
+    const ran ctl =
+        modcfg({"provision", "t.txt", "--values", "ctl.csv", "--db", db, "--port", sim.pty_path()});
     EXPECT_EQ(ctl.status, 2);
     EXPECT_NE(ctl.err.find("row 2, line 2: control bytes"), std::string::npos) << ctl.err;
     // --no-history refuses the options that need the database.
-    const ran nohist = modcfg({"provision", "t.txt", "--values", "ctl.csv", "--no-history",
-                               "--port", sim.pty_path()});
+    const ran nohist = modcfg(
+        {"provision", "t.txt", "--values", "ctl.csv", "--no-history", "--port", sim.pty_path()});
     EXPECT_EQ(nohist.status, 2);
     EXPECT_NE(nohist.err.find("--no-history"), std::string::npos);
     EXPECT_EQ(read_file("frames.log"), "");
@@ -330,8 +328,8 @@ TEST_F(Pools, TemplateFaultsNameRowAndLineAndTouchNoModule)
     EXPECT_EQ(plain.status, 0) << plain.err;
     EXPECT_NE(read_file("frames.log").find("AT+WSSSID=price${5}"), std::string::npos);
     // An unreachable database: status 3 before any module.
-    const ran nodb = modcfg({"read", "--db", "postgresql:///x?host=/nonexistent", "--port",
-                             sim.pty_path()});
+    const ran nodb =
+        modcfg({"read", "--db", "postgresql:///x?host=/nonexistent", "--port", sim.pty_path()});
     EXPECT_EQ(nodb.status, 3);
     EXPECT_NE(nodb.err.find("modcfg: database postgresql:///x?host=/nonexistent: "),
               std::string::npos)
@@ -344,9 +342,8 @@ TEST_F(Pools, APoolOneRowShortLeavesOneModuleUntouched)
     sim_process sims[3];
     std::vector<std::string> args = {"provision", "t.txt", "--values", "short.csv", "--db", db};
     for (int i = 0; i < 3; i++) {
-        ASSERT_TRUE(sims[i].start_pty({"--mode", "command", "--set",
-                                       "MID=S" + std::to_string(i), "--log",
-                                       "s" + std::to_string(i) + ".log"}));
+        ASSERT_TRUE(sims[i].start_pty({"--mode", "command", "--set", "MID=S" + std::to_string(i),
+                                       "--log", "s" + std::to_string(i) + ".log"}));
         args.push_back("--port");
         args.push_back(sims[i].pty_path());
     }
@@ -356,8 +353,8 @@ TEST_F(Pools, APoolOneRowShortLeavesOneModuleUntouched)
     EXPECT_NE(r.out.find("no free row left in pool short"), std::string::npos) << r.out;
     int untouched = 0;
     for (int i = 0; i < 3; i++)
-        untouched += read_file("s" + std::to_string(i) + ".log").find("AT+WSSSID") ==
-                     std::string::npos;
+        untouched +=
+            read_file("s" + std::to_string(i) + ".log").find("AT+WSSSID") == std::string::npos;
     EXPECT_EQ(untouched, 1);
     EXPECT_EQ(count(modcfg({"history", "--db", db}).out, "no-values"), 1u);
 }
@@ -388,9 +385,10 @@ struct Stations : ::testing::TestWithParam<const char *> {
     // A station listening on 127.0.0.1:`port` (0: any) with the pool.
     bool station(modcfg_child &c, const std::string &tag, int port, bool import)
     {
-        std::vector<std::string> args = {"provision", "t.txt", "--listen",
-                                         "127.0.0.1:" + std::to_string(port),
-                                         "--loop", "--db", db, "--station", tag};
+        std::vector<std::string> args = {
+            "provision", "t.txt", "--listen", "127.0.0.1:" + std::to_string(port),
+            "--loop",    "--db",  db,         "--station",
+            tag};
         if (import) {
             args.push_back("--values");
             args.push_back("line.csv");
@@ -443,9 +441,10 @@ TEST_P(Stations, TwentyModulesAtOnceTakeTwentyDistinctRows)
                                         "--set", "MID=M" + std::to_string(i), "--state",
                                         "m" + std::to_string(i) + ".state"}));
     }
-    EXPECT_TRUE(modcfg_child::poll_until(
-        [&] { return count(a.out() + b.out(), " verified ") == 20; }))
-        << a.out() << b.out() << a.err() << b.err();
+    EXPECT_TRUE(modcfg_child::poll_until([&] {
+        return count(a.out() + b.out(), " verified ") == 20;
+    })) << a.out()
+        << b.out() << a.err() << b.err();
     a.signal(SIGINT);
     b.signal(SIGINT);
     EXPECT_EQ(a.wait(), 0) << a.err();
@@ -543,17 +542,18 @@ TEST_P(ServerGone, RecordsInProgressGoToTheSpoolAndAreSyncedOnce)
                                         "--state", "m" + std::to_string(i) + ".state"}));
     }
     // Each has its row; then the server goes while they are configured.
-    ASSERT_TRUE(modcfg_child::poll_until([&] { return count(a.err(), "apply ") >= 3 ||
-                                                      count(a.err(), "module MID") >= 3; }));
-    ASSERT_TRUE(modcfg_child::poll_until([&] { return show_pool(db, "line").held.size() > 0 &&
-                                                      count(a.err(), "apply 3 lines") == 3; }));
+    ASSERT_TRUE(modcfg_child::poll_until(
+        [&] { return count(a.err(), "apply ") >= 3 || count(a.err(), "module MID") >= 3; }));
+    ASSERT_TRUE(modcfg_child::poll_until([&] {
+        return show_pool(db, "line").held.size() > 0 && count(a.err(), "apply 3 lines") == 3;
+    }));
     ASSERT_TRUE(pg->stop());
     // The modules in progress finish; the station starts no new one.
     EXPECT_TRUE(modcfg_child::poll_until([&] { return count(a.out(), " verified ") == 3; }))
         << a.out() << a.err();
-    EXPECT_TRUE(modcfg_child::poll_until(
-        [&] { return a.err().find("no new module is started") != std::string::npos; }))
-        << a.err();
+    EXPECT_TRUE(modcfg_child::poll_until([&] {
+        return a.err().find("no new module is started") != std::string::npos;
+    })) << a.err();
     EXPECT_EQ(a.wait(30000), 1) << a.err(); // it ends by itself
     EXPECT_NE(a.err().find("records go to the spool"), std::string::npos) << a.err();
 

@@ -36,8 +36,8 @@ struct store_case : ::testing::TestWithParam<const char *> {
             url = dir.path() + "/sub/history.sqlite";
         } else {
             ASSERT_TRUE(shared_pg());
-            url = shared_pg()->create_db("t" + std::to_string(getpid()) + "_" +
-                                         std::to_string(++n));
+            url =
+                shared_pg()->create_db("t" + std::to_string(getpid()) + "_" + std::to_string(++n));
             ASSERT_FALSE(url.empty()) << shared_pg()->error();
         }
     }
@@ -136,10 +136,16 @@ TEST_P(store_case, import_is_idempotent_appends_and_guards_held_rows)
         std::vector<std::string> cols;
         const char *named;
     } refused[] = {
-        {"changed", {row({"a", "10.0.0.9"}), rows[1], rows[2], rows[3]}, cols, "row 1 (held by M1) is changed"},
+        {"changed",
+         {row({"a", "10.0.0.9"}), rows[1], rows[2], rows[3]},
+         cols,
+         "row 1 (held by M1) is changed"},
         {"removed", {}, cols, "row 1 (held by M1) is missing"},
         {"columns", rows, {"NAME", "ADDR"}, "has the columns NAME,IP"},
-        {"MID twice", {rows[0], rows[1], rows[2], rows[3], row({"e", "x"}, "MIDC")}, cols, "row 5: MID MIDC"},
+        {"MID twice",
+         {rows[0], rows[1], rows[2], rows[3], row({"e", "x"}, "MIDC")},
+         cols,
+         "row 5: MID MIDC"},
     };
     for (const auto &r : refused) {
         error.clear();
@@ -157,9 +163,9 @@ TEST_P(store_case, a_module_keeps_its_row_and_bound_rows_wait_for_their_module)
     auto s = open();
     ASSERT_TRUE(s);
     std::string error;
-    ASSERT_EQ(s->pool_import("p", {"V"}, {row({"one"}), row({"two"}, "BOUND"), row({"three"})},
-                             &error),
-              store_status::ok);
+    ASSERT_EQ(
+        s->pool_import("p", {"V"}, {row({"one"}), row({"two"}, "BOUND"), row({"three"})}, &error),
+        store_status::ok);
     const struct {
         const char *mid;
         store_claim claim;
@@ -301,8 +307,8 @@ TEST(store_csv, fields_round_trip_through_rfc4180)
 {
     std::vector<std::vector<std::string>> recs;
     std::string error;
-    ASSERT_TRUE(csv_parse("\xEF\xBB\xBFNAME,NOTE\r\n\"a,b\",\"say \"\"hi\"\"\nthere\"\r\nc,\n", recs,
-                          &error));
+    ASSERT_TRUE(csv_parse("\xEF\xBB\xBFNAME,NOTE\r\n\"a,b\",\"say \"\"hi\"\"\nthere\"\r\nc,\n",
+                          recs, &error));
     ASSERT_EQ(recs.size(), 3u);
     EXPECT_EQ(recs[0], (std::vector<std::string>{"NAME", "NOTE"}));
     EXPECT_EQ(recs[1], (std::vector<std::string>{"a,b", "say \"hi\"\nthere"}));

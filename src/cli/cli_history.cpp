@@ -187,8 +187,7 @@ long cli_spool_sync(store &db, const std::string &url, std::string *error)
     return n;
 }
 
-int cli_history::prepare(const cli_db_options &o, const std::string &command,
-                         cli_run_options &run)
+int cli_history::prepare(const cli_db_options &o, const std::string &command, cli_run_options &run)
 {
     task_ = run.task;
     show_secrets_ = o.show_secrets;
@@ -555,8 +554,8 @@ int cli_pool_command(int argc, char **argv)
             return EXIT_DB;
         }
         for (const auto &p : pools)
-            std::fprintf(cli_out, "%s  rows %ld  held %ld  free %ld  columns %s\n",
-                         p.name.c_str(), p.rows, p.held, p.free, csv_line(p.columns).c_str());
+            std::fprintf(cli_out, "%s  rows %ld  held %ld  free %ld  columns %s\n", p.name.c_str(),
+                         p.rows, p.held, p.free, csv_line(p.columns).c_str());
         return 0;
     }
     std::vector<std::string> columns;
@@ -610,7 +609,9 @@ int cli_pool_command(int argc, char **argv)
         }
         json_builder_end_object(b);
         const std::pair<const char *, const std::string *> texts[] = {
-            {"held_by", &r.held_by}, {"held_since", &r.held_since}, {"last_result", &r.last_result}};
+            {"held_by", &r.held_by},
+            {"held_since", &r.held_since},
+            {"last_result", &r.last_result}};
         for (const auto &t : texts) {
             json_builder_set_member_name(b, t.first);
             if (t.second->empty())
@@ -649,9 +650,9 @@ int cli_history_command(int argc, char **argv)
     g_option_context_free(ctx);
     std::unique_ptr<gchar, decltype(&g_free)> db_keep(db_opt, g_free), since_keep(since, g_free);
     if (!parsed || argc > 2) {
-        cli_error(std::string(parsed ? "unexpected argument " + std::string(argv[2])
-                                     : error->message) +
-                  " (see \"modcfg history --help\")");
+        cli_error(
+            std::string(parsed ? "unexpected argument " + std::string(argv[2]) : error->message) +
+            " (see \"modcfg history --help\")");
         g_clear_error(&error);
         return EXIT_USAGE;
     }
@@ -681,8 +682,8 @@ int cli_history_command(int argc, char **argv)
         if (!json) {
             char secs[32];
             std::snprintf(secs, sizeof secs, "%.2f s", r.seconds);
-            std::string line = r.time + "  " + r.station + "  MID " + r.mid + "  " + r.result +
-                               "  " + secs;
+            std::string line =
+                r.time + "  " + r.station + "  MID " + r.mid + "  " + r.result + "  " + secs;
             if (r.seq > 0)
                 line += "  pool " + r.pool + " row " + std::to_string(r.seq);
             if (!r.file.empty())

@@ -52,8 +52,7 @@ bool template_expand(const std::string &line,
 
 bool template_expand_row(const std::vector<std::string> &lines,
                          const std::vector<std::string> &columns, const store_row &row,
-                         const std::string &mid, std::vector<std::string> *out,
-                         std::string *error)
+                         const std::string &mid, std::vector<std::string> *out, std::string *error)
 {
     auto lookup = [&](const std::string &name, std::string *value) {
         if (name == "MID") {
@@ -149,7 +148,8 @@ bool values_file_load(const std::string &path, std::vector<std::string> *columns
     for (size_t c = 0; c < header.size(); c++) {
         const std::string &name = header[c];
         if (!template_name_valid(name)) {
-            *error = "header: \"" + name + "\" is no name (letters, digits and _, not first a digit)";
+            *error =
+                "header: \"" + name + "\" is no name (letters, digits and _, not first a digit)";
             return false;
         }
         if (!seen.insert(name).second) {

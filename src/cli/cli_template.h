@@ -29,8 +29,7 @@ bool template_expand(const std::string &line,
 // `columns`: names are the columns, MID and SEQ.
 bool template_expand_row(const std::vector<std::string> &lines,
                          const std::vector<std::string> &columns, const store_row &row,
-                         const std::string &mid, std::vector<std::string> *out,
-                         std::string *error);
+                         const std::string &mid, std::vector<std::string> *out, std::string *error);
 
 // Checks the template whole, before any module is touched: every line with
 // every row, ${MID} at its longest. The first fault as

@@ -4,8 +4,8 @@
 
 #include "store_csv.h"
 
-#include <sys/time.h>
 #include <ctime>
+#include <sys/time.h>
 
 std::unique_ptr<store> store_open_sqlite(const std::string &path, std::string *error);
 std::unique_ptr<store> store_open_pg(const std::string &uri, std::string *error);
@@ -110,8 +110,7 @@ bool store::schema_prepare(std::string *error)
     if (version > STORE_SCHEMA_VERSION) {
         rollback();
         *error = "its schema is version " + std::to_string(version) + ", newer than this " +
-                 "program's (" + std::to_string(STORE_SCHEMA_VERSION) +
-                 "): use a newer modcfg";
+                 "program's (" + std::to_string(STORE_SCHEMA_VERSION) + "): use a newer modcfg";
         return false;
     }
     for (; version < STORE_SCHEMA_VERSION; version++)
@@ -131,7 +130,7 @@ bool store::schema_prepare(std::string *error)
 }
 
 store_status store::pool_import(const std::string &pool, const std::vector<std::string> &columns,
-                                 const std::vector<store_row> &rows, std::string *error)
+                                const std::vector<store_row> &rows, std::string *error)
 {
     if (!begin_write(error))
         return store_status::failed;
@@ -152,8 +151,7 @@ store_status store::pool_import(const std::string &pool, const std::vector<std::
                   {pool, csv_line(columns), store_now()}, nullptr, error))
             return fail();
     } else if (split_line(found[0][0]) != columns) {
-        return refuse("pool " + pool + " has the columns " + found[0][0] +
-                      ", the file has others");
+        return refuse("pool " + pool + " has the columns " + found[0][0] + ", the file has others");
     }
     rows_t have;
     if (!exec("SELECT seq, vals, held_by, held_since FROM pool_rows WHERE pool = ? ORDER BY seq",
@@ -190,10 +188,9 @@ store_status store::pool_import(const std::string &pool, const std::vector<std::
                   {pool, static_cast<long>(i + 1), csv_line(r.values),
                    r.held_by.empty() ? param::null_value() : param(r.held_by)},
                   nullptr, error))
-            return last_was_unique_violation()
-                       ? refuse("row " + std::to_string(i + 1) + ": MID " + r.held_by +
-                                " has another row")
-                       : fail();
+            return last_was_unique_violation() ? refuse("row " + std::to_string(i + 1) + ": MID " +
+                                                        r.held_by + " has another row")
+                                               : fail();
     }
     return commit(error) ? store_status::ok : fail();
 }

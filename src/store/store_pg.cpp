@@ -53,15 +53,21 @@ class pg_store : public store
         // The URI's own settings win over these defaults; keep-alives make a
         // server that vanished without a word (a cable pulled) fail a call
         // within seconds instead of hanging it.
-        const char *keys[] = {"connect_timeout",  "keepalives",     "keepalives_idle",
-                              "keepalives_interval", "keepalives_count", "dbname", nullptr};
+        const char *keys[] = {"connect_timeout",
+                              "keepalives",
+                              "keepalives_idle",
+                              "keepalives_interval",
+                              "keepalives_count",
+                              "dbname",
+                              nullptr};
         const char *vals[] = {PG_CONNECT_TIMEOUT_S, "1", "5", "2", "3", uri.c_str(), nullptr};
         conn_ = PQconnectdbParams(keys, vals, 1);
         if (!conn_ || PQstatus(conn_) != CONNECTION_OK) {
             *error = conn_ ? one_line(PQerrorMessage(conn_)) : "out of memory";
             return false;
         }
-        PQsetNoticeProcessor(conn_, [](void *, const char *) {}, nullptr);
+        PQsetNoticeProcessor(
+            conn_, [](void *, const char *) {}, nullptr);
         return true;
     }
 

@@ -116,8 +116,8 @@ class sqlite_store : public store
             if (rc == SQLITE_DONE)
                 break;
             if (rc != SQLITE_ROW) {
-                unique_violation_ = rc == SQLITE_CONSTRAINT_UNIQUE ||
-                                    rc == SQLITE_CONSTRAINT_PRIMARYKEY;
+                unique_violation_ =
+                    rc == SQLITE_CONSTRAINT_UNIQUE || rc == SQLITE_CONSTRAINT_PRIMARYKEY;
                 if (error)
                     *error = sqlite3_errmsg(db_);
                 sqlite3_reset(st);

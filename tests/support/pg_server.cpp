@@ -34,8 +34,8 @@ pg_server::~pg_server()
 
 int pg_server::run(const std::string &program, const std::string &args)
 {
-    std::string cmd = std::string(PG_BIN) + program + " " + args + " >>'" + dir_ +
-                      "/server.log' 2>&1";
+    std::string cmd =
+        std::string(PG_BIN) + program + " " + args + " >>'" + dir_ + "/server.log' 2>&1";
     if (geteuid() == 0)
         cmd = std::string("runuser -u ") + PG_OS_USER + " -- sh -c \"" + cmd + "\"";
     const int rc = std::system(cmd.c_str());
