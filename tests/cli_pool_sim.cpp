@@ -268,6 +268,19 @@ TEST_F(Pools, EachModuleGetsItsOwnRowForGoodAndIsVerifiedAgainstIt)
         EXPECT_NE(r.at("settings").find("WPA2PSK,AES,***"), std::string::npos);
     }
     EXPECT_EQ(count(history(db)[0].at("settings"), "\"WEBU\""), 1u);
+    // --show-secrets records the key as sent; --since picks by time.
+    const ran shown = modcfg({"verify", "t.txt", "--pool", "line", "--db", db, "--show-secrets",
+                              "--port", sims[1].pty_path()});
+    EXPECT_EQ(shown.status, 0) << shown.err;
+    const auto newest = history(db, "MOD1");
+    ASSERT_EQ(newest.size(), 4u);
+    EXPECT_NE(newest[0].at("settings").find("WPA2PSK,AES,key" + std::to_string(row_of["MOD1"]) +
+                                            "secret"),
+              std::string::npos);
+    EXPECT_EQ(modcfg({"history", "--db", db, "--since", "2999-01-01"}).out, "");
+    EXPECT_EQ(count(modcfg({"history", "--db", db, "--since", "2000-01-01T00:00:00Z"}).out, "\n"),
+              10u);
+    EXPECT_EQ(modcfg({"history", "--db", db, "--since", "yesterday"}).status, 2);
 
     // A file that changes a held row is refused, naming it; one that adds a
     // row at the end is taken.
@@ -538,10 +551,11 @@ TEST_P(ServerGone, RecordsInProgressGoToTheSpoolAndAreSyncedOnce)
     for (int i = 0; i < 3; i++) {
         sims.push_back(std::make_unique<sim_process>());
         ASSERT_TRUE(sims.back()->start({"--tcp", "127.0.0.1:" + std::to_string(a.listen_port()),
-                                        "--delay", "150", "--set", "MID=M" + std::to_string(i),
+                                        "--delay", "400", "--set", "MID=M" + std::to_string(i),
                                         "--state", "m" + std::to_string(i) + ".state"}));
     }
-    // Each has its row; then the server goes while they are configured.
+    // Each has its row; then the server goes while they are configured
+    // (slow replies: six more exchanges of 400 ms each after the apply began).
     ASSERT_TRUE(modcfg_child::poll_until(
         [&] { return count(a.err(), "apply ") >= 3 || count(a.err(), "module MID") >= 3; }));
     ASSERT_TRUE(modcfg_child::poll_until([&] {

@@ -47,7 +47,8 @@ const char commands_text[] =
 
 const char exit_text[] = "Exit status: 0 everything verified (or done); 1 a module failed, or\n"
                          "a report record could not be written; 2 bad usage or a command file\n"
-                         "that cannot be used; 3 a port that is missing, busy or not permitted.";
+                         "that cannot be used; 3 a port that is missing, busy or not permitted,\n"
+                         "or a database that cannot be used.";
 
 // Option storage, one set for whichever subcommand runs.
 struct options {
