@@ -274,8 +274,9 @@ TEST_F(Pools, EachModuleGetsItsOwnRowForGoodAndIsVerifiedAgainstIt)
     EXPECT_EQ(shown.status, 0) << shown.err;
     const auto newest = history(db, "MOD1");
     ASSERT_EQ(newest.size(), 4u);
-    EXPECT_NE(newest[0].at("settings").find("WPA2PSK,AES,key" + std::to_string(row_of["MOD1"]) +
-                                            "secret"),
+    EXPECT_NE(newest[0]
+                  .at("settings")
+                  .find("WPA2PSK,AES,key" + std::to_string(row_of["MOD1"]) + "secret"),
               std::string::npos);
     EXPECT_EQ(modcfg({"history", "--db", db, "--since", "2999-01-01"}).out, "");
     EXPECT_EQ(count(modcfg({"history", "--db", db, "--since", "2000-01-01T00:00:00Z"}).out, "\n"),
@@ -370,6 +371,36 @@ TEST_F(Pools, APoolOneRowShortLeavesOneModuleUntouched)
             read_file("s" + std::to_string(i) + ".log").find("AT+WSSSID") == std::string::npos;
     EXPECT_EQ(untouched, 1);
     EXPECT_EQ(count(modcfg({"history", "--db", db}).out, "no-values"), 1u);
+}
+
+TEST_F(Pools, AModuleLostMidApplyKeepsItsRowForTheRetry)
+{
+    write_file("line.csv", values_rows(3));
+    sim_process sim;
+    // The link drops once, in the middle of the apply.
+    const std::string port = dir.path() + "/port";
+    ASSERT_TRUE(sim.start_pty({"--link", port, "--mode", "command", "--set", "MID=DROPPY",
+                               "--drop-after", "4", "--state", "d.state"}));
+    const std::vector<std::string> args = {"provision", "t.txt", "--values", "line.csv",
+                                           "--db",      db,      "--port",   port};
+    const ran lost = modcfg(args);
+    EXPECT_EQ(lost.status, 1);
+    EXPECT_NE(lost.out.find("link-lost"), std::string::npos) << lost.out;
+    // Plugged in again: the same module on the same port.
+    sim.stop();
+    sim_process again;
+    ASSERT_TRUE(again.start_pty(
+        {"--link", port, "--mode", "command", "--set", "MID=DROPPY", "--state", "d.state"}));
+    const ran retry = modcfg(args);
+    EXPECT_EQ(retry.status, 0) << retry.out << retry.err;
+    const auto recs = history(db, "DROPPY");
+    ASSERT_EQ(recs.size(), 2u);
+    EXPECT_EQ(recs[0].at("result"), "verified");
+    EXPECT_EQ(recs[1].at("result"), "link-lost");
+    EXPECT_EQ(recs[0].at("row"), "1");
+    EXPECT_EQ(recs[1].at("row"), "1");
+    EXPECT_EQ(sim_read_state("d.state").at("WSSSID"), "dev1-1");
+    EXPECT_EQ(show_pool(db, "line").held.at(2), "");
 }
 
 // ---------------------------------------------------------------------------
