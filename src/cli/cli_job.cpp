@@ -4,6 +4,7 @@
 #include "cli_job.h"
 
 #include "cli_event.h"
+#include "cli_history.h"
 #include "cmd_file.h"
 #include "main.h"
 #include "module.h"
@@ -113,10 +114,13 @@ void on_abort(int)
     }
     _exit(0);
 }
+// Records this worker's module as its events go by.
+cli_history *job_history = nullptr;
 
 void emit(const cli_event &ev)
 {
-    if (!parent_gone && !cli_event_write(event_fd, ev))
+    const cli_event out = job_history ? job_history->worker_event(ev) : ev;
+    if (!parent_gone && !cli_event_write(event_fd, out))
         parent_gone = true;
 }
 
@@ -446,7 +450,23 @@ void run_task(const cli_job &job)
         if (!gone_note.empty())
             note = gone_note + (note.empty() ? "" : "; " + note);
     }
-    emit(cli_event("result").set("result", result).set("note", note));
+    emit(cli_event("result")
+             .set("result", result)
+             .set("note", note)
+             .set("restarted", restarted ? 1L : 0L));
+}
+
+// The module's row of the job's pool, before anything is sent; a module
+// without one is let go untouched. False when it was.
+bool take_row(cli_job &job, const std::string &mid)
+{
+    cli_event ev;
+    const bool got = cli_pool_take(job, mid, &ev);
+    if (!got && !link_lost)
+        module_session_leave();
+    if (!ev.kind.empty())
+        emit(ev);
+    return got;
 }
 
 int run_serial(const cli_job &job)
@@ -555,7 +575,9 @@ int run_serial(const cli_job &job)
             continue;
         }
         emit(cli_event("version").set("version", query("AT+VER")));
-        run_task(job);
+        cli_job work = job;
+        if (take_row(work, mid))
+            run_task(work);
         close_serial();
         return 0;
     }
@@ -592,7 +614,9 @@ int run_tcp(const cli_job &job)
         return 0;
     }
     emit(cli_event("version").set("version", query("AT+VER")));
-    run_task(job);
+    cli_job work = job;
+    if (take_row(work, mid))
+        run_task(work);
     tcpsock_drop();
     return 0;
 }
@@ -677,5 +701,8 @@ int cli_job_run(const cli_job &job, int fd)
     answer_fd = job.answer_fd;
     module_timeout_s = job.module_timeout;
     last_alive = mono::now();
+    job_history = job.history;
+    if (job_history)
+        job_history->worker_begin(job.label, job.device);
     return job.device.empty() ? run_tcp(job) : run_serial(job);
 }

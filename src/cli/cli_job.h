@@ -20,6 +20,7 @@ constexpr int CLI_SILENT_EXCHANGES_GONE = 3;
 // What a second Ctrl-C leaves a module in progress for its "AT+ENTM",
 // milliseconds.
 constexpr int CLI_LEAVE_BUDGET_MS = 100;
+class cli_history;
 
 // Line settings of a serial port as CommOpen takes them.
 struct cli_line {
@@ -51,6 +52,13 @@ struct cli_job {
     // it counts as gone (a peer that drips its replies would hold the
     // worker for an hour).
     long module_timeout = CLI_MODULE_TIMEOUT_FAST;
+    // The lines are a template filled from the module's row of this pool.
+    std::string db_url, pool;
+    std::vector<std::string> pool_columns;
+    // Records the module from the worker (null: nothing is recorded), under
+    // this port or peer name.
+    cli_history *history = nullptr;
+    std::string label;
 };
 
 // Results as the report names them; "done" is a read, export or unverified
@@ -86,7 +94,9 @@ bool cli_result_done(const std::string &result);
 // - "command" line: a set command of an export.
 // - "unacked" line; "unverifiable" line; "mismatch" setting, sent, held.
 // - "port-error" error, errno, hint: the port could not be opened.
-// - "result" result, note: the last event of a module.
+// - "row" pool, seq, values: the module's row of the pool (values as CSV).
+// - "result" result, note, restarted: the last event of a module; a
+//   database that failed a claim adds "database".
 // - "alive": an exchange ended (the parent's watchdog).
 
 // Runs `job` in this (worker) process, events to `event_fd`. Returns the

@@ -2,6 +2,7 @@
 // apply, verify and provision modules on serial ports or as a TCP server,
 // and list the serial ports.
 #include "cli_event.h"
+#include "cli_history.h"
 #include "cli_job.h"
 #include "cli_ports.h"
 #include "cli_report.h"
@@ -40,13 +41,15 @@ const char commands_text[] =
     "  apply       apply a command file, then read back what it set\n"
     "  verify      read back what a command file sets, and compare\n"
     "  provision   apply, verify and record, on many ports or connections at once\n"
+    "  pool        list the pools of values for templates, or show one\n"
+    "  history     the records of the modules handled, newest first\n"
     "\n"
     "Run \"modcfg COMMAND --help\" for the options of a command.\n";
 
 const char exit_text[] = "Exit status: 0 everything verified (or acknowledged, or done); 1 a\n"
                          "module failed, or a report record could not be written; 2 bad usage\n"
                          "or a command file that cannot be used; 3 a port that is missing, busy\n"
-                         "or not permitted.";
+                         "or not permitted, or a database that cannot be used.";
 
 // Option storage, one set for whichever subcommand runs.
 struct options {
@@ -351,6 +354,8 @@ int cmd_module(const command_def &cmd, int argc, char **argv)
         entries.push_back({"max-workers", 0, G_OPTION_FLAG_HIDDEN, G_OPTION_ARG_INT, &o.max_workers,
                            "Connections served at once", "N"});
     }
+    cli_db_options db;
+    cli_db_add_options(entries, db, cmd.params != nullptr);
     entries.push_back({nullptr, 0, 0, G_OPTION_ARG_NONE, nullptr, nullptr, nullptr});
     const GOptionEntry line_entries[] = {
         {"baud", 'b', 0, G_OPTION_ARG_INT, &o.baud, "Baud rate, 50 .. 460800 (default 57600)",
@@ -510,6 +515,12 @@ int cmd_module(const command_def &cmd, int argc, char **argv)
         run.lines = lines;
     }
 
+    // The database before any module: a run that cannot record does not
+    // start; a template is checked against every row of its pool.
+    cli_history history;
+    if (const int rc = history.prepare(db, name, run))
+        return rc;
+
     cli_report report;
     if (o.report) {
         std::string err;
@@ -607,7 +618,7 @@ int cmd_module(const command_def &cmd, int argc, char **argv)
     if (!run.listen && !run.loop && outcomes.size() < run.ports.size() && status == 0)
         status = EXIT_FAILED;
     // A production line relies on the record of every module.
-    if (report.incomplete() && status == 0)
+    if ((report.incomplete() || history.incomplete()) && status == 0)
         status = EXIT_FAILED;
     if (many && status == EXIT_PORT && verified + acknowledged + failed == 0)
         std::fprintf(cli_out, "no module done: %s could not be opened\n", not_opened.c_str());
@@ -667,6 +678,10 @@ int main(int argc, char **argv)
     g_set_prgname(("modcfg " + command).c_str());
     if (command == "ports")
         return cmd_ports(argc - 1, argv + 1);
+    if (command == "pool")
+        return cli_pool_command(argc - 1, argv + 1);
+    if (command == "history")
+        return cli_history_command(argc - 1, argv + 1);
     for (const auto &cmd : module_commands)
         if (command == cmd.name)
             return cmd_module(cmd, argc - 1, argv + 1);

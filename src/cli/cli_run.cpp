@@ -4,6 +4,8 @@
 #include "cli_run.h"
 
 #include "cli_event.h"
+#include "cli_history.h"
+#include "store_csv.h"
 #include "tcpsock.h"
 
 #include <arpa/inet.h>
@@ -305,6 +307,7 @@ class runner
     void record(const cli_outcome &c);
     void show(worker &w);
     void stop_waiting();
+    void stop_for_database(const std::string &why);
     void on_signal();
     std::string result_text(const cli_outcome &c) const;
 
@@ -329,6 +332,7 @@ class runner
     bool stopping_ = false;
     int interrupts_ = 0;
     bool report_failed_ = false;
+    bool database_said_ = false;
 };
 
 void runner::spawn(size_t slot_index, const cli_job &job)
@@ -432,6 +436,11 @@ void runner::spawn_port(size_t i)
     job.last_mid = slots_[i].last_mid;
     job.last_device = slots_[i].last_device;
     job.module_timeout = o_.module_timeout;
+    job.db_url = o_.db_url;
+    job.pool = o_.pool;
+    job.pool_columns = o_.pool_columns;
+    job.history = o_.history;
+    job.label = slots_[i].label;
     spawn(i, job);
 }
 
@@ -473,6 +482,11 @@ void runner::accept_one()
     job.verify = o_.verify;
     job.restart = o_.restart;
     job.module_timeout = o_.module_timeout;
+    job.db_url = o_.db_url;
+    job.pool = o_.pool;
+    job.pool_columns = o_.pool_columns;
+    job.history = o_.history;
+    job.label = slots_[i].label;
     const size_t before = workers_.size();
     spawn(i, job);
     if (workers_.size() > before)
@@ -629,8 +643,21 @@ void runner::handle(worker &w, const cli_event &ev)
     } else if (k == "port-error") {
         w.out.port_error = ev.get("error");
         w.out.hint = ev.get("hint");
+    } else if (k == "row") {
+        w.out.pool = ev.get("pool");
+        w.out.seq = ev.get_long("seq");
+        std::vector<std::vector<std::string>> recs;
+        if (csv_parse(ev.get("values"), recs, nullptr) && !recs.empty())
+            w.out.row_values = recs[0];
     } else if (k == "result") {
         w.got_result = true;
+        w.out.restarted = ev.get_long("restarted") != 0;
+        if (o_.history)
+            w.out.recorded = o_.history->worker_result(ev);
+        if (!ev.get("spooled").empty() && !o_.pool.empty())
+            stop_for_database("connection lost");
+        if (!ev.get("database").empty())
+            stop_for_database(ev.get("note"));
         w.out.result = ev.get("result");
         note_result(w, w.out.result);
         const std::string note = ev.get("note");
@@ -682,6 +709,7 @@ void runner::finish(worker &w)
     if (s.device.empty())
         s.closed = true; // a connection's line can be reused
     cli_outcome c = w.out;
+    c.adapter = s.device;
     if (!c.port_error.empty()) {
         cli_error(c.label + ": " + c.port_error);
         if (!c.hint.empty())
@@ -795,6 +823,12 @@ void runner::read_held(const std::vector<pollfd> &fds, size_t first)
 
 void runner::record(const cli_outcome &c)
 {
+    if (o_.history) {
+        if (!c.recorded)
+            o_.history->add(c);
+        if (!o_.pool.empty() && o_.history->server_lost())
+            stop_for_database("connection lost");
+    }
     if (o_.report) {
         cli_record r;
         r.time = cli_iso_time();
@@ -832,6 +866,24 @@ void runner::stop_waiting()
             w->asked_to_stop = true;
             kill(w->pid, SIGTERM);
         }
+}
+
+// Modules in progress finish; a new one could not take its row.
+void runner::stop_for_database(const std::string &why)
+{
+    if (stopping_ && database_said_)
+        return;
+    database_said_ = true;
+    stopping_ = true;
+    if (o_.history)
+        o_.history->stopped_for_database();
+    if (server_ >= 0) {
+        close(server_);
+        server_ = -1;
+    }
+    stop_waiting();
+    view_.alert("the pool's database is unreachable (" + cli_printable(why) +
+                "): no new module is started");
 }
 
 void runner::on_signal()

@@ -21,6 +21,8 @@
 // waits, not the PC, set the pace, so more at once would gain little.
 constexpr long CLI_MAX_CONNECTION_WORKERS = 32;
 
+class cli_history;
+
 struct cli_run_options {
     cli_task task = cli_task::read;
     // Serial ports: the names as given, and their devices.
@@ -47,6 +49,11 @@ struct cli_run_options {
     bool quiet = false;
     bool verbose = false;
     cli_report *report = nullptr;
+    // The history, and the pool each module takes its row of (none: the
+    // command file is no template).
+    cli_history *history = nullptr;
+    std::string db_url, pool;
+    std::vector<std::string> pool_columns;
 };
 
 struct cli_outcome {
@@ -60,6 +67,12 @@ struct cli_outcome {
     std::vector<std::pair<std::string, std::string>> values; // read
     std::vector<std::string> commands;                       // export
     std::string port_error, hint;                            // open failed
+    std::string adapter;                                     // serial device
+    bool restarted = false;
+    std::string pool; // the row the module holds, seq 0 for none
+    long seq = 0;
+    std::vector<std::string> row_values;
+    bool recorded = false; // the worker put it in the history
 };
 
 // Where results go: standard output as the program found it (the core's

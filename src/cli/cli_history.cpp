@@ -1,0 +1,735 @@
+// Value pools and the station history for the command line: what runs
+// before any module is touched, the claim in the worker, one record per
+// module in the parent, the spool, and the "pool" and "history" commands.
+#include "cli_history.h"
+
+#include "cli_ports.h"
+#include "cli_template.h"
+#include "cmd_file.h"
+#include "module_session.h"
+#include "store_csv.h"
+
+#include <cstring>
+#include <json-glib/json-glib.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace
+{
+
+constexpr int EXIT_FAILED = 1;
+constexpr int EXIT_USAGE = 2;
+constexpr int EXIT_DB = 3;
+
+std::string data_dir()
+{
+    return std::string(g_get_user_data_dir()) + "/modcfg";
+}
+
+std::string pool_from_file(const std::string &path)
+{
+    gchar *base = g_path_get_basename(path.c_str());
+    std::string name = base;
+    g_free(base);
+    const size_t dot = name.rfind('.');
+    if (dot != std::string::npos && dot > 0)
+        name.resize(dot);
+    return name;
+}
+
+// Module texts are bytes; the servers keep UTF-8 text.
+std::string text(const std::string &s)
+{
+    return cli_utf8(s);
+}
+
+std::unique_ptr<store> open_db(const std::string &url)
+{
+    std::string error;
+    auto db = store_open(url, &error);
+    if (!db)
+        cli_error("database " + store_url_shown(url) + ": " + error);
+    return db;
+}
+
+// Sends the spool when the database is a server and the spool has records.
+bool sync_spool(store &db, const std::string &url, bool say)
+{
+    if (std::strcmp(db.kind(), "postgresql") != 0)
+        return true;
+    struct stat st;
+    if (stat(cli_spool_path(url).c_str(), &st) != 0)
+        return true;
+    std::string error;
+    const long n = cli_spool_sync(db, url, &error);
+    if (n < 0) {
+        cli_error("spool " + cli_spool_path(url) + ": " + error);
+        return false;
+    }
+    if (n > 0 || say) {
+        std::fprintf(stderr, "modcfg: %ld records from the spool sent to the database\n", n);
+        std::fflush(stderr);
+    }
+    return true;
+}
+
+std::string utc_since(const std::string &t, bool *ok)
+{
+    std::string iso = t;
+    if (iso.size() == 10)
+        iso += "T00:00:00";
+    GTimeZone *local = g_time_zone_new_local();
+    GDateTime *dt = g_date_time_new_from_iso8601(iso.c_str(), local);
+    g_time_zone_unref(local);
+    *ok = dt != nullptr;
+    if (!dt)
+        return "";
+    GDateTime *utc = g_date_time_to_utc(dt);
+    gchar *s = g_date_time_format(utc, "%Y-%m-%dT%H:%M:%S.000000Z");
+    std::string out = s;
+    g_free(s);
+    g_date_time_unref(utc);
+    g_date_time_unref(dt);
+    return out;
+}
+
+} // namespace
+
+cli_db_options::~cli_db_options()
+{
+    g_free(db);
+    g_free(station);
+    g_free(values);
+    g_free(pool);
+}
+
+void cli_db_add_options(std::vector<GOptionEntry> &entries, cli_db_options &o, bool templates)
+{
+    entries.push_back({"db", 0, 0, G_OPTION_ARG_STRING, &o.db,
+                       "Record the history here: a file, sqlite:FILE or postgresql://... "
+                       "(default: $MODCFG_DB, else ~/.local/share/modcfg/history.sqlite)",
+                       "URL"});
+    entries.push_back({"station", 0, 0, G_OPTION_ARG_STRING, &o.station,
+                       "This station's name in the history (default: the host name)", "NAME"});
+    entries.push_back({"no-history", 0, 0, G_OPTION_ARG_NONE, &o.no_history,
+                       "Record nothing in the database", nullptr});
+    entries.push_back({"show-secrets", 0, 0, G_OPTION_ARG_NONE, &o.show_secrets,
+                       "Record Wi-Fi keys and the web password as sent, not as ***", nullptr});
+    if (!templates)
+        return;
+    entries.push_back({"values", 0, 0, G_OPTION_ARG_FILENAME, &o.values,
+                       "The command file is a template: ${NAME} takes each module's value from "
+                       "this CSV file (imported as the pool --pool names, default the file's "
+                       "name)",
+                       "FILE"});
+    entries.push_back({"pool", 0, 0, G_OPTION_ARG_STRING, &o.pool,
+                       "The command file is a template filled from this pool of values, one row "
+                       "per module for good",
+                       "NAME"});
+}
+
+std::string cli_db_url(const char *option)
+{
+    if (option && *option)
+        return option;
+    const char *env = std::getenv("MODCFG_DB");
+    if (env && *env)
+        return env;
+    return data_dir() + "/history.sqlite";
+}
+
+std::string cli_spool_path(const std::string &url)
+{
+    gchar *sum = g_compute_checksum_for_string(G_CHECKSUM_SHA256, url.c_str(), -1);
+    const std::string name = "spool-" + std::string(sum).substr(0, 16) + ".sqlite";
+    g_free(sum);
+    return data_dir() + "/" + name;
+}
+
+std::string cli_mask_args(const std::string &setting, const std::string &args)
+{
+    // "auth,encry,key" and "user,password": the secret is the last field,
+    // and may hold commas of its own.
+    size_t keep = std::string::npos;
+    if (setting == "WAKEY" || setting == "WSKEY") {
+        const size_t a = args.find(',');
+        keep = a == std::string::npos ? a : args.find(',', a + 1);
+    } else if (setting == "WEBU") {
+        keep = args.find(',');
+    } else {
+        return args;
+    }
+    if (keep == std::string::npos)
+        return args;
+    return args.substr(0, keep + 1) + "***";
+}
+
+long cli_spool_sync(store &db, const std::string &url, std::string *error)
+{
+    auto spool = store_open("sqlite:" + cli_spool_path(url), error);
+    if (!spool)
+        return -1;
+    std::vector<store_record> recs;
+    if (!spool->history_list("", "", &recs, error))
+        return -1;
+    long n = 0;
+    // Oldest first; the server keeps one record per id, so a sync cut off
+    // between the send and the removal sends that record again harmlessly.
+    for (auto it = recs.rbegin(); it != recs.rend(); ++it) {
+        if (!db.history_add(*it, error))
+            return -1;
+        if (!it->pool.empty() && it->seq > 0)
+            db.pool_set_result(it->pool, it->seq, it->result, nullptr);
+        if (!spool->history_remove(it->id, error))
+            return -1;
+        n++;
+    }
+    return n;
+}
+
+int cli_history::prepare(const cli_db_options &o, const std::string &command, cli_run_options &run)
+{
+    task_ = run.task;
+    show_secrets_ = o.show_secrets;
+    if (o.no_history) {
+        if (o.values || o.pool) {
+            cli_error("--values and --pool need the database; --no-history records nothing"
+                      " (see \"modcfg " +
+                      command + " --help\")");
+            return EXIT_USAGE;
+        }
+        return 0;
+    }
+    const std::string url = cli_db_url(o.db);
+    url_ = url;
+    db_ = open_db(url);
+    if (!db_)
+        return EXIT_DB;
+    if (!sync_spool(*db_, url_, false))
+        return EXIT_DB;
+    station_ = o.station && *o.station ? o.station : g_get_host_name();
+    file_ = run.file;
+    if (!run.file.empty()) {
+        gchar *bytes = nullptr;
+        gsize size = 0;
+        if (g_file_get_contents(run.file.c_str(), &bytes, &size, nullptr)) {
+            gchar *sum = g_compute_checksum_for_data(G_CHECKSUM_SHA256,
+                                                     reinterpret_cast<const guchar *>(bytes), size);
+            sha256_ = sum;
+            g_free(sum);
+            g_free(bytes);
+        }
+    }
+    lines_ = run.lines;
+    if (o.values || o.pool) {
+        pool_ = o.pool && *o.pool ? o.pool : pool_from_file(o.values);
+        std::string error;
+        if (o.values) {
+            std::vector<std::string> columns;
+            std::vector<store_row> rows;
+            if (!values_file_load(o.values, &columns, &rows, &error)) {
+                cli_error(std::string(o.values) + ": " + error + "; nothing was sent");
+                return EXIT_USAGE;
+            }
+            const store_status st = db_->pool_import(pool_, columns, rows, &error);
+            if (st == store_status::refused) {
+                cli_error(std::string(o.values) + ": pool " + pool_ + ": " + error +
+                          "; nothing was sent");
+                return EXIT_USAGE;
+            }
+            if (st == store_status::failed) {
+                cli_error("database " + store_url_shown(url) + ": " + error);
+                return EXIT_DB;
+            }
+        }
+        std::vector<store_row> rows;
+        const store_status st = db_->pool_get(pool_, &columns_, &rows, &error);
+        if (st != store_status::ok) {
+            cli_error(st == store_status::refused
+                          ? error + " (import one with --values FILE)"
+                          : "database " + store_url_shown(url) + ": " + error);
+            return st == store_status::refused ? EXIT_USAGE : EXIT_DB;
+        }
+        if (!template_check(run.lines, columns_, rows, &error)) {
+            cli_error(run.file + ": " + error + "; nothing was sent");
+            return EXIT_USAGE;
+        }
+        run.db_url = url;
+        run.pool = pool_;
+        run.pool_columns = columns_;
+    }
+    run.history = this;
+    return 0;
+}
+
+bool cli_history::add(const cli_outcome &c)
+{
+    std::string error;
+    if (keep_outcome(c, &error))
+        return true;
+    if (!failed_said_)
+        cli_error(error + "; a record is missing, the run fails");
+    failed_said_ = true;
+    return false;
+}
+
+bool cli_history::keep_outcome(const cli_outcome &c, std::string *why)
+{
+    store_record r;
+    gchar *uuid = g_uuid_string_random();
+    r.id = uuid;
+    g_free(uuid);
+    r.time = store_now();
+    r.station = text(station_);
+    r.tool_version = MODCFG_VERSION;
+    r.port = text(c.label);
+    r.adapter = text(c.adapter);
+    if (!c.adapter.empty())
+        for (const auto &p : cli_list_ports())
+            if (p.device == c.adapter && !p.serial.empty())
+                r.adapter += " serial " + text(p.serial);
+    r.mid = text(c.mid);
+    r.firmware = text(c.version);
+    if (task_ != cli_task::read && task_ != cli_task::export_) {
+        r.file = text(file_);
+        r.file_sha256 = sha256_;
+    }
+    r.pool = c.seq > 0 ? pool_ : "";
+    r.seq = c.seq;
+    r.result = c.result;
+    r.seconds = c.seconds;
+    r.restarted = c.restarted;
+    r.note = text(c.note);
+
+    // Per setting what was sent and what the module held.
+    std::vector<std::pair<std::string, std::string>> sent;
+    if (task_ == cli_task::read || task_ == cli_task::export_) {
+        for (const auto &v : c.values)
+            sent.emplace_back(v.first, "");
+    } else {
+        std::vector<std::string> lines = lines_;
+        if (c.seq > 0) {
+            store_row row;
+            row.seq = c.seq;
+            row.values = c.row_values;
+            std::string error;
+            template_expand_row(lines_, columns_, row, c.mid, &lines, &error);
+        }
+        for (const auto &line : lines) {
+            std::string name, args;
+            if (!verify_line_target(line, &name, &args))
+                continue;
+            for (auto it = sent.begin(); it != sent.end(); ++it)
+                if (it->first == name) {
+                    sent.erase(it);
+                    break;
+                }
+            sent.emplace_back(name, args);
+        }
+    }
+    JsonBuilder *b = json_builder_new();
+    json_builder_begin_array(b);
+    for (const auto &s : sent) {
+        std::string held;
+        bool known = false;
+        if (task_ == cli_task::read || task_ == cli_task::export_) {
+            for (const auto &v : c.values)
+                if (v.first == s.first)
+                    held = v.second, known = true;
+        } else {
+            for (const auto &m : c.mismatches)
+                if (m.setting == s.first)
+                    held = m.held, known = true;
+            if (!known && c.result == RESULT_VERIFIED)
+                held = s.second, known = true;
+        }
+        auto shown = [&](const std::string &v) {
+            return text(show_secrets_ ? v : cli_mask_args(s.first, v));
+        };
+        json_builder_begin_object(b);
+        json_builder_set_member_name(b, "setting");
+        json_builder_add_string_value(b, s.first.c_str());
+        if (task_ != cli_task::read && task_ != cli_task::export_) {
+            json_builder_set_member_name(b, "sent");
+            json_builder_add_string_value(b, shown(s.second).c_str());
+        }
+        json_builder_set_member_name(b, "held");
+        if (known)
+            json_builder_add_string_value(b, shown(held).c_str());
+        else
+            json_builder_add_null_value(b);
+        json_builder_end_object(b);
+    }
+    json_builder_end_array(b);
+    r.settings = cli_json_finish(b);
+
+    return keep(r, why);
+}
+
+// To the database, or to the spool once a server is gone.
+bool cli_history::keep(const store_record &r, std::string *error)
+{
+    if (!db_) // a worker's own connection, made when first needed
+        db_ = store_open(url_, error);
+    if (db_ && !db_->lost()) {
+        if (db_->history_add(r, error)) {
+            if (r.seq > 0)
+                db_->pool_set_result(r.pool, r.seq, r.result, nullptr);
+            return true;
+        }
+        if (!db_->lost()) {
+            *error = "history: " + *error;
+            return false;
+        }
+    }
+    if (!db_ && std::strncmp(url_.c_str(), "postgres", 8) != 0) {
+        *error = "history: " + *error;
+        return false;
+    }
+    if (!lost_said_ && !in_worker_) {
+        lost_said_ = true;
+        cli_error("database: the connection was lost (" + *error + "); records go to the spool " +
+                  cli_spool_path(url_) + " until a run reaches the database again");
+    }
+    if (!spool_)
+        spool_ = store_open("sqlite:" + cli_spool_path(url_), error);
+    if (!spool_ || !spool_->history_add(r, error)) {
+        *error = "spool: " + *error;
+        return false;
+    }
+    spooled_ = true;
+    return true;
+}
+
+void cli_history::worker_begin(const std::string &label, const std::string &device)
+{
+    // Released, not closed: closing would end the parent's session on the
+    // shared socket. The worker ends with _exit.
+    (void)db_.release();
+    (void)spool_.release();
+    in_worker_ = true;
+    worker_out_ = cli_outcome();
+    worker_out_.label = label;
+    worker_out_.adapter = device;
+    worker_start_ = g_get_monotonic_time() / 1e6;
+}
+
+cli_event cli_history::worker_event(const cli_event &ev)
+{
+    cli_outcome &o = worker_out_;
+    const std::string &k = ev.kind;
+    if (k == "stage" && ev.get("text") == "connect") {
+        worker_start_ = g_get_monotonic_time() / 1e6;
+    } else if (k == "module") {
+        o.mid = ev.get("mid");
+    } else if (k == "version") {
+        o.version = ev.get("version");
+    } else if (k == "row") {
+        o.seq = ev.get_long("seq");
+        std::vector<std::vector<std::string>> recs;
+        if (csv_parse(ev.get("values"), recs, nullptr) && !recs.empty())
+            o.row_values = recs[0];
+    } else if (k == "value") {
+        o.values.emplace_back(ev.get("name"), ev.get("value"));
+    } else if (k == "mismatch") {
+        o.mismatches.push_back({ev.get("setting"), ev.get("sent"), ev.get("held")});
+    } else if (k == "unacked") {
+        o.unacked.push_back(ev.get("line"));
+    } else if (k == "unverifiable") {
+        o.unverifiable.push_back(ev.get("line"));
+    } else if (k == "result" && !o.mid.empty()) {
+        // A module that never answered is the parent's to record (it
+        // knows what went before); one that did is recorded here.
+        o.result = ev.get("result");
+        o.note = ev.get("note");
+        o.restarted = ev.get_long("restarted") != 0;
+        o.seconds = g_get_monotonic_time() / 1e6 - worker_start_;
+        cli_event out = ev;
+        std::string error;
+        spooled_ = false;
+        if (!keep_outcome(o, &error))
+            out.set("unrecorded", error);
+        else
+            out.set(spooled_ ? "spooled" : "recorded", 1L);
+        return out;
+    }
+    return ev;
+}
+
+bool cli_history::worker_result(const cli_event &ev)
+{
+    if (!ev.get("spooled").empty() && !lost_said_) {
+        lost_said_ = true;
+        cli_error("database: the connection was lost; records go to the spool " +
+                  cli_spool_path(url_) + " until a run reaches the database again");
+    }
+    const std::string why = ev.get("unrecorded");
+    if (!why.empty()) {
+        if (!failed_said_)
+            cli_error(why + "; a record is missing, the run fails");
+        failed_said_ = true;
+        return true;
+    }
+    return !ev.get("recorded").empty() || !ev.get("spooled").empty();
+}
+
+bool cli_pool_take(cli_job &job, const std::string &mid, cli_event *event)
+{
+    *event = cli_event();
+    if (job.pool.empty())
+        return true;
+    *event = cli_event("result").set("result", RESULT_NO_VALUES);
+    if (mid.empty()) {
+        event->set("note", "the module reported no MID, which its row is kept under");
+        return false;
+    }
+    std::string error;
+    auto db = store_open(job.db_url, &error);
+    store_row row;
+    const store_claim claim =
+        db ? db->pool_claim(job.pool, text(mid), &row, &error) : store_claim::failed;
+    if (claim == store_claim::failed) {
+        event->set("note", "database: " + error).set("database", 1L);
+        return false;
+    }
+    if (claim == store_claim::none) {
+        event->set("note", "no free row left in pool " + job.pool);
+        return false;
+    }
+    std::vector<std::string> lines;
+    if (!template_expand_row(job.lines, job.pool_columns, row, mid, &lines, &error)) {
+        event->set("note", "row " + std::to_string(row.seq) + ": " + error);
+        return false;
+    }
+    // Checked with a MID of 20 characters; a longer or odder one is caught
+    // here, before anything is sent.
+    for (size_t n = 0; n < lines.size(); n++)
+        if (lines[n].size() > TEMPLATE_LINE_MAX || !cmd_file_line_is_text(lines[n])) {
+            event->set("note", "row " + std::to_string(row.seq) + ", line " +
+                                   std::to_string(n + 1) + ": does not fit this MID");
+            return false;
+        }
+    job.lines = lines;
+    *event = cli_event("row")
+                 .set("pool", job.pool)
+                 .set("seq", row.seq)
+                 .set("values", csv_line(row.values));
+    return true;
+}
+
+// ---------------------------------------------------------------------------
+
+int cli_pool_command(int argc, char **argv)
+{
+    gchar *db_opt = nullptr;
+    gboolean json = FALSE;
+    const GOptionEntry entries[] = {
+        {"db", 0, 0, G_OPTION_ARG_STRING, &db_opt, "The database (as for provision)", "URL"},
+        {"json", 0, 0, G_OPTION_ARG_NONE, &json, "One JSON object (show)", nullptr},
+        {nullptr, 0, 0, G_OPTION_ARG_NONE, nullptr, nullptr, nullptr}};
+    GOptionContext *ctx = g_option_context_new("list | show NAME");
+    g_option_context_set_summary(
+        ctx, "Pools of values for command-file templates: \"list\" names each with its rows,\n"
+             "held and free; \"show NAME\" gives every row, the module holding it, since when\n"
+             "and its last result.");
+    g_option_context_add_main_entries(ctx, entries, nullptr);
+    GError *error = nullptr;
+    const bool parsed = g_option_context_parse(ctx, &argc, &argv, &error);
+    g_option_context_free(ctx);
+    std::unique_ptr<gchar, decltype(&g_free)> db_keep(db_opt, g_free);
+    const std::string sub = argc > 1 ? argv[1] : "";
+    if (!parsed || !((sub == "list" && argc == 2) || (sub == "show" && argc == 3))) {
+        cli_error(std::string(parsed ? "give list, or show NAME" : error->message) +
+                  " (see \"modcfg pool --help\")");
+        g_clear_error(&error);
+        return EXIT_USAGE;
+    }
+    auto db = open_db(cli_db_url(db_opt));
+    if (!db)
+        return EXIT_DB;
+    std::string why;
+    if (sub == "list") {
+        std::vector<store_pool_info> pools;
+        if (!db->pool_list(&pools, &why)) {
+            cli_error("database: " + why);
+            return EXIT_DB;
+        }
+        for (const auto &p : pools)
+            std::fprintf(cli_out, "%s  rows %ld  held %ld  free %ld  columns %s\n", p.name.c_str(),
+                         p.rows, p.held, p.free, csv_line(p.columns).c_str());
+        return 0;
+    }
+    std::vector<std::string> columns;
+    std::vector<store_row> rows;
+    const store_status st = db->pool_get(argv[2], &columns, &rows, &why);
+    if (st != store_status::ok) {
+        cli_error(st == store_status::refused ? why : "database: " + why);
+        return st == store_status::refused ? EXIT_FAILED : EXIT_DB;
+    }
+    if (!json) {
+        long held = 0, free = 0;
+        for (const auto &r : rows) {
+            held += r.held_since.empty() ? 0 : 1;
+            free += r.held_by.empty() ? 1 : 0;
+        }
+        std::fprintf(cli_out, "pool %s  rows %zu  held %ld  free %ld  columns %s\n", argv[2],
+                     rows.size(), held, free, csv_line(columns).c_str());
+        for (const auto &r : rows) {
+            std::string line = std::to_string(r.seq) + "  " + csv_line(r.values) + "  ";
+            if (!r.held_since.empty())
+                line += "held by " + r.held_by + " since " + r.held_since +
+                        (r.last_result.empty() ? "" : ", last " + r.last_result);
+            else if (!r.held_by.empty())
+                line += "for " + r.held_by;
+            else
+                line += "free";
+            std::fprintf(cli_out, "%s\n", cli_printable(line).c_str());
+        }
+        return 0;
+    }
+    JsonBuilder *b = json_builder_new();
+    json_builder_begin_object(b);
+    json_builder_set_member_name(b, "pool");
+    json_builder_add_string_value(b, argv[2]);
+    json_builder_set_member_name(b, "columns");
+    json_builder_begin_array(b);
+    for (const auto &c : columns)
+        json_builder_add_string_value(b, c.c_str());
+    json_builder_end_array(b);
+    json_builder_set_member_name(b, "rows");
+    json_builder_begin_array(b);
+    for (const auto &r : rows) {
+        json_builder_begin_object(b);
+        json_builder_set_member_name(b, "seq");
+        json_builder_add_int_value(b, r.seq);
+        json_builder_set_member_name(b, "values");
+        json_builder_begin_object(b);
+        for (size_t i = 0; i < columns.size(); i++) {
+            json_builder_set_member_name(b, columns[i].c_str());
+            json_builder_add_string_value(b, r.values[i].c_str());
+        }
+        json_builder_end_object(b);
+        const std::pair<const char *, const std::string *> texts[] = {
+            {"held_by", &r.held_by},
+            {"held_since", &r.held_since},
+            {"last_result", &r.last_result}};
+        for (const auto &t : texts) {
+            json_builder_set_member_name(b, t.first);
+            if (t.second->empty())
+                json_builder_add_null_value(b);
+            else
+                json_builder_add_string_value(b, t.second->c_str());
+        }
+        json_builder_end_object(b);
+    }
+    json_builder_end_array(b);
+    json_builder_end_object(b);
+    std::fprintf(cli_out, "%s\n", cli_json_finish(b).c_str());
+    return 0;
+}
+
+int cli_history_command(int argc, char **argv)
+{
+    gchar *db_opt = nullptr, *since = nullptr;
+    gboolean json = FALSE, sync = FALSE;
+    const GOptionEntry entries[] = {
+        {"db", 0, 0, G_OPTION_ARG_STRING, &db_opt, "The database (as for provision)", "URL"},
+        {"since", 0, 0, G_OPTION_ARG_STRING, &since,
+         "Only records from this time on (ISO 8601, local time unless it has an offset; or a "
+         "date)",
+         "TIME"},
+        {"json", 0, 0, G_OPTION_ARG_NONE, &json, "One JSON object per line", nullptr},
+        {"sync", 0, 0, G_OPTION_ARG_NONE, &sync,
+         "Send the records the spool kept while the database was away, then list", nullptr},
+        {nullptr, 0, 0, G_OPTION_ARG_NONE, nullptr, nullptr, nullptr}};
+    GOptionContext *ctx = g_option_context_new("[MID]");
+    g_option_context_set_summary(
+        ctx, "The records of every module handled, newest first: all, or one module's.");
+    g_option_context_add_main_entries(ctx, entries, nullptr);
+    GError *error = nullptr;
+    const bool parsed = g_option_context_parse(ctx, &argc, &argv, &error);
+    g_option_context_free(ctx);
+    std::unique_ptr<gchar, decltype(&g_free)> db_keep(db_opt, g_free), since_keep(since, g_free);
+    if (!parsed || argc > 2) {
+        cli_error(
+            std::string(parsed ? "unexpected argument " + std::string(argv[2]) : error->message) +
+            " (see \"modcfg history --help\")");
+        g_clear_error(&error);
+        return EXIT_USAGE;
+    }
+    std::string from;
+    if (since) {
+        bool ok = false;
+        from = utc_since(since, &ok);
+        if (!ok) {
+            cli_error(std::string("--since ") + cli_printable(since) +
+                      ": not a time (2026-05-01 or 2026-05-01T14:00:00)");
+            return EXIT_USAGE;
+        }
+    }
+    const std::string url = cli_db_url(db_opt);
+    auto db = open_db(url);
+    if (!db)
+        return EXIT_DB;
+    if (sync && !sync_spool(*db, url, true))
+        return EXIT_DB;
+    std::vector<store_record> recs;
+    std::string why;
+    if (!db->history_list(argc > 1 ? argv[1] : "", from, &recs, &why)) {
+        cli_error("database: " + why);
+        return EXIT_DB;
+    }
+    for (const auto &r : recs) {
+        if (!json) {
+            char secs[32];
+            std::snprintf(secs, sizeof secs, "%.2f s", r.seconds);
+            std::string line =
+                r.time + "  " + r.station + "  MID " + r.mid + "  " + r.result + "  " + secs;
+            if (r.seq > 0)
+                line += "  pool " + r.pool + " row " + std::to_string(r.seq);
+            if (!r.file.empty())
+                line += "  " + r.file;
+            line += "  " + r.port + (r.restarted ? "  restarted" : "");
+            std::fprintf(cli_out, "%s\n", cli_printable(line).c_str());
+            continue;
+        }
+        JsonBuilder *b = json_builder_new();
+        json_builder_begin_object(b);
+        const std::pair<const char *, const std::string *> texts[] = {
+            {"id", &r.id},           {"time", &r.time},
+            {"station", &r.station}, {"tool_version", &r.tool_version},
+            {"port", &r.port},       {"adapter", &r.adapter},
+            {"mid", &r.mid},         {"firmware", &r.firmware},
+            {"file", &r.file},       {"file_sha256", &r.file_sha256},
+            {"result", &r.result},   {"note", &r.note}};
+        for (const auto &t : texts) {
+            json_builder_set_member_name(b, t.first);
+            json_builder_add_string_value(b, t.second->c_str());
+        }
+        json_builder_set_member_name(b, "pool");
+        if (r.seq > 0)
+            json_builder_add_string_value(b, r.pool.c_str());
+        else
+            json_builder_add_null_value(b);
+        json_builder_set_member_name(b, "row");
+        if (r.seq > 0)
+            json_builder_add_int_value(b, r.seq);
+        else
+            json_builder_add_null_value(b);
+        json_builder_set_member_name(b, "seconds");
+        json_builder_add_double_value(b, r.seconds);
+        json_builder_set_member_name(b, "restarted");
+        json_builder_add_boolean_value(b, r.restarted);
+        json_builder_set_member_name(b, "settings");
+        JsonParser *p = json_parser_new();
+        if (json_parser_load_from_data(p, r.settings.c_str(), -1, nullptr) &&
+            json_parser_get_root(p))
+            json_builder_add_value(b, json_node_copy(json_parser_get_root(p)));
+        else
+            json_builder_add_null_value(b);
+        g_object_unref(p);
+        json_builder_end_object(b);
+        std::fprintf(cli_out, "%s\n", cli_json_finish(b).c_str());
+    }
+    return 0;
+}

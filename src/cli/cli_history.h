@@ -1,0 +1,110 @@
+// The command line's records: the database options, value pools taken by
+// each module, the history of every module handled, the spool that keeps
+// records while a server is away, and the "pool" and "history" commands.
+#ifndef MODCFG_CLI_HISTORY_H
+#define MODCFG_CLI_HISTORY_H
+
+#include "cli_event.h"
+#include "cli_job.h"
+#include "cli_run.h"
+#include "store.h"
+
+#include <glib.h>
+#include <memory>
+#include <string>
+#include <vector>
+
+// A module that found no free row in its pool: let go untouched.
+constexpr const char *RESULT_NO_VALUES = "no-values";
+
+struct cli_db_options {
+    gchar *db = nullptr;
+    gchar *station = nullptr;
+    gchar *values = nullptr;
+    gchar *pool = nullptr;
+    gboolean no_history = FALSE;
+    gboolean show_secrets = FALSE;
+    ~cli_db_options();
+};
+
+// Adds --db, --station, --no-history, --show-secrets, and for commands that
+// take a command file (`templates`) --values and --pool.
+void cli_db_add_options(std::vector<GOptionEntry> &entries, cli_db_options &o, bool templates);
+
+// The database: --db, else MODCFG_DB, else $XDG_DATA_HOME/modcfg/history.sqlite.
+std::string cli_db_url(const char *option);
+// Where records for the database `url` wait while it is away: beside the
+// default database, one file per database, so that each record reaches the
+// database it was meant for.
+std::string cli_spool_path(const std::string &url);
+
+class cli_history
+{
+  public:
+    // Before any module is touched: opens the database, sends what the
+    // spool holds, imports --values, checks the command file as a template
+    // against every row of the pool, and fills the run's pool fields. 0, or
+    // the exit status after a "modcfg: ..." line (2 bad usage or values, 3
+    // the database cannot be used).
+    int prepare(const cli_db_options &o, const std::string &command, cli_run_options &run);
+    // Records one module's outcome; false (said once on stderr) when even
+    // the spool could not take it. A server that went away is said once,
+    // and `server_lost()` turns true.
+    bool add(const cli_outcome &c);
+    bool server_lost() const { return db_ && db_->lost(); }
+    // True once a record could be kept nowhere: the run fails.
+    bool incomplete() const { return failed_said_ || stopped_; }
+    // The run stopped taking modules: their rows were out of reach.
+    void stopped_for_database() { stopped_ = true; }
+
+    // In a worker: the parent's connection is left alone (it is the
+    // parent's) and the worker records its module itself, so that a record
+    // survives the parent being killed. Every event the worker sends passes
+    // here; the result comes back with "recorded" (or "spooled", or
+    // "unrecorded" with the reason) added.
+    void worker_begin(const std::string &label, const std::string &device);
+    cli_event worker_event(const cli_event &ev);
+    // In the parent: what a worker's result said of its record. True when
+    // the worker recorded it (the parent does not).
+    bool worker_result(const cli_event &ev);
+
+  private:
+    bool keep(const store_record &r, std::string *error);
+    bool keep_outcome(const cli_outcome &c, std::string *error);
+
+    std::string url_;
+    bool in_worker_ = false;
+    cli_outcome worker_out_;
+    double worker_start_ = 0;
+    std::unique_ptr<store> db_;
+    std::unique_ptr<store> spool_;
+    bool lost_said_ = false;
+    bool spooled_ = false;
+    bool stopped_ = false;
+    bool failed_said_ = false;
+    bool show_secrets_ = false;
+    std::string station_, file_, sha256_, pool_;
+    std::vector<std::string> columns_, lines_;
+    cli_task task_ = cli_task::read;
+};
+
+// Sends every record of the spool to `db`, once each; the number sent, or
+// -1 with `error`.
+long cli_spool_sync(store &db, const std::string &url, std::string *error);
+
+// In the worker, once the module's MID is known: takes its row of the
+// job's pool and fills the job's lines in. True with `event` the "row"
+// event to send (empty kind without a pool); false with `event` the result
+// to send instead of configuring the module ("no-values"; a failed database
+// adds the field "database").
+bool cli_pool_take(cli_job &job, const std::string &mid, cli_event *event);
+
+// A setting's arguments as the console shows them: the key of WAKEY and
+// WSKEY and the password of WEBU become "***".
+std::string cli_mask_args(const std::string &setting, const std::string &args);
+
+// "modcfg pool ..." and "modcfg history ..."; their exit status.
+int cli_pool_command(int argc, char **argv);
+int cli_history_command(int argc, char **argv);
+
+#endif

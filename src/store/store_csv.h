@@ -1,0 +1,22 @@
+// CSV as RFC 4180 writes it: a values file's rows, and one row kept as a
+// single text in the database.
+#ifndef MODCFG_STORE_CSV_H
+#define MODCFG_STORE_CSV_H
+
+#include <string>
+#include <vector>
+
+// Splits `text` into records of fields. Quoted fields may hold commas,
+// doubled quotes and line ends; records end with CRLF or LF, and a last
+// record without its line end counts. A UTF-8 byte order mark at the start
+// is dropped. False with `error` ("line N: ...") on a quote that is never
+// closed or text after a closing quote.
+bool csv_parse(const std::string &text, std::vector<std::vector<std::string>> &records,
+               std::string *error);
+
+// One record as a CSV line without its line end; a field is quoted when it
+// holds a comma, a quote, CR or LF, or is empty (so that a record of one
+// empty field is not an empty line).
+std::string csv_line(const std::vector<std::string> &fields);
+
+#endif

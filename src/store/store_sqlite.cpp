@@ -1,0 +1,173 @@
+// SQLite back end: one file per station, shared safely by several modcfg
+// processes (WAL, a busy time-out, one writer at a time).
+#include "store.h"
+
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
+#include <map>
+#include <sqlite3.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace
+{
+
+// How long a statement waits for another process's write lock before it
+// fails, milliseconds. Claims and records are short; a run of 32 workers
+// queues behind each other far below this.
+constexpr int SQLITE_BUSY_MS = 30000;
+
+// Creates the directories of `path` that are missing, 0700.
+bool make_parent_dirs(const std::string &path, std::string *error)
+{
+    for (size_t i = 1; i < path.size(); i++) {
+        if (path[i] != '/')
+            continue;
+        const std::string dir = path.substr(0, i);
+        if (mkdir(dir.c_str(), 0700) != 0 && errno != EEXIST) {
+            *error = dir + ": " + std::strerror(errno);
+            return false;
+        }
+    }
+    return true;
+}
+
+class sqlite_store : public store
+{
+  public:
+    ~sqlite_store() override
+    {
+        for (auto &s : statements_)
+            sqlite3_finalize(s.second);
+        sqlite3_close(db_);
+    }
+
+    bool open(const std::string &path, std::string *error)
+    {
+        if (path.empty()) {
+            *error = "no file name";
+            return false;
+        }
+        if (!make_parent_dirs(path, error))
+            return false;
+        // Made here so it is 0600 whatever the umask: the history holds the
+        // settings of every module, and sqlite would make it 0644.
+        const int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+        if (fd < 0) {
+            *error = std::strerror(errno);
+            return false;
+        }
+        close(fd);
+        if (sqlite3_open_v2(path.c_str(), &db_, SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOMUTEX,
+                            nullptr) != SQLITE_OK) {
+            *error = db_ ? sqlite3_errmsg(db_) : "out of memory";
+            return false;
+        }
+        sqlite3_busy_timeout(db_, SQLITE_BUSY_MS);
+        sqlite3_extended_result_codes(db_, 1);
+        rows_t rows;
+        if (!exec("PRAGMA journal_mode=WAL", {}, &rows, error))
+            return false;
+        if (rows.empty() || rows[0][0] != "wal") {
+            *error = "the file cannot be used in WAL mode";
+            return false;
+        }
+        // In WAL mode NORMAL loses no committed record on a crash of the
+        // program, only on one of the machine, and keeps claims fast.
+        return exec("PRAGMA synchronous=NORMAL", {}, nullptr, error) &&
+               exec("PRAGMA foreign_keys=ON", {}, nullptr, error);
+    }
+
+    const char *kind() const override { return "sqlite"; }
+    bool lost() const override { return false; }
+
+  protected:
+    bool exec(const char *sql, const std::vector<param> &params, rows_t *out,
+              std::string *error) override
+    {
+        unique_violation_ = false;
+        sqlite3_stmt *st = nullptr;
+        auto it = statements_.find(sql);
+        if (it != statements_.end()) {
+            st = it->second;
+        } else {
+            if (sqlite3_prepare_v2(db_, sql, -1, &st, nullptr) != SQLITE_OK) {
+                if (error)
+                    *error = sqlite3_errmsg(db_);
+                return false;
+            }
+            statements_[sql] = st;
+        }
+        sqlite3_reset(st);
+        sqlite3_clear_bindings(st);
+        for (size_t i = 0; i < params.size(); i++) {
+            const int n = static_cast<int>(i + 1);
+            if (params[i].null)
+                sqlite3_bind_null(st, n);
+            else
+                sqlite3_bind_text(st, n, params[i].text.data(),
+                                  static_cast<int>(params[i].text.size()), SQLITE_TRANSIENT);
+        }
+        if (out)
+            out->clear();
+        for (;;) {
+            const int rc = sqlite3_step(st);
+            if (rc == SQLITE_DONE)
+                break;
+            if (rc != SQLITE_ROW) {
+                unique_violation_ =
+                    rc == SQLITE_CONSTRAINT_UNIQUE || rc == SQLITE_CONSTRAINT_PRIMARYKEY;
+                if (error)
+                    *error = sqlite3_errmsg(db_);
+                sqlite3_reset(st);
+                return false;
+            }
+            if (!out)
+                continue;
+            std::vector<std::string> row;
+            for (int c = 0; c < sqlite3_column_count(st); c++) {
+                const auto *t = sqlite3_column_text(st, c);
+                row.emplace_back(t ? std::string(reinterpret_cast<const char *>(t),
+                                                 static_cast<size_t>(sqlite3_column_bytes(st, c)))
+                                   : std::string());
+            }
+            out->push_back(std::move(row));
+        }
+        sqlite3_reset(st);
+        return true;
+    }
+    bool begin_write(std::string *error) override
+    {
+        return exec("BEGIN IMMEDIATE", {}, nullptr, error);
+    }
+    bool commit(std::string *error) override { return exec("COMMIT", {}, nullptr, error); }
+    void rollback() override
+    {
+        if (!sqlite3_get_autocommit(db_))
+            exec("ROLLBACK", {}, nullptr, nullptr);
+    }
+    const char *claim_sql() const override
+    {
+        return "UPDATE pool_rows SET held_by = ?, held_since = ? WHERE pool = ? AND "
+               "held_by IS NULL AND seq = (SELECT seq FROM pool_rows WHERE pool = ? AND "
+               "held_by IS NULL ORDER BY seq LIMIT 1) RETURNING seq, vals";
+    }
+    bool schema_lock(std::string *) override { return true; } // BEGIN IMMEDIATE holds it
+    bool last_was_unique_violation() const override { return unique_violation_; }
+
+  private:
+    sqlite3 *db_ = nullptr;
+    std::map<std::string, sqlite3_stmt *> statements_;
+    bool unique_violation_ = false;
+};
+
+} // namespace
+
+std::unique_ptr<store> store_open_sqlite(const std::string &path, std::string *error)
+{
+    auto s = std::make_unique<sqlite_store>();
+    if (!s->open(path, error))
+        return nullptr;
+    return s;
+}
