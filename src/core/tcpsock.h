@@ -94,7 +94,9 @@ extern const at_link net_link;
 class tcp_exchange
 {
   public:
-    tcp_exchange();
+    // `owed_wait_ms`: how long to wait for a keep-alive reply still owed;
+    // with 0 only one already here is read, and one not here stays owed.
+    explicit tcp_exchange(int owed_wait_ms = TCP_KEEP_ALIVE_OWED_MS);
     ~tcp_exchange();
     tcp_exchange(const tcp_exchange &) = delete;
     tcp_exchange &operator=(const tcp_exchange &) = delete;
@@ -108,7 +110,8 @@ int net_echo();
 
 // One keep-alive under the exchange lock: sends the six-byte frame and reads
 // the module's reply, waiting up to TCP_KEEP_ALIVE_REPLY_MS (a later reply
-// is read by the next exchange before it sends). Returns -1 when the link is
+// is read by the next exchange before it sends; the next keep-alive does not
+// wait for it, so that keep-alives keep their period). Returns -1 when the link is
 // lost (the send failed, or the module has closed its side), else 6.
 int tcpsock_keep_alive();
 // Under the exchange lock, so no exchange can be using the descriptor:
