@@ -356,10 +356,10 @@ TEST(FastOverTcp, WaitsForALateReplyAsLongAsTheDefault)
     EXPECT_STREQ(wmode, "STA");
 }
 
-// A value is what lies between "+ok=" and its "\r\n\r\n": bytes that follow
-// in the same read (one TCP segment, or a serial read that waits out its
-// pause) belong to no query, nor does the front of a reply that ran out of
-// the read's time.
+// A value is what lies between "+ok=" and its "\r\n\r\n", of a reply that
+// came after its frame: bytes that follow in the same read (one TCP
+// segment, or a serial read that waits out its pause) belong to no query,
+// nor does a reply that was waiting before the frame went out.
 TEST(ReplyEnd, ValueEndsAtItsTerminatorOnBothTransportsAndTimings)
 {
     for (const bool tcp : {false, true})
@@ -384,6 +384,12 @@ TEST(ReplyEnd, ValueEndsAtItsTerminatorOnBothTransportsAndTimings)
                 testing::internal::GetCapturedStdout();
                 ASSERT_GT(strPCCom.fd, 0);
             }
+            // A late reply that came after its query gave up, before the
+            // next frame: no frame's reply any more.
+            const std::string stale = "+ok=STALE\r\n\r\n";
+            ASSERT_TRUE(tcp ? tcp_send_all(module_fd, stale) : pty.send(stale));
+            pollfd waiting = {tcp ? tcpsocket : strPCCom.fd, POLLIN, 0};
+            ASSERT_EQ(poll(&waiting, 1, 2000), 1);
             // The module: answers each frame with the next reply, whole in
             // one write.
             const std::vector<std::pair<std::string, std::string>> script = {
