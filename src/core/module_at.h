@@ -26,14 +26,18 @@ constexpr int UART_CLEAN_MAX_READS = 10;
 //   time-outs;
 // - a serial read waits AT_FAST_FIRST_BYTE_MS for its first byte, and the
 //   tries pause AT_FAST_REPLY_PAUSE_MS (over TCP only the pauses change:
-//   its reads return on the first bytes already); a later try takes a late
+//   its reads return on the first bytes already, and the tries go on for
+//   as long as the default's 40 would last); a later try takes a late
 //   reply. Reads no later try follows (the echo test, the rest after an
 //   "AT+E" echo) wait for their first byte as long as without fast
 //   exchange, and a probe answered after one that was not reads the second
 //   probe's answer off the line: a slow module's late answer must never be
 //   taken for the next command's reply;
 // - the handshake keeps AT_FAST_QUIET_MS of quiet on the line before each
-//   "+++", and the drain before it ends once the line has been that quiet.
+//   "+++", and the drain before it ends once the line has been that quiet;
+// - a command-mode entry that fails is made once more at the default
+//   timing (see connect_to_module): fast never calls a module absent that
+//   the default timing reaches.
 void at_set_fast(bool on);
 bool at_fast();
 // All in milliseconds.

@@ -78,7 +78,9 @@ int tcpsock_set_recv_timeout(int sock, int ms);
 // reply are dropped but count against `len`. Whatever comes, a read ends
 // TCP_READ_TOTAL_CONST_MS + TCP_READ_TOTAL_PER_BYTE_MS x len after it
 // began, the serial port's total time-out: an exchange over TCP never takes
-// longer than over the serial port, while it holds the exchange lock.
+// longer than over the serial port, while it holds the exchange lock; one
+// that ended so amid a reply's pieces counts as cut (at_link::read_cut).
+// Before each frame the bytes waiting unread are dropped.
 // All in milliseconds.
 constexpr int TCP_READ_INTERVAL_MS = 200;
 constexpr int TCP_READ_TOTAL_CONST_MS = PCCOM_READ_TOTAL_CONST_MS;
