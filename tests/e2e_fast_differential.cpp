@@ -22,6 +22,7 @@
 #include <gtest/gtest.h>
 #include <map>
 #include <netinet/in.h>
+#include <ostream>
 #include <poll.h>
 #include <set>
 #include <string>
@@ -96,6 +97,12 @@ const behaviour behaviours[] = {
     {"echo_on", {"--mode", "command", "--echo"}, true, false, ""},
     {"trickle_past_limit", {"--mode", "command", "--trickle", "WSSSID"}, true, false, "WSSSID"},
 };
+
+// Names the cell in test output (gtest would print the row's bytes).
+void PrintTo(const behaviour &b, std::ostream *os)
+{
+    *os << b.name;
+}
 
 struct outcome {
     bool connected = false;
