@@ -359,6 +359,26 @@ TEST_F(NetConnection, AModuleConnectsIsKeptAliveAndIsNoticedWhenItLeaves)
     EXPECT_TRUE(pump_until(connected, 3000));
 }
 
+// A module that never answers the keep-alive: it still goes out once a
+// second (the reply wait is inside the period, and an owed reply is not
+// waited for), so a lost link shows as soon as with a quick module.
+TEST_F(NetConnection, KeepAliveKeepsItsPeriodWhenTheModuleDoesNotAnswer)
+{
+    raw_module m;
+    ASSERT_TRUE(m.ok());
+    ASSERT_TRUE(pump_until(connected, 3000));
+    std::vector<long> at;
+    auto t0 = steady_clock::now();
+    for (int i = 0; i < 4; ++i) {
+        EXPECT_EQ(tcp_recv_n(m.fd(), keep_alive.size(), 2500), keep_alive) << i;
+        at.push_back(ms_since(t0));
+    }
+    for (size_t i = 1; i < at.size(); ++i) {
+        EXPECT_GE(at[i] - at[i - 1], 750) << i;
+        EXPECT_LE(at[i] - at[i - 1], 1350) << i;
+    }
+}
+
 TEST_F(NetConnection, AutoApplySendsTheCommandFileBeforeTheFirstKeepAlive)
 {
     write_file("data/auto.txt", "AT+WMODE=STA\r\nAT+TMODE=Agreement\r\nE\r\nAT+WMODE=AP\r\n");

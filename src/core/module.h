@@ -198,6 +198,18 @@ struct at_link {
     // milliseconds for its first byte once the frame written last is out.
     // A link without one gets plain reads and only the shorter pauses.
     int (*read_until)(char *buf, int len, int first_byte_ms, const at_read_end &done) = nullptr;
+    // Null, or reads off and drops the bytes already waiting, without
+    // waiting for more: done before each frame, so that a reply is taken
+    // only from bytes that came after its frame.
+    void (*drop_waiting)() = nullptr;
+    // Null, or true when the last read ended by its total time-out while
+    // bytes were still coming (the next one was due within the inter-byte
+    // time-out): what it holds is the front of a reply, not a whole one.
+    bool (*read_cut)() = nullptr;
+    // Milliseconds a read takes that gets nothing (0: as long as its total
+    // time-out). Over a link whose reads end that soon, the fast exchange
+    // keeps trying for as long as the default's tries last.
+    int empty_read_ms = 0;
 };
 
 // Longest value a query can return: a read of 100 bytes less "+ok=" and

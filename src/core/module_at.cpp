@@ -76,6 +76,45 @@ bool ends_reply(const char *buf, int n)
     return n >= VALUE_TAIL && std::memcmp(buf + n - VALUE_TAIL, "\r\n\r\n", VALUE_TAIL) == 0;
 }
 
+// Where `text` first begins in buf[0..n), or -1.
+int find_in(const char *buf, int n, const char *text)
+{
+    const int len = static_cast<int>(std::strlen(text));
+    for (int i = 0; i + len <= n; i++)
+        if (std::memcmp(buf + i, text, static_cast<size_t>(len)) == 0)
+            return i;
+    return -1;
+}
+
+// Moves the reply in buf[0..n) to its front: the first "+ok" and what
+// follows it. Bytes before it (a stray byte on the line, the line ends or
+// the tail of an earlier reply that came after this frame went out) hold no
+// "+ok", so they are no reply of any frame. The count kept, or -1 when no
+// reply begins in it.
+int reply_from_front(char *buf, int n)
+{
+    const int at = find_in(buf, n, "+ok");
+    if (at < 0)
+        return -1;
+    std::memmove(buf, buf + at, static_cast<size_t>(n - at));
+    return n - at;
+}
+
+// Drops what the module sent that no frame is waiting for: a late reply,
+// stray bytes after a reply's end. Done before each frame, so that a reply
+// is taken only from bytes that came after its frame.
+void drop_waiting(const at_link &link)
+{
+    if (link.drop_waiting)
+        link.drop_waiting();
+}
+
+// True when the link's last read ended by its total time-out amid a reply.
+bool read_was_cut(const at_link &link)
+{
+    return link.read_cut && link.read_cut();
+}
+
 // The last VALUE_TAIL bytes of buf[0..n), zero bytes first when n is shorter.
 using reply_tail = std::array<char, VALUE_TAIL>;
 reply_tail last_bytes(const char *buf, int n)
@@ -131,10 +170,27 @@ void reply_pause()
     pause_ms(fast_exchange ? AT_FAST_REPLY_PAUSE_MS : AT_REPLY_PAUSE_MS);
 }
 
+// Whether one more try of a reply read is due after `tries`, begun at
+// `start`: AT_REPLY_TRIES of them. Over a link whose empty reads end soon
+// (TCP), the fast exchange's shorter pauses would give up long before the
+// default does, and a reply the default takes would come after the next
+// frame: there fast tries on until the default's tries would have ended.
+bool more_tries(const at_link &link, int tries, std::chrono::steady_clock::time_point start)
+{
+    if (tries < AT_REPLY_TRIES)
+        return true;
+    if (!fast_exchange || link.read_until || link.empty_read_ms <= 0)
+        return false;
+    const auto budget =
+        std::chrono::milliseconds(AT_REPLY_TRIES * (AT_REPLY_PAUSE_MS + link.empty_read_ms));
+    return std::chrono::steady_clock::now() - start < budget;
+}
+
 // Reads off the rest of a reply that did not fit one read, up to its final
 // "\r\n\r\n" or a pause in the bytes (a read that brings less than it asked
-// for); at most AT_REPLY_TRIES short reads, so a module that keeps
-// streaming cannot hold the caller. `tail` holds the last 4 bytes so far.
+// for and was not cut by its time-out); at most AT_REPLY_TRIES reads, so a
+// module that keeps streaming cannot hold the caller. `tail` holds the last
+// 4 bytes so far.
 void skip_rest(const at_link &link, const reply_tail &tail)
 {
     reply_tail last = tail;
@@ -145,7 +201,9 @@ void skip_rest(const at_link &link, const reply_tail &tail)
             std::memmove(last.data(), last.data() + 1, VALUE_TAIL - 1);
             last[VALUE_TAIL - 1] = buf[k];
         }
-        if (n < SET_READ || std::memcmp(last.data(), "\r\n\r\n", VALUE_TAIL) == 0)
+        if (std::memcmp(last.data(), "\r\n\r\n", VALUE_TAIL) == 0)
+            return;
+        if (n < SET_READ && !read_was_cut(link))
             return;
     }
 }
@@ -226,9 +284,15 @@ int quiet_left(int fd)
     return quiet >= AT_FAST_QUIET_MS ? 0 : static_cast<int>(AT_FAST_QUIET_MS - quiet);
 }
 
+void serial_drop()
+{
+    serial_drop_waiting(strPCCom.fd);
+}
+
 } // namespace
 
-const at_link serial_link = {serial_write, serial_read, serial_read_until};
+const at_link serial_link = {serial_write, serial_read,          serial_read_until,
+                             serial_drop,  serial_last_read_cut, 0};
 
 void at_set_fast(bool on)
 {
@@ -242,12 +306,15 @@ bool at_fast()
 
 int at_send_cmd_get(const at_link &link, const char *cmd, char *ret)
 {
+    drop_waiting(link);
     if (!send_frame(link, cmd))
         return 0;
     echo_filter echo(cmd);
     char buf[GET_READ];
-    for (int i = 0; i < AT_REPLY_TRIES; i++) {
+    const auto start = std::chrono::steady_clock::now();
+    for (int i = 0; more_tries(link, i, start); i++) {
         int n = read_some(link, buf, GET_READ);
+        bool cut = read_was_cut(link);
         const int left = echo.strip(buf, n);
         if (echo.seen()) {
             if (n > 0 && left == 0)
@@ -256,22 +323,33 @@ int at_send_cmd_get(const at_link &link, const char *cmd, char *ret)
             if (n == GET_READ && left < n) {
                 const int more = read_some(link, buf + left, GET_READ - left,
                                            reply_complete(last_bytes(buf, left)));
+                cut = read_was_cut(link);
                 n = left + (more > 0 ? more : 0);
             } else {
                 n = left;
             }
         }
-        if (begins(buf, n, "+ok")) {
-            // The value ends at the reply's line ends; only the line-end
-            // bytes really there are dropped, so a module that leaves them
-            // out does not lose the value's last four characters.
-            int end = n;
-            for (int k = 0; k < VALUE_TAIL && end > 0 && is_line_end(buf[end - 1]); k++)
-                end--;
-            // A reply longer than one read goes on past it: read it off, or
-            // the next command would take its rest for its own reply.
-            if (n == GET_READ && !ends_reply(buf, n))
-                skip_rest(link, last_bytes(buf, n));
+        const bool full = n == GET_READ;
+        if ((n = reply_from_front(buf, n)) >= 0) {
+            // The value ends at the reply's terminator; what came after it
+            // in the same read is no part of it.
+            int end = find_in(buf, n, "\r\n\r\n");
+            if (end < 0) {
+                // A reply longer than one read goes on past it: read it
+                // off, or the next command would take its rest for its own
+                // reply. One whose read ran out of time while it was still
+                // coming is not a value: only its front is here.
+                if (full || cut)
+                    skip_rest(link, last_bytes(buf, n));
+                if (cut && !full)
+                    return 0;
+                // Only the line-end bytes really there are dropped, so a
+                // module that leaves them out does not lose the value's last
+                // four characters.
+                end = n;
+                for (int k = 0; k < VALUE_TAIL && end > 0 && is_line_end(buf[end - 1]); k++)
+                    end--;
+            }
             int len = end > VALUE_HEAD ? end - VALUE_HEAD : 0;
             if (len > AT_VALUE_MAX)
                 len = AT_VALUE_MAX;
@@ -286,11 +364,13 @@ int at_send_cmd_get(const at_link &link, const char *cmd, char *ret)
 
 int at_send_cmd_set(const at_link &link, const char *cmd)
 {
+    drop_waiting(link);
     if (!send_frame(link, cmd))
         return 0;
     echo_filter echo(cmd);
     char buf[SET_READ];
-    for (int i = 0; i < AT_REPLY_TRIES; i++) {
+    const auto start = std::chrono::steady_clock::now();
+    for (int i = 0; more_tries(link, i, start); i++) {
         const int n = read_some(link, buf, SET_READ);
         if (!echo.seen() && begins(buf, n, "AT+E")) {
             // An echoing module repeats "AT+E..." before its "+ok"; take the
@@ -298,10 +378,10 @@ int at_send_cmd_set(const at_link &link, const char *cmd)
             read_owed(link, buf, SET_READ, reply_complete(last_bytes(buf, n)));
             return 1;
         }
-        const int left = echo.strip(buf, n);
+        int left = echo.strip(buf, n);
         if (echo.seen() && n > 0 && left == 0)
             continue; // only the echo so far: the reply is on its way
-        if (begins(buf, left, "+ok")) {
+        if ((left = reply_from_front(buf, left)) >= 0) {
             // After an echo the reply may go on past a full read: read the
             // rest off, or the next command would take it for its reply.
             if (echo.seen() && n == SET_READ && !ends_reply(buf, left))
@@ -315,6 +395,7 @@ int at_send_cmd_set(const at_link &link, const char *cmd)
 
 int at_echo(const at_link &link)
 {
+    drop_waiting(link);
     if (link.write(PROBE, PROBE_LEN) != PROBE_LEN)
         return 0;
     char buf[ECHO_READ];
@@ -377,15 +458,26 @@ int trying_to_onnect(int fd)
         if (!uart_write_wait(fd, "a", 1, 0))
             return 0;
         const int m = entry_read(fd, buf, HANDSHAKE_OK_READ, reply_complete());
-        return m == HANDSHAKE_OK_LEN && begins(buf, m, "+ok") ? 1 : 0;
+        if (m == HANDSHAKE_OK_LEN && begins(buf, m, "+ok"))
+            return 1;
+        // The module took "a" and may be in command mode without its "+ok"
+        // having come in time: let it go back to transparent mode. Fast
+        // exchange leaves that to the entry at the default timing after it,
+        // which may still find the module in command mode.
+        if (!fast_exchange)
+            uart_write_wait(fd, "AT+ENTM\n", 8, 0);
+        return 0;
     }
     return 0;
 }
 
-int connect_to_module()
+namespace
 {
-    const int fd = strPCCom.fd;
-    progress("Connect to Module...");
+
+// One command-mode entry on `fd` at the timing in force: the probes, each
+// printing "...", then the handshake. 1 when the module is in command mode.
+int enter_command_mode(int fd)
+{
     char buf[PROBE_READ];
     bool missed = false; // a probe's read got nothing, so far
     for (int i = 0; i < PROBE_TRIES; i++) {
@@ -398,15 +490,33 @@ int connect_to_module()
             // not be taken for the next command's.
             if (fast_exchange && missed)
                 CommReadUntil(fd, buf, PROBE_READ, -1, reply_complete());
-            progress("OK!\n");
             return 1;
         }
         missed = missed || n == 0;
     }
-    if (trying_to_onnect(fd)) {
-        progress("OK!\n");
-        return 1;
+    return trying_to_onnect(fd);
+}
+
+} // namespace
+
+int connect_to_module()
+{
+    const int fd = strPCCom.fd;
+    progress("Connect to Module...");
+    int ok = enter_command_mode(fd);
+    bool slow = false;
+    if (!ok && fast_exchange) {
+        // A module slower than the fast waits (a late probe answer, a late
+        // "+ok" after "a") is not called absent: once more at the default
+        // timing, after what the fast try left on the line.
+        serial_drop_waiting(fd);
+        fast_exchange = false;
+        ok = enter_command_mode(fd);
+        fast_exchange = true;
+        slow = ok == 1;
     }
-    progress("Fialed!\n");
-    return 0;
+    progress(ok ? "OK!\n" : "Fialed!\n");
+    if (slow)
+        progress("slow module: default timing used\n");
+    return ok;
 }

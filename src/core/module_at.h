@@ -26,14 +26,18 @@ constexpr int UART_CLEAN_MAX_READS = 10;
 //   time-outs;
 // - a serial read waits AT_FAST_FIRST_BYTE_MS for its first byte, and the
 //   tries pause AT_FAST_REPLY_PAUSE_MS (over TCP only the pauses change:
-//   its reads return on the first bytes already); a later try takes a late
+//   its reads return on the first bytes already, and the tries go on for
+//   as long as the default's 40 would last); a later try takes a late
 //   reply. Reads no later try follows (the echo test, the rest after an
 //   "AT+E" echo) wait for their first byte as long as without fast
 //   exchange, and a probe answered after one that was not reads the second
 //   probe's answer off the line: a slow module's late answer must never be
 //   taken for the next command's reply;
 // - the handshake keeps AT_FAST_QUIET_MS of quiet on the line before each
-//   "+++", and the drain before it ends once the line has been that quiet.
+//   "+++", and the drain before it ends once the line has been that quiet;
+// - a command-mode entry that fails is made once more at the default
+//   timing (see connect_to_module): fast never calls a module absent that
+//   the default timing reaches.
 void at_set_fast(bool on);
 bool at_fast();
 // All in milliseconds.
@@ -55,12 +59,21 @@ constexpr int AT_FAST_REPLY_PAUSE_MS = 50;
 // after a pause in the data.
 constexpr int AT_FAST_QUIET_MS = 200;
 
+// Before each frame of a query, set command or echo test, the bytes
+// already waiting on the link are dropped: a reply is taken only from bytes
+// that came after its frame, so a late reply can fail its own query but
+// never fill another's. Bytes before a reply's "+ok" (a stray byte, line
+// ends or the tail of an earlier reply) are skipped.
+//
 // Query `cmd` (no line end; any length, sent whole) over `link`: 1 and the
 // reply's value in `ret` (at least AT_VALUE_MAX + 1 bytes; never more is
 // written), or 0 with `ret` untouched. The value is what follows "+ok=" up
-// to the reply's line ends (up to four CR or LF bytes, as many as came),
-// empty when nothing else follows. The rest of a reply longer than one read
-// is read off, so the next command does not take it for its own reply.
+// to the reply's terminator "\r\n\r\n" (bytes after it are dropped); for a
+// reply without one, up to its line ends (up to four CR or LF bytes, as
+// many as came), empty when nothing else follows. A reply whose read ran
+// out of time while it was still coming is no value: the query fails. The
+// rest of a reply longer than one read is read off, so the next command
+// does not take it for its own reply.
 // An echo of the command (`cmd`, then "\r\n" or one CR or LF) before the
 // reply is skipped, in one read with the reply or in reads of its own.
 int at_send_cmd_get(const at_link &link, const char *cmd, char *ret);
@@ -77,10 +90,15 @@ extern const at_link serial_link;
 
 // Serial command-mode entry on strPCCom's port: two probes "AT+", then the
 // "+++" handshake. Prints "Connect to Module...", "..." per probe, then
-// "OK!" or "Fialed!". 1 when the module is in command mode.
+// "OK!" or "Fialed!". 1 when the module is in command mode. In fast
+// exchange an entry that fails is made once more at the default timing
+// (its probes print "..." too) before "Fialed!"; when that one succeeds,
+// "slow module: default timing used" follows "OK!".
 int connect_to_module();
 // The "+++" / "a" handshake on `fd`: 1 when the module answered "a" and then
 // exactly 7 bytes beginning "+ok"; 0 otherwise or when a read or write fails.
+// At the default timing, a module that answered "a" but not so is sent
+// "AT+ENTM", so that one whose "+ok" came late is not left in command mode.
 int trying_to_onnect(int fd);
 // Reads `fd` until a read delivers nothing (1), pausing `sec` seconds after
 // each read that delivered bytes; 0 when a read fails or input is still

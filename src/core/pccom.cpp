@@ -228,6 +228,9 @@ line_times &line_of(int fd)
 
 // The read loop of CommRead and CommReadUntil; see CommReadUntil for
 // `first_byte_ms` (negative: none) and `done` (empty: none).
+// The last read ended by its total time-out while bytes were still coming.
+bool last_read_cut_ = false;
+
 int read_bounded(int fd, char *buffer, int len, int first_byte_ms, const serial_read_end &done)
 {
     // No port (0) must never turn into reading standard input.
@@ -237,6 +240,7 @@ int read_bounded(int fd, char *buffer, int len, int first_byte_ms, const serial_
     }
     if (len <= 0)
         return 0;
+    last_read_cut_ = false;
     const auto start = mono::now();
     const auto total_end = start + std::chrono::milliseconds(PCCOM_READ_TOTAL_CONST_MS +
                                                              PCCOM_READ_TOTAL_PER_BYTE_MS * len);
@@ -254,8 +258,11 @@ int read_bounded(int fd, char *buffer, int len, int first_byte_ms, const serial_
         const auto end = got > 0 ? std::min(total_end, last + interval) : first_end;
         const int wait = ms_until(end);
         // A read with no first-byte wait still takes what has come.
-        if (wait == 0 && (polled || got > 0))
+        if (wait == 0 && (polled || got > 0)) {
+            // The total time-out came before the inter-byte one would have.
+            last_read_cut_ = got > 0 && total_end < last + interval;
             break;
+        }
         polled = true;
         pollfd p = {fd, POLLIN, 0};
         const int r = poll(&p, 1, wait);
@@ -547,6 +554,34 @@ int CommRead(int fd, char *buffer, int len)
 int CommReadUntil(int fd, char *buffer, int len, int first_byte_ms, const serial_read_end &done)
 {
     return read_bounded(fd, buffer, len, first_byte_ms, done);
+}
+
+bool serial_last_read_cut()
+{
+    return last_read_cut_;
+}
+
+int serial_drop_waiting(int fd)
+{
+    if (fd <= 0)
+        return -1;
+    // Bounded: a module streaming without pause must not hold the caller.
+    constexpr int max_reads = 16;
+    char buf[256];
+    int dropped = 0;
+    for (int i = 0; i < max_reads; i++) {
+        const ssize_t n = read(fd, buf, sizeof buf);
+        if (n > 0) {
+            dropped += static_cast<int>(n);
+            if (line_.fd == fd)
+                line_.rx_last = mono::now();
+            continue;
+        }
+        if (n < 0 && errno == EINTR)
+            continue;
+        break; // EAGAIN: nothing more waiting; a hang-up shows in the next read
+    }
+    return dropped;
 }
 
 long serial_quiet_ms(int fd)

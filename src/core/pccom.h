@@ -116,6 +116,13 @@ using serial_read_end = std::function<bool(const char *buffer, int count)>;
 //   alone takes 1.8 s. With 0 it takes only bytes already received.
 // Returns as CommRead does.
 int CommReadUntil(int fd, char *buffer, int len, int first_byte_ms, const serial_read_end &done);
+// True when the last CommRead or CommReadUntil ended by its total time-out
+// while bytes were still coming (the next was due within
+// PCCOM_READ_INTERVAL_MS): the bytes read are the front of something longer.
+bool serial_last_read_cut();
+// Reads off and drops the bytes already received on `fd`, without waiting
+// for more (at most 4 KiB): their count, or -1 when `fd` is 0.
+int serial_drop_waiting(int fd);
 // Milliseconds the line of `fd` has been quiet: since the last byte read
 // from it, or since the bytes written last have left the line (estimated
 // as above), whichever is later; 0 while bytes are still going out.

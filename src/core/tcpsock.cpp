@@ -217,6 +217,8 @@ namespace
 // has closed its side. Only touched under the exchange lock.
 bool keep_alive_reply_owed;
 bool peer_closed;
+// The last net_link_read ended by its total time-out amid a reply's pieces.
+bool read_cut;
 
 int net_link_write(const char *buf, int len)
 {
@@ -232,6 +234,7 @@ int net_link_read(char *buf, int len)
 {
     if (tcpsocket <= 0)
         return -1;
+    read_cut = false;
     if (len <= 0)
         return 0;
     using clock = std::chrono::steady_clock;
@@ -272,11 +275,16 @@ int net_link_read(char *buf, int len)
             return got;
         const auto left =
             std::chrono::ceil<std::chrono::milliseconds>(deadline - clock::now()).count();
+        // Ended by the deadline rather than by a pause in the pieces: the
+        // reply may go on, and what was read is only its front.
+        read_cut = got > 0;
         if (left <= 0)
             return got;
         pollfd p = {tcpsocket, POLLIN, 0};
+        read_cut = got > 0 && left < TCP_READ_INTERVAL_MS;
         if (poll(&p, 1, static_cast<int>(std::min<long long>(left, TCP_READ_INTERVAL_MS))) <= 0)
             return got;
+        read_cut = false;
         ssize_t more = recv(tcpsocket, buf + got, len - taken, MSG_DONTWAIT);
         if (more <= 0)
             return got;
@@ -306,7 +314,8 @@ void drain_pending()
 }
 
 // Reads and drops the module's bytes until a reply ends (an empty line,
-// "\r\n\r\n") or `ms` milliseconds passed: 1 when a reply ended, 0 on the
+// "\r\n\r\n") or `ms` milliseconds passed (with 0, only what is already
+// here is looked at): 1 when a reply ended, 0 on the
 // time-out, -1 when the module has closed its side or the socket failed.
 int skip_reply(int ms)
 {
@@ -315,12 +324,13 @@ int skip_reply(int ms)
     using clock = std::chrono::steady_clock;
     auto deadline = clock::now() + std::chrono::milliseconds(ms);
     char tail[4] = {0, 0, 0, 0};
-    for (;;) {
+    // With 0 ms, one look at what is already here.
+    for (bool first = true;; first = false) {
         auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - clock::now());
-        if (left.count() <= 0)
+        if (left.count() <= 0 && !first)
             return 0;
         pollfd p = {tcpsocket, POLLIN, 0};
-        int ready = poll(&p, 1, static_cast<int>(left.count()));
+        int ready = poll(&p, 1, static_cast<int>(std::max<long long>(0, left.count())));
         if (ready < 0 && errno == EINTR)
             continue;
         if (ready < 0)
@@ -347,11 +357,18 @@ int skip_reply(int ms)
     }
 }
 
+bool net_link_read_cut()
+{
+    return read_cut;
+}
+
 } // namespace
 
 // TCP reads return on the first bytes already; fast exchange changes only
-// the pauses between them.
-const at_link net_link = {net_link_write, net_link_read, nullptr};
+// the pauses between them, and keeps trying as long as the default's 40
+// tries of an empty read and a pause last.
+const at_link net_link = {net_link_write, net_link_read,          nullptr,
+                          drain_pending,  net_link_read_cut, TCP_RECV_TIMEOUT_MS};
 
 // The module answers the keep-alive too, and the exchange algorithm would
 // take that reply for its own: a query would read "+ok" as an empty value.
@@ -359,13 +376,15 @@ const at_link net_link = {net_link_write, net_link_read, nullptr};
 // the next thing on the wire: it is read before this exchange sends
 // anything (bounded, for a module that never answers it). Whatever else is
 // pending then is a leftover no exchange is waiting for, and is dropped.
-tcp_exchange::tcp_exchange()
+tcp_exchange::tcp_exchange(int owed_wait_ms)
 {
     g_mutex_lock(&exchange_lock);
-    if (keep_alive_reply_owed) {
-        skip_reply(TCP_KEEP_ALIVE_OWED_MS);
+    if (keep_alive_reply_owed && skip_reply(owed_wait_ms) != 0)
         keep_alive_reply_owed = false;
-    }
+    // An owed reply not waited for stays owed: the next keep-alive's reply
+    // then cannot be told from it.
+    if (owed_wait_ms > 0)
+        keep_alive_reply_owed = false;
     drain_pending();
 }
 
@@ -376,7 +395,10 @@ tcp_exchange::~tcp_exchange()
 
 int tcpsock_keep_alive()
 {
-    tcp_exchange ex;
+    // Keep-alives go out on their period whatever the module answers: a
+    // reply still owed to the last one is not waited for here.
+    tcp_exchange ex(0);
+    const bool owed_before = keep_alive_reply_owed;
     if (peer_closed || sendn(TCP_KEEP_ALIVE, TCP_KEEP_ALIVE_LEN) != TCP_KEEP_ALIVE_LEN)
         return -1;
     // Reading the reply here, while the lock keeps exchanges out, is the
@@ -384,7 +406,8 @@ int tcpsock_keep_alive()
     int r = skip_reply(TCP_KEEP_ALIVE_REPLY_MS);
     if (r < 0)
         return -1; // the module has closed its side: the link is lost
-    keep_alive_reply_owed = r == 0;
+    // With one reply owed before, the reply read may be that one.
+    keep_alive_reply_owed = r == 0 || owed_before;
     return TCP_KEEP_ALIVE_LEN;
 }
 

@@ -78,7 +78,9 @@ int tcpsock_set_recv_timeout(int sock, int ms);
 // reply are dropped but count against `len`. Whatever comes, a read ends
 // TCP_READ_TOTAL_CONST_MS + TCP_READ_TOTAL_PER_BYTE_MS x len after it
 // began, the serial port's total time-out: an exchange over TCP never takes
-// longer than over the serial port, while it holds the exchange lock.
+// longer than over the serial port, while it holds the exchange lock; one
+// that ended so amid a reply's pieces counts as cut (at_link::read_cut).
+// Before each frame the bytes waiting unread are dropped.
 // All in milliseconds.
 constexpr int TCP_READ_INTERVAL_MS = 200;
 constexpr int TCP_READ_TOTAL_CONST_MS = PCCOM_READ_TOTAL_CONST_MS;
@@ -94,7 +96,9 @@ extern const at_link net_link;
 class tcp_exchange
 {
   public:
-    tcp_exchange();
+    // `owed_wait_ms`: how long to wait for a keep-alive reply still owed;
+    // with 0 only one already here is read, and one not here stays owed.
+    explicit tcp_exchange(int owed_wait_ms = TCP_KEEP_ALIVE_OWED_MS);
     ~tcp_exchange();
     tcp_exchange(const tcp_exchange &) = delete;
     tcp_exchange &operator=(const tcp_exchange &) = delete;
@@ -108,7 +112,8 @@ int net_echo();
 
 // One keep-alive under the exchange lock: sends the six-byte frame and reads
 // the module's reply, waiting up to TCP_KEEP_ALIVE_REPLY_MS (a later reply
-// is read by the next exchange before it sends). Returns -1 when the link is
+// is read by the next exchange before it sends; the next keep-alive does not
+// wait for it, so that keep-alives keep their period). Returns -1 when the link is
 // lost (the send failed, or the module has closed its side), else 6.
 int tcpsock_keep_alive();
 // Under the exchange lock, so no exchange can be using the descriptor:

@@ -162,9 +162,18 @@ void net_connect_thread()
             net_module_connected();
         });
 
-        do
-            g_usleep(G_USEC_PER_SEC);
-        while (tcpsock_keep_alive() >= 0);
+        // Every second on the clock, however long the module takes to
+        // answer (the reply wait is inside the period), so that a lost
+        // link shows as soon as it would with a quick module.
+        gint64 due = g_get_monotonic_time();
+        do {
+            due += G_USEC_PER_SEC;
+            const gint64 now = g_get_monotonic_time();
+            if (due > now)
+                g_usleep(static_cast<gulong>(due - now));
+            else
+                due = now; // an exchange held the link past the time: go on from now
+        } while (tcpsock_keep_alive() >= 0);
 
         tcpsock_drop();
         // Waited for, so that the link-lost steps of this module are done

@@ -59,6 +59,8 @@ void engine::feed(const char *data, size_t len, long now_ms, std::vector<action>
             if (c == 'a') {
                 pending_log_ = "a";
                 send(std::string(ok) + line_end, true, out);
+                if (!out.empty())
+                    out.back().delay_ms = faults_.ok_late_ms;
                 mode_ = link_mode::command;
                 continue;
             }
@@ -127,8 +129,25 @@ void engine::command_byte(char c, std::vector<action> &out, bool &stop)
         reply("+ERR=" + std::to_string(err_format), out);
         return;
     }
-    if (!text.empty())
+    if (!text.empty()) {
+        const size_t first = out.size();
         command_line(text, out, stop);
+        for (size_t i = first; i < out.size(); i++)
+            if (out[i].kind == action::send && out[i].reply)
+                reply_faults(text, out[i]);
+    }
+}
+
+void engine::reply_faults(const std::string &text, action &a) const
+{
+    if (text == "AT+")
+        a.delay_ms = faults_.probe_late_ms;
+    else if (text != "AT+W")
+        a.delay_ms = faults_.late_ms;
+    a.last_ms = faults_.last_byte_ms;
+    a.stray = faults_.stray;
+    if (!faults_.trickle.empty() && text == "AT+" + faults_.trickle)
+        a.gap_ms = 150;
 }
 
 void engine::command_line(const std::string &text, std::vector<action> &out, bool &stop)

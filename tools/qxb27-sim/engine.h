@@ -41,12 +41,25 @@ struct faults {
                                // (a module that hangs); 0: never
     std::vector<std::string> keep; // settings whose set commands are acknowledged
                                    // but change nothing
+    // Timing faults, in milliseconds (0: none). "Command replies" are the
+    // replies to command frames other than the probe "AT+" and the
+    // keep-alive "AT+W".
+    long late_ms = 0;      // each command reply comes this late
+    long probe_late_ms = 0; // the reply to the probe "AT+" comes this late
+    long ok_late_ms = 0;   // the "+ok" that answers "a" comes this late
+    long last_byte_ms = 0; // the last byte of each reply to a frame comes this late
+    bool stray = false;    // one byte 0xff follows each reply to a frame, 5 ms after it
+    std::string trickle;   // the reply to this setting's query comes a byte every 150 ms
 };
 
 struct action {
     enum kind_t { send, restart, drop } kind;
     std::string bytes; // for send
     bool reply;        // a reply (paused by --delay), not an echo
+    long delay_ms = 0; // a further pause before it
+    long gap_ms = 0;   // pause between its bytes
+    long last_ms = 0;  // pause before its last byte
+    bool stray = false; // a stray byte follows it
 };
 
 class engine
@@ -81,6 +94,8 @@ class engine
     void command_byte(char c, std::vector<action> &out, bool &stop);
     void command_line(const std::string &frame, std::vector<action> &out, bool &stop);
     void reply(const std::string &body, std::vector<action> &out) const;
+    // The timing faults of a reply to the frame `text`, on its action.
+    void reply_faults(const std::string &text, action &a) const;
     void send(const std::string &bytes, bool is_reply, std::vector<action> &out) const;
     void end_frame();
     void flush_log();

@@ -152,7 +152,8 @@ void pause_ms(long ms)
     std::fputs("usage: qxb27-sim (--pty [--link PATH] | --tcp HOST:PORT [--retry])\n"
                "       [--mode transparent|command] [--echo] [--silent] [--delay MS]\n"
                "       [--wire BAUD] [--byte-gap MS] [--garbage] [--no-line-ends]\n"
-               "       [--drop-after N] [--silent-after N]\n"
+               "       [--drop-after N] [--silent-after N] [--late MS] [--probe-late MS]\n"
+               "       [--ok-late MS] [--last-byte-late MS] [--stray] [--trickle NAME]\n"
                "       [--set NAME=VALUE]... [--keep NAME=VALUE]... [--log FILE] [--state FILE]\n"
                "       [--counts FILE]\n"
                "   or: qxb27-sim --help | --version\n",
@@ -178,6 +179,15 @@ void pause_ms(long ms)
             "  --no-line-ends      leave the final \"\\r\\n\\r\\n\" off every reply\n"
             "  --drop-after N      drop the link once, after N command frames\n"
             "  --silent-after N    answer N command frames, then nothing more\n"
+            "  --late MS           each reply to a command frame other than the probe\n"
+            "                      \"AT+\" and the keep-alive \"AT+W\" comes MS ms late\n"
+            "  --probe-late MS     the reply to the probe \"AT+\" comes MS ms late\n"
+            "  --ok-late MS        the \"+ok\" that answers \"a\" comes MS ms late\n"
+            "  --last-byte-late MS\n"
+            "                      the last byte of each reply to a frame comes MS ms late\n"
+            "  --stray             one byte 0xff follows each reply to a frame, 5 ms later\n"
+            "  --trickle NAME      the reply to the query of setting NAME comes a byte\n"
+            "                      every 150 ms\n"
             "  --set NAME=VALUE    start with this setting (e.g. WMODE=STA), unchecked\n"
             "  --keep NAME=VALUE   hold VALUE: set commands of NAME get \"+ok\" and\n"
             "                      change nothing\n"
@@ -220,6 +230,12 @@ options parse_options(int argc, char **argv)
         o_silent_after,
         o_set,
         o_keep,
+        o_late,
+        o_probe_late,
+        o_ok_late,
+        o_last_late,
+        o_stray,
+        o_trickle,
         o_log,
         o_state,
         o_counts,
@@ -242,6 +258,12 @@ options parse_options(int argc, char **argv)
                                       {"silent-after", required_argument, nullptr, o_silent_after},
                                       {"set", required_argument, nullptr, o_set},
                                       {"keep", required_argument, nullptr, o_keep},
+                                      {"late", required_argument, nullptr, o_late},
+                                      {"probe-late", required_argument, nullptr, o_probe_late},
+                                      {"ok-late", required_argument, nullptr, o_ok_late},
+                                      {"last-byte-late", required_argument, nullptr, o_last_late},
+                                      {"stray", no_argument, nullptr, o_stray},
+                                      {"trickle", required_argument, nullptr, o_trickle},
                                       {"log", required_argument, nullptr, o_log},
                                       {"state", required_argument, nullptr, o_state},
                                       {"counts", required_argument, nullptr, o_counts},
@@ -305,6 +327,26 @@ options parse_options(int argc, char **argv)
             break;
         case o_drop:
             o.faults.drop_after = parse_count(optarg, "--drop-after");
+            break;
+        case o_late:
+            o.faults.late_ms = parse_count(optarg, "--late");
+            break;
+        case o_probe_late:
+            o.faults.probe_late_ms = parse_count(optarg, "--probe-late");
+            break;
+        case o_ok_late:
+            o.faults.ok_late_ms = parse_count(optarg, "--ok-late");
+            break;
+        case o_last_late:
+            o.faults.last_byte_ms = parse_count(optarg, "--last-byte-late");
+            break;
+        case o_stray:
+            o.faults.stray = true;
+            break;
+        case o_trickle:
+            if (sim::store::find(optarg) < 0)
+                usage((std::string("no setting ") + optarg).c_str());
+            o.faults.trickle = optarg;
             break;
         case o_silent_after:
             o.faults.silent_after = parse_count(optarg, "--silent-after");
@@ -466,14 +508,21 @@ outcome perform(int fd, bool sock, const std::vector<sim::action> &actions, cons
             return outcome::drop;
         if (a.reply && o.delay_ms > 0)
             pause_ms(o.delay_ms);
+        if (a.delay_ms > 0)
+            pause_ms(a.delay_ms);
         const long long sent_before = counts.sent;
         bool ok = true;
-        if (o.byte_gap_ms > 0) {
+        const long gap = a.gap_ms > 0 ? a.gap_ms : o.byte_gap_ms;
+        if (gap > 0) {
             for (size_t i = 0; i < a.bytes.size() && ok; i++) {
                 if (i > 0)
-                    pause_ms(o.byte_gap_ms);
+                    pause_ms(gap);
                 ok = write_all(fd, sock, &a.bytes[i], 1);
             }
+        } else if (a.last_ms > 0 && a.bytes.size() > 1) {
+            ok = write_all(fd, sock, a.bytes.data(), a.bytes.size() - 1);
+            pause_ms(a.last_ms);
+            ok = ok && write_all(fd, sock, &a.bytes.back(), 1);
         } else if (wire.byte_ns > 0) {
             // Each byte is handed over once the line has carried it; the
             // bytes whose time has come by a wake-up go together.
@@ -489,6 +538,10 @@ outcome perform(int fd, bool sock, const std::vector<sim::action> &actions, cons
             wire.tx_free = start + static_cast<long long>(n) * wire.byte_ns;
         } else {
             ok = write_all(fd, sock, a.bytes.data(), a.bytes.size());
+        }
+        if (ok && a.stray) {
+            pause_ms(5);
+            ok = write_all(fd, sock, "\xff", 1);
         }
         // A reply counts once it has begun: the tool may close as soon as
         // it has seen enough of it.
