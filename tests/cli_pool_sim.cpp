@@ -540,8 +540,11 @@ TEST_P(Stations, AStationKilledMidRunAndRestartedHoldsNoRowTwice)
         << a->out() << b.out();
     // The workers of the killed station finish their modules and record
     // them themselves: poll until the history holds every attempt.
+    // An attempt is a module a station took on: only then is it asked its
+    // version (one asked its MID and let go, being done or in progress on
+    // the other station, is no attempt and no record).
     auto attempts = [&](int i) {
-        return static_cast<int>(count(read_file("m" + std::to_string(i) + ".log"), "AT+MID"));
+        return static_cast<int>(count(read_file("m" + std::to_string(i) + ".log"), "AT+VER"));
     };
     std::vector<std::map<std::string, std::string>> recs;
     modcfg_child::poll_until([&] {
