@@ -2,6 +2,7 @@
 // and the serial command-mode entry (probe, then the "+++" handshake).
 #include "module_at.h"
 
+#include "line_scan.h"
 #include "pccom.h"
 
 #include <array>
@@ -391,7 +392,11 @@ int connect_to_module()
     for (int i = 0; i < PROBE_TRIES; i++) {
         progress("...");
         CommWrite(fd, PROBE, PROBE_LEN); // a dead port shows in the read
-        const int n = entry_read(fd, buf, PROBE_READ, reply_complete());
+        // Fast exchange: a probe waits only as long as the line and a quick
+        // module take; a later answer is caught below.
+        const int n = fast_exchange ? CommReadUntil(fd, buf, PROBE_READ, line_probe_wait_ms(fd),
+                                                    reply_complete())
+                                    : CommRead(fd, buf, PROBE_READ);
         if (begins(buf, n, "AT+") || begins(buf, n, "+ok")) {
             // Fast exchange: this read took the late answer to the probe
             // before; the answer to this one is still to come, and must
@@ -402,6 +407,17 @@ int connect_to_module()
             return 1;
         }
         missed = missed || n == 0;
+    }
+    // Fast exchange: the quiet the handshake keeps before "+++" anyway is
+    // spent reading, so a module in command mode slower than the probe's
+    // wait is found here, and never sent a "+++" it would take as junk.
+    if (fast_exchange && missed) {
+        const int n = CommReadUntil(fd, buf, PROBE_READ, quiet_left(fd), reply_complete());
+        if (begins(buf, n, "AT+") || begins(buf, n, "+ok")) {
+            uart_read2clean(fd, 0); // the other probe's answer
+            progress("OK!\n");
+            return 1;
+        }
     }
     if (trying_to_onnect(fd)) {
         progress("OK!\n");
