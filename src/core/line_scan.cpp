@@ -5,6 +5,7 @@
 #include "module_at.h"
 #include "pccom.h"
 
+#include <algorithm>
 #include <array>
 #include <chrono>
 #include <cstring>
@@ -71,9 +72,10 @@ line_mode try_open_port(int fd)
             drain(fd, LINE_PROBE_WAIT_MIN_MS); // an echo's "+ok" may follow
             return line_mode::command;
         }
-        // "+ERR": a module in command mode whose line held junk before the
-        // probe; the next probe finds it clean.
-        if (!(n > 0 && buf[0] == '+'))
+        // Any answer ("+ERR", or the echo of junk a wrong rate left in the
+        // module's line before the probe) may be a module in command mode:
+        // the next probe finds its line clean. Silence goes on to "+++".
+        if (n <= 0)
             break;
     }
     // The guard before "+++", read on: a slow module's late answer to the
@@ -95,8 +97,9 @@ line_mode try_open_port(int fd)
         return line_mode::none; // junk keeps coming: nothing that listens for "+++"
     if (CommWrite(fd, "+++", 3) != 3)
         return line_mode::none;
-    // Twice the probe's wait: a try must not miss a module for a busy PC.
-    const int n = CommReadUntil(fd, buf, 5, 2 * wait,
+    // At least twice the least wait: a try must not miss a module for a
+    // busy PC.
+    const int n = CommReadUntil(fd, buf, 5, std::max(wait, 2 * LINE_PROBE_WAIT_MIN_MS),
                                 [](const char *b, int k) { return k > 0 && b[0] == 'a'; });
     if (n <= 0 || buf[0] != 'a')
         return line_mode::none;
@@ -174,7 +177,8 @@ int line_probe_wait_ms(int fd)
     }
     if (baud <= 0)
         baud = 50;
-    const long wire = (static_cast<long>(PROBE_LEN + REPLY_LEN) * bits * 1000 + baud - 1) / baud;
+    // The probe and the reply's first byte are in CommReadUntil's count.
+    const long wire = (static_cast<long>(REPLY_LEN - 1) * bits * 1000 + baud - 1) / baud;
     const long wait = wire + LINE_PROBE_MARGIN_MS;
     return static_cast<int>(wait < LINE_PROBE_WAIT_MIN_MS ? LINE_PROBE_WAIT_MIN_MS : wait);
 }

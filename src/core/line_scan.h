@@ -37,8 +37,8 @@ constexpr int LINE_SCAN_OPEN_FAILED = -1;
 
 // One try at `s` on `device`: opens it (CommOpen, with its console lines),
 // writes the probe "AT+\n" and waits line_probe_wait_ms for "+ok" or its
-// echo; a reply that is no "+ok" but a module's all the same ("+ERR", as
-// for junk a wrong rate left in its line) gets the probe once more. Without
+// echo; any other answer (a module's "+ERR" for junk a wrong rate left in
+// its line, or that junk echoed) gets the probe once more. Without
 // an answer the line is kept quiet for the guard a module in transparent
 // mode needs (a late answer to the probe still counts then), then "+++" is
 // sent once, and an "a" is answered "a" and must bring "+ok\r\n\r\n".
@@ -58,9 +58,11 @@ constexpr int LINE_PROBE_WAIT_MIN_MS = 30;
 // slower module is caught by the handshake's guard, which reads on.
 constexpr int LINE_PROBE_MARGIN_MS = 20;
 // The wait for the first byte of an answer to a probe on `fd` in fast
-// exchange: the time the probe (4 bytes) and a "+ok\r\n\r\n" reply (7)
-// take at the port's rate and frame, plus LINE_PROBE_MARGIN_MS; at least
-// LINE_PROBE_WAIT_MIN_MS (57600 baud: 30; 9600: 32; 50: 2440). Also when
+// exchange, as CommReadUntil counts it (from when the probe has left the
+// line and one byte could have come back): with that, the window from the
+// write spans the probe (4 bytes) and a "+ok\r\n\r\n" reply (7) at the
+// port's rate and frame, plus LINE_PROBE_MARGIN_MS; at least
+// LINE_PROBE_WAIT_MIN_MS (57600 and 9600 baud: 30; 50: 1220). Also when
 // the settings cannot be read, the wait for 50 baud.
 int line_probe_wait_ms(int fd);
 
