@@ -198,4 +198,18 @@ TEST(FastConnect, FindsASlowModuleInCommandModeWithoutTheHandshake)
     EXPECT_TRUE(has(log, "AT+MID")) << log;
 }
 
+// Slower still (300 ms, past the guard): it gets "+++", and its late answer
+// as the handshake's reply tells it is in command mode; every value still
+// goes with its own query.
+TEST(FastConnect, AModuleSlowerThanTheGuardIsFoundByTheHandshakesReply)
+{
+    temp_cwd dir;
+    sim_process sim;
+    ASSERT_TRUE(sim.start_pty({"--mode", "command", "--delay", "300", "--set", "TCPTO=77"}));
+    const auto r = modcfg({"read", "--port", sim.pty_path()});
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_TRUE(has(r.out, "WMODE AP\n")) << r.out;
+    EXPECT_TRUE(has(r.out, "TCPTO 77\n")) << r.out;
+}
+
 } // namespace
