@@ -114,7 +114,7 @@ man_commands_ok()
 {
     local text sub opt
     text=$(MANWIDTH=100 man -l "$share/man/man1/modcfg.1.gz")
-    for sub in ports read export apply verify provision; do
+    for sub in ports read export apply verify provision scan; do
         grep -q "modcfg $sub" <<<"$text" || { echo "  modcfg $sub missing" >&2; return 1; }
         for opt in $("$usr/bin/modcfg" "$sub" --help | grep -o -- '--[a-z][a-z-]*' | sort -u); do
             grep -qE -- "$opt([^[:alnum:]-]|\$)" <<<"$text" ||
