@@ -160,6 +160,7 @@ TEST(Scan, BaudAutoProvisionsAModuleAt9600AndSaysSo)
     EXPECT_TRUE(sim_wait_state("m.state", "TCPTO", "321"));
     EXPECT_TRUE(sim_wait_state("m.state", "WMODE", "STA"));
     EXPECT_EQ(modcfg({"read", "--port", sim.pty_path(), "--baud", "fast"}).status, 2);
+    EXPECT_EQ(modcfg({"read", "--listen", "127.0.0.1:0", "--baud", "auto"}).status, 2);
 }
 
 TEST(PortsProbe, MarksTheModuleTheEmptyPortAndTheBusyOne)

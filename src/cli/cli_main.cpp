@@ -453,6 +453,10 @@ int cmd_module(const command_def &cmd, int argc, char **argv)
         }
         run.allow.push_back(rule);
     }
+    if (run.line.scan && run.listen) {
+        usage_error(name, "--baud auto goes with --port");
+        return EXIT_USAGE;
+    }
     if (o.allow && !run.listen) {
         usage_error(name, "--allow goes with --listen");
         return EXIT_USAGE;
