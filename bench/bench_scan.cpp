@@ -161,8 +161,12 @@ void time_modcfg(figure &f, std::vector<std::string> args, int want)
 void row(const char *name, const figure &f, double floor, const std::string &goal, bool met)
 {
     const double t = f.median();
-    std::printf("%-50s %6.2f s %7.3f s %5.1f   %-22s %s\n", name, t, floor,
-                floor > 0 ? t / floor : 0.0, goal.c_str(),
+    char floor_text[32] = "      -  ", ratio[16] = "    -";
+    if (floor > 0) {
+        std::snprintf(floor_text, sizeof floor_text, "%7.3f s", floor);
+        std::snprintf(ratio, sizeof ratio, "%5.1f", t / floor);
+    }
+    std::printf("%-50s %6.2f s %s %s   %-22s %s\n", name, t, floor_text, ratio, goal.c_str(),
                 !f.ok ? "FAILED" : goal.empty() ? "" : met ? "met" : "NOT met");
 }
 
@@ -281,7 +285,10 @@ int main()
         connect.median() < 0.3);
     row("provision+verify 20 lines from transparent", twenty, 0, "< 0.5 s", twenty.median() < 0.5);
     std::printf("(provision's floor: bench_cli's row of the same scenario counts it from the "
-                "emulator; the connect's floor above is part of it)\n");
+                "emulator's bytes and replies; add the connect's %d ms of quiet before \"+++\")\n",
+                AT_FAST_QUIET_MS);
+    std::printf("(the module at 50 baud runs without --wire: the floor there is what a real "
+                "line would take, which the emulator does not pace)\n");
     std::string cmd = std::string("rm -rf '") + dir + "'";
     return std::system(cmd.c_str()) == 0 ? 0 : 1;
 }
