@@ -16,6 +16,7 @@
 // Every round runs on fresh emulators, so each count is one run's; a run
 // that fails (modcfg's exit status not 0: a module not verified) would be
 // fast for nothing, so it fails its row and its output is shown.
+#include "line_scan.h"
 #include "module_at.h"
 
 #include <algorithm>
@@ -352,9 +353,10 @@ int main()
                 "       for modules at once, the largest single module's floor\n",
                 MS_PER_BYTE, LATENCY_MS);
     std::printf("(every module on a pty starts in transparent mode: its connect also waits out "
-                "two unanswered probes, %d ms each;\n at the window's timing every read also waits "
-                "out its end conditions: no floor of the wire holds these)\n",
-                AT_FAST_FIRST_BYTE_MS);
+                "two unanswered probes, %d ms each at least, and %d ms of quiet before \"+++\";\n"
+                " at the window's timing every read also waits out its end conditions: no floor of "
+                "the wire holds these)\n",
+                LINE_PROBE_WAIT_MIN_MS, AT_FAST_QUIET_MS);
     std::printf("%-52s %8s %9s %6s   %-24s\n", "scenario", "time", "floor", "ratio", "goal");
 
     const double one = median(fast).time;

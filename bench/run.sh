@@ -10,8 +10,9 @@ cd "$(dirname "$0")/.."
 tools/install-deps.sh
 build=${1:-build-bench}
 cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
-cmake --build "$build" -j2 --target bench_workflow bench_net bench_cli bench_pool >/dev/null
+cmake --build "$build" -j2 --target bench_workflow bench_net bench_cli bench_pool bench_scan >/dev/null
 "$build/bench/bench_workflow"
 "$build/bench/bench_net"
 "$build/bench/bench_cli"
 "$build/bench/bench_pool"
+"$build/bench/bench_scan"

@@ -446,13 +446,16 @@ TEST_F(AtExchangeFast, SilentModuleFailsAfterThreeHandshakesAtEachTiming)
     EXPECT_GE(took, 2 * 1200 + 3 * 1000);
 }
 
-// Both probes answered 300 ms late: the second probe's read takes the
-// first's answer, and the second's answer is read off before the next
-// command, which takes its own reply.
+// Both probes answered 300 ms late, past the guard before "+++": the first
+// answer comes as the handshake's reply and tells a module in command mode;
+// the second answer is read off and the handshake finished before the
+// next command, which takes its own reply.
 TEST_F(AtExchangeFast, LateProbeAnswersStayWithTheirProbes)
 {
     play({{"AT+\n", "+ok\r\n\r\n", 300},
           {"AT+\n", "+ok\r\n\r\n", 300},
+          {"+++", "a"},
+          {"a", "+ok\r\n\r\n"},
           {"AT+WMODE\n", "+ok=AP\r\n\r\n"}});
     testing::internal::CaptureStdout();
     const int r = connect_to_module();

@@ -114,7 +114,7 @@ man_commands_ok()
 {
     local text sub opt
     text=$(MANWIDTH=100 man -l "$share/man/man1/modcfg.1.gz")
-    for sub in ports read export apply verify provision pool history; do
+    for sub in ports read export apply verify provision scan pool history; do
         grep -q "modcfg $sub" <<<"$text" || { echo "  modcfg $sub missing" >&2; return 1; }
         for opt in $("$usr/bin/modcfg" "$sub" --help | grep -o -- '--[a-z][a-z-]*' | sort -u); do
             grep -qE -- "$opt([^[:alnum:]-]|\$)" <<<"$text" ||
@@ -150,7 +150,7 @@ completion_ok()
 {
     [ -f /usr/share/bash-completion/bash_completion ] || { echo "  bash-completion missing" >&2; return 1; }
     same "$(complete_words modcfg "")" \
-        "$(printf '%s\n' --help --version ports read export apply verify provision pool history | sort | xargs)" &&
+        "$(printf '%s\n' --help --version ports read export apply verify provision scan pool history | sort | xargs)" &&
         same "$(complete_words modcfg read --port COM1)" "COM1 COM10 COM11 COM12" &&
         complete_words modcfg provision --re | grep -qw -- --report= &&
         (cd "$tmp" && touch golden-file.txt && complete_words modcfg apply --port COM1 golden- |

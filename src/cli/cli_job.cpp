@@ -5,6 +5,7 @@
 
 #include "cli_event.h"
 #include "cli_history.h"
+#include "cli_scan.h"
 #include "cmd_file.h"
 #include "main.h"
 #include "module.h"
@@ -480,8 +481,34 @@ int run_serial(const cli_job &job)
         if (stop_asked)
             return 0;
         emit(cli_event("stage").set("text", "open"));
-        const int fd = CommOpen(job.device.c_str(), job.line.baud, job.line.data_bits,
-                                job.line.parity, job.line.stop_bits, 0);
+        int fd = 0;
+        bool found = true;
+        if (job.line.scan) {
+            // --baud auto: the scan leaves the module in command mode on
+            // the open port, and the connect below finds it at once.
+            emit(cli_event("stage").set("text", "scan"));
+            line_setting s;
+            line_mode m = line_mode::none;
+            const int rc = cli_scan_find(job.device, line_scan_settings(false), &s, &m, nullptr);
+            found = rc == 1;
+            fd = rc == 1 ? strPCCom.fd : rc == 0 ? -1 : 0;
+            if (found)
+                emit(cli_event("line").set("text", line_setting_text(s)));
+        } else {
+            fd = CommOpen(job.device.c_str(), job.line.baud, job.line.data_bits, job.line.parity,
+                          job.line.stop_bits, 0);
+        }
+        if (!found && fd < 0) {
+            if (!job.wait_new) {
+                emit(cli_event("result")
+                         .set("result", RESULT_NO_MODULE)
+                         .set("note", "no module answered at any rate at 8N1"));
+                return 0;
+            }
+            emit(cli_event("waiting").set("text", "no module at any rate"));
+            nap(WAIT_PAUSE_MS);
+            continue;
+        }
         if (fd == 0) {
             const int err = serial_last_errno();
             if (!job.wait_new) {

@@ -28,6 +28,7 @@ struct cli_line {
     int data_bits = 8;
     int parity = 0;    // PCCOM_PARITY_ code
     int stop_bits = 0; // PCCOM_STOPBITS_ code
+    bool scan = false; // --baud auto: each module's settings found by a scan first
 };
 
 struct cli_job {

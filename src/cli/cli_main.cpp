@@ -8,6 +8,7 @@
 #include "cli_report.h"
 #include "cli_run.h"
 #include "cli_text.h"
+#include "cli_scan.h"
 #include "cmd_file.h"
 #include "module.h"
 #include "module_at.h"
@@ -43,6 +44,7 @@ const char commands_text[] =
     "  provision   apply, verify and record, on many ports or connections at once\n"
     "  pool        list the pools of values for templates, or show one\n"
     "  history     the records of the modules handled, newest first\n"
+    "  scan        find the line settings and mode at which each port's module answers\n"
     "\n"
     "Run \"modcfg COMMAND --help\" for the options of a command.\n";
 
@@ -57,7 +59,8 @@ struct options {
     gchar **ports = nullptr;
     gchar *listen = nullptr;
     gchar **allow = nullptr;
-    gint baud = 57600;
+    gchar *baud = nullptr; // a rate, or "auto"
+    gboolean probe = FALSE;
     gint data_bits = 8;
     gchar *parity = nullptr;
     gint stop_bits = 1;
@@ -81,6 +84,7 @@ struct options {
         g_strfreev(ports);
         g_free(listen);
         g_strfreev(allow);
+        g_free(baud);
         g_free(parity);
         g_free(output);
         g_free(report);
@@ -99,7 +103,20 @@ int cmd_ports(int argc, char **argv)
 {
     options o;
     const GOptionEntry entries[] = {
-        {"json", 0, 0, G_OPTION_ARG_NONE, &o.json, "One JSON array instead of lines", nullptr},
+        {"json", 0, 0, G_OPTION_ARG_NONE, &o.json,
+         "One JSON array instead of lines (with --probe: one object per port, one a line)",
+         nullptr},
+        {"probe", 0, 0, G_OPTION_ARG_NONE, &o.probe,
+         "Whether a module answers on each port, with its MID and mode; a port another "
+         "program holds is skipped",
+         nullptr},
+        {"baud", 'b', 0, G_OPTION_ARG_STRING, &o.baud,
+         "With --probe: the rate (default 57600), or \"auto\" to scan the rates", "RATE"},
+        {"data-bits", 0, 0, G_OPTION_ARG_INT, &o.data_bits, "With --probe: 5..8 (default 8)", "N"},
+        {"parity", 0, 0, G_OPTION_ARG_STRING, &o.parity,
+         "With --probe: None, Odd, Even, Mark or Space (default None)", "PARITY"},
+        {"stop-bits", 0, 0, G_OPTION_ARG_INT, &o.stop_bits, "With --probe: 1 or 2 (default 1)",
+         "N"},
         {nullptr, 0, 0, G_OPTION_ARG_NONE, nullptr, nullptr, nullptr}};
     GOptionContext *ctx = g_option_context_new(nullptr);
     cli_text_domain(ctx);
@@ -118,6 +135,17 @@ int cmd_ports(int argc, char **argv)
         return EXIT_USAGE;
     }
     const auto ports = cli_list_ports();
+    if (o.probe) {
+        line_setting line;
+        bool scan = false;
+        std::string why;
+        if (!cli_parse_line(o.baud, o.data_bits, o.parity, o.stop_bits, &line, &scan, &why)) {
+            usage_error("ports", why);
+            return EXIT_USAGE;
+        }
+        return cli_ports_probe(ports, scan ? line_scan_settings(false) : std::vector{line},
+                               o.json, false);
+    }
     if (o.json) {
         JsonBuilder *b = json_builder_new();
         json_builder_begin_array(b);
@@ -358,7 +386,9 @@ int cmd_module(const command_def &cmd, int argc, char **argv)
     cli_db_add_options(entries, db, cmd.params != nullptr);
     entries.push_back({nullptr, 0, 0, G_OPTION_ARG_NONE, nullptr, nullptr, nullptr});
     const GOptionEntry line_entries[] = {
-        {"baud", 'b', 0, G_OPTION_ARG_INT, &o.baud, "Baud rate, 50 .. 460800 (default 57600)",
+        {"baud", 'b', 0, G_OPTION_ARG_STRING, &o.baud,
+         "Baud rate, 50 .. 460800 (default 57600), or \"auto\": each module's settings are "
+         "found by a scan first",
          "RATE"},
         {"data-bits", 0, 0, G_OPTION_ARG_INT, &o.data_bits, "5, 6, 7 or 8 (default 8)", "N"},
         {"parity", 0, 0, G_OPTION_ARG_STRING, &o.parity,
@@ -409,34 +439,19 @@ int cmd_module(const command_def &cmd, int argc, char **argv)
     run.task = cmd.task;
     run.quiet = o.quiet;
     run.verbose = o.verbose;
-    if (code_find(codes_baudrate, std::to_string(o.baud).c_str()) < 0 || o.baud == 345600) {
-        usage_error(name, "--baud " + std::to_string(o.baud) +
-                              ": not one of 50 .. 460800 that Linux can set");
-        return EXIT_USAGE;
-    }
-    run.line.baud = o.baud;
-    if (o.data_bits < 5 || o.data_bits > 8) {
-        usage_error(name, "--data-bits is 5, 6, 7 or 8");
-        return EXIT_USAGE;
-    }
-    run.line.data_bits = o.data_bits;
-    run.line.parity = PCCOM_PARITY_NONE;
-    if (o.parity) {
-        int code = -1;
-        for (int i = 0; i < codes_comparity.count; i++)
-            if (g_ascii_strcasecmp(o.parity, codes_comparity.texts[i]) == 0)
-                code = i;
-        if (code < 0) {
-            usage_error(name, "--parity is None, Odd, Even, Mark or Space");
+    {
+        line_setting line;
+        std::string why;
+        if (!cli_parse_line(o.baud, o.data_bits, o.parity, o.stop_bits, &line, &run.line.scan,
+                            &why)) {
+            usage_error(name, why);
             return EXIT_USAGE;
         }
-        run.line.parity = code; // the parity codes follow the same order
+        run.line.baud = line.baud;
+        run.line.data_bits = line.data_bits;
+        run.line.parity = line.parity;
+        run.line.stop_bits = line.stop_bits;
     }
-    if (o.stop_bits != 1 && o.stop_bits != 2) {
-        usage_error(name, "--stop-bits is 1 or 2");
-        return EXIT_USAGE;
-    }
-    run.line.stop_bits = o.stop_bits == 2 ? PCCOM_STOPBITS_TWO : PCCOM_STOPBITS_ONE;
     if (o.count < 0) {
         usage_error(name, "--count wants a number of modules, at least 1");
         return EXIT_USAGE;
@@ -474,6 +489,10 @@ int cmd_module(const command_def &cmd, int argc, char **argv)
             return EXIT_USAGE;
         }
         run.allow.push_back(rule);
+    }
+    if (run.line.scan && run.listen) {
+        usage_error(name, "--baud auto goes with --port");
+        return EXIT_USAGE;
     }
     if (o.allow && !run.listen) {
         usage_error(name, "--allow goes with --listen");
@@ -682,6 +701,8 @@ int main(int argc, char **argv)
         return cli_pool_command(argc - 1, argv + 1);
     if (command == "history")
         return cli_history_command(argc - 1, argv + 1);
+    if (command == "scan")
+        return cli_scan_command(argc - 1, argv + 1);
     for (const auto &cmd : module_commands)
         if (command == cmd.name)
             return cmd_module(cmd, argc - 1, argv + 1);

@@ -592,6 +592,12 @@ void runner::handle(worker &w, const cli_event &ev)
         if (text != w.waiting)
             view_.plain(label, "waiting for a module (" + cli_printable(text) + ")");
         w.waiting = text;
+    } else if (k == "line") {
+        // --baud auto: the settings the scan found go to the console and
+        // into the record's note.
+        const std::string text = "line " + ev.get("text");
+        w.out.note = text + (w.out.note.empty() ? "" : "; " + w.out.note);
+        view_.plain(label, "found at " + ev.get("text"));
     } else if (k == "vanished") {
         view_.plain(label, "the port is gone; any module after it comes back is new");
     } else if (k == "module") {

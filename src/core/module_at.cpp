@@ -2,6 +2,7 @@
 // and the serial command-mode entry (probe, then the "+++" handshake).
 #include "module_at.h"
 
+#include "line_scan.h"
 #include "pccom.h"
 
 #include <array>
@@ -16,6 +17,10 @@ namespace
 {
 
 bool fast_exchange = false;
+// Fast exchange: probes of the connect under way whose reads got nothing.
+// A slow module's answers to them are still to come and must be read off,
+// or the next command would take one for its own reply.
+int probes_unanswered = 0;
 
 constexpr char PROBE[] = "AT+\n";
 constexpr int PROBE_LEN = 4;
@@ -277,6 +282,45 @@ int entry_read(int fd, char *buf, int len, const at_read_end &done)
                          : CommRead(fd, buf, len);
 }
 
+// Reads off `count` late answers to probes, each with the full time-out.
+void read_late_answers(int fd, int count)
+{
+    char buf[PROBE_READ];
+    for (int i = 0; i < count; i++)
+        CommReadUntil(fd, buf, PROBE_READ, -1, reply_complete());
+}
+
+// After "+++" reached a module in command mode whose answer to a probe came
+// late: reads off the rest of `replies` answers, then up to the "a" a module
+// that took the "+++" for its escape sends (it may come in one read with
+// them). `last` holds the last bytes of an answer read in part. Each read
+// waits with the full time-out. True when the "a" came.
+bool read_late_answers_then_a(int fd, int replies, reply_tail last)
+{
+    int ends = 0;
+    bool got_a = false;
+    char buf[PROBE_READ];
+    for (int i = 0; i < replies + 2 && !got_a; i++) {
+        int seen = 0;
+        const int n = CommReadUntil(fd, buf, PROBE_READ, -1, [&](const char *b, int k) {
+            for (; seen < k && !got_a; seen++) {
+                if (ends >= replies) {
+                    got_a = b[seen] == 'a';
+                    continue;
+                }
+                std::memmove(last.data(), last.data() + 1, VALUE_TAIL - 1);
+                last[VALUE_TAIL - 1] = b[seen];
+                if (std::memcmp(last.data(), "\r\n\r\n", VALUE_TAIL) == 0)
+                    ends++;
+            }
+            return got_a;
+        });
+        if (n <= 0)
+            break;
+    }
+    return got_a;
+}
+
 // Milliseconds until `fd`'s line has been quiet for AT_FAST_QUIET_MS.
 int quiet_left(int fd)
 {
@@ -453,6 +497,21 @@ int trying_to_onnect(int fd)
             pause_ms(fast_exchange ? AT_FAST_REPLY_PAUSE_MS : AT_HANDSHAKE_PAUSE_MS);
             continue;
         }
+        if (fast_exchange && probes_unanswered > 0 &&
+            (begins(buf, n, "+ok") || begins(buf, n, "AT+"))) {
+            // A probe's late answer: the module is in command mode. Its
+            // rest and the other probes' answers are read off; a module
+            // that took the "+++" for its escape then answers "a" and waits
+            // for one, so the handshake is finished as usual, and nothing
+            // is left for the first command to take as its reply.
+            const bool whole = ends_reply(buf, n);
+            const int owed = probes_unanswered - (whole ? 1 : 0);
+            probes_unanswered = 0;
+            if (read_late_answers_then_a(fd, owed, whole ? reply_tail{} : last_bytes(buf, n)) &&
+                uart_write_wait(fd, "a", 1, 0))
+                CommReadUntil(fd, buf, HANDSHAKE_OK_READ, -1, reply_complete());
+            return 1;
+        }
         if (buf[0] != 'a')
             return 0;
         if (!uart_write_wait(fd, "a", 1, 0))
@@ -480,10 +539,15 @@ int enter_command_mode(int fd)
 {
     char buf[PROBE_READ];
     bool missed = false; // a probe's read got nothing, so far
+    probes_unanswered = 0;
     for (int i = 0; i < PROBE_TRIES; i++) {
         progress("...");
         CommWrite(fd, PROBE, PROBE_LEN); // a dead port shows in the read
-        const int n = entry_read(fd, buf, PROBE_READ, reply_complete());
+        // Fast exchange: a probe waits only as long as the line and a quick
+        // module take; a later answer is caught below.
+        const int n = fast_exchange ? CommReadUntil(fd, buf, PROBE_READ, line_probe_wait_ms(fd),
+                                                    reply_complete())
+                                    : CommRead(fd, buf, PROBE_READ);
         if (begins(buf, n, "AT+") || begins(buf, n, "+ok")) {
             // Fast exchange: this read took the late answer to the probe
             // before; the answer to this one is still to come, and must
@@ -493,8 +557,25 @@ int enter_command_mode(int fd)
             return 1;
         }
         missed = missed || n == 0;
+        if (n == 0)
+            probes_unanswered++;
     }
-    return trying_to_onnect(fd);
+    // Fast exchange: the quiet the handshake keeps before "+++" anyway is
+    // spent reading, so a module in command mode slower than the probe's
+    // wait is found here, and never sent a "+++" it would take as junk.
+    if (fast_exchange && probes_unanswered > 0) {
+        const int n = CommReadUntil(fd, buf, PROBE_READ, quiet_left(fd), reply_complete());
+        if (begins(buf, n, "AT+") || begins(buf, n, "+ok")) {
+            read_late_answers(fd, probes_unanswered - 1);
+            probes_unanswered = 0;
+            return 1;
+        }
+    }
+    // A module slower still gets "+++"; its late answer is then the
+    // handshake's reply (trying_to_onnect).
+    const int ok = trying_to_onnect(fd);
+    probes_unanswered = 0;
+    return ok;
 }
 
 } // namespace

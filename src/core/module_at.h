@@ -35,6 +35,10 @@ constexpr int UART_CLEAN_MAX_READS = 10;
 //   taken for the next command's reply;
 // - the handshake keeps AT_FAST_QUIET_MS of quiet on the line before each
 //   "+++", and the drain before it ends once the line has been that quiet;
+// - a connect's probes wait line_probe_wait_ms (line_scan.h) instead; a
+//   later answer is taken while the line is kept quiet before "+++", or,
+//   later still, as the reply to "+++" (the module is in command mode: its
+//   other answers are read off and the handshake finished);
 // - a command-mode entry that fails is made once more at the default
 //   timing (see connect_to_module): fast never calls a module absent that
 //   the default timing reaches.

@@ -24,6 +24,16 @@
 // - --counts FILE: at the end of the run, the bytes read from the link, the
 //   bytes written to it and the replies among them, so that a benchmark
 //   can set its times beside what the wire and the replies' latency take.
+// - --uart BAUD,BITS,PARITY,STOP: the module's own line settings. On every
+//   read and reply the tool's settings are read from the pty (tcgetattr on
+//   the master, which shares the slave's termios). While they differ, each
+//   byte either way is garbled into one byte of 0x80..0xff, as a UART at
+//   the wrong rate takes junk: only a line feed from the tool survives, so
+//   a module in command mode answers the junk line (garbled), and one in
+//   transparent mode takes it as payload. A pty keeps the rate, CSTOPB,
+//   PARODD and CMSPAR that the tool asks for, but forces CS8 and clears
+//   PARENB: data bits count only when the pty reports other than 8, and
+//   parity None and Even look alike (Odd, Mark and Space are told apart).
 // - Log lines: the frame's bytes with "\n", "\r", "\\" and "\xHH" for any
 //   other byte outside printable ASCII (the keep-alive: "AT+W\n\x00").
 #include "engine.h"
@@ -69,6 +79,12 @@ struct options {
     long delay_ms = 0;
     long byte_gap_ms = 0;
     long wire_baud = 0; // 0: bytes move at once
+    // --uart: the module's line; uart_baud 0 when any setting of the tool's
+    // is taken.
+    long uart_baud = 0;
+    int uart_bits = 8;
+    char uart_parity = 'N'; // N, O, E, M or S
+    int uart_stop = 1;
     sim::faults faults;
     std::vector<std::pair<std::string, std::string>> sets;
     std::string log_path, state_path, counts_path;
@@ -155,7 +171,7 @@ void pause_ms(long ms)
                "       [--drop-after N] [--silent-after N] [--late MS] [--probe-late MS]\n"
                "       [--ok-late MS] [--last-byte-late MS] [--stray] [--trickle NAME]\n"
                "       [--set NAME=VALUE]... [--keep NAME=VALUE]... [--log FILE] [--state FILE]\n"
-               "       [--counts FILE]\n"
+               "       [--counts FILE] [--uart BAUD,BITS,PARITY,STOP]\n"
                "   or: qxb27-sim --help | --version\n",
                to);
     if (status == 0)
@@ -196,6 +212,9 @@ void pause_ms(long ms)
             "  --counts FILE       when the run ends, write to FILE the bytes received\n"
             "                      and sent and the replies sent (an echo is none):\n"
             "                      received=N, sent=N, replies=N lines\n"
+            "  --uart B,D,P,S      the module's line settings (e.g. 115200,8,N,1; parity\n"
+            "                      N, O, E, M or S): while the tool's pty settings differ,\n"
+            "                      bytes both ways are garbled; AT+UART reports them\n"
             "  --help, --version   print this help or the version, and exit\n",
             to);
     std::exit(status);
@@ -209,6 +228,42 @@ long parse_count(const char *text, const char *what)
     if (errno || end == text || *end || v < 0 || v > 1000000)
         usage((std::string("bad number for ") + what + ": " + text).c_str());
     return v;
+}
+
+// The rates a module's UART takes, as its "AT+UART" lists them.
+constexpr long uart_rates[] = {50,    75,    110,   134,   150,    200,    300,    600,    1200,  1800,
+                               2400,  4800,  9600,  19200, 38400,  57600,  115200, 230400, 345600,
+                               460800};
+
+void parse_uart(const char *text, options &o)
+{
+    char parity = 0;
+    long baud = 0;
+    int bits = 0, stop = 0, used = 0;
+    if (std::sscanf(text, "%ld,%d,%c,%d%n", &baud, &bits, &parity, &stop, &used) != 4 ||
+        text[used] != '\0')
+        usage("--uart wants BAUD,BITS,PARITY,STOP (e.g. 115200,8,N,1)");
+    if (std::find(std::begin(uart_rates), std::end(uart_rates), baud) == std::end(uart_rates))
+        usage("--uart: not a rate of the module's list");
+    if (bits < 5 || bits > 8 || (stop != 1 && stop != 2) || !std::strchr("NOEMS", parity))
+        usage("--uart: data bits 5..8, parity N, O, E, M or S, stop bits 1 or 2");
+    o.uart_baud = baud;
+    o.uart_bits = bits;
+    o.uart_parity = parity;
+    o.uart_stop = stop;
+}
+
+// The module's "AT+UART" value for --uart: stop bits before parity.
+std::string uart_value(const options &o)
+{
+    static const std::pair<char, const char *> names[] = {
+        {'N', "None"}, {'O', "Odd"}, {'E', "Even"}, {'M', "Mark"}, {'S', "Space"}};
+    std::string parity;
+    for (const auto &n : names)
+        if (n.first == o.uart_parity)
+            parity = n.second;
+    return std::to_string(o.uart_baud) + "," + std::to_string(o.uart_bits) + "," +
+           std::to_string(o.uart_stop) + "," + parity + ",NFC";
 }
 
 options parse_options(int argc, char **argv)
@@ -239,6 +294,7 @@ options parse_options(int argc, char **argv)
         o_log,
         o_state,
         o_counts,
+        o_uart,
         o_help,
         o_version
     };
@@ -267,6 +323,7 @@ options parse_options(int argc, char **argv)
                                       {"log", required_argument, nullptr, o_log},
                                       {"state", required_argument, nullptr, o_state},
                                       {"counts", required_argument, nullptr, o_counts},
+                                      {"uart", required_argument, nullptr, o_uart},
                                       {"help", no_argument, nullptr, o_help},
                                       {"version", no_argument, nullptr, o_version},
                                       {nullptr, 0, nullptr, 0}};
@@ -375,6 +432,9 @@ options parse_options(int argc, char **argv)
         case o_counts:
             o.counts_path = optarg;
             break;
+        case o_uart:
+            parse_uart(optarg, o);
+            break;
         case o_help:
             usage(nullptr, 0);
         case o_version:
@@ -392,7 +452,47 @@ options parse_options(int argc, char **argv)
         usage("--retry goes with --tcp");
     if (!o.pty && !o.link.empty())
         usage("--link goes with --pty");
+    if (!o.pty && o.uart_baud > 0)
+        usage("--uart goes with --pty");
     return o;
+}
+
+// True when the tool's settings on the pty (read on its master) are the
+// module's own, as far as a pty keeps them; see the --uart note above.
+bool line_matches(int master, const options &o)
+{
+    if (o.uart_baud == 0)
+        return true;
+    termios t;
+    if (tcgetattr(master, &t) != 0)
+        return false;
+    static const std::pair<speed_t, long> speeds[] = {
+        {B50, 50},         {B75, 75},         {B110, 110},       {B134, 134},
+        {B150, 150},       {B200, 200},       {B300, 300},       {B600, 600},
+        {B1200, 1200},     {B1800, 1800},     {B2400, 2400},     {B4800, 4800},
+        {B9600, 9600},     {B19200, 19200},   {B38400, 38400},   {B57600, 57600},
+        {B115200, 115200}, {B230400, 230400}, {B460800, 460800}};
+    long baud = 0;
+    for (const auto &s : speeds)
+        if (s.first == cfgetospeed(&t))
+            baud = s.second;
+    if (baud != o.uart_baud || ((t.c_cflag & CSTOPB) != 0) != (o.uart_stop == 2))
+        return false;
+    const tcflag_t size = t.c_cflag & CSIZE;
+    const int bits = size == CS5 ? 5 : size == CS6 ? 6 : size == CS7 ? 7 : 8;
+    if (bits != 8 && bits != o.uart_bits)
+        return false;
+    const bool odd = t.c_cflag & PARODD, stick = t.c_cflag & CMSPAR;
+    const char parity = stick ? (odd ? 'M' : 'S') : odd ? 'O' : (t.c_cflag & PARENB) ? 'E' : 'N';
+    if (parity == 'N' && !(t.c_cflag & PARENB))
+        return o.uart_parity == 'N' || o.uart_parity == 'E';
+    return parity == o.uart_parity;
+}
+
+// A byte as a UART at other settings takes it: junk in 0x80..0xff.
+char garble(char c)
+{
+    return static_cast<char>(0x80 | ((static_cast<unsigned char>(c) * 37 + 11) & 0x7f));
 }
 
 // One line per frame, the bytes escaped so every frame stays on its line.
@@ -501,7 +601,11 @@ enum class outcome { go_on, restart, drop, link_lost };
 // Carries out the engine's actions on the link FD.
 outcome perform(int fd, bool sock, const std::vector<sim::action> &actions, const options &o)
 {
-    for (const auto &a : actions) {
+    for (const auto &action : actions) {
+        sim::action a = action;
+        if (!sock && !line_matches(fd, o))
+            for (char &c : a.bytes)
+                c = garble(c);
         if (a.kind == sim::action::restart)
             return outcome::restart;
         if (a.kind == sim::action::drop)
@@ -621,6 +725,10 @@ int run_pty(const options &o, sim::engine &eng)
         counts.received += n;
         if (down_until >= 0)
             continue;
+        if (!line_matches(master, o))
+            for (ssize_t i = 0; i < n; i++)
+                if (buf[i] != '\n')
+                    buf[i] = garble(buf[i]);
         wire.receive(static_cast<size_t>(n));
         now = now_ms();
         actions.clear();
@@ -756,6 +864,8 @@ int main(int argc, char **argv)
     std::signal(SIGPIPE, SIG_IGN);
 
     sim::store st;
+    if (o.uart_baud > 0)
+        st.set_raw("UART", uart_value(o));
     for (const auto &s : o.sets)
         st.set_raw(s.first, s.second);
     write_state(o.state_path, st);

@@ -1,0 +1,184 @@
+// Finding the line settings at which a module answers: the settings tried,
+// one try at a setting, and the probe's wait derived from the line.
+#include "line_scan.h"
+
+#include "module_at.h"
+#include "pccom.h"
+
+#include <algorithm>
+#include <array>
+#include <chrono>
+#include <cstring>
+#include <termios.h>
+#include <thread>
+
+namespace
+{
+
+constexpr char PROBE[] = "AT+\n";
+constexpr int PROBE_LEN = 4;
+constexpr int REPLY_LEN = 7; // "+ok\r\n\r\n"
+constexpr int READ_LEN = 20;
+// The handshake's 7-byte answer to "a".
+constexpr int HANDSHAKE_OK_LEN = 7;
+// Reads of the guard at most: a line that keeps bringing junk is not
+// quiet, and a try must end.
+constexpr int GUARD_READS = 4;
+
+constexpr std::array<int, 19> rates_in_order = {57600, 115200, 9600, 460800, 230400, 38400, 19200,
+                                                4800,  2400,   1800, 1200,   600,    300,   200,
+                                                150,   134,    110,  75,     50};
+constexpr std::array<char, 5> parity_letters = {'N', 'O', 'E', 'M', 'S'};
+constexpr std::array<const char *, 5> parity_names = {"None", "Odd", "Even", "Mark", "Space"};
+
+bool begins(const char *buf, int n, const char *prefix)
+{
+    const int plen = static_cast<int>(std::strlen(prefix));
+    return n >= plen && std::memcmp(buf, prefix, static_cast<size_t>(plen)) == 0;
+}
+
+bool complete_reply(const char *buf, int n)
+{
+    return n >= 4 && std::memcmp(buf + n - 4, "\r\n\r\n", 4) == 0;
+}
+
+bool probe_answer(const char *buf, int n)
+{
+    return begins(buf, n, "AT+") || begins(buf, n, "+ok");
+}
+
+// Reads until the line has been quiet `quiet_ms`, taking what comes.
+void drain(int fd, int quiet_ms)
+{
+    char buf[READ_LEN];
+    for (int i = 0; i < GUARD_READS; i++) {
+        const long quiet = serial_quiet_ms(fd);
+        if (quiet >= quiet_ms)
+            return;
+        if (CommReadUntil(fd, buf, READ_LEN, static_cast<int>(quiet_ms - quiet), nullptr) <= 0)
+            return;
+    }
+}
+
+line_mode try_open_port(int fd)
+{
+    char buf[READ_LEN];
+    const int wait = line_probe_wait_ms(fd);
+    for (int i = 0; i < 2; i++) {
+        if (CommWrite(fd, PROBE, PROBE_LEN) != PROBE_LEN)
+            return line_mode::none;
+        const int n = CommReadUntil(fd, buf, READ_LEN, wait, complete_reply);
+        if (probe_answer(buf, n)) {
+            drain(fd, LINE_PROBE_WAIT_MIN_MS); // an echo's "+ok" may follow
+            return line_mode::command;
+        }
+        // Any answer ("+ERR", or the echo of junk a wrong rate left in the
+        // module's line before the probe) may be a module in command mode:
+        // the next probe finds its line clean. Silence goes on to "+++".
+        if (n <= 0)
+            break;
+    }
+    // The guard before "+++", read on: a slow module's late answer to the
+    // probe shows here, before any "+++" could be taken for its command.
+    for (int i = 0; i < GUARD_READS; i++) {
+        const long quiet = serial_quiet_ms(fd);
+        if (quiet >= AT_FAST_QUIET_MS)
+            break;
+        const int n = CommReadUntil(fd, buf, READ_LEN, static_cast<int>(AT_FAST_QUIET_MS - quiet),
+                                    complete_reply);
+        if (n < 0)
+            return line_mode::none;
+        if (probe_answer(buf, n)) {
+            drain(fd, LINE_PROBE_WAIT_MIN_MS);
+            return line_mode::command;
+        }
+    }
+    if (serial_quiet_ms(fd) < AT_FAST_QUIET_MS)
+        return line_mode::none; // junk keeps coming: nothing that listens for "+++"
+    if (CommWrite(fd, "+++", 3) != 3)
+        return line_mode::none;
+    // At least twice the least wait: a try must not miss a module for a
+    // busy PC.
+    const int n = CommReadUntil(fd, buf, 5, std::max(wait, 2 * LINE_PROBE_WAIT_MIN_MS),
+                                [](const char *b, int k) { return k > 0 && b[0] == 'a'; });
+    if (n <= 0 || buf[0] != 'a')
+        return line_mode::none;
+    if (CommWrite(fd, "a", 1) != 1)
+        return line_mode::none;
+    // A module answered: its "+ok" gets the line's full time.
+    const int m = CommReadUntil(fd, buf, 10, -1, complete_reply);
+    return m == HANDSHAKE_OK_LEN && begins(buf, m, "+ok") ? line_mode::transparent
+                                                          : line_mode::none;
+}
+
+} // namespace
+
+std::string line_setting_text(const line_setting &s)
+{
+    const char parity = s.parity >= 0 && s.parity < int(parity_letters.size())
+                            ? parity_letters[static_cast<size_t>(s.parity)]
+                            : '?';
+    return std::to_string(s.baud) + " " + std::to_string(s.data_bits) + parity +
+           (s.stop_bits == PCCOM_STOPBITS_TWO ? "2" : "1");
+}
+
+const char *line_parity_name(int parity)
+{
+    return parity >= 0 && parity < int(parity_names.size()) ? parity_names[size_t(parity)] : "?";
+}
+
+const char *line_mode_name(line_mode m)
+{
+    return m == line_mode::command ? "command" : m == line_mode::transparent ? "transparent" : "none";
+}
+
+std::vector<line_setting> line_scan_settings(bool all_framings)
+{
+    std::vector<line_setting> out;
+    auto add_rates = [&out](int bits, int parity, int stop) {
+        for (int baud : rates_in_order)
+            out.push_back(line_setting{baud, bits, parity, stop});
+    };
+    add_rates(8, PCCOM_PARITY_NONE, PCCOM_STOPBITS_ONE);
+    if (!all_framings)
+        return out;
+    for (int bits = 8; bits >= 5; bits--)
+        for (int parity : {PCCOM_PARITY_NONE, PCCOM_PARITY_EVEN, PCCOM_PARITY_ODD,
+                           PCCOM_PARITY_MARK, PCCOM_PARITY_SPACE})
+            for (int stop : {PCCOM_STOPBITS_ONE, PCCOM_STOPBITS_TWO})
+                if (!(bits == 8 && parity == PCCOM_PARITY_NONE && stop == PCCOM_STOPBITS_ONE))
+                    add_rates(bits, parity, stop);
+    return out;
+}
+
+int line_scan_try(const std::string &device, const line_setting &s)
+{
+    const int fd = CommOpen(device.c_str(), s.baud, s.data_bits, s.parity, s.stop_bits, 0);
+    if (fd == 0)
+        return LINE_SCAN_OPEN_FAILED;
+    strPCCom.fd = fd;
+    const line_mode m = try_open_port(fd);
+    if (m == line_mode::none) {
+        CommClose(fd);
+        strPCCom.fd = 0;
+    }
+    return static_cast<int>(m);
+}
+
+int line_probe_wait_ms(int fd)
+{
+    termios t;
+    int baud = 0, bits = 10;
+    if (tcgetattr(fd, &t) == 0) {
+        baud = serial_port_baud(fd, t);
+        const tcflag_t size = t.c_cflag & CSIZE;
+        const int data = size == CS5 ? 5 : size == CS6 ? 6 : size == CS7 ? 7 : 8;
+        bits = 1 + data + ((t.c_cflag & PARENB) ? 1 : 0) + ((t.c_cflag & CSTOPB) ? 2 : 1);
+    }
+    if (baud <= 0)
+        baud = 50;
+    // The probe and the reply's first byte are in CommReadUntil's count.
+    const long wire = (static_cast<long>(REPLY_LEN - 1) * bits * 1000 + baud - 1) / baud;
+    const long wait = wire + LINE_PROBE_MARGIN_MS;
+    return static_cast<int>(wait < LINE_PROBE_WAIT_MIN_MS ? LINE_PROBE_WAIT_MIN_MS : wait);
+}
