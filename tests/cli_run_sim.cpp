@@ -531,6 +531,11 @@ TEST_F(Modcfg, BadUsageAndUnusablePortsChangeNothing)
     write_file("set.txt", command_file);
     write_file("ctrl.txt", std::string("AT+WMODE=STA\r\nAT+WSSSID=a\x01"
                                        "b\r\nAT+TCPTO=9\r\nE\r\n"));
+    // 98 bytes fill a frame; one more cannot be sent as it stands.
+    write_file("long.txt", "AT+WMODE=STA\r\nAT+NETP=TCP,Client,8899," + std::string(74, 'h') +
+                               "\r\nAT+NETP=TCP,Client,8899," + std::string(75, 'h') + "\r\nE\r\n");
+    // Lines after an empty one would never be sent.
+    write_file("gap.txt", "AT+WMODE=STA\r\n\r\nAT+TCPTO=9\r\n\r\nAT+MAXSK=5\r\nE\r\n");
     const std::string pty = sim.pty_path();
     struct row {
         std::vector<std::string> args;
@@ -549,6 +554,13 @@ TEST_F(Modcfg, BadUsageAndUnusablePortsChangeNothing)
         {{"apply", "--port", pty, "missing.txt"}, 2, "missing.txt"},
         {{"apply", "--port", pty, "."}, 2, "not a readable file"},
         {{"provision", "ctrl.txt", "--port", pty}, 2, "ctrl.txt: line 2 is not text"},
+        {{"apply", "long.txt", "--port", pty},
+         2,
+         "long.txt: line 3 is longer than a command frame holds (99 bytes, at most 98)"},
+        {{"provision", "gap.txt", "--port", pty},
+         2,
+         "gap.txt: line 2 is empty and ends the commands, but 2 lines follow it; nothing was "
+         "sent"},
         {{"provision", "set.txt", "--port", pty, "--report", "no/dir/r.csv"}, 2, "no/dir/r.csv"},
         {{"read", "--port", "/dev/no-such-tty"}, 3, "/dev/no-such-tty"},
         {{"provision", "set.txt", "--port", pty, "--port", "/dev/no-such-tty"}, 3, "no-such-tty"},

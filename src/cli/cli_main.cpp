@@ -452,24 +452,39 @@ int cmd_module(const command_def &cmd, int argc, char **argv)
     if (want_files) {
         run.file = argv[1];
         std::vector<std::string> lines;
+        cmd_file_end end;
         struct stat st;
         std::string why;
         if (stat(run.file.c_str(), &st) != 0)
             why = std::strerror(errno);
-        else if (!S_ISREG(st.st_mode) || !cmd_file_read_lines(run.file, lines))
+        else if (!S_ISREG(st.st_mode) || !cmd_file_read_lines(run.file, lines, &end))
             why = "not a readable file";
+        // The window's apply ends at an empty line; here the lines after it
+        // would silently never be sent while the run said verified.
+        else if (end.empty && end.following > 0)
+            why = "line " + std::to_string(end.line) + " is empty and ends the commands, but " +
+                  std::to_string(end.following) +
+                  (end.following == 1 ? " line follows it" : " lines follow it");
         if (!why.empty()) {
             cli_error(run.file + ": " + why + "; nothing was sent");
             return EXIT_USAGE;
         }
         // The window's apply would skip such a line and send the rest; a
         // module configured without it is worse than one not configured.
-        for (size_t i = 0; i < lines.size(); i++)
-            if (!cmd_file_line_is_text(lines[i])) {
-                cli_error(run.file + ": line " + std::to_string(i + 1) +
-                          " is not text (a zero byte or control bytes); nothing was sent");
+        for (size_t i = 0; i < lines.size(); i++) {
+            if (!cmd_file_line_is_text(lines[i]))
+                why = "is not text (a zero byte or control bytes)";
+            // A longer one overflows the module's frame, and its progress
+            // message alone can outgrow the worker's pipe frames.
+            else if (lines[i].size() > CMD_TEXT_MAX)
+                why = "is longer than a command frame holds (" + std::to_string(lines[i].size()) +
+                      " bytes, at most " + std::to_string(CMD_TEXT_MAX) + ")";
+            if (!why.empty()) {
+                cli_error(run.file + ": line " + std::to_string(i + 1) + " " + why +
+                          "; nothing was sent");
                 return EXIT_USAGE;
             }
+        }
         if (lines.empty()) {
             cli_error(run.file + ": no command before its end; nothing was sent");
             return EXIT_USAGE;

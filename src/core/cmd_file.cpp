@@ -181,9 +181,11 @@ int apply_command_file(const std::string &name)
     return cmd_file_apply(std::string(CMD_FILE_DIR) + name, nullptr);
 }
 
-bool cmd_file_read_lines(const std::string &path, std::vector<std::string> &lines)
+bool cmd_file_read_lines(const std::string &path, std::vector<std::string> &lines,
+                         cmd_file_end *end)
 {
     lines.clear();
+    cmd_file_end where;
     // A directory ("data/" of an empty name) opens but reads nothing, and a
     // FIFO would block the caller: only a file is a command file.
     struct stat st;
@@ -194,11 +196,26 @@ bool cmd_file_read_lines(const std::string &path, std::vector<std::string> &line
         return false;
     std::string line;
     bool had_end = false;
+    int number = 0;
     while (read_line(in, line, had_end)) {
-        if (line.empty() || line[0] == 'E')
+        number++;
+        if (number == 1 && line.compare(0, 3, "\xef\xbb\xbf") == 0)
+            line.erase(0, 3);
+        if (line.empty() || line[0] == 'E') {
+            where.line = number;
+            where.empty = line.empty();
             break;
+        }
         lines.push_back(line);
     }
+    // What an empty line would leave unsent: the lines up to the end line.
+    if (where.empty) {
+        while (read_line(in, line, had_end) && line.compare(0, 1, "E") != 0)
+            if (!line.empty())
+                where.following++;
+    }
+    if (end)
+        *end = where;
     // A read that failed, not the end of the file, leaves no whole file.
     return !in.bad();
 }
