@@ -37,10 +37,20 @@ TEST(CliReport, CsvFieldsAreQuotedAndFormulasDefused)
         {"plain", "plain"},
         {"a,b", "\"a,b\""},
         {"say \"hi\"", "\"say \"\"hi\"\"\""},
-        {"two\nlines", "\"two\nlines\""},
+        // One record is one line, for grep and wc -l too.
+        {"two\nlines", "two\\nlines"},
+        {"cr\r\nlf", "cr\\r\\nlf"},
         {"=cmd|' /C calc'!A0", "'=cmd|' /C calc'!A0"},
         {"+1", "'+1"},
         {"@x", "'@x"},
+        {"\t=1+2", "'\t=1+2"},
+        {"\r=1+2", "'\\r=1+2"},
+        {"in\tside", "in\tside"},
+        // Valid UTF-8 that loses nothing: GB18030 decoded, other bytes
+        // spelled out, C1 controls (U+009B opens a terminal command) too.
+        {"\xc4\xe3\xba\xc3", "\xe4\xbd\xa0\xe5\xa5\xbd"},
+        {"a\xff\xfe", "a\\xff\\xfe"},
+        {"x\xc2\x9b" "2J\x1b", "x\\x9b" "2J\\x1b"},
     };
     for (const auto &r : rows) {
         cli_record rec = sample();
@@ -58,6 +68,7 @@ TEST(CliReport, JsonLineParsesBackAndRepairsBytes)
 {
     cli_record r = sample();
     r.mid = std::string("bad\xff\x01", 5); // not UTF-8, with a control byte
+    r.version = "\xe4\xbd\xa0\xc2\x9b";      // UTF-8 with a C1 control
     const std::string line = cli_record_json(r);
     ASSERT_EQ(line.back(), '\n');
     ASSERT_EQ(line.find('\n'), line.size() - 1);
@@ -65,14 +76,26 @@ TEST(CliReport, JsonLineParsesBackAndRepairsBytes)
     ASSERT_TRUE(json_parser_load_from_data(p, line.c_str(), -1, nullptr));
     JsonObject *o = json_node_get_object(json_parser_get_root(p));
     EXPECT_STREQ(json_object_get_string_member(o, "port"), "COM3");
-    EXPECT_STREQ(json_object_get_string_member(o, "mid"), "bad\xef\xbf\xbd\x01");
-    EXPECT_DOUBLE_EQ(json_object_get_double_member(o, "seconds"), 1.23);
+    // Nothing lost: the byte that is no UTF-8 is spelled out, not replaced.
+    EXPECT_STREQ(json_object_get_string_member(o, "mid"), "bad\\xff\x01");
+    EXPECT_STREQ(json_object_get_string_member(o, "version"), "\xe4\xbd\xa0\\x9b");
+    EXPECT_NE(line.find("\"seconds\":1.234,"), std::string::npos) << line;
     JsonArray *m = json_object_get_array_member(o, "mismatches");
     ASSERT_EQ(json_array_get_length(m), 1u);
     JsonObject *m0 = json_array_get_object_element(m, 0);
     EXPECT_STREQ(json_object_get_string_member(m0, "setting"), "WAP");
     EXPECT_STREQ(json_object_get_string_member(m0, "held"), "11BGN,Shop, \"A\",Auto");
     g_object_unref(p);
+    // Three decimals at most, never the double's binary tail.
+    for (const auto &[secs, text] : {std::pair<double, const char *>{0.41, "0.41"},
+                                     {0.40999999999999998, "0.41"},
+                                     {12.0, "12"},
+                                     {1.23456, "1.235"}}) {
+        r.seconds = secs;
+        EXPECT_NE(cli_record_json(r).find(std::string("\"seconds\":") + text + ","),
+                  std::string::npos)
+            << cli_record_json(r);
+    }
 }
 
 // Appending: the CSV header once, records never rewritten, a torn last

@@ -1,6 +1,8 @@
 // Worker-to-parent message framing and output helpers.
 #include "cli_event.h"
 
+#include "module_text.h"
+
 #include <cerrno>
 #include <cstdint>
 #include <cstdio>
@@ -90,27 +92,49 @@ bool cli_event_take(std::string &buf, std::vector<cli_event> &out)
     return true;
 }
 
-std::string cli_printable(const std::string &text)
+std::string cli_text(const std::string &text, cli_escape how)
 {
+    std::string shown;
+    if (!module_text_decoded(text, shown))
+        shown = text;
     std::string out;
-    for (unsigned char c : text) {
-        if (c < 0x20 || c == 0x7f) {
-            char hex[5];
-            std::snprintf(hex, sizeof hex, "\\x%02x", c);
-            out += hex;
-        } else {
-            out += static_cast<char>(c);
+    const auto escape = [&out](unsigned code) {
+        char hex[8];
+        std::snprintf(hex, sizeof hex, "\\x%02x", code);
+        out += hex;
+    };
+    const char *p = shown.data();
+    const char *const end = p + shown.size();
+    while (p < end) {
+        const gunichar c = g_utf8_get_char_validated(p, end - p);
+        if (c == static_cast<gunichar>(-1) || c == static_cast<gunichar>(-2)) {
+            escape(static_cast<unsigned char>(*p++)); // neither UTF-8 nor GB18030
+            continue;
         }
+        const char *next = g_utf8_next_char(p);
+        const bool c0 = c < 0x20 || c == 0x7f;
+        if (how == cli_escape::csv && c == '\r')
+            out += "\\r";
+        else if (how == cli_escape::csv && c == '\n')
+            out += "\\n";
+        else if ((c >= 0x80 && c <= 0x9f) || c == 0 ||
+                 (c0 && how != cli_escape::json && !(how == cli_escape::csv && c == '\t')))
+            escape(c);
+        else
+            out.append(p, next);
+        p = next;
     }
     return out;
 }
 
+std::string cli_printable(const std::string &text)
+{
+    return cli_text(text, cli_escape::line);
+}
+
 std::string cli_utf8(const std::string &text)
 {
-    gchar *valid = g_utf8_make_valid(text.data(), static_cast<gssize>(text.size()));
-    std::string out = valid;
-    g_free(valid);
-    return out;
+    return cli_text(text, cli_escape::json);
 }
 
 std::string cli_json_finish(JsonBuilder *builder)

@@ -27,10 +27,12 @@ std::string seconds_text(double s)
 
 std::string csv_field(const std::string &text)
 {
-    std::string t = text;
-    if (!t.empty() && std::strchr("=+-@", t[0]))
+    // A spreadsheet takes a cell starting with any of these for a formula,
+    // TAB and CR included (it drops them and reads on).
+    std::string t = cli_text(text, cli_escape::csv);
+    if (!text.empty() && std::strchr("=+-@\t\r", text[0]))
         t.insert(0, "'");
-    if (t.find_first_of(",\"\r\n") == std::string::npos)
+    if (t.find_first_of(",\"") == std::string::npos)
         return t;
     std::string q = "\"";
     for (char c : t) {
@@ -94,8 +96,9 @@ std::string cli_record_json(const cli_record &r)
         json_builder_set_member_name(b, t.first);
         json_builder_add_string_value(b, cli_utf8(*t.second).c_str());
     }
+    // A placeholder: the generator would print 0.41 as 0.40999999999999998.
     json_builder_set_member_name(b, "seconds");
-    json_builder_add_double_value(b, std::stod(seconds_text(r.seconds)));
+    json_builder_add_null_value(b);
     json_builder_set_member_name(b, "mismatches");
     json_builder_begin_array(b);
     for (const auto &m : r.mismatches) {
@@ -112,7 +115,19 @@ std::string cli_record_json(const cli_record &r)
     json_builder_set_member_name(b, "note");
     json_builder_add_string_value(b, cli_utf8(r.note).c_str());
     json_builder_end_object(b);
-    return cli_json_finish(b) + "\n";
+    std::string line = cli_json_finish(b);
+    // Only the member name is unescaped: quotes inside strings are "\"".
+    const std::string placeholder = "\"seconds\":null";
+    char secs[40];
+    std::snprintf(secs, sizeof secs, "%.3f", r.seconds >= 0 ? r.seconds : 0.0);
+    std::string number = secs;
+    number.erase(number.find_last_not_of('0') + 1);
+    if (number.back() == '.')
+        number.pop_back();
+    const size_t at = line.find(placeholder);
+    if (at != std::string::npos)
+        line.replace(at, placeholder.size(), "\"seconds\":" + number);
+    return line + "\n";
 }
 
 cli_report::~cli_report()
