@@ -524,6 +524,37 @@ TEST_F(Modcfg, ReportKeepsEarlierRecordsWhenTheProgramIsKilled)
     EXPECT_NE(rows[2].find(",NEXT,V1.0.7,verified,"), std::string::npos) << rows[2];
 }
 
+// Keys and the web password stay off the console and out of the report;
+// the values are still compared whole, and --show-secrets shows them.
+TEST_F(Modcfg, SecretsAreMaskedInLinesAndRecords)
+{
+    write_file("set.txt", command_file);
+    sim_process sim;
+    ASSERT_TRUE(sim.start_pty({"--mode", "command", "--set", "WEBU=admin,pw4567", "--keep",
+                               "WSKEY=WPA2PSK,AES,oldkey987"}));
+    const ran p = modcfg({"provision", "set.txt", "--port", sim.pty_path(), "--report", "r.csv"});
+    EXPECT_EQ(p.status, 1) << p.err;
+    EXPECT_NE(p.out.find("mismatch WSKEY: sent \"WPA2PSK,AES,***\", module holds "
+                         "\"WPA2PSK,AES,***\""),
+              std::string::npos)
+        << p.out;
+    const std::string report = read_file("r.csv");
+    EXPECT_NE(report.find("WSKEY: sent \"\"WPA2PSK,AES,***\"\""), std::string::npos) << report;
+    const ran r = modcfg({"read", "--port", sim.pty_path()});
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_NE(r.out.find("WEBU admin,***\n"), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("WSKEY WPA2PSK,AES,***\n"), std::string::npos) << r.out;
+    for (const std::string &text : {p.out, p.err, report, r.out, r.err})
+        for (const char *secret : {"secret123", "oldkey987", "pw4567"})
+            EXPECT_EQ(text.find(secret), std::string::npos) << secret << " in " << text;
+
+    const ran shown = modcfg({"read", "--port", sim.pty_path(), "--json", "--show-secrets"});
+    EXPECT_EQ(shown.status, 0) << shown.err;
+    EXPECT_NE(shown.out.find("\"WSKEY\":\"WPA2PSK,AES,oldkey987\""), std::string::npos)
+        << shown.out;
+    EXPECT_NE(shown.out.find("\"WEBU\":\"admin,pw4567\""), std::string::npos) << shown.out;
+}
+
 TEST_F(Modcfg, BadUsageAndUnusablePortsChangeNothing)
 {
     sim_process sim;

@@ -166,6 +166,43 @@ TEST(CliEvent, FramesSurvivePiecesAndCarryBytes)
                      6); // a length no frame has
     EXPECT_FALSE(cli_event_take(junk, got));
     EXPECT_EQ(cli_printable("a\x1b[2Jb\x7f"), "a\\x1b[2Jb\\x7f");
+    // A CSI as C1 (U+009B), bytes that are no UTF-8, a GB18030 text.
+    EXPECT_EQ(cli_printable("\xc2\x9b" "2J\xff!"), "\\x9b" "2J\\xff!");
+    EXPECT_EQ(cli_printable("\xd6\xd0\xce\xc4\n"), "\xe4\xb8\xad\xe6\x96\x87\\x0a");
+    EXPECT_EQ(cli_utf8(std::string("a\0b\x01", 4)), "a\\x00b\x01");
+}
+
+// One masking for every output: the key of WAKEY and WSKEY, the password
+// of WEBU; an export's commands keep them.
+TEST(CliEvent, SecretsAreMaskedWhereverTheyTravel)
+{
+    struct row {
+        const char *name, *args, *shown;
+    } rows[] = {
+        {"WSKEY", "WPA2PSK,AES,k,with,commas", "WPA2PSK,AES,***"},
+        {"WAKEY", "WPAPSK,TKIP,12345678", "WPAPSK,TKIP,***"},
+        {"WAKEY", "OPEN,NONE", "OPEN,NONE"},
+        {"WEBU", "admin,admin", "admin,***"},
+        {"WEBU", "admin", "admin"},
+        {"WSSSID", "a,b,c", "a,b,c"},
+    };
+    for (const auto &r : rows) {
+        EXPECT_EQ(cli_secret_masked(r.name, r.args), r.shown) << r.name;
+        EXPECT_EQ(cli_line_masked(std::string("AT+") + r.name + "=" + r.args),
+                  std::string("AT+") + r.name + "=" + r.shown);
+    }
+    const cli_event m =
+        cli_event_masked(cli_event("mismatch").set("setting", "WSKEY").set("sent", "W,A,k1").set(
+            "held", "W,A,k2"));
+    EXPECT_EQ(m.get("setting"), "WSKEY");
+    EXPECT_EQ(m.get("sent") + m.get("held"), "W,A,***W,A,***");
+    EXPECT_EQ(cli_event_masked(cli_event("unacked").set("line", "AT+WEBU=u,p")).get("line"),
+              "AT+WEBU=u,***");
+    EXPECT_EQ(cli_event_masked(cli_event("value").set("name", "WEBU").set("value", "u,p"))
+                  .get("value"),
+              "u,***");
+    EXPECT_EQ(cli_event_masked(cli_event("command").set("line", "AT+WEBU=u,p")).get("line"),
+              "AT+WEBU=u,p");
 }
 
 // "modcfg ports" from a made-up sysfs: a USB adapter with its ids, an old

@@ -53,6 +53,19 @@ std::string cli_utf8(const std::string &text);
 // builder is released.
 std::string cli_json_finish(JsonBuilder *builder);
 
+// The arguments `args` of setting `name` ("WSKEY", "WPA2PSK,AES,key") as
+// modcfg may show them: the key of WAKEY and WSKEY (from the third
+// argument on) and the password of WEBU (from the second on) become "***";
+// other settings are returned as they are. The one masking every output
+// path uses; compare values before masking them.
+std::string cli_secret_masked(const std::string &name, const std::string &args);
+// A command line ("AT+WSKEY=WPA2PSK,AES,key") with its secret masked.
+std::string cli_line_masked(const std::string &line);
+// A worker's event with every secret it carries masked: the lines of
+// "unacked" and "unverifiable", the values of "mismatch" and "value".
+// "command" (an export's output) is left whole.
+cli_event cli_event_masked(const cli_event &ev);
+
 // Writes all of `bytes` to `fd`, through partial writes and interruptions.
 // False (errno set by the failing write) when a write fails or takes
 // nothing.

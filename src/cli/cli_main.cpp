@@ -68,6 +68,7 @@ struct options {
     gint max_workers = CLI_MAX_CONNECTION_WORKERS;
     gchar *report = nullptr;
     gboolean version = FALSE;
+    gboolean show_secrets = FALSE;
     ~options()
     {
         g_free(port);
@@ -307,6 +308,9 @@ int cmd_module(const command_def &cmd, int argc, char **argv)
         {"verbose", 'v', 0, G_OPTION_ARG_NONE, &o.verbose,
          "Show the exchange's console lines (as the window prints them) on standard error",
          nullptr},
+        {"show-secrets", 0, 0, G_OPTION_ARG_NONE, &o.show_secrets,
+         "Show Wi-Fi keys and the web password in lines and records (default: \"***\")",
+         nullptr},
     };
     if (cmd.task == cli_task::read)
         entries.push_back({"json", 0, 0, G_OPTION_ARG_NONE, &o.json,
@@ -384,6 +388,7 @@ int cmd_module(const command_def &cmd, int argc, char **argv)
     run.task = cmd.task;
     run.quiet = o.quiet;
     run.verbose = o.verbose;
+    run.show_secrets = o.show_secrets;
     if (code_find(codes_baudrate, std::to_string(o.baud).c_str()) < 0 || o.baud == 345600) {
         usage_error(name, "--baud " + std::to_string(o.baud) +
                               ": not one of 50 .. 460800 that Linux can set");

@@ -399,8 +399,11 @@ void runner::show(worker &w)
     view_.set(w.slot, text);
 }
 
-void runner::handle(worker &w, const cli_event &ev)
+void runner::handle(worker &w, const cli_event &raw)
 {
+    // Masked here, once: every line, record and result below is made from
+    // these events (the worker compared the values whole).
+    const cli_event ev = o_.show_secrets ? raw : cli_event_masked(raw);
     w.last_sign = mono::now();
     const std::string &k = ev.kind;
     const std::string &label = w.out.label;

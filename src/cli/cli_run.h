@@ -43,6 +43,7 @@ struct cli_run_options {
     long count = 0;    // end after this many modules (0: no limit)
     bool quiet = false;
     bool verbose = false;
+    bool show_secrets = false; // keys and passwords in lines and records
     cli_report *report = nullptr;
 };
 
