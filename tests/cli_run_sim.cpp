@@ -15,8 +15,11 @@
 #include <json-glib/json-glib.h>
 #include <map>
 #include <spawn.h>
+#include <sstream>
 #include <string>
 #include <sys/file.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
@@ -75,6 +78,7 @@ class modcfg_child
         return -1;
     }
     void signal(int sig) { kill(pid_, sig); }
+    pid_t pid() const { return pid_; }
     std::string out() const { return read_file(out_); }
     std::string err() const { return read_file(err_); }
     // The port modcfg --listen ...:0 announced, or 0 after `timeout_ms`.
@@ -398,20 +402,107 @@ TEST_F(Modcfg, CountEndsTheRunWithoutTouchingAnotherModule)
 }
 
 // A production line relies on the record: one that cannot be written (a
-// full disk) fails the run, though both modules are verified, and is said
-// once.
+// full disk, here the file size limit) fails the run, though both modules
+// are verified, and is said once. The part of a record that went in is
+// taken back out, and the program is not killed by SIGXFSZ.
 TEST_F(Modcfg, ARecordThatCannotBeWrittenFailsTheRun)
 {
     write_file("set.txt", command_file);
     sim_process one, two;
     ASSERT_TRUE(one.start_pty({"--mode", "command"}));
     ASSERT_TRUE(two.start_pty({"--mode", "command"}));
-    ASSERT_EQ(symlink("/dev/full", "full.csv"), 0);
-    const ran r = modcfg({"provision", "set.txt", "--port", one.pty_path(), "--port",
-                          two.pty_path(), "--report", "full.csv"});
-    EXPECT_EQ(r.status, 1) << r.err;
-    EXPECT_NE(r.out.find("modules done: 2, verified: 2, failed: 0"), std::string::npos) << r.out;
-    EXPECT_EQ(count_of(r.err, "report: full.csv: No space left on device"), 1u) << r.err;
+    // Earlier records, far more than the program's own output files hold.
+    std::string before = "time,port,mid,version,result,seconds,mismatches,note\r\n";
+    while (before.size() < 65536)
+        before += "2024-05-01T14:03:07+02:00,COM3,0A1B2C,V1.0.7,verified,1.23,,\r\n";
+    write_file("full.csv", before);
+    rlimit old_limit;
+    ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &old_limit), 0);
+    rlimit limit = old_limit;
+    limit.rlim_cur = before.size() + 40; // room for part of a record
+    ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &limit), 0);
+    modcfg_child run;
+    const bool started = run.start({"provision", "set.txt", "--port", one.pty_path(), "--port",
+                                    two.pty_path(), "--report", "full.csv"});
+    ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &old_limit), 0);
+    ASSERT_TRUE(started);
+    EXPECT_EQ(run.wait(), 1) << run.err();
+    EXPECT_NE(run.out().find("modules done: 2, verified: 2, failed: 0"), std::string::npos)
+        << run.out();
+    EXPECT_EQ(count_of(run.err(), "report: full.csv: File too large"), 1u) << run.err();
+    EXPECT_TRUE(read_file("full.csv") == before) << "the file does not end on a whole record";
+}
+
+// What a process's descriptors lead to.
+std::vector<std::string> open_files(pid_t pid)
+{
+    std::vector<std::string> out;
+    const std::string dir = "/proc/" + std::to_string(pid) + "/fd";
+    GDir *d = g_dir_open(dir.c_str(), 0, nullptr);
+    if (!d)
+        return out;
+    while (const char *name = g_dir_read_name(d)) {
+        char target[4096];
+        const ssize_t n = readlink((dir + "/" + name).c_str(), target, sizeof target - 1);
+        if (n > 0)
+            out.emplace_back(target, static_cast<size_t>(n));
+    }
+    g_dir_close(d);
+    return out;
+}
+
+// Another program holding the report's lock holds no module up: results
+// still come, workers still start; the records follow once it lets go.
+// Workers hold neither the report nor the results' output.
+TEST_F(Modcfg, ReportLockHeldElsewhereStopsNothing)
+{
+    write_file("set.txt", command_file);
+    sim_process one, two;
+    ASSERT_TRUE(one.start_pty({"--mode", "command", "--set", "MID=ONE"}));
+    ASSERT_TRUE(two.start_pty({"--mode", "command", "--set", "MID=TWO"}));
+    write_file("r.csv", "");
+    ASSERT_EQ(chmod("r.csv", 0640), 0);
+    const int held = open("r.csv", O_RDONLY | O_CLOEXEC);
+    ASSERT_GE(held, 0);
+    ASSERT_EQ(flock(held, LOCK_EX), 0);
+    modcfg_child run;
+    ASSERT_TRUE(run.start({"provision", "set.txt", "--port", one.pty_path(), "--port",
+                           two.pty_path(), "--loop", "--report", "r.csv"}));
+    ASSERT_EQ(modcfg_child::wait_for([&] { return count_of(run.out(), " verified ") == 2; },
+                                     60000),
+              1)
+        << run.out() << run.err();
+    EXPECT_EQ(read_file("r.csv"), "");
+    // The loop started the next module's workers meanwhile.
+    std::vector<pid_t> workers;
+    ASSERT_EQ(modcfg_child::wait_for(
+                  [&] {
+                      std::istringstream in(read_file("/proc/" + std::to_string(run.pid()) +
+                                                      "/task/" + std::to_string(run.pid()) +
+                                                      "/children"));
+                      workers.clear();
+                      for (pid_t p; in >> p;)
+                          workers.push_back(p);
+                      return workers.size() == 2 ? 1 : 0;
+                  },
+                  30000),
+              1);
+    const std::string report = dir.path() + "/r.csv", out = dir.path() + "/modcfg.out";
+    for (pid_t w : workers)
+        for (const auto &f : open_files(w)) {
+            EXPECT_NE(f, report) << "worker " << w;
+            EXPECT_NE(f, out) << "worker " << w;
+        }
+    flock(held, LOCK_UN);
+    close(held);
+    ASSERT_EQ(
+        modcfg_child::wait_for([] { return lines_of(read_file("r.csv")).size() == 3; }, 30000), 1)
+        << read_file("r.csv");
+    run.signal(SIGINT);
+    EXPECT_EQ(run.wait(30000), 0) << run.err();
+    struct stat st;
+    ASSERT_EQ(stat("r.csv", &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0640u) << "an existing report keeps its mode";
 }
 
 // --allow: a peer outside every allowed network is closed at once, sent
@@ -567,6 +658,8 @@ TEST_F(Modcfg, BadUsageAndUnusablePortsChangeNothing)
                                "\r\nAT+NETP=TCP,Client,8899," + std::string(75, 'h') + "\r\nE\r\n");
     // Lines after an empty one would never be sent.
     write_file("gap.txt", "AT+WMODE=STA\r\n\r\nAT+TCPTO=9\r\n\r\nAT+MAXSK=5\r\nE\r\n");
+    ASSERT_EQ(mkfifo("fifo.csv", 0600), 0);
+    ASSERT_EQ(mkdir("dir.jsonl", 0700), 0);
     const std::string pty = sim.pty_path();
     struct row {
         std::vector<std::string> args;
@@ -593,6 +686,22 @@ TEST_F(Modcfg, BadUsageAndUnusablePortsChangeNothing)
          "gap.txt: line 2 is empty and ends the commands, but 2 lines follow it; nothing was "
          "sent"},
         {{"provision", "set.txt", "--port", pty, "--report", "no/dir/r.csv"}, 2, "no/dir/r.csv"},
+        // A report that is no regular file: nothing would be recorded (a
+        // FIFO without a reader would stop the run at the first record).
+        {{"provision", "set.txt", "--port", pty, "--report", "fifo.csv"},
+         2,
+         "fifo.csv: not a regular file"},
+        {{"provision", "set.txt", "--port", pty, "--report", "dir.jsonl"},
+         2,
+         "dir.jsonl: not a regular file"},
+        {{"provision", "set.txt", "--port", pty, "--report", "/dev/null"},
+         2,
+         "/dev/null: not a regular file"},
+        // Nothing was sent: no report is left behind.
+        {{"provision", "gap.txt", "--port", pty, "--report", "new.csv"}, 2, "gap.txt"},
+        {{"provision", "set.txt", "--port", "/dev/no-such-tty", "--report", "new.csv"},
+         3,
+         "no-such-tty"},
         {{"read", "--port", "/dev/no-such-tty"}, 3, "/dev/no-such-tty"},
         {{"provision", "set.txt", "--port", pty, "--port", "/dev/no-such-tty"}, 3, "no-such-tty"},
     };
@@ -610,6 +719,8 @@ TEST_F(Modcfg, BadUsageAndUnusablePortsChangeNothing)
     EXPECT_EQ(busy.status, 3) << busy.err;
     // Nothing of all that reached the module.
     EXPECT_EQ(read_file("frames.log"), "");
+    struct stat st;
+    EXPECT_NE(stat("new.csv", &st), 0) << "a report of a run that touched no module";
 
     const ran version = modcfg({"--version"});
     EXPECT_EQ(version.status, 0);

@@ -8,7 +8,10 @@
 #include <gtest/gtest.h>
 #include <json-glib/json-glib.h>
 #include <string>
+#include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
+#include <unistd.h>
 #include <vector>
 
 namespace
@@ -120,11 +123,30 @@ TEST(CliReport, AppendsWithOneHeaderAndKeepsEarlierRecords)
               first + "2024-05-01T15:00:00+02:00,COM4,tor\r\n" + cli_record_csv(sample()));
     EXPECT_EQ(first, std::string(CLI_CSV_HEADER) + cli_record_csv(sample()));
 
+    // A new report is made with its first record, the user's alone.
     cli_report js;
     ASSERT_TRUE(js.open("r.jsonl", &err));
+    struct stat st;
+    EXPECT_NE(stat("r.jsonl", &st), 0) << "created before a record";
     ASSERT_TRUE(js.append(sample(), &err));
+    ASSERT_EQ(stat("r.jsonl", &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0600u);
     ASSERT_TRUE(js.append(sample(), &err));
     EXPECT_EQ(read_file("r.jsonl"), cli_record_json(sample()) + cli_record_json(sample()));
+
+    // A lock held elsewhere keeps the records queued, not the caller.
+    const int other = open("r.jsonl", O_RDONLY | O_CLOEXEC);
+    ASSERT_GE(other, 0);
+    ASSERT_EQ(flock(other, LOCK_EX), 0);
+    const std::string two = read_file("r.jsonl");
+    ASSERT_TRUE(js.append(sample(), &err));
+    EXPECT_TRUE(js.pending());
+    EXPECT_EQ(read_file("r.jsonl"), two);
+    flock(other, LOCK_UN);
+    close(other);
+    ASSERT_TRUE(js.flush(false, &err));
+    EXPECT_FALSE(js.pending());
+    EXPECT_EQ(read_file("r.jsonl"), two + cli_record_json(sample()));
 
     cli_report bad;
     EXPECT_FALSE(bad.open("no/such/dir/r.csv", &err));

@@ -16,6 +16,7 @@
 #include <arpa/inet.h>
 #include <cerrno>
 #include <clocale>
+#include <csignal>
 #include <cstdio>
 #include <cstring>
 #include <fcntl.h>
@@ -588,6 +589,9 @@ int main(int argc, char **argv)
     // numbers stay as the report's readers expect them ("8.43", not "8,43").
     std::setlocale(LC_ALL, "");
     std::setlocale(LC_NUMERIC, "C");
+    // A report over the file size limit fails its write, which is reported
+    // and truncated back, instead of killing the program mid-record.
+    signal(SIGXFSZ, SIG_IGN);
     const std::string command = argc > 1 && argv[1][0] != '-' ? argv[1] : "";
     if (command.empty()) {
         options o;

@@ -247,6 +247,7 @@ class runner
     void record(const cli_outcome &c);
     void show(worker &w);
     void stop_waiting();
+    void report_error(const std::string &error);
     void on_signal();
     std::string result_text(const cli_outcome &c) const;
 
@@ -297,6 +298,12 @@ void runner::spawn(size_t slot_index, const cli_job &job)
             close(server_);
         close(signal_pipe[0]);
         close(signal_pipe[1]);
+        // Nor the report or the results' output: a reader of the pipe
+        // modcfg writes to waits for its end, not a lingering worker's.
+        if (o_.report)
+            o_.report->forget_in_child();
+        if (cli_out != stdout)
+            close(fileno(cli_out));
         prctl(PR_SET_PDEATHSIG, SIGTERM);
         if (getppid() != parent)
             _exit(0);
@@ -554,12 +561,9 @@ void runner::record(const cli_outcome &c)
             r.note += (r.note.empty() ? "" : "; ") + ("not acknowledged: " + u);
         for (const auto &u : c.unverifiable)
             r.note += (r.note.empty() ? "" : "; ") + ("not verifiable: " + u);
-        // Said once: the run's exit status tells the rest.
         std::string error;
-        if (!o_.report->append(r, &error) && !report_failed_) {
-            report_failed_ = true;
-            cli_error("report: " + error + "; a record is missing, the run fails");
-        }
+        if (!o_.report->append(r, &error))
+            report_error(error);
     }
     if (o_.task == cli_task::read || o_.task == cli_task::export_) {
         if (c.result != RESULT_DONE)
@@ -567,6 +571,15 @@ void runner::record(const cli_outcome &c)
                       (c.note.empty() ? "" : " (" + cli_printable(c.note) + ")"));
     } else {
         view_.result(result_text(c));
+    }
+}
+
+void runner::report_error(const std::string &error)
+{
+    // Said once: the run's exit status tells the rest.
+    if (!report_failed_) {
+        report_failed_ = true;
+        cli_error("report: " + error + "; a record is missing, the run fails");
     }
 }
 
@@ -705,9 +718,20 @@ bool runner::run()
             std::string head = slots_[0].label + "  " + std::to_string(outcomes_.size()) + " done";
             view_.set(0, head);
         }
+        // Records wait while another program holds the report's lock; the
+        // loop goes on meanwhile.
+        std::string error;
+        if (o_.report && o_.report->pending() && !o_.report->flush(false, &error))
+            report_error(error);
         view_.redraw();
     }
     view_.finish();
+    std::string error;
+    if (o_.report && o_.report->pending()) {
+        view_.message("modcfg: waiting for the report's lock to write the last records");
+        if (!o_.report->flush(true, &error))
+            report_error(error);
+    }
     return true;
 }
 
