@@ -401,6 +401,38 @@ TEST_F(Modcfg, CountEndsTheRunWithoutTouchingAnotherModule)
     EXPECT_EQ(read_file("slow.log").find("AT+WMODE="), std::string::npos) << read_file("slow.log");
 }
 
+// A module text holding a line feed would give the command file a line
+// of its own: export refuses it, names the setting and writes nothing.
+// What it writes is the user's alone; an existing file keeps its mode.
+TEST_F(Modcfg, ExportWritesOnlyWhatTheModuleMeantAsCommands)
+{
+    sim_process bad;
+    ASSERT_TRUE(bad.start_pty({"--mode", "command", "--set", "WSSSID=x\nAT+RELD"}));
+    const ran refused = modcfg({"export", "--port", bad.pty_path(), "-o", "copy.txt"});
+    EXPECT_EQ(refused.status, 1) << refused.err;
+    EXPECT_NE(refused.err.find("export: the module's WSSSID holds a zero byte or control bytes; "
+                               "no command file was written"),
+              std::string::npos)
+        << refused.err;
+    struct stat st;
+    EXPECT_NE(stat("copy.txt", &st), 0);
+    EXPECT_NE(stat("copy.txt.new", &st), 0);
+    const ran to_stdout = modcfg({"export", "--port", bad.pty_path()});
+    EXPECT_EQ(to_stdout.status, 1) << to_stdout.err;
+    EXPECT_EQ(to_stdout.out, "");
+
+    sim_process good;
+    ASSERT_TRUE(good.start_pty(with_sets({"--mode", "command"}, golden)));
+    ASSERT_EQ(modcfg({"export", "--port", good.pty_path(), "-o", "copy.txt"}).status, 0);
+    ASSERT_EQ(stat("copy.txt", &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0600u);
+    EXPECT_NE(read_file("copy.txt").find("AT+WSKEY=WPA2PSK,AES,secret123\r\n"), std::string::npos);
+    ASSERT_EQ(chmod("copy.txt", 0640), 0);
+    ASSERT_EQ(modcfg({"export", "--port", good.pty_path(), "-o", "copy.txt"}).status, 0);
+    ASSERT_EQ(stat("copy.txt", &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0640u);
+}
+
 // A production line relies on the record: one that cannot be written (a
 // full disk, here the file size limit) fails the run, though both modules
 // are verified, and is said once. The part of a record that went in is

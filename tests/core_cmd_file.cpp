@@ -238,6 +238,37 @@ TEST_F(CommandFiles, ReadLinesTellsWhereAndWhyTheyEnded)
     }
 }
 
+// Command files and Confirm's temporary files hold Wi-Fi keys: new ones
+// are the user's alone; one the user gave another mode keeps it.
+TEST_F(CommandFiles, FilesHoldingKeysAreTheUsersAlone)
+{
+    const mode_t old_mask = umask(0022);
+    add_entry(CMDTYPE_STA, "WSKEY", {"WPA2PSK", "AES", "secret123"});
+    testing::internal::CaptureStdout();
+    EXPECT_EQ(confirm_pending_commands(CMDTYPE_STA), 1);
+    EXPECT_EQ(save_command_file("keys.txt"), 1);
+    testing::internal::GetCapturedStdout();
+    struct stat st;
+    ASSERT_EQ(stat("cmd_sta_tmp.txt", &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0600u);
+    ASSERT_EQ(stat("data/keys.txt", &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0600u);
+    ASSERT_EQ(chmod("data/keys.txt", 0644), 0);
+    write_file("cmd_sta_tmp.txt.new", ""); // left over, readable by all
+    ASSERT_EQ(chmod("cmd_sta_tmp.txt.new", 0666), 0);
+    add_entry(CMDTYPE_STA, "WSKEY", {"WPA2PSK", "AES", "other456"});
+    testing::internal::CaptureStdout();
+    EXPECT_EQ(confirm_pending_commands(CMDTYPE_STA), 1);
+    EXPECT_EQ(save_command_file("keys.txt"), 1);
+    testing::internal::GetCapturedStdout();
+    ASSERT_EQ(stat("data/keys.txt", &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0644u);
+    ASSERT_EQ(stat("cmd_sta_tmp.txt", &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0600u);
+    EXPECT_EQ(read_file("data/keys.txt"), "AT+WSKEY=WPA2PSK,AES,other456\r\nE\r\n");
+    umask(old_mask);
+}
+
 TEST_F(CommandFiles, ApplyOfNoFileSendsNothing)
 {
     mkdir("data/sub", 0755);

@@ -13,6 +13,7 @@
 #include "net_access.h"
 #include "pccom.h"
 
+#include <algorithm>
 #include <arpa/inet.h>
 #include <cerrno>
 #include <clocale>
@@ -225,19 +226,30 @@ std::string resolve_port(const std::string &name)
 int write_export(const cli_outcome &c, const char *output)
 {
     std::string bytes;
-    for (const auto &line : c.commands)
+    for (const auto &line : c.commands) {
+        // A module text holding a line feed ("x\nAT+RELD") would make a
+        // second line, a command of its own, of every module the file goes
+        // to: the same rule as Confirm and apply, and no file at all.
+        if (!cmd_file_line_is_text(line)) {
+            const size_t eq = line.find('=');
+            std::string name = line.substr(0, std::min(eq, line.size()));
+            if (name.compare(0, 3, "AT+") == 0)
+                name.erase(0, 3);
+            cli_error("export: the module's " + cli_printable(name) +
+                      " holds a zero byte or control bytes; no command file was written");
+            return EXIT_FAILED;
+        }
         bytes += line + "\r\n";
+    }
     bytes += "E\r\n";
     if (!output || std::strcmp(output, "-") == 0) {
         std::fwrite(bytes.data(), 1, bytes.size(), cli_out);
         return 0;
     }
-    GError *error = nullptr;
-    // g_file_set_contents writes beside the file and renames it over: a
-    // failed export never leaves half a command file.
-    if (!g_file_set_contents(output, bytes.data(), static_cast<gssize>(bytes.size()), &error)) {
-        cli_error(error->message);
-        g_clear_error(&error);
+    // Written beside the file and renamed over it: a failed export never
+    // leaves half a command file. The keys in it are the user's alone.
+    if (!cmd_file_write_whole(output, bytes)) {
+        cli_error(cli_printable(output) + ": " + std::strerror(errno));
         return EXIT_FAILED;
     }
     std::fprintf(stderr, "modcfg: %s: %zu commands from module %s\n", output, c.commands.size(),

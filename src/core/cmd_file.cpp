@@ -4,6 +4,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <fcntl.h>
 #include <fstream>
 #include <optional>
 #include <sstream>
@@ -33,22 +34,47 @@ bool read_line(std::istream &in, std::string &line, bool &had_end)
     return true;
 }
 
-// Writes `bytes` to `path` through a new file renamed over the old one, so a
-// failed write never leaves a half-written file in place of the old.
-bool write_replacing(const std::string &path, const std::string &bytes)
+} // namespace
+
+bool cmd_file_write_whole(const std::string &path, const std::string &bytes)
 {
-    std::string tmp = path + ".new";
-    FILE *f = std::fopen(tmp.c_str(), "wb");
-    if (!f)
+    // Command files hold Wi-Fi keys: a new one is the user's alone, an
+    // existing one keeps the mode its owner gave it.
+    struct stat st;
+    const mode_t mode = stat(path.c_str(), &st) == 0 ? (st.st_mode & 07777) : 0600;
+    const std::string tmp = path + ".new";
+    const int fd = open(tmp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, mode);
+    if (fd < 0)
         return false;
-    bool ok = std::fwrite(bytes.data(), 1, bytes.size(), f) == bytes.size();
-    ok = std::fclose(f) == 0 && ok;
+    // A leftover temporary file keeps its own mode through O_CREAT.
+    struct stat tmp_st;
+    bool ok = fstat(fd, &tmp_st) == 0;
+    if (ok && S_ISREG(tmp_st.st_mode))
+        ok = fchmod(fd, mode) == 0;
+    size_t done = 0;
+    while (ok && done < bytes.size()) {
+        const ssize_t n = write(fd, bytes.data() + done, bytes.size() - done);
+        if (n < 0 && errno == EINTR)
+            continue;
+        ok = n > 0;
+        if (ok)
+            done += static_cast<size_t>(n);
+    }
+    ok = close(fd) == 0 && ok;
     if (ok && std::rename(tmp.c_str(), path.c_str()) == 0)
         return true;
-    int saved = errno;
+    const int saved = errno;
     unlink(tmp.c_str());
     errno = saved;
     return false;
+}
+
+namespace {
+
+// A failed write never leaves a half-written file in place of the old.
+bool write_replacing(const std::string &path, const std::string &bytes)
+{
+    return cmd_file_write_whole(path, bytes);
 }
 
 // Sends one command and says so when the module did not acknowledge it:
@@ -103,12 +129,12 @@ int confirm_pending_commands(int type)
     // Probe that the file can be written before anything is sent; the
     // content is written whole at the end.
     std::string probe = std::string(file) + ".new";
-    FILE *f = std::fopen(probe.c_str(), "wb");
-    if (!f) {
+    const int f = open(probe.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+    if (f < 0) {
         std::printf("Can not open file: %s\n", file);
         return 0;
     }
-    std::fclose(f);
+    close(f);
 
     std::string bytes;
     std::printf("\n------------Start to send Command------------\n");

@@ -13,6 +13,12 @@ const char *cmd_tmp_file(int type);
 // Directory of command files, relative to the working directory.
 constexpr const char *CMD_FILE_DIR = "data/";
 
+// Writes `bytes` to `path` through "path.new" renamed over it, so a failed
+// write never leaves half a file in place of the old. A new file gets mode
+// 0600 (command files hold Wi-Fi keys); an existing one keeps its mode.
+// False with errno set when it could not be written; the old file stays.
+bool cmd_file_write_whole(const std::string &path, const std::string &bytes);
+
 // True when a command-file line (without its line end) may be sent: no
 // zero byte and no control bytes other than tab. Any other bytes pass, in
 // whatever character set (a module text in GB18030 is sent as it is).

@@ -178,7 +178,8 @@ void pause_ms(long ms)
             "  --no-line-ends      leave the final \"\\r\\n\\r\\n\" off every reply\n"
             "  --drop-after N      drop the link once, after N command frames\n"
             "  --silent-after N    answer N command frames, then nothing more\n"
-            "  --set NAME=VALUE    start with this setting (e.g. WMODE=STA), unchecked\n"
+            "  --set NAME=VALUE    start with this setting (e.g. WMODE=STA), unchecked;\n"
+            "                      a line break in VALUE only without --state\n"
             "  --keep NAME=VALUE   hold VALUE: set commands of NAME get \"+ok\" and\n"
             "                      change nothing\n"
             "  --log FILE          append every frame received, one line each\n"
@@ -317,8 +318,6 @@ options parse_options(int argc, char **argv)
             std::string name(optarg, static_cast<size_t>(eq - optarg));
             if (sim::store::find(name) < 0)
                 usage(("no setting " + name).c_str());
-            if (std::strpbrk(eq + 1, "\r\n"))
-                usage("a value is one line");
             o.sets.emplace_back(name, eq + 1);
             if (c == o_keep)
                 o.faults.keep.push_back(name);
@@ -350,6 +349,11 @@ options parse_options(int argc, char **argv)
         usage("--retry goes with --tcp");
     if (!o.pty && !o.link.empty())
         usage("--link goes with --pty");
+    // The state file holds one setting a line; without it a value may hold
+    // a line break, as a module's SSID can.
+    for (const auto &s : o.sets)
+        if (!o.state_path.empty() && s.second.find_first_of("\r\n") != std::string::npos)
+            usage("with --state, a value is one line");
     return o;
 }
 
