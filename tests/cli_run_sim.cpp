@@ -678,6 +678,26 @@ TEST_F(Modcfg, SecretsAreMaskedInLinesAndRecords)
     EXPECT_NE(shown.out.find("\"WEBU\":\"admin,pw4567\""), std::string::npos) << shown.out;
 }
 
+// COM names in either case, and a MODCFG_COMn whose device is not there
+// named as such by "ports".
+TEST_F(Modcfg, ComNamesInEitherCaseAndStaleVariablesNamed)
+{
+    sim_process sim;
+    ASSERT_TRUE(sim.start_pty({"--mode", "command", "--set", "MID=LOWER"}));
+    ASSERT_EQ(setenv("MODCFG_COM2", sim.pty_path().c_str(), 1), 0);
+    ASSERT_EQ(setenv("MODCFG_COM7", "/dev/no-such-adapter", 1), 0);
+    const ran r = modcfg({"read", "--port", "com2"});
+    const ran p = modcfg({"ports"});
+    unsetenv("MODCFG_COM2");
+    unsetenv("MODCFG_COM7");
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_NE(r.out.find("MID LOWER\n"), std::string::npos) << r.out;
+    EXPECT_EQ(p.status, 0) << p.err;
+    EXPECT_NE(p.out.find("/dev/no-such-adapter  missing: MODCFG_COM7 names no device\n"),
+              std::string::npos)
+        << p.out;
+}
+
 TEST_F(Modcfg, BadUsageAndUnusablePortsChangeNothing)
 {
     sim_process sim;
@@ -735,6 +755,9 @@ TEST_F(Modcfg, BadUsageAndUnusablePortsChangeNothing)
          3,
          "no-such-tty"},
         {{"read", "--port", "/dev/no-such-tty"}, 3, "/dev/no-such-tty"},
+        // Only COM1..COM12 have a MODCFG_COMn; the lower case is the same.
+        {{"read", "--port", "COM13"}, 3, "COM13: no serial device for this port\n"},
+        {{"read", "--port", "com12"}, 3, "(set MODCFG_COM12 to a device path)"},
         {{"provision", "set.txt", "--port", pty, "--port", "/dev/no-such-tty"}, 3, "no-such-tty"},
     };
     for (const auto &r : rows) {

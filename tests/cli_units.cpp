@@ -271,6 +271,9 @@ TEST(CliPorts, DevicesWithTheirNamesAndUsbDetails)
     EXPECT_EQ(ports[1].vendor_id, "");
     EXPECT_EQ(ports[2].device, "/dev/pts/7");
     EXPECT_EQ(ports[2].names, std::vector<std::string>{"COM5"});
+    EXPECT_FALSE(ports[0].missing);
+    struct stat st;
+    EXPECT_EQ(ports[2].missing, stat("/dev/pts/7", &st) != 0);
 }
 
 } // namespace

@@ -126,6 +126,23 @@ if [[ " ${programs[*]} " == *" modcfg "* ]]; then
     check "man page of modcfg names every subcommand's options" man_commands_ok
 fi
 
+# What travels in clear and who can read the files holding keys is written
+# where a user of the network window and the command line looks.
+security_ok()
+{
+    local text
+    text=$(MANWIDTH=100 man -l "$share/man/man1/$1.1.gz")
+    awk '/^SECURITY/ { on = 1; next } /^[A-Z]/ { on = 0 } on' <<<"$text" >"$tmp/security"
+    for word in "in clear" --listen --allow 0600; do
+        grep -q -- "$word" "$tmp/security" || { echo "  SECURITY lacks $word" >&2; return 1; }
+    done
+}
+for p in modcfg_net modcfg; do
+    if [[ " ${programs[*]} " == *" $p "* ]]; then
+        check "man page of $p has a SECURITY section" security_ok "$p"
+    fi
+done
+
 for f in README.md 99-qxb27.rules copyright changelog.gz; do
     check "doc/modcfg/$f" test -s "$share/doc/modcfg/$f"
 done

@@ -123,6 +123,8 @@ int cmd_ports(int argc, char **argv)
             for (const auto &n : p.names)
                 json_builder_add_string_value(b, n.c_str());
             json_builder_end_array(b);
+            json_builder_set_member_name(b, "missing");
+            json_builder_add_boolean_value(b, p.missing);
             const std::pair<const char *, const std::string *> texts[] = {
                 {"device", &p.device},
                 {"driver", &p.driver},
@@ -151,6 +153,16 @@ int cmd_ports(int argc, char **argv)
         line.resize(std::max<size_t>(line.size() + 2, 8), ' ');
         line += cli_printable(p.device);
         line.resize(std::max<size_t>(line.size() + 2, 28), ' ');
+        if (p.missing) {
+            // Only a MODCFG_COMn names a device that is not there: the
+            // variable is stale, or the adapter is unplugged.
+            std::string vars;
+            for (const auto &n : p.names)
+                vars += (vars.empty() ? "MODCFG_" : ", MODCFG_") + n;
+            line += "missing: " + vars + " names no device";
+            std::fprintf(cli_out, "%s\n", line.c_str());
+            continue;
+        }
         line += p.driver.empty() ? "-" : p.driver;
         if (!p.vendor_id.empty()) {
             line += "  " + p.vendor_id + ":" + p.product_id;
@@ -212,10 +224,22 @@ bool parse_listen(const std::string &text, std::string &addr, unsigned short &po
     return addr.empty() || inet_pton(AF_INET, addr.c_str(), &a) == 1;
 }
 
-// "COMn", a device path, or a name under /dev ("ttyUSB0").
+// The window's COM number of `name` ("COM3", "com3"), or 0.
+int com_number(const std::string &name)
+{
+    if (name.size() < 4 || name.size() > 5 || g_ascii_strncasecmp(name.c_str(), "COM", 3) != 0 ||
+        name.find_first_not_of("0123456789", 3) != std::string::npos)
+        return 0;
+    const int n = std::atoi(name.c_str() + 3);
+    return n >= 1 && n <= 12 ? n : 0;
+}
+
+// "COMn" (in either case), a device path, or a name under /dev ("ttyUSB0").
 std::string resolve_port(const std::string &name)
 {
-    std::string device = serial_resolve_port(name.c_str());
+    const int com = com_number(name);
+    std::string device =
+        serial_resolve_port(com > 0 ? ("COM" + std::to_string(com)).c_str() : name.c_str());
     struct stat st;
     if (device.empty() && name.find('/') == std::string::npos && !name.empty() &&
         stat(("/dev/" + name).c_str(), &st) == 0)
@@ -524,10 +548,11 @@ int cmd_module(const command_def &cmd, int argc, char **argv)
     for (const auto &p : port_names) {
         const std::string device = resolve_port(p);
         if (device.empty()) {
+            // Only COM1..COM12 have a MODCFG_COMn to set.
+            const int com = com_number(p);
             cli_error(cli_printable(p) + ": no serial device for this port" +
-                      (p.compare(0, 3, "COM") == 0
-                           ? " (set MODCFG_" + cli_printable(p) + " to a device path)"
-                           : ""));
+                      (com > 0 ? " (set MODCFG_COM" + std::to_string(com) + " to a device path)"
+                               : ""));
             return EXIT_PORT;
         }
         for (const auto &d : run.devices)
