@@ -53,7 +53,7 @@ TEST(CliReport, CsvFieldsAreQuotedAndFormulasDefused)
         // spelled out, C1 controls (U+009B opens a terminal command) too.
         {"\xc4\xe3\xba\xc3", "\xe4\xbd\xa0\xe5\xa5\xbd"},
         {"a\xff\xfe", "a\\xff\\xfe"},
-        {"x\xc2\x9b" "2J\x1b", "x\\x9b" "2J\\x1b"},
+        {"x\xc2\x9b" "2J\x1b", "x\\xc2\\x9b" "2J\\x1b"},
     };
     for (const auto &r : rows) {
         cli_record rec = sample();
@@ -81,7 +81,7 @@ TEST(CliReport, JsonLineParsesBackAndRepairsBytes)
     EXPECT_STREQ(json_object_get_string_member(o, "port"), "COM3");
     // Nothing lost: the byte that is no UTF-8 is spelled out, not replaced.
     EXPECT_STREQ(json_object_get_string_member(o, "mid"), "bad\\xff\x01");
-    EXPECT_STREQ(json_object_get_string_member(o, "version"), "\xe4\xbd\xa0\\x9b");
+    EXPECT_STREQ(json_object_get_string_member(o, "version"), "\xe4\xbd\xa0\\xc2\\x9b");
     EXPECT_NE(line.find("\"seconds\":1.234,"), std::string::npos) << line;
     JsonArray *m = json_object_get_array_member(o, "mismatches");
     ASSERT_EQ(json_array_get_length(m), 1u);
@@ -189,9 +189,18 @@ TEST(CliEvent, FramesSurvivePiecesAndCarryBytes)
     EXPECT_FALSE(cli_event_take(junk, got));
     EXPECT_EQ(cli_printable("a\x1b[2Jb\x7f"), "a\\x1b[2Jb\\x7f");
     // A CSI as C1 (U+009B), bytes that are no UTF-8, a GB18030 text.
-    EXPECT_EQ(cli_printable("\xc2\x9b" "2J\xff!"), "\\x9b" "2J\\xff!");
+    EXPECT_EQ(cli_printable("\xc2\x9b" "2J\xff!"), "\\xc2\\x9b" "2J\\xff!");
     EXPECT_EQ(cli_printable("\xd6\xd0\xce\xc4\n"), "\xe4\xb8\xad\xe6\x96\x87\\x0a");
     EXPECT_EQ(cli_utf8(std::string("a\0b\x01", 4)), "a\\x00b\x01");
+}
+
+// Inputs the fuzzer found. A C1 character escaped by its code point read
+// the same as the byte of that value that is no UTF-8: "\x8a" for both.
+TEST(CliEvent, FuzzFindingsLoseNothing)
+{
+    const std::string c1_beside_bytes("\x09\x81\x04\xc2\x8a\xb0\x00\x10\x03\x10", 10);
+    EXPECT_EQ(cli_printable(c1_beside_bytes),
+              "\\x09\\x81\\x04\\xc2\\x8a\\xb0\\x00\\x10\\x03\\x10");
 }
 
 // One masking for every output: the key of WAKEY and WSKEY, the password

@@ -117,8 +117,12 @@ std::string cli_text(const std::string &text, cli_escape how)
             out += "\\r";
         else if (how == cli_escape::csv && c == '\n')
             out += "\\n";
-        else if ((c >= 0x80 && c <= 0x9f) || c == 0 ||
-                 (c0 && how != cli_escape::json && !(how == cli_escape::csv && c == '\t')))
+        else if (c >= 0x80 && c <= 0x9f)
+            // Byte by byte, as UTF-8: "\xc2\x9b" is U+009B, "\x9b" alone
+            // the byte that is no UTF-8.
+            for (const char *b = p; b < next; b++)
+                escape(static_cast<unsigned char>(*b));
+        else if (c0 && how != cli_escape::json && !(how == cli_escape::csv && c == '\t'))
             escape(c);
         else
             out.append(p, next);

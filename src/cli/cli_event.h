@@ -42,7 +42,8 @@ enum class cli_escape {
 // shows it (UTF-8 as it is, GB18030 decoded); where it is neither, the
 // valid UTF-8 sequences are kept and every other byte becomes the four
 // characters "\xNN". C1 characters (U+0080..U+009F; U+009B starts a
-// terminal command) become "\xNN" always, C0 ones as `how` says.
+// terminal command) become "\xNN" for each of their two bytes, always; C0
+// ones as `how` says.
 std::string cli_text(const std::string &text, cli_escape how);
 // A text for a human reader (cli_escape::line): a module's text can never
 // move the cursor or recolour a terminal.
