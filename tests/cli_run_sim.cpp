@@ -663,11 +663,16 @@ TEST_F(Modcfg, SecretsAreMaskedInLinesAndRecords)
         << p.out;
     const std::string report = read_file("r.csv");
     EXPECT_NE(report.find("WSKEY: sent \"\"WPA2PSK,AES,***\"\""), std::string::npos) << report;
+    // The core's console lines too, with --verbose.
+    const ran v = modcfg({"apply", "set.txt", "--port", sim.pty_path(), "--verbose"});
+    EXPECT_EQ(v.status, 1) << v.err;
+    EXPECT_NE(v.err.find("Send Command: AT+WSKEY=WPA2PSK,AES,***\n"), std::string::npos) << v.err;
+    EXPECT_NE(v.err.find("Send Command: AT+TCPTO=120\n"), std::string::npos) << v.err;
     const ran r = modcfg({"read", "--port", sim.pty_path()});
     EXPECT_EQ(r.status, 0) << r.err;
     EXPECT_NE(r.out.find("WEBU admin,***\n"), std::string::npos) << r.out;
     EXPECT_NE(r.out.find("WSKEY WPA2PSK,AES,***\n"), std::string::npos) << r.out;
-    for (const std::string &text : {p.out, p.err, report, r.out, r.err})
+    for (const std::string &text : {p.out, p.err, report, r.out, r.err, v.out, v.err})
         for (const char *secret : {"secret123", "oldkey987", "pw4567"})
             EXPECT_EQ(text.find(secret), std::string::npos) << secret << " in " << text;
 
