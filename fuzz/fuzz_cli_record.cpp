@@ -88,7 +88,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
         return 0;
     uint32_t ms;
     std::memcpy(&ms, data, sizeof ms);
-    const auto parts = split(std::string(reinterpret_cast<const char *>(data + 4), size - 4), '\x1e');
+    const auto parts =
+        split(std::string(reinterpret_cast<const char *>(data + 4), size - 4), '\x1e');
     cli_record r;
     std::string *texts[] = {&r.time, &r.port, &r.mid, &r.version, &r.result, &r.note};
     for (size_t i = 0; i < 6 && i < parts.size(); i++)
@@ -126,8 +127,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     FUZZ_CHECK(!json.empty() && json.back() == '\n' && json.find('\n') == json.size() - 1,
                "a JSON record not on one line");
     JsonParser *p = json_parser_new();
-    FUZZ_CHECK(json_parser_load_from_data(p, json.c_str(), static_cast<gssize>(json.size()), nullptr),
-               "JSON does not parse");
+    FUZZ_CHECK(
+        json_parser_load_from_data(p, json.c_str(), static_cast<gssize>(json.size()), nullptr),
+        "JSON does not parse");
     JsonObject *o = json_node_get_object(json_parser_get_root(p));
     FUZZ_CHECK(o != nullptr, "JSON record is no object");
     const char *names[] = {"time", "port", "mid", "version", "result", "note"};
@@ -140,7 +142,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
                "JSON mismatches");
     for (size_t i = 0; i < r.mismatches.size(); i++) {
         JsonObject *m = json_array_get_object_element(ms_array, static_cast<guint>(i));
-        FUZZ_CHECK(cli_utf8(r.mismatches[i].setting) == json_object_get_string_member(m, "setting") &&
+        FUZZ_CHECK(cli_utf8(r.mismatches[i].setting) ==
+                           json_object_get_string_member(m, "setting") &&
                        cli_utf8(r.mismatches[i].sent) == json_object_get_string_member(m, "sent") &&
                        cli_utf8(r.mismatches[i].held) == json_object_get_string_member(m, "held"),
                    "a JSON mismatch is not the texts shown");

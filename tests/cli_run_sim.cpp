@@ -500,8 +500,7 @@ TEST_F(Modcfg, ReportLockHeldElsewhereStopsNothing)
     modcfg_child run;
     ASSERT_TRUE(run.start({"provision", "set.txt", "--port", one.pty_path(), "--port",
                            two.pty_path(), "--loop", "--report", "r.csv"}));
-    ASSERT_EQ(modcfg_child::wait_for([&] { return count_of(run.out(), " verified ") == 2; },
-                                     60000),
+    ASSERT_EQ(modcfg_child::wait_for([&] { return count_of(run.out(), " verified ") == 2; }, 60000),
               1)
         << run.out() << run.err();
     EXPECT_EQ(read_file("r.csv"), "");

@@ -4,11 +4,11 @@
 #include "cli_report.h"
 #include "temp_dir.h"
 
+#include <fcntl.h>
 #include <glib.h>
 #include <gtest/gtest.h>
 #include <json-glib/json-glib.h>
 #include <string>
-#include <fcntl.h>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -53,7 +53,10 @@ TEST(CliReport, CsvFieldsAreQuotedAndFormulasDefused)
         // spelled out, C1 controls (U+009B opens a terminal command) too.
         {"\xc4\xe3\xba\xc3", "\xe4\xbd\xa0\xe5\xa5\xbd"},
         {"a\xff\xfe", "a\\xff\\xfe"},
-        {"x\xc2\x9b" "2J\x1b", "x\\xc2\\x9b" "2J\\x1b"},
+        {"x\xc2\x9b"
+         "2J\x1b",
+         "x\\xc2\\x9b"
+         "2J\\x1b"},
     };
     for (const auto &r : rows) {
         cli_record rec = sample();
@@ -71,7 +74,7 @@ TEST(CliReport, JsonLineParsesBackAndRepairsBytes)
 {
     cli_record r = sample();
     r.mid = std::string("bad\xff\x01", 5); // not UTF-8, with a control byte
-    r.version = "\xe4\xbd\xa0\xc2\x9b";      // UTF-8 with a C1 control
+    r.version = "\xe4\xbd\xa0\xc2\x9b";    // UTF-8 with a C1 control
     const std::string line = cli_record_json(r);
     ASSERT_EQ(line.back(), '\n');
     ASSERT_EQ(line.find('\n'), line.size() - 1);
@@ -189,7 +192,10 @@ TEST(CliEvent, FramesSurvivePiecesAndCarryBytes)
     EXPECT_FALSE(cli_event_take(junk, got));
     EXPECT_EQ(cli_printable("a\x1b[2Jb\x7f"), "a\\x1b[2Jb\\x7f");
     // A CSI as C1 (U+009B), bytes that are no UTF-8, a GB18030 text.
-    EXPECT_EQ(cli_printable("\xc2\x9b" "2J\xff!"), "\\xc2\\x9b" "2J\\xff!");
+    EXPECT_EQ(cli_printable("\xc2\x9b"
+                            "2J\xff!"),
+              "\\xc2\\x9b"
+              "2J\\xff!");
     EXPECT_EQ(cli_printable("\xd6\xd0\xce\xc4\n"), "\xe4\xb8\xad\xe6\x96\x87\\x0a");
     EXPECT_EQ(cli_utf8(std::string("a\0b\x01", 4)), "a\\x00b\x01");
 }
@@ -199,8 +205,7 @@ TEST(CliEvent, FramesSurvivePiecesAndCarryBytes)
 TEST(CliEvent, FuzzFindingsLoseNothing)
 {
     const std::string c1_beside_bytes("\x09\x81\x04\xc2\x8a\xb0\x00\x10\x03\x10", 10);
-    EXPECT_EQ(cli_printable(c1_beside_bytes),
-              "\\x09\\x81\\x04\\xc2\\x8a\\xb0\\x00\\x10\\x03\\x10");
+    EXPECT_EQ(cli_printable(c1_beside_bytes), "\\x09\\x81\\x04\\xc2\\x8a\\xb0\\x00\\x10\\x03\\x10");
 }
 
 // One masking for every output: the key of WAKEY and WSKEY, the password
@@ -222,16 +227,15 @@ TEST(CliEvent, SecretsAreMaskedWhereverTheyTravel)
         EXPECT_EQ(cli_line_masked(std::string("AT+") + r.name + "=" + r.args),
                   std::string("AT+") + r.name + "=" + r.shown);
     }
-    const cli_event m =
-        cli_event_masked(cli_event("mismatch").set("setting", "WSKEY").set("sent", "W,A,k1").set(
-            "held", "W,A,k2"));
+    const cli_event m = cli_event_masked(
+        cli_event("mismatch").set("setting", "WSKEY").set("sent", "W,A,k1").set("held", "W,A,k2"));
     EXPECT_EQ(m.get("setting"), "WSKEY");
     EXPECT_EQ(m.get("sent") + m.get("held"), "W,A,***W,A,***");
     EXPECT_EQ(cli_event_masked(cli_event("unacked").set("line", "AT+WEBU=u,p")).get("line"),
               "AT+WEBU=u,***");
-    EXPECT_EQ(cli_event_masked(cli_event("value").set("name", "WEBU").set("value", "u,p"))
-                  .get("value"),
-              "u,***");
+    EXPECT_EQ(
+        cli_event_masked(cli_event("value").set("name", "WEBU").set("value", "u,p")).get("value"),
+        "u,***");
     EXPECT_EQ(cli_event_masked(cli_event("command").set("line", "AT+WEBU=u,p")).get("line"),
               "AT+WEBU=u,p");
 }

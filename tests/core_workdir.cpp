@@ -102,12 +102,13 @@ TEST(WorkdirStartNote, SaysWhereCommandFilesGoOutsideAWorkingDirectory)
     const std::string d = tmp.path();
     const std::string per_user = "/home/op/.local/share/modcfg";
     EXPECT_EQ(workdir_start_note(d, per_user),
-              "Command files are saved in " + d + "/data/, which does not exist yet; --workdir "
-              "keeps them in /home/op/.local/share/modcfg/data/ instead.");
+              "Command files are saved in " + d +
+                  "/data/, which does not exist yet; --workdir "
+                  "keeps them in /home/op/.local/share/modcfg/data/ instead.");
     ASSERT_EQ(mkdir("data", 0700), 0);
-    EXPECT_EQ(workdir_start_note(d, per_user),
-              "Command files are saved in " + d + "/data/; --workdir keeps them in " + per_user +
-                  "/data/ instead.");
+    EXPECT_EQ(workdir_start_note(d, per_user), "Command files are saved in " + d +
+                                                   "/data/; --workdir keeps them in " + per_user +
+                                                   "/data/ instead.");
     write_file("pic", "logo");
     EXPECT_EQ(workdir_start_note(d, per_user), "");
 }

@@ -403,8 +403,7 @@ int cmd_module(const command_def &cmd, int argc, char **argv)
          "Show the exchange's console lines (as the window prints them) on standard error",
          nullptr},
         {"show-secrets", 0, 0, G_OPTION_ARG_NONE, &o.show_secrets,
-         "Show Wi-Fi keys and the web password in lines and records (default: \"***\")",
-         nullptr},
+         "Show Wi-Fi keys and the web password in lines and records (default: \"***\")", nullptr},
     };
     if (cmd.task == cli_task::read)
         entries.push_back({"json", 0, 0, G_OPTION_ARG_NONE, &o.json,
@@ -609,9 +608,9 @@ int cmd_module(const command_def &cmd, int argc, char **argv)
         if (device.empty()) {
             // Only COM1..COM12 have a MODCFG_COMn to set.
             const int com = com_number(p);
-            cli_error(cli_printable(p) + ": no serial device for this port" +
-                      (com > 0 ? " (set MODCFG_COM" + std::to_string(com) + " to a device path)"
-                               : ""));
+            cli_error(
+                cli_printable(p) + ": no serial device for this port" +
+                (com > 0 ? " (set MODCFG_COM" + std::to_string(com) + " to a device path)" : ""));
             return EXIT_PORT;
         }
         for (const auto &d : run.devices)

@@ -69,7 +69,8 @@ bool cmd_file_write_whole(const std::string &path, const std::string &bytes)
     return false;
 }
 
-namespace {
+namespace
+{
 
 // A failed write never leaves a half-written file in place of the old.
 bool write_replacing(const std::string &path, const std::string &bytes)

@@ -60,9 +60,9 @@ constexpr size_t CMD_TEXT_MAX = 98;
 
 // Where the lines an apply sends ended.
 struct cmd_file_end {
-    int line = 0;         // number of the line that ended them (0: the file's end)
-    bool empty = false;   // that line is empty, not one beginning with "E"
-    int following = 0;    // non-empty lines after an empty one, up to an "E" line
+    int line = 0;       // number of the line that ended them (0: the file's end)
+    bool empty = false; // that line is empty, not one beginning with "E"
+    int following = 0;  // non-empty lines after an empty one, up to an "E" line
 };
 
 // The lines an apply sends, from the file at `path`: up to the first line

@@ -12,8 +12,8 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <grp.h>
-#include <pwd.h>
 #include <poll.h>
+#include <pwd.h>
 #include <sys/file.h>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
