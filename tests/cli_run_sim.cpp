@@ -189,7 +189,8 @@ TEST_F(Modcfg, ReadGivesTheNineteenValuesAsLinesAndAsJson)
     const state_map held = sim_read_state("m.state");
     ASSERT_EQ(held.size(), 19u);
 
-    const ran plain = modcfg({"read", "--port", sim.pty_path()});
+    // Every value as the module holds it, keys included.
+    const ran plain = modcfg({"read", "--port", sim.pty_path(), "--show-secrets"});
     ASSERT_EQ(plain.status, 0) << plain.err;
     state_map got;
     for (const auto &line : lines_of(plain.out)) {
@@ -198,7 +199,8 @@ TEST_F(Modcfg, ReadGivesTheNineteenValuesAsLinesAndAsJson)
     }
     EXPECT_EQ(got, held);
 
-    const ran js = modcfg({"read", "--quiet", "--json", "--port", sim.pty_path()});
+    const ran js =
+        modcfg({"read", "--quiet", "--json", "--port", sim.pty_path(), "--show-secrets"});
     ASSERT_EQ(js.status, 0) << js.err;
     EXPECT_EQ(js.err, "");
     JsonParser *p = json_parser_new();
