@@ -536,6 +536,28 @@ TEST_F(Modcfg, ReportLockHeldElsewhereStopsNothing)
     struct stat st;
     ASSERT_EQ(stat("r.csv", &st), 0);
     EXPECT_EQ(st.st_mode & 0777, 0640u) << "an existing report keeps its mode";
+
+    // A lock never given up holds the run's end until the operator gives
+    // the records up: the run fails, and says why.
+    const int stuck = open("r.csv", O_RDONLY | O_CLOEXEC);
+    ASSERT_GE(stuck, 0);
+    ASSERT_EQ(flock(stuck, LOCK_EX), 0);
+    modcfg_child last;
+    ASSERT_TRUE(
+        last.start({"provision", "set.txt", "--port", one.pty_path(), "--report", "r.csv"}, "last"));
+    ASSERT_EQ(modcfg_child::wait_for(
+                  [&] { return last.err().find("waiting for the report's lock") != std::string::npos; },
+                  60000),
+              1)
+        << last.err();
+    last.signal(SIGINT);
+    EXPECT_EQ(last.wait(1000), -1) << "one Ctrl-C gave the records up";
+    last.signal(SIGINT);
+    EXPECT_EQ(last.wait(30000), 1) << last.err();
+    EXPECT_NE(last.err().find("report: r.csv: its lock was not given up by another program"),
+              std::string::npos)
+        << last.err();
+    close(stuck);
 }
 
 // --allow: a peer outside every allowed network is closed at once, sent

@@ -70,6 +70,7 @@ class cli_report
     // True once a write failed or records are left unwritten: the report
     // lacks a record.
     bool incomplete() const { return incomplete_ || !queue_.empty(); }
+    const std::string &path() const { return path_; }
     // In a forked worker: the report is the parent's alone.
     void forget_in_child();
 

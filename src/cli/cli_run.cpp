@@ -726,11 +726,23 @@ bool runner::run()
         view_.redraw();
     }
     view_.finish();
-    std::string error;
+    // The last records wait for the lock as long as it takes; only the
+    // operator, with two more Ctrl-C, gives them up (the run then fails).
     if (o_.report && o_.report->pending()) {
-        view_.message("modcfg: waiting for the report's lock to write the last records");
-        if (!o_.report->flush(true, &error))
+        view_.message("modcfg: waiting for the report's lock to write the last records "
+                      "(Ctrl-C twice to give them up)");
+        const int before = interrupts_;
+        std::string error;
+        while (o_.report->pending() && o_.report->flush(false, &error) &&
+               o_.report->pending() && interrupts_ - before < 2) {
+            pollfd p = {signal_pipe[0], POLLIN, 0};
+            if (poll(&p, 1, 100) > 0)
+                on_signal();
+        }
+        if (!error.empty())
             report_error(error);
+        else if (o_.report->pending())
+            report_error(o_.report->path() + ": its lock was not given up by another program");
     }
     return true;
 }
