@@ -22,7 +22,8 @@ shift
 
 root=$(cd "$(dirname "$0")/.." && pwd)
 build=${MODCFG_FUZZ_BUILD:-$root/build-fuzz}
-all_targets=(fuzz_reply fuzz_ip fuzz_cmd_file fuzz_set_para fuzz_entry_rules)
+all_targets=(fuzz_reply fuzz_ip fuzz_cmd_file fuzz_set_para fuzz_entry_rules fuzz_allow
+    fuzz_reply_segments fuzz_module_text fuzz_cli_event fuzz_cli_record)
 targets=("$@")
 [ ${#targets[@]} -eq 0 ] && targets=("${all_targets[@]}")
 

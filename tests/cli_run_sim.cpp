@@ -16,8 +16,11 @@
 #include <json-glib/json-glib.h>
 #include <map>
 #include <spawn.h>
+#include <sstream>
 #include <string>
 #include <sys/file.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
@@ -81,7 +84,8 @@ TEST_F(Modcfg, ReadGivesTheNineteenValuesAsLinesAndAsJson)
     const state_map held = sim_read_state("m.state");
     ASSERT_EQ(held.size(), 19u);
 
-    const ran plain = modcfg({"read", "--port", sim.pty_path()});
+    // Every value as the module holds it, keys included.
+    const ran plain = modcfg({"read", "--port", sim.pty_path(), "--show-secrets"});
     ASSERT_EQ(plain.status, 0) << plain.err;
     state_map got;
     for (const auto &line : lines_of(plain.out)) {
@@ -90,7 +94,8 @@ TEST_F(Modcfg, ReadGivesTheNineteenValuesAsLinesAndAsJson)
     }
     EXPECT_EQ(got, held);
 
-    const ran js = modcfg({"read", "--quiet", "--json", "--port", sim.pty_path()});
+    const ran js =
+        modcfg({"read", "--quiet", "--json", "--port", sim.pty_path(), "--show-secrets"});
     ASSERT_EQ(js.status, 0) << js.err;
     EXPECT_EQ(js.err, "");
     JsonParser *p = json_parser_new();
@@ -311,9 +316,42 @@ TEST_F(Modcfg, CountEndsTheRunWithoutTouchingAnotherModule)
     EXPECT_EQ(read_file("slow.log").find("AT+WMODE="), std::string::npos) << read_file("slow.log");
 }
 
+// A module text holding a line feed would give the command file a line
+// of its own: export refuses it, names the setting and writes nothing.
+// What it writes is the user's alone; an existing file keeps its mode.
+TEST_F(Modcfg, ExportWritesOnlyWhatTheModuleMeantAsCommands)
+{
+    sim_process bad;
+    ASSERT_TRUE(bad.start_pty({"--mode", "command", "--set", "WSSSID=x\nAT+RELD"}));
+    const ran refused = modcfg({"export", "--port", bad.pty_path(), "-o", "copy.txt"});
+    EXPECT_EQ(refused.status, 1) << refused.err;
+    EXPECT_NE(refused.err.find("export: the module's WSSSID holds a zero byte or control bytes; "
+                               "no command file was written"),
+              std::string::npos)
+        << refused.err;
+    struct stat st;
+    EXPECT_NE(stat("copy.txt", &st), 0);
+    EXPECT_NE(stat("copy.txt.new", &st), 0);
+    const ran to_stdout = modcfg({"export", "--port", bad.pty_path()});
+    EXPECT_EQ(to_stdout.status, 1) << to_stdout.err;
+    EXPECT_EQ(to_stdout.out, "");
+
+    sim_process good;
+    ASSERT_TRUE(good.start_pty(with_sets({"--mode", "command"}, golden)));
+    ASSERT_EQ(modcfg({"export", "--port", good.pty_path(), "-o", "copy.txt"}).status, 0);
+    ASSERT_EQ(stat("copy.txt", &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0600u);
+    EXPECT_NE(read_file("copy.txt").find("AT+WSKEY=WPA2PSK,AES,secret123\r\n"), std::string::npos);
+    ASSERT_EQ(chmod("copy.txt", 0640), 0);
+    ASSERT_EQ(modcfg({"export", "--port", good.pty_path(), "-o", "copy.txt"}).status, 0);
+    ASSERT_EQ(stat("copy.txt", &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0640u);
+}
+
 // A production line relies on the record: one that cannot be written (a
-// full disk) fails the run, though both modules are verified, and is said
-// once.
+// full disk, here the file size limit) fails the run, though both modules
+// are verified, and is said once. The part of a record that went in is
+// taken back out, and the program is not killed by SIGXFSZ.
 TEST_F(Modcfg, ARecordThatCannotBeWrittenFailsTheRun)
 {
     write_file("set.txt", command_file);
@@ -321,12 +359,128 @@ TEST_F(Modcfg, ARecordThatCannotBeWrittenFailsTheRun)
     // Two modules, two MIDs: one MID is one module.
     ASSERT_TRUE(one.start_pty({"--mode", "command", "--set", "MID=ONE"}));
     ASSERT_TRUE(two.start_pty({"--mode", "command", "--set", "MID=TWO"}));
-    ASSERT_EQ(symlink("/dev/full", "full.csv"), 0);
-    const ran r = modcfg({"provision", "set.txt", "--port", one.pty_path(), "--port",
-                          two.pty_path(), "--report", "full.csv"});
-    EXPECT_EQ(r.status, 1) << r.err;
-    EXPECT_NE(r.out.find("modules done: 2, verified: 2, failed: 0"), std::string::npos) << r.out;
-    EXPECT_EQ(count_of(r.err, "report: full.csv: No space left on device"), 1u) << r.err;
+    // Earlier records, far more than the program's own output files hold.
+    std::string before = "time,port,mid,version,result,seconds,mismatches,note\r\n";
+    while (before.size() < 65536)
+        before += "2024-05-01T14:03:07+02:00,COM3,0A1B2C,V1.0.7,verified,1.23,,\r\n";
+    write_file("full.csv", before);
+    rlimit old_limit;
+    ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &old_limit), 0);
+    rlimit limit = old_limit;
+    limit.rlim_cur = before.size() + 40; // room for part of a record
+    ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &limit), 0);
+    modcfg_child run;
+    const bool started = run.start({"provision", "set.txt", "--port", one.pty_path(), "--port",
+                                    two.pty_path(), "--report", "full.csv"});
+    ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &old_limit), 0);
+    ASSERT_TRUE(started);
+    EXPECT_EQ(run.wait(), 1) << run.err();
+    EXPECT_NE(run.out().find("modules done: 2, verified: 2, failed: 0"), std::string::npos)
+        << run.out();
+    EXPECT_EQ(count_of(run.err(), "report: full.csv: File too large"), 1u) << run.err();
+    EXPECT_TRUE(read_file("full.csv") == before) << "the file does not end on a whole record";
+}
+
+// What a process's descriptors lead to.
+std::vector<std::string> open_files(pid_t pid)
+{
+    std::vector<std::string> out;
+    const std::string dir = "/proc/" + std::to_string(pid) + "/fd";
+    GDir *d = g_dir_open(dir.c_str(), 0, nullptr);
+    if (!d)
+        return out;
+    while (const char *name = g_dir_read_name(d)) {
+        char target[4096];
+        const ssize_t n = readlink((dir + "/" + name).c_str(), target, sizeof target - 1);
+        if (n > 0)
+            out.emplace_back(target, static_cast<size_t>(n));
+    }
+    g_dir_close(d);
+    return out;
+}
+
+// Another program holding the report's lock holds no module up: results
+// still come, workers still start; the records follow once it lets go.
+// Workers hold neither the report nor the results' output.
+TEST_F(Modcfg, ReportLockHeldElsewhereStopsNothing)
+{
+    write_file("set.txt", command_file);
+    sim_process one, two;
+    ASSERT_TRUE(one.start_pty({"--mode", "command", "--set", "MID=ONE"}));
+    ASSERT_TRUE(two.start_pty({"--mode", "command", "--set", "MID=TWO"}));
+    write_file("r.csv", "");
+    ASSERT_EQ(chmod("r.csv", 0640), 0);
+    const int held = open("r.csv", O_RDONLY | O_CLOEXEC);
+    ASSERT_GE(held, 0);
+    ASSERT_EQ(flock(held, LOCK_EX), 0);
+    modcfg_child run;
+    ASSERT_TRUE(run.start({"provision", "set.txt", "--port", one.pty_path(), "--port",
+                           two.pty_path(), "--loop", "--report", "r.csv"}));
+    ASSERT_EQ(modcfg_child::wait_for([&] { return count_of(run.out(), " verified ") == 2; }, 60000),
+              1)
+        << run.out() << run.err();
+    EXPECT_EQ(read_file("r.csv"), "");
+    // The loop started the next module's workers meanwhile.
+    std::vector<pid_t> workers;
+    ASSERT_EQ(modcfg_child::wait_for(
+                  [&] {
+                      std::istringstream in(read_file("/proc/" + std::to_string(run.pid()) +
+                                                      "/task/" + std::to_string(run.pid()) +
+                                                      "/children"));
+                      workers.clear();
+                      for (pid_t p; in >> p;)
+                          workers.push_back(p);
+                      return workers.size() == 2 ? 1 : 0;
+                  },
+                  30000),
+              1);
+    // A worker lets them go right after the fork: given a moment under load.
+    const std::string report = dir.path() + "/r.csv", out = dir.path() + "/modcfg.out";
+    std::string held_by;
+    EXPECT_EQ(modcfg_child::wait_for(
+                  [&] {
+                      held_by.clear();
+                      for (pid_t w : workers)
+                          for (const auto &f : open_files(w))
+                              if (f == report || f == out)
+                                  held_by += "worker " + std::to_string(w) + ": " + f + "\n";
+                      return held_by.empty() ? 1 : 0;
+                  },
+                  10000),
+              1)
+        << held_by;
+    flock(held, LOCK_UN);
+    close(held);
+    ASSERT_EQ(
+        modcfg_child::wait_for([] { return lines_of(read_file("r.csv")).size() == 3; }, 30000), 1)
+        << read_file("r.csv");
+    run.signal(SIGINT);
+    EXPECT_EQ(run.wait(30000), 0) << run.err();
+    struct stat st;
+    ASSERT_EQ(stat("r.csv", &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0640u) << "an existing report keeps its mode";
+
+    // A lock never given up holds the run's end until the operator gives
+    // the records up: the run fails, and says why.
+    const int stuck = open("r.csv", O_RDONLY | O_CLOEXEC);
+    ASSERT_GE(stuck, 0);
+    ASSERT_EQ(flock(stuck, LOCK_EX), 0);
+    modcfg_child last;
+    ASSERT_TRUE(
+        last.start({"provision", "set.txt", "--port", one.pty_path(), "--report", "r.csv"}, "last"));
+    ASSERT_EQ(modcfg_child::wait_for(
+                  [&] { return last.err().find("waiting for the report's lock") != std::string::npos; },
+                  60000),
+              1)
+        << last.err();
+    last.signal(SIGINT);
+    EXPECT_EQ(last.wait(1000), -1) << "one Ctrl-C gave the records up";
+    last.signal(SIGINT);
+    EXPECT_EQ(last.wait(30000), 1) << last.err();
+    EXPECT_NE(last.err().find("report: r.csv: its lock was not given up by another program"),
+              std::string::npos)
+        << last.err();
+    close(stuck);
 }
 
 // --allow: a peer outside every allowed network is closed at once, sent
@@ -441,6 +595,62 @@ TEST_F(Modcfg, ReportKeepsEarlierRecordsWhenTheProgramIsKilled)
     EXPECT_NE(rows[2].find(",NEXT,V1.0.7,verified,"), std::string::npos) << rows[2];
 }
 
+// Keys and the web password stay off the console and out of the report;
+// the values are still compared whole, and --show-secrets shows them.
+TEST_F(Modcfg, SecretsAreMaskedInLinesAndRecords)
+{
+    write_file("set.txt", command_file);
+    sim_process sim;
+    ASSERT_TRUE(sim.start_pty({"--mode", "command", "--set", "WEBU=admin,pw4567", "--keep",
+                               "WSKEY=WPA2PSK,AES,oldkey987"}));
+    const ran p = modcfg({"provision", "set.txt", "--port", sim.pty_path(), "--report", "r.csv"});
+    EXPECT_EQ(p.status, 1) << p.err;
+    EXPECT_NE(p.out.find("mismatch WSKEY: sent \"WPA2PSK,AES,***\", module holds "
+                         "\"WPA2PSK,AES,***\""),
+              std::string::npos)
+        << p.out;
+    const std::string report = read_file("r.csv");
+    EXPECT_NE(report.find("WSKEY: sent \"\"WPA2PSK,AES,***\"\""), std::string::npos) << report;
+    // The core's console lines too, with --verbose.
+    const ran v = modcfg({"apply", "set.txt", "--port", sim.pty_path(), "--verbose"});
+    EXPECT_EQ(v.status, 1) << v.err;
+    EXPECT_NE(v.err.find("Send Command: AT+WSKEY=WPA2PSK,AES,***\n"), std::string::npos) << v.err;
+    EXPECT_NE(v.err.find("Send Command: AT+TCPTO=120\n"), std::string::npos) << v.err;
+    const ran r = modcfg({"read", "--port", sim.pty_path()});
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_NE(r.out.find("WEBU admin,***\n"), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("WSKEY WPA2PSK,AES,***\n"), std::string::npos) << r.out;
+    for (const std::string &text : {p.out, p.err, report, r.out, r.err, v.out, v.err})
+        for (const char *secret : {"secret123", "oldkey987", "pw4567"})
+            EXPECT_EQ(text.find(secret), std::string::npos) << secret << " in " << text;
+
+    const ran shown = modcfg({"read", "--port", sim.pty_path(), "--json", "--show-secrets"});
+    EXPECT_EQ(shown.status, 0) << shown.err;
+    EXPECT_NE(shown.out.find("\"WSKEY\":\"WPA2PSK,AES,oldkey987\""), std::string::npos)
+        << shown.out;
+    EXPECT_NE(shown.out.find("\"WEBU\":\"admin,pw4567\""), std::string::npos) << shown.out;
+}
+
+// COM names in either case, and a MODCFG_COMn whose device is not there
+// named as such by "ports".
+TEST_F(Modcfg, ComNamesInEitherCaseAndStaleVariablesNamed)
+{
+    sim_process sim;
+    ASSERT_TRUE(sim.start_pty({"--mode", "command", "--set", "MID=LOWER"}));
+    ASSERT_EQ(setenv("MODCFG_COM2", sim.pty_path().c_str(), 1), 0);
+    ASSERT_EQ(setenv("MODCFG_COM7", "/dev/no-such-adapter", 1), 0);
+    const ran r = modcfg({"read", "--port", "com2"});
+    const ran p = modcfg({"ports"});
+    unsetenv("MODCFG_COM2");
+    unsetenv("MODCFG_COM7");
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_NE(r.out.find("MID LOWER\n"), std::string::npos) << r.out;
+    EXPECT_EQ(p.status, 0) << p.err;
+    EXPECT_NE(p.out.find("/dev/no-such-adapter  missing: MODCFG_COM7 names no device\n"),
+              std::string::npos)
+        << p.out;
+}
+
 TEST_F(Modcfg, BadUsageAndUnusablePortsChangeNothing)
 {
     sim_process sim;
@@ -448,6 +658,13 @@ TEST_F(Modcfg, BadUsageAndUnusablePortsChangeNothing)
     write_file("set.txt", command_file);
     write_file("ctrl.txt", std::string("AT+WMODE=STA\r\nAT+WSSSID=a\x01"
                                        "b\r\nAT+TCPTO=9\r\nE\r\n"));
+    // 98 bytes fill a frame; one more cannot be sent as it stands.
+    write_file("long.txt", "AT+WMODE=STA\r\nAT+NETP=TCP,Client,8899," + std::string(74, 'h') +
+                               "\r\nAT+NETP=TCP,Client,8899," + std::string(75, 'h') + "\r\nE\r\n");
+    // Lines after an empty one would never be sent.
+    write_file("gap.txt", "AT+WMODE=STA\r\n\r\nAT+TCPTO=9\r\n\r\nAT+MAXSK=5\r\nE\r\n");
+    ASSERT_EQ(mkfifo("fifo.csv", 0600), 0);
+    ASSERT_EQ(mkdir("dir.jsonl", 0700), 0);
     const std::string pty = sim.pty_path();
     struct row {
         std::vector<std::string> args;
@@ -466,8 +683,34 @@ TEST_F(Modcfg, BadUsageAndUnusablePortsChangeNothing)
         {{"apply", "--port", pty, "missing.txt"}, 2, "missing.txt"},
         {{"apply", "--port", pty, "."}, 2, "not a readable file"},
         {{"provision", "ctrl.txt", "--port", pty}, 2, "ctrl.txt: line 2 is not text"},
+        {{"apply", "long.txt", "--port", pty},
+         2,
+         "long.txt: line 3 is longer than a command frame holds (99 bytes, at most 98)"},
+        {{"provision", "gap.txt", "--port", pty},
+         2,
+         "gap.txt: line 2 is empty and ends the commands, but 2 lines follow it; nothing was "
+         "sent"},
         {{"provision", "set.txt", "--port", pty, "--report", "no/dir/r.csv"}, 2, "no/dir/r.csv"},
+        // A report that is no regular file: nothing would be recorded (a
+        // FIFO without a reader would stop the run at the first record).
+        {{"provision", "set.txt", "--port", pty, "--report", "fifo.csv"},
+         2,
+         "fifo.csv: not a regular file"},
+        {{"provision", "set.txt", "--port", pty, "--report", "dir.jsonl"},
+         2,
+         "dir.jsonl: not a regular file"},
+        {{"provision", "set.txt", "--port", pty, "--report", "/dev/null"},
+         2,
+         "/dev/null: not a regular file"},
+        // Nothing was sent: no report is left behind.
+        {{"provision", "gap.txt", "--port", pty, "--report", "new.csv"}, 2, "gap.txt"},
+        {{"provision", "set.txt", "--port", "/dev/no-such-tty", "--report", "new.csv"},
+         3,
+         "no-such-tty"},
         {{"read", "--port", "/dev/no-such-tty"}, 3, "/dev/no-such-tty"},
+        // Only COM1..COM12 have a MODCFG_COMn; the lower case is the same.
+        {{"read", "--port", "COM13"}, 3, "COM13: no serial device for this port\n"},
+        {{"read", "--port", "com12"}, 3, "(set MODCFG_COM12 to a device path)"},
         {{"provision", "set.txt", "--port", pty, "--port", "/dev/no-such-tty"}, 3, "no-such-tty"},
     };
     for (const auto &r : rows) {
@@ -484,6 +727,8 @@ TEST_F(Modcfg, BadUsageAndUnusablePortsChangeNothing)
     EXPECT_EQ(busy.status, 3) << busy.err;
     // Nothing of all that reached the module.
     EXPECT_EQ(read_file("frames.log"), "");
+    struct stat st;
+    EXPECT_NE(stat("new.csv", &st), 0) << "a report of a run that touched no module";
 
     const ran version = modcfg({"--version"});
     EXPECT_EQ(version.status, 0);

@@ -4,11 +4,14 @@
 #include "cli_report.h"
 #include "temp_dir.h"
 
+#include <fcntl.h>
 #include <glib.h>
 #include <gtest/gtest.h>
 #include <json-glib/json-glib.h>
 #include <string>
+#include <sys/file.h>
 #include <sys/stat.h>
+#include <unistd.h>
 #include <vector>
 
 namespace
@@ -37,10 +40,23 @@ TEST(CliReport, CsvFieldsAreQuotedAndFormulasDefused)
         {"plain", "plain"},
         {"a,b", "\"a,b\""},
         {"say \"hi\"", "\"say \"\"hi\"\"\""},
-        {"two\nlines", "\"two\nlines\""},
+        // One record is one line, for grep and wc -l too.
+        {"two\nlines", "two\\nlines"},
+        {"cr\r\nlf", "cr\\r\\nlf"},
         {"=cmd|' /C calc'!A0", "'=cmd|' /C calc'!A0"},
         {"+1", "'+1"},
         {"@x", "'@x"},
+        {"\t=1+2", "'\t=1+2"},
+        {"\r=1+2", "'\\r=1+2"},
+        {"in\tside", "in\tside"},
+        // Valid UTF-8 that loses nothing: GB18030 decoded, other bytes
+        // spelled out, C1 controls (U+009B opens a terminal command) too.
+        {"\xc4\xe3\xba\xc3", "\xe4\xbd\xa0\xe5\xa5\xbd"},
+        {"a\xff\xfe", "a\\xff\\xfe"},
+        {"x\xc2\x9b"
+         "2J\x1b",
+         "x\\xc2\\x9b"
+         "2J\\x1b"},
     };
     for (const auto &r : rows) {
         cli_record rec = sample();
@@ -58,6 +74,7 @@ TEST(CliReport, JsonLineParsesBackAndRepairsBytes)
 {
     cli_record r = sample();
     r.mid = std::string("bad\xff\x01", 5); // not UTF-8, with a control byte
+    r.version = "\xe4\xbd\xa0\xc2\x9b";    // UTF-8 with a C1 control
     const std::string line = cli_record_json(r);
     ASSERT_EQ(line.back(), '\n');
     ASSERT_EQ(line.find('\n'), line.size() - 1);
@@ -65,14 +82,26 @@ TEST(CliReport, JsonLineParsesBackAndRepairsBytes)
     ASSERT_TRUE(json_parser_load_from_data(p, line.c_str(), -1, nullptr));
     JsonObject *o = json_node_get_object(json_parser_get_root(p));
     EXPECT_STREQ(json_object_get_string_member(o, "port"), "COM3");
-    EXPECT_STREQ(json_object_get_string_member(o, "mid"), "bad\xef\xbf\xbd\x01");
-    EXPECT_DOUBLE_EQ(json_object_get_double_member(o, "seconds"), 1.23);
+    // Nothing lost: the byte that is no UTF-8 is spelled out, not replaced.
+    EXPECT_STREQ(json_object_get_string_member(o, "mid"), "bad\\xff\x01");
+    EXPECT_STREQ(json_object_get_string_member(o, "version"), "\xe4\xbd\xa0\\xc2\\x9b");
+    EXPECT_NE(line.find("\"seconds\":1.234,"), std::string::npos) << line;
     JsonArray *m = json_object_get_array_member(o, "mismatches");
     ASSERT_EQ(json_array_get_length(m), 1u);
     JsonObject *m0 = json_array_get_object_element(m, 0);
     EXPECT_STREQ(json_object_get_string_member(m0, "setting"), "WAP");
     EXPECT_STREQ(json_object_get_string_member(m0, "held"), "11BGN,Shop, \"A\",Auto");
     g_object_unref(p);
+    // Three decimals at most, never the double's binary tail.
+    for (const auto &[secs, text] : {std::pair<double, const char *>{0.41, "0.41"},
+                                     {0.40999999999999998, "0.41"},
+                                     {12.0, "12"},
+                                     {1.23456, "1.235"}}) {
+        r.seconds = secs;
+        EXPECT_NE(cli_record_json(r).find(std::string("\"seconds\":") + text + ","),
+                  std::string::npos)
+            << cli_record_json(r);
+    }
 }
 
 // Appending: the CSV header once, records never rewritten, a torn last
@@ -97,11 +126,30 @@ TEST(CliReport, AppendsWithOneHeaderAndKeepsEarlierRecords)
               first + "2024-05-01T15:00:00+02:00,COM4,tor\r\n" + cli_record_csv(sample()));
     EXPECT_EQ(first, std::string(CLI_CSV_HEADER) + cli_record_csv(sample()));
 
+    // A new report is made with its first record, the user's alone.
     cli_report js;
     ASSERT_TRUE(js.open("r.jsonl", &err));
+    struct stat st;
+    EXPECT_NE(stat("r.jsonl", &st), 0) << "created before a record";
     ASSERT_TRUE(js.append(sample(), &err));
+    ASSERT_EQ(stat("r.jsonl", &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0600u);
     ASSERT_TRUE(js.append(sample(), &err));
     EXPECT_EQ(read_file("r.jsonl"), cli_record_json(sample()) + cli_record_json(sample()));
+
+    // A lock held elsewhere keeps the records queued, not the caller.
+    const int other = open("r.jsonl", O_RDONLY | O_CLOEXEC);
+    ASSERT_GE(other, 0);
+    ASSERT_EQ(flock(other, LOCK_EX), 0);
+    const std::string two = read_file("r.jsonl");
+    ASSERT_TRUE(js.append(sample(), &err));
+    EXPECT_TRUE(js.pending());
+    EXPECT_EQ(read_file("r.jsonl"), two);
+    flock(other, LOCK_UN);
+    close(other);
+    ASSERT_TRUE(js.flush(false, &err));
+    EXPECT_FALSE(js.pending());
+    EXPECT_EQ(read_file("r.jsonl"), two + cli_record_json(sample()));
 
     cli_report bad;
     EXPECT_FALSE(bad.open("no/such/dir/r.csv", &err));
@@ -143,6 +191,53 @@ TEST(CliEvent, FramesSurvivePiecesAndCarryBytes)
                      6); // a length no frame has
     EXPECT_FALSE(cli_event_take(junk, got));
     EXPECT_EQ(cli_printable("a\x1b[2Jb\x7f"), "a\\x1b[2Jb\\x7f");
+    // A CSI as C1 (U+009B), bytes that are no UTF-8, a GB18030 text.
+    EXPECT_EQ(cli_printable("\xc2\x9b"
+                            "2J\xff!"),
+              "\\xc2\\x9b"
+              "2J\\xff!");
+    EXPECT_EQ(cli_printable("\xd6\xd0\xce\xc4\n"), "\xe4\xb8\xad\xe6\x96\x87\\x0a");
+    EXPECT_EQ(cli_utf8(std::string("a\0b\x01", 4)), "a\\x00b\x01");
+}
+
+// Inputs the fuzzer found. A C1 character escaped by its code point read
+// the same as the byte of that value that is no UTF-8: "\x8a" for both.
+TEST(CliEvent, FuzzFindingsLoseNothing)
+{
+    const std::string c1_beside_bytes("\x09\x81\x04\xc2\x8a\xb0\x00\x10\x03\x10", 10);
+    EXPECT_EQ(cli_printable(c1_beside_bytes), "\\x09\\x81\\x04\\xc2\\x8a\\xb0\\x00\\x10\\x03\\x10");
+}
+
+// One masking for every output: the key of WAKEY and WSKEY, the password
+// of WEBU; an export's commands keep them.
+TEST(CliEvent, SecretsAreMaskedWhereverTheyTravel)
+{
+    struct row {
+        const char *name, *args, *shown;
+    } rows[] = {
+        {"WSKEY", "WPA2PSK,AES,k,with,commas", "WPA2PSK,AES,***"},
+        {"WAKEY", "WPAPSK,TKIP,12345678", "WPAPSK,TKIP,***"},
+        {"WAKEY", "OPEN,NONE", "OPEN,NONE"},
+        {"WEBU", "admin,admin", "admin,***"},
+        {"WEBU", "admin", "admin"},
+        {"WSSSID", "a,b,c", "a,b,c"},
+    };
+    for (const auto &r : rows) {
+        EXPECT_EQ(cli_secret_masked(r.name, r.args), r.shown) << r.name;
+        EXPECT_EQ(cli_line_masked(std::string("AT+") + r.name + "=" + r.args),
+                  std::string("AT+") + r.name + "=" + r.shown);
+    }
+    const cli_event m = cli_event_masked(
+        cli_event("mismatch").set("setting", "WSKEY").set("sent", "W,A,k1").set("held", "W,A,k2"));
+    EXPECT_EQ(m.get("setting"), "WSKEY");
+    EXPECT_EQ(m.get("sent") + m.get("held"), "W,A,***W,A,***");
+    EXPECT_EQ(cli_event_masked(cli_event("unacked").set("line", "AT+WEBU=u,p")).get("line"),
+              "AT+WEBU=u,***");
+    EXPECT_EQ(
+        cli_event_masked(cli_event("value").set("name", "WEBU").set("value", "u,p")).get("value"),
+        "u,***");
+    EXPECT_EQ(cli_event_masked(cli_event("command").set("line", "AT+WEBU=u,p")).get("line"),
+              "AT+WEBU=u,p");
 }
 
 // "modcfg ports" from a made-up sysfs: a USB adapter with its ids, an old
@@ -189,6 +284,9 @@ TEST(CliPorts, DevicesWithTheirNamesAndUsbDetails)
     EXPECT_EQ(ports[1].vendor_id, "");
     EXPECT_EQ(ports[2].device, "/dev/pts/7");
     EXPECT_EQ(ports[2].names, std::vector<std::string>{"COM5"});
+    EXPECT_FALSE(ports[0].missing);
+    struct stat st;
+    EXPECT_EQ(ports[2].missing, stat("/dev/pts/7", &st) != 0);
 }
 
 } // namespace

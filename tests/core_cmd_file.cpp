@@ -197,9 +197,77 @@ INSTANTIATE_TEST_SUITE_P(
         apply_case{"module texts in any character set",
                    "AT+WAP=11BGN,\xd6\xd0\xce\xc4,CH6\r\nAT+WSSSID=Caf\xe9\r\nE\r\n",
                    {"AT+WAP=11BGN,\xd6\xd0\xce\xc4,CH6", "AT+WSSSID=Caf\xe9"}},
+        // Notepad starts a file with a byte-order mark: it is no command.
+        // Only as the file's first three bytes, and only once.
+        apply_case{"byte-order mark dropped", "\xef\xbb\xbf" "AT+WMODE=AP\r\nAT+MAXSK=5\r\nE\r\n",
+                   {"AT+WMODE=AP", "AT+MAXSK=5"}},
+        apply_case{"byte-order mark only at the start",
+                   "\xef\xbb\xbf\xef\xbb\xbf" "AT+A\r\nAT+B=\xef\xbb\xbf\r\nE",
+                   {"\xef\xbb\xbf" "AT+A", "AT+B=\xef\xbb\xbf"}},
+        apply_case{"byte-order mark before the end line", "\xef\xbb\xbf" "E\r\nAT+A\r\n", {}},
         apply_case{"control bytes and zero bytes are not sent",
                    "AT+WSSSID=a\001b\r\nAT+WSKEY=x\ry\r\nAT+MAXSK=5\tx\r\nAT+W\0\r\nE"s,
                    {"AT+MAXSK=5\tx"}}));
+
+// Where the sent lines end, for a face that refuses what an apply would
+// leave unsent: the lines after an empty line, up to the end line.
+TEST_F(CommandFiles, ReadLinesTellsWhereAndWhyTheyEnded)
+{
+    struct row {
+        const char *what;
+        std::string file;
+        size_t lines;
+        cmd_file_end end;
+    } rows[] = {
+        {"end line", "AT+A\r\nE\r\nAT+B\r\n", 1, {2, false, 0}},
+        {"file's end", "AT+A\r\nAT+B", 2, {0, false, 0}},
+        {"empty line, then lines", "AT+A\r\n\r\nAT+B\r\n\r\nAT+C\r\nE\r\nAT+D\r\n", 1, {2, true, 2}},
+        {"empty lines at the end only", "AT+A\r\n\r\n\r\n", 1, {2, true, 0}},
+        {"empty line before the end line", "AT+A\n\nE\n", 1, {2, true, 0}},
+        {"after a byte-order mark", "\xef\xbb\xbf\r\nAT+A\r\n", 0, {1, true, 1}},
+    };
+    for (const auto &r : rows) {
+        write_file("f.txt", r.file);
+        std::vector<std::string> lines;
+        cmd_file_end end;
+        ASSERT_TRUE(cmd_file_read_lines("f.txt", lines, &end)) << r.what;
+        EXPECT_EQ(lines.size(), r.lines) << r.what;
+        EXPECT_EQ(end.line, r.end.line) << r.what;
+        EXPECT_EQ(end.empty, r.end.empty) << r.what;
+        EXPECT_EQ(end.following, r.end.following) << r.what;
+    }
+}
+
+// Command files and Confirm's temporary files hold Wi-Fi keys: new ones
+// are the user's alone; one the user gave another mode keeps it.
+TEST_F(CommandFiles, FilesHoldingKeysAreTheUsersAlone)
+{
+    const mode_t old_mask = umask(0022);
+    add_entry(CMDTYPE_STA, "WSKEY", {"WPA2PSK", "AES", "secret123"});
+    testing::internal::CaptureStdout();
+    EXPECT_EQ(confirm_pending_commands(CMDTYPE_STA), 1);
+    EXPECT_EQ(save_command_file("keys.txt"), 1);
+    testing::internal::GetCapturedStdout();
+    struct stat st;
+    ASSERT_EQ(stat("cmd_sta_tmp.txt", &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0600u);
+    ASSERT_EQ(stat("data/keys.txt", &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0600u);
+    ASSERT_EQ(chmod("data/keys.txt", 0644), 0);
+    write_file("cmd_sta_tmp.txt.new", ""); // left over, readable by all
+    ASSERT_EQ(chmod("cmd_sta_tmp.txt.new", 0666), 0);
+    add_entry(CMDTYPE_STA, "WSKEY", {"WPA2PSK", "AES", "other456"});
+    testing::internal::CaptureStdout();
+    EXPECT_EQ(confirm_pending_commands(CMDTYPE_STA), 1);
+    EXPECT_EQ(save_command_file("keys.txt"), 1);
+    testing::internal::GetCapturedStdout();
+    ASSERT_EQ(stat("data/keys.txt", &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0644u);
+    ASSERT_EQ(stat("cmd_sta_tmp.txt", &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0600u);
+    EXPECT_EQ(read_file("data/keys.txt"), "AT+WSKEY=WPA2PSK,AES,other456\r\nE\r\n");
+    umask(old_mask);
+}
 
 TEST_F(CommandFiles, ApplyOfNoFileSendsNothing)
 {

@@ -495,6 +495,12 @@ TEST(SerialOpen, PermissionRefusalNamesDeviceAndGroup)
     temp_cwd dir;
     write_file("dev-file", "");
     const std::string device = dir.path() + "/dev-file";
+    // Mode 0600: only the owner opens it, whatever groups one joins.
+    ASSERT_EQ(chmod(device.c_str(), 0600), 0);
+    EXPECT_NE(serial_permission_hint(device).find("only its owner"), std::string::npos)
+        << serial_permission_hint(device);
+    EXPECT_EQ(serial_permission_hint(device).find("usermod"), std::string::npos);
+    ASSERT_EQ(chmod(device.c_str(), 0660), 0);
     EXPECT_NE(serial_permission_hint(device).find(device), std::string::npos);
     EXPECT_NE(serial_permission_hint(device).find("'root'"), std::string::npos)
         << serial_permission_hint(device); // temp files here belong to group root

@@ -94,4 +94,23 @@ TEST(WorkdirLogo, InstalledDataBeforeTheBuildTreesPicture)
     EXPECT_EQ(read_file(workdir_logo_for(root + "/usr/bin/modcfg_com")), "installed");
 }
 
+// Typed in a shell in some directory: the window says where command files
+// go, once, unless the directory looks like a working directory.
+TEST(WorkdirStartNote, SaysWhereCommandFilesGoOutsideAWorkingDirectory)
+{
+    temp_cwd tmp;
+    const std::string d = tmp.path();
+    const std::string per_user = "/home/op/.local/share/modcfg";
+    EXPECT_EQ(workdir_start_note(d, per_user),
+              "Command files are saved in " + d +
+                  "/data/, which does not exist yet; --workdir "
+                  "keeps them in /home/op/.local/share/modcfg/data/ instead.");
+    ASSERT_EQ(mkdir("data", 0700), 0);
+    EXPECT_EQ(workdir_start_note(d, per_user), "Command files are saved in " + d +
+                                                   "/data/; --workdir keeps them in " + per_user +
+                                                   "/data/ instead.");
+    write_file("pic", "logo");
+    EXPECT_EQ(workdir_start_note(d, per_user), "");
+}
+
 } // namespace

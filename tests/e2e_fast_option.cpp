@@ -2,6 +2,7 @@
 #include "temp_dir.h"
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <chrono>
 #include <csignal>
@@ -91,7 +92,16 @@ TEST(FastOption, HelpListsItAndTheConsoleSaysItOnceAtStart)
     for (const char *bin : {MODCFG_COM_BIN, MODCFG_NET_BIN}) {
         EXPECT_NE(output_of(bin, {"--help"}, false).find("  --fast  "), std::string::npos) << bin;
     }
-    // The serial window prints nothing else at start, up to its window.
+    // Outside a working directory the window says where command files go,
+    // once.
+    const std::string note = "Command files are saved in " + dir.path() +
+                             "/data/, which does not exist yet; --workdir keeps them in ";
+    const std::string away = output_of(MODCFG_COM_BIN, {}, true);
+    EXPECT_EQ(away.compare(0, note.size(), note), 0) << away;
+    EXPECT_EQ(away.find('\n'), away.size() - 1) << away;
+    // In one, it prints nothing else at start, up to its window.
+    ASSERT_EQ(mkdir("data", 0755), 0);
+    write_file("pic", "");
     EXPECT_EQ(output_of(MODCFG_COM_BIN, {"--fast"}, true), fast_line);
     EXPECT_EQ(output_of(MODCFG_COM_BIN, {}, true), "");
 }

@@ -160,6 +160,23 @@ if [[ " ${programs[*]} " == *" modcfg "* ]]; then
     check "bash completion of modcfg" completion_ok
 fi
 
+# What travels in clear and who can read the files holding keys is written
+# where a user of the network window and the command line looks.
+security_ok()
+{
+    local text
+    text=$(MANWIDTH=100 man -l "$share/man/man1/$1.1.gz")
+    awk '/^SECURITY/ { on = 1; next } /^[A-Z]/ { on = 0 } on' <<<"$text" >"$tmp/security"
+    for word in "in clear" --listen --allow 0600; do
+        grep -q -- "$word" "$tmp/security" || { echo "  SECURITY lacks $word" >&2; return 1; }
+    done
+}
+for p in modcfg_net modcfg; do
+    if [[ " ${programs[*]} " == *" $p "* ]]; then
+        check "man page of $p has a SECURITY section" security_ok "$p"
+    fi
+done
+
 # The user's guide, not the developers' README.
 for f in user-guide.md CHANGELOG.md LICENSE examples/99-qxb27.rules; do
     check "doc/modcfg/$f" test -s "$share/doc/modcfg/$f"
@@ -248,6 +265,30 @@ kill "$sim_pid"
 stop_window
 check "modcfg_net leaves HOME alone" same "$(find "$HOME" -mindepth 1)" ""
 [ $failed -eq 0 ] || cat "$tmp/modcfg_net.log" >&2
+
+# Typed in a shell in a directory of no working directory's look: the
+# installed logo, and one line on where command files go.
+mkdir "$tmp/elsewhere"
+(cd "$tmp/elsewhere" && exec env PATH="$usr/bin:$PATH" modcfg_com) >"$tmp/elsewhere.log" 2>&1 &
+pids+=($!)
+window_pid=$!
+check "modcfg_com from a shell elsewhere opens" within 60 window_id
+check "modcfg_com from a shell elsewhere shows the installed logo" within 30 logo_shown
+check "modcfg_com from a shell elsewhere says where command files go" \
+    same "$(grep -c -- '--workdir keeps them in' "$tmp/elsewhere.log")" 1
+stop_window
+
+# From the menu with a per-user directory that cannot be made: a dialog
+# says so, as nobody reads standard error there.
+export HOME=$tmp/home-blocked
+mkdir "$HOME"
+touch "$HOME/.local" # no directory can be made under it, not even by root
+start_entry modcfg_com -u XDG_DATA_HOME
+check "modcfg_com shows a dialog when its directory cannot be made" within 60 window_id
+check "the dialog is modcfg_com's" same "$(xdotool getwindowname "$wid")" modcfg_com
+check "the reason is on stderr too" grep -qF 'can not use the working directory' \
+    "$tmp/modcfg_com.log"
+stop_window
 
 # --workdir naming nothing, or what cannot be a directory, ends the program
 # before its window opens.

@@ -8,6 +8,7 @@
 #include "temp_dir.h"
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <arpa/inet.h>
 #include <cerrno>
@@ -58,6 +59,9 @@ TEST(NetOpenPort, BadValuesAreAUsageErrorBeforeAnythingListens)
 TEST(NetOpenPort, ListensWhereToldAndClosesPeersOutsideTheAllowedNetworks)
 {
     temp_cwd dir;
+    // A working directory: the window prints nothing on where files go.
+    mkdir("data", 0755);
+    write_file("pic", "");
     child_program tool(MODCFG_NET_BIN, {"--listen", "127.0.0.2", "--allow", "10.10.100.0/24",
                                         "--allow", "127.0.0.3"});
     ASSERT_TRUE(tool.started());

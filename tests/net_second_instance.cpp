@@ -4,6 +4,7 @@
 #include "temp_dir.h"
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <cerrno>
 #include <chrono>
@@ -89,6 +90,9 @@ class net_program
 TEST(NetSecondInstance, GetsBindFailedKeepsRunningAndTheFirstStillServes)
 {
     temp_cwd dir;
+    // A working directory: the window prints nothing on where files go.
+    mkdir("data", 0755);
+    write_file("pic", "");
     net_program first;
     ASSERT_TRUE(first.started());
     ASSERT_TRUE(first.wait_output("Bind OK!\nListening OK!\n", 10000)) << first.output();

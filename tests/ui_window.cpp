@@ -506,4 +506,21 @@ TEST_F(ComWindow, ClosingTheWindowEndsTheMainLoop)
     EXPECT_EQ(window, nullptr) << "GTK goes on to destroy the window";
 }
 
+// Started from the menu, a working directory that cannot be made is said
+// in a dialog: nobody reads standard error there.
+TEST(WorkdirDialog, SaysTheDirectoryCannotBeUsedAndWhy)
+{
+    GtkWidget *dialog = workdir_error_dialog("/home/op/.local/share/modcfg: Permission denied");
+    ASSERT_TRUE(GTK_IS_MESSAGE_DIALOG(dialog));
+    gchar *text = nullptr;
+    gchar *secondary = nullptr;
+    g_object_get(dialog, "text", &text, "secondary-text", &secondary, nullptr);
+    EXPECT_STREQ(text, "The working directory can not be used");
+    EXPECT_STREQ(secondary, "/home/op/.local/share/modcfg: Permission denied");
+    EXPECT_TRUE(gtk_window_get_modal(GTK_WINDOW(dialog)));
+    g_free(text);
+    g_free(secondary);
+    gtk_widget_destroy(dialog);
+}
+
 } // namespace

@@ -1,6 +1,8 @@
 // Worker-to-parent message framing and output helpers.
 #include "cli_event.h"
 
+#include "module_text.h"
+
 #include <cerrno>
 #include <cstdint>
 #include <cstdio>
@@ -90,26 +92,100 @@ bool cli_event_take(std::string &buf, std::vector<cli_event> &out)
     return true;
 }
 
-std::string cli_printable(const std::string &text)
+std::string cli_text(const std::string &text, cli_escape how)
 {
+    std::string shown;
+    if (!module_text_decoded(text, shown))
+        shown = text;
     std::string out;
-    for (unsigned char c : text) {
-        if (c < 0x20 || c == 0x7f) {
-            char hex[5];
-            std::snprintf(hex, sizeof hex, "\\x%02x", c);
-            out += hex;
-        } else {
-            out += static_cast<char>(c);
+    const auto escape = [&out](unsigned code) {
+        char hex[8];
+        std::snprintf(hex, sizeof hex, "\\x%02x", code);
+        out += hex;
+    };
+    const char *p = shown.data();
+    const char *const end = p + shown.size();
+    while (p < end) {
+        const gunichar c = g_utf8_get_char_validated(p, end - p);
+        if (c == static_cast<gunichar>(-1) || c == static_cast<gunichar>(-2)) {
+            escape(static_cast<unsigned char>(*p++)); // neither UTF-8 nor GB18030
+            continue;
         }
+        const char *next = g_utf8_next_char(p);
+        const bool c0 = c < 0x20 || c == 0x7f;
+        if (how == cli_escape::csv && c == '\r')
+            out += "\\r";
+        else if (how == cli_escape::csv && c == '\n')
+            out += "\\n";
+        else if (c >= 0x80 && c <= 0x9f)
+            // Byte by byte, as UTF-8: "\xc2\x9b" is U+009B, "\x9b" alone
+            // the byte that is no UTF-8.
+            for (const char *b = p; b < next; b++)
+                escape(static_cast<unsigned char>(*b));
+        else if (c0 && how != cli_escape::json && !(how == cli_escape::csv && c == '\t'))
+            escape(c);
+        else
+            out.append(p, next);
+        p = next;
     }
     return out;
 }
 
+std::string cli_printable(const std::string &text)
+{
+    return cli_text(text, cli_escape::line);
+}
+
 std::string cli_utf8(const std::string &text)
 {
-    gchar *valid = g_utf8_make_valid(text.data(), static_cast<gssize>(text.size()));
-    std::string out = valid;
-    g_free(valid);
+    return cli_text(text, cli_escape::json);
+}
+
+std::string cli_secret_masked(const std::string &name, const std::string &args)
+{
+    // Arguments before the secret: WEBU is user,password; WAKEY and WSKEY
+    // are auth,encryption,key.
+    size_t before = 0;
+    if (name == "WEBU")
+        before = 1;
+    else if (name == "WAKEY" || name == "WSKEY")
+        before = 2;
+    else
+        return args;
+    size_t at = 0;
+    for (size_t i = 0; i < before; i++) {
+        at = args.find(',', at);
+        if (at == std::string::npos)
+            return args; // no secret in it (encryption NONE)
+        at++;
+    }
+    return args.substr(0, at) + "***";
+}
+
+std::string cli_line_masked(const std::string &line)
+{
+    if (line.compare(0, 3, "AT+") != 0)
+        return line;
+    const size_t eq = line.find('=');
+    if (eq == std::string::npos)
+        return line;
+    const std::string name = line.substr(3, eq - 3);
+    return line.substr(0, eq + 1) + cli_secret_masked(name, line.substr(eq + 1));
+}
+
+cli_event cli_event_masked(const cli_event &ev)
+{
+    cli_event out(ev.kind);
+    const std::string setting = ev.get(ev.kind == "value" ? "name" : "setting");
+    for (const auto &f : ev.fields) {
+        std::string v = f.second;
+        if ((ev.kind == "unacked" || ev.kind == "unverifiable") && f.first == "line")
+            v = cli_line_masked(v);
+        else if ((ev.kind == "mismatch" && (f.first == "sent" || f.first == "held")) ||
+                 (ev.kind == "value" && f.first == "value"))
+            v = cli_secret_masked(setting, v);
+        out.set(f.first, v);
+    }
     return out;
 }
 

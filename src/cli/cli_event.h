@@ -32,14 +32,40 @@ bool cli_event_write(int fd, const cli_event &ev);
 // one (the worker is not speaking this framing).
 bool cli_event_take(std::string &buf, std::vector<cli_event> &out);
 
-// A text for a human reader: bytes below 0x20 and 0x7f become "\xHH" so that
-// a module's text can never move the cursor or recolour a terminal.
+// How cli_text escapes control characters.
+enum class cli_escape {
+    json, // NUL only: JSON escapes the other C0 characters itself
+    line, // every C0 character and DEL
+    csv,  // as line, but CR and LF as "\r" and "\n", and TAB kept
+};
+// A module's text as valid UTF-8 that loses nothing: shown as the window
+// shows it (UTF-8 as it is, GB18030 decoded); where it is neither, the
+// valid UTF-8 sequences are kept and every other byte becomes the four
+// characters "\xNN". C1 characters (U+0080..U+009F; U+009B starts a
+// terminal command) become "\xNN" for each of their two bytes, always; C0
+// ones as `how` says.
+std::string cli_text(const std::string &text, cli_escape how);
+// A text for a human reader (cli_escape::line): a module's text can never
+// move the cursor or recolour a terminal.
 std::string cli_printable(const std::string &text);
-// Valid UTF-8 for JSON: invalid bytes become U+FFFD.
+// A text for a JSON string (cli_escape::json).
 std::string cli_utf8(const std::string &text);
 // The JSON text `builder` built, on one line without a line end; the
 // builder is released.
 std::string cli_json_finish(JsonBuilder *builder);
+
+// The arguments `args` of setting `name` ("WSKEY", "WPA2PSK,AES,key") as
+// modcfg may show them: the key of WAKEY and WSKEY (from the third
+// argument on) and the password of WEBU (from the second on) become "***";
+// other settings are returned as they are. The one masking every output
+// path uses; compare values before masking them.
+std::string cli_secret_masked(const std::string &name, const std::string &args);
+// A command line ("AT+WSKEY=WPA2PSK,AES,key") with its secret masked.
+std::string cli_line_masked(const std::string &line);
+// A worker's event with every secret it carries masked: the lines of
+// "unacked" and "unverifiable", the values of "mismatch" and "value".
+// "command" (an export's output) is left whole.
+cli_event cli_event_masked(const cli_event &ev);
 
 // Writes all of `bytes` to `fd`, through partial writes and interruptions.
 // False (errno set by the failing write) when a write fails or takes

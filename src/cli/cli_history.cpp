@@ -3,6 +3,8 @@
 // module in the parent, the spool, and the "pool" and "history" commands.
 #include "cli_history.h"
 
+#include "cli_event.h"
+
 #include "cli_ports.h"
 #include "cli_template.h"
 #include "cmd_file.h"
@@ -113,8 +115,6 @@ void cli_db_add_options(std::vector<GOptionEntry> &entries, cli_db_options &o, b
                        "This station's name in the history (default: the host name)", "NAME"});
     entries.push_back({"no-history", 0, 0, G_OPTION_ARG_NONE, &o.no_history,
                        "Record nothing in the database", nullptr});
-    entries.push_back({"show-secrets", 0, 0, G_OPTION_ARG_NONE, &o.show_secrets,
-                       "Record Wi-Fi keys and the web password as sent, not as ***", nullptr});
     if (!templates)
         return;
     entries.push_back({"values", 0, 0, G_OPTION_ARG_FILENAME, &o.values,
@@ -144,24 +144,6 @@ std::string cli_spool_path(const std::string &url)
     const std::string name = "spool-" + std::string(sum).substr(0, 16) + ".sqlite";
     g_free(sum);
     return data_dir() + "/" + name;
-}
-
-std::string cli_mask_args(const std::string &setting, const std::string &args)
-{
-    // "auth,encry,key" and "user,password": the secret is the last field,
-    // and may hold commas of its own.
-    size_t keep = std::string::npos;
-    if (setting == "WAKEY" || setting == "WSKEY") {
-        const size_t a = args.find(',');
-        keep = a == std::string::npos ? a : args.find(',', a + 1);
-    } else if (setting == "WEBU") {
-        keep = args.find(',');
-    } else {
-        return args;
-    }
-    if (keep == std::string::npos)
-        return args;
-    return args.substr(0, keep + 1) + "***";
 }
 
 long cli_spool_sync(store &db, const std::string &url, std::string *error)
@@ -344,7 +326,7 @@ bool cli_history::keep_outcome(const cli_outcome &c, std::string *why)
                 held = s.second, known = true;
         }
         auto shown = [&](const std::string &v) {
-            return text(show_secrets_ ? v : cli_mask_args(s.first, v));
+            return text(show_secrets_ ? v : cli_secret_masked(s.first, v));
         };
         json_builder_begin_object(b);
         json_builder_set_member_name(b, "setting");
@@ -414,8 +396,11 @@ void cli_history::worker_begin(const std::string &label, const std::string &devi
     worker_start_ = g_get_monotonic_time() / 1e6;
 }
 
-cli_event cli_history::worker_event(const cli_event &ev)
+cli_event cli_history::worker_event(const cli_event &raw)
 {
+    // Masked as the parent masks them: a note or line in the record never
+    // shows a key (the worker compared the values whole).
+    const cli_event ev = show_secrets_ ? raw : cli_event_masked(raw);
     cli_outcome &o = worker_out_;
     const std::string &k = ev.kind;
     if (k == "stage" && ev.get("text") == "connect") {

@@ -27,7 +27,7 @@ struct cli_db_options {
     ~cli_db_options();
 };
 
-// Adds --db, --station, --no-history, --show-secrets, and for commands that
+// Adds --db, --station, --no-history, and for commands that
 // take a command file (`templates`) --values and --pool.
 void cli_db_add_options(std::vector<GOptionEntry> &entries, cli_db_options &o, bool templates);
 
@@ -99,9 +99,6 @@ long cli_spool_sync(store &db, const std::string &url, std::string *error);
 // adds the field "database").
 bool cli_pool_take(cli_job &job, const std::string &mid, cli_event *event);
 
-// A setting's arguments as the console shows them: the key of WAKEY and
-// WSKEY and the password of WEBU become "***".
-std::string cli_mask_args(const std::string &setting, const std::string &args);
 
 // "modcfg pool ..." and "modcfg history ..."; their exit status.
 int cli_pool_command(int argc, char **argv);

@@ -16,15 +16,18 @@
 #include "net_access.h"
 #include "pccom.h"
 
+#include <algorithm>
 #include <arpa/inet.h>
 #include <cerrno>
 #include <clocale>
+#include <csignal>
 #include <cstdio>
 #include <cstring>
 #include <fcntl.h>
 #include <glib.h>
 #include <json-glib/json-glib.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 namespace
@@ -78,6 +81,7 @@ struct options {
     gint max_workers = CLI_MAX_CONNECTION_WORKERS;
     gchar *report = nullptr;
     gboolean version = FALSE;
+    gboolean show_secrets = FALSE;
     ~options()
     {
         g_free(port);
@@ -156,6 +160,8 @@ int cmd_ports(int argc, char **argv)
             for (const auto &n : p.names)
                 json_builder_add_string_value(b, n.c_str());
             json_builder_end_array(b);
+            json_builder_set_member_name(b, "missing");
+            json_builder_add_boolean_value(b, p.missing);
             const std::pair<const char *, const std::string *> texts[] = {
                 {"device", &p.device},
                 {"driver", &p.driver},
@@ -184,6 +190,16 @@ int cmd_ports(int argc, char **argv)
         line.resize(std::max<size_t>(line.size() + 2, 8), ' ');
         line += cli_printable(p.device);
         line.resize(std::max<size_t>(line.size() + 2, 28), ' ');
+        if (p.missing) {
+            // Only a MODCFG_COMn names a device that is not there: the
+            // variable is stale, or the adapter is unplugged.
+            std::string vars;
+            for (const auto &n : p.names)
+                vars += (vars.empty() ? "MODCFG_" : ", MODCFG_") + n;
+            line += "missing: " + vars + " names no device";
+            std::fprintf(cli_out, "%s\n", line.c_str());
+            continue;
+        }
         line += p.driver.empty() ? "-" : p.driver;
         if (!p.vendor_id.empty()) {
             line += "  " + p.vendor_id + ":" + p.product_id;
@@ -245,10 +261,22 @@ bool parse_listen(const std::string &text, std::string &addr, unsigned short &po
     return addr.empty() || inet_pton(AF_INET, addr.c_str(), &a) == 1;
 }
 
-// "COMn", a device path, or a name under /dev ("ttyUSB0").
+// The window's COM number of `name` ("COM3", "com3"), or 0.
+int com_number(const std::string &name)
+{
+    if (name.size() < 4 || name.size() > 5 || g_ascii_strncasecmp(name.c_str(), "COM", 3) != 0 ||
+        name.find_first_not_of("0123456789", 3) != std::string::npos)
+        return 0;
+    const int n = std::atoi(name.c_str() + 3);
+    return n >= 1 && n <= 12 ? n : 0;
+}
+
+// "COMn" (in either case), a device path, or a name under /dev ("ttyUSB0").
 std::string resolve_port(const std::string &name)
 {
-    std::string device = serial_resolve_port(name.c_str());
+    const int com = com_number(name);
+    std::string device =
+        serial_resolve_port(com > 0 ? ("COM" + std::to_string(com)).c_str() : name.c_str());
     struct stat st;
     if (device.empty() && name.find('/') == std::string::npos && !name.empty() &&
         stat(("/dev/" + name).c_str(), &st) == 0)
@@ -259,19 +287,30 @@ std::string resolve_port(const std::string &name)
 int write_export(const cli_outcome &c, const char *output)
 {
     std::string bytes;
-    for (const auto &line : c.commands)
+    for (const auto &line : c.commands) {
+        // A module text holding a line feed ("x\nAT+RELD") would make a
+        // second line, a command of its own, of every module the file goes
+        // to: the same rule as Confirm and apply, and no file at all.
+        if (!cmd_file_line_is_text(line)) {
+            const size_t eq = line.find('=');
+            std::string name = line.substr(0, std::min(eq, line.size()));
+            if (name.compare(0, 3, "AT+") == 0)
+                name.erase(0, 3);
+            cli_error("export: the module's " + cli_printable(name) +
+                      " holds a zero byte or control bytes; no command file was written");
+            return EXIT_FAILED;
+        }
         bytes += line + "\r\n";
+    }
     bytes += "E\r\n";
     if (!output || std::strcmp(output, "-") == 0) {
         std::fwrite(bytes.data(), 1, bytes.size(), cli_out);
         return 0;
     }
-    GError *error = nullptr;
-    // g_file_set_contents writes beside the file and renames it over: a
-    // failed export never leaves half a command file.
-    if (!g_file_set_contents(output, bytes.data(), static_cast<gssize>(bytes.size()), &error)) {
-        cli_error(error->message);
-        g_clear_error(&error);
+    // Written beside the file and renamed over it: a failed export never
+    // leaves half a command file. The keys in it are the user's alone.
+    if (!cmd_file_write_whole(output, bytes)) {
+        cli_error(cli_printable(output) + ": " + std::strerror(errno));
         return EXIT_FAILED;
     }
     std::fprintf(stderr, "modcfg: %s: %zu commands from module %s\n", output, c.commands.size(),
@@ -318,6 +357,62 @@ void separate_results(bool verbose)
     }
 }
 
+// With --verbose the core's console lines reach standard error as the
+// window prints them, the commands sent with their keys. They pass through
+// a small process that masks each line as every other output is masked;
+// it ends when the last writer (this process, its workers) has gone.
+pid_t console_filter = -1;
+
+void end_console_filter()
+{
+    std::fflush(stdout);
+    close(STDOUT_FILENO);
+    while (waitpid(console_filter, nullptr, 0) < 0 && errno == EINTR) {
+    }
+}
+
+void mask_console_lines()
+{
+    int p[2];
+    if (pipe2(p, O_CLOEXEC) != 0)
+        return;
+    std::fflush(nullptr);
+    const pid_t pid = fork();
+    if (pid < 0) {
+        close(p[0]);
+        close(p[1]);
+        return;
+    }
+    if (pid == 0) {
+        close(p[1]);
+        close(STDOUT_FILENO);
+        if (cli_out != stdout)
+            close(fileno(cli_out));
+        // Ctrl-C reaches the whole group: this one ends with its input.
+        signal(SIGINT, SIG_IGN);
+        signal(SIGTERM, SIG_IGN);
+        FILE *in = fdopen(p[0], "r");
+        char *buf = nullptr;
+        size_t cap = 0;
+        for (ssize_t n; in && (n = getline(&buf, &cap, in)) > 0;) {
+            std::string line(buf, static_cast<size_t>(n));
+            const size_t at = line.find("AT+");
+            if (at != std::string::npos) {
+                const bool end = line.back() == '\n';
+                std::string command = line.substr(at, line.size() - at - (end ? 1 : 0));
+                line = line.substr(0, at) + cli_line_masked(command) + (end ? "\n" : "");
+            }
+            cli_write_all(STDERR_FILENO, line);
+        }
+        _exit(0);
+    }
+    close(p[0]);
+    dup2(p[1], STDOUT_FILENO);
+    close(p[1]);
+    console_filter = pid;
+    std::atexit(end_console_filter);
+}
+
 int cmd_module(const command_def &cmd, int argc, char **argv)
 {
     options o;
@@ -349,6 +444,8 @@ int cmd_module(const command_def &cmd, int argc, char **argv)
          "Give a module up (link-lost) after SEC seconds (default 60, 600 with "
          "--strict-timing)",
          "SEC"},
+        {"show-secrets", 0, 0, G_OPTION_ARG_NONE, &o.show_secrets,
+         "Show Wi-Fi keys and the web password in lines and records (default: \"***\")", nullptr},
     };
     if (cmd.task == cli_task::read)
         entries.push_back({"json", 0, 0, G_OPTION_ARG_NONE, &o.json,
@@ -435,10 +532,13 @@ int cmd_module(const command_def &cmd, int argc, char **argv)
     }
     // From here on, standard output carries results only.
     separate_results(o.verbose);
+    if (o.verbose && !o.show_secrets)
+        mask_console_lines();
     cli_run_options run;
     run.task = cmd.task;
     run.quiet = o.quiet;
     run.verbose = o.verbose;
+    run.show_secrets = o.show_secrets;
     {
         line_setting line;
         std::string why;
@@ -508,24 +608,39 @@ int cmd_module(const command_def &cmd, int argc, char **argv)
     if (want_files) {
         run.file = argv[1];
         std::vector<std::string> lines;
+        cmd_file_end end;
         struct stat st;
         std::string why;
         if (stat(run.file.c_str(), &st) != 0)
             why = std::strerror(errno);
-        else if (!S_ISREG(st.st_mode) || !cmd_file_read_lines(run.file, lines))
+        else if (!S_ISREG(st.st_mode) || !cmd_file_read_lines(run.file, lines, &end))
             why = "not a readable file";
+        // The window's apply ends at an empty line; here the lines after it
+        // would silently never be sent while the run said verified.
+        else if (end.empty && end.following > 0)
+            why = "line " + std::to_string(end.line) + " is empty and ends the commands, but " +
+                  std::to_string(end.following) +
+                  (end.following == 1 ? " line follows it" : " lines follow it");
         if (!why.empty()) {
             cli_error(run.file + ": " + why + "; nothing was sent");
             return EXIT_USAGE;
         }
         // The window's apply would skip such a line and send the rest; a
         // module configured without it is worse than one not configured.
-        for (size_t i = 0; i < lines.size(); i++)
-            if (!cmd_file_line_is_text(lines[i])) {
-                cli_error(run.file + ": line " + std::to_string(i + 1) +
-                          " is not text (a zero byte or control bytes); nothing was sent");
+        for (size_t i = 0; i < lines.size(); i++) {
+            if (!cmd_file_line_is_text(lines[i]))
+                why = "is not text (a zero byte or control bytes)";
+            // A longer one overflows the module's frame, and its progress
+            // message alone can outgrow the worker's pipe frames.
+            else if (lines[i].size() > CMD_TEXT_MAX)
+                why = "is longer than a command frame holds (" + std::to_string(lines[i].size()) +
+                      " bytes, at most " + std::to_string(CMD_TEXT_MAX) + ")";
+            if (!why.empty()) {
+                cli_error(run.file + ": line " + std::to_string(i + 1) + " " + why +
+                          "; nothing was sent");
                 return EXIT_USAGE;
             }
+        }
         if (lines.empty()) {
             cli_error(run.file + ": no command before its end; nothing was sent");
             return EXIT_USAGE;
@@ -537,6 +652,7 @@ int cmd_module(const command_def &cmd, int argc, char **argv)
     // The database before any module: a run that cannot record does not
     // start; a template is checked against every row of its pool.
     cli_history history;
+    db.show_secrets = o.show_secrets;
     if (const int rc = history.prepare(db, name, run))
         return rc;
 
@@ -572,10 +688,11 @@ int cmd_module(const command_def &cmd, int argc, char **argv)
         const std::string &p = port_names[i];
         const std::string &device = devices[i];
         if (device.empty()) {
-            cli_error(cli_printable(p) + ": no serial device for this port" +
-                      (p.compare(0, 3, "COM") == 0
-                           ? " (set MODCFG_" + cli_printable(p) + " to a device path)"
-                           : ""));
+            // Only COM1..COM12 have a MODCFG_COMn to set.
+            const int com = com_number(p);
+            cli_error(
+                cli_printable(p) + ": no serial device for this port" +
+                (com > 0 ? " (set MODCFG_COM" + std::to_string(com) + " to a device path)" : ""));
             return EXIT_PORT;
         }
         // Opened and closed again: a port that is busy or not permitted
@@ -660,6 +777,9 @@ int main(int argc, char **argv)
     std::setlocale(LC_ALL, "");
     std::setlocale(LC_NUMERIC, "C");
     cli_text_init();
+    // A report over the file size limit fails its write, which is reported
+    // and truncated back, instead of killing the program mid-record.
+    signal(SIGXFSZ, SIG_IGN);
     const std::string command = argc > 1 && argv[1][0] != '-' ? argv[1] : "";
     if (command.empty()) {
         options o;

@@ -81,7 +81,10 @@ std::vector<cli_port_info> cli_list_ports(const std::string &root)
         if (!device.empty())
             find(device).names.push_back(name);
     }
-    for (auto &p : ports)
+    for (auto &p : ports) {
+        struct stat st;
+        p.missing = stat(p.device.c_str(), &st) != 0;
         add_sysfs(p, root);
+    }
     return ports;
 }

@@ -11,6 +11,7 @@ struct cli_port_info {
     std::vector<std::string> names; // "COM1" .. "COM12" that resolve to it
     std::string device;             // path as the resolution gives it
     std::string driver;             // kernel driver, "" when unknown
+    bool missing = false;           // named by a MODCFG_COMn, but not there
     std::string vendor_id, product_id, manufacturer, product, serial; // USB only
 };
 

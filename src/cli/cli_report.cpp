@@ -27,10 +27,12 @@ std::string seconds_text(double s)
 
 std::string csv_field(const std::string &text)
 {
-    std::string t = text;
-    if (!t.empty() && std::strchr("=+-@", t[0]))
+    // A spreadsheet takes a cell starting with any of these for a formula,
+    // TAB and CR included (it drops them and reads on).
+    std::string t = cli_text(text, cli_escape::csv);
+    if (!text.empty() && std::strchr("=+-@\t\r", text[0]))
         t.insert(0, "'");
-    if (t.find_first_of(",\"\r\n") == std::string::npos)
+    if (t.find_first_of(",\"") == std::string::npos)
         return t;
     std::string q = "\"";
     for (char c : t) {
@@ -94,8 +96,9 @@ std::string cli_record_json(const cli_record &r)
         json_builder_set_member_name(b, t.first);
         json_builder_add_string_value(b, cli_utf8(*t.second).c_str());
     }
+    // A placeholder: the generator would print 0.41 as 0.40999999999999998.
     json_builder_set_member_name(b, "seconds");
-    json_builder_add_double_value(b, std::stod(seconds_text(r.seconds)));
+    json_builder_add_null_value(b);
     json_builder_set_member_name(b, "mismatches");
     json_builder_begin_array(b);
     for (const auto &m : r.mismatches) {
@@ -112,7 +115,19 @@ std::string cli_record_json(const cli_record &r)
     json_builder_set_member_name(b, "note");
     json_builder_add_string_value(b, cli_utf8(r.note).c_str());
     json_builder_end_object(b);
-    return cli_json_finish(b) + "\n";
+    std::string line = cli_json_finish(b);
+    // Only the member name is unescaped: quotes inside strings are "\"".
+    const std::string placeholder = "\"seconds\":null";
+    char secs[40];
+    std::snprintf(secs, sizeof secs, "%.3f", r.seconds >= 0 ? r.seconds : 0.0);
+    std::string number = secs;
+    number.erase(number.find_last_not_of('0') + 1);
+    if (number.back() == '.')
+        number.pop_back();
+    const size_t at = line.find(placeholder);
+    if (at != std::string::npos)
+        line.replace(at, placeholder.size(), "\"seconds\":" + number);
+    return line + "\n";
 }
 
 cli_report::~cli_report()
@@ -123,40 +138,128 @@ cli_report::~cli_report()
 
 bool cli_report::open(const std::string &path, std::string *error)
 {
-    fd_ = ::open(path.c_str(), O_RDWR | O_APPEND | O_CREAT | O_CLOEXEC, 0644);
-    if (fd_ < 0) {
-        *error = path + ": " + std::strerror(errno);
-        return false;
-    }
     path_ = path;
     json_ = ends_with(path, ".jsonl") || ends_with(path, ".ndjson") || ends_with(path, ".json");
+    // O_NONBLOCK: opening a FIFO must not wait for a reader before the
+    // check below refuses it.
+    fd_ = ::open(path.c_str(), O_RDWR | O_APPEND | O_CLOEXEC | O_NONBLOCK);
+    if (fd_ < 0 && errno == ENOENT) {
+        // Created with the first record; the directory must take it.
+        const size_t slash = path.rfind('/');
+        const std::string dir = slash == std::string::npos ? "." : path.substr(0, slash + 1);
+        if (access(dir.c_str(), W_OK | X_OK) != 0) {
+            *error = path + ": " + std::strerror(errno);
+            return false;
+        }
+        checked_ = true;
+        return true;
+    }
+    if (fd_ < 0) {
+        *error = path + ": " +
+                 (errno == EISDIR ? "not a regular file (a directory)" : std::strerror(errno));
+        return false;
+    }
+    struct stat st;
+    if (fstat(fd_, &st) != 0 || !S_ISREG(st.st_mode)) {
+        *error = path + ": not a regular file (a FIFO, a device or a directory)";
+        close(fd_);
+        fd_ = -1;
+        return false;
+    }
+    fcntl(fd_, F_SETFL, O_APPEND);
+    checked_ = true;
+    return true;
+}
+
+bool cli_report::create(std::string *error)
+{
+    // Keys travel in some records' texts: the file is the user's alone. A
+    // file that appeared since the check is taken as it is.
+    fd_ = ::open(path_.c_str(), O_RDWR | O_APPEND | O_CREAT | O_CLOEXEC | O_NONBLOCK, 0600);
+    struct stat st;
+    if (fd_ >= 0 && (fstat(fd_, &st) != 0 || !S_ISREG(st.st_mode))) {
+        close(fd_);
+        fd_ = -1;
+        errno = EINVAL;
+    }
+    if (fd_ < 0) {
+        *error = path_ + ": " + std::strerror(errno);
+        return false;
+    }
+    fcntl(fd_, F_SETFL, O_APPEND);
     return true;
 }
 
 bool cli_report::append(const cli_record &r, std::string *error)
 {
-    // Another program appending to the same report must not put its header
-    // or record between the size check and the write.
-    flock(fd_, LOCK_EX);
-    std::string bytes;
-    struct stat st;
-    if (fstat(fd_, &st) == 0) {
+    queue_.push_back(json_ ? cli_record_json(r) : cli_record_csv(r));
+    return flush(false, error);
+}
+
+bool cli_report::flush(bool wait, std::string *error)
+{
+    if (queue_.empty())
+        return true;
+    if (fd_ < 0 && !create(error)) {
+        incomplete_ = true;
+        return false;
+    }
+    // A signal (the parent's Ctrl-C, a worker's end) interrupts a wait; the
+    // lock is taken again, never skipped.
+    int rc;
+    while ((rc = flock(fd_, wait ? LOCK_EX : LOCK_EX | LOCK_NB)) != 0 && errno == EINTR) {
+    }
+    if (rc != 0) {
+        if (errno == EWOULDBLOCK)
+            return true; // held elsewhere: later
+        *error = path_ + ": lock: " + std::strerror(errno);
+        incomplete_ = true;
+        return false;
+    }
+    bool ok = true;
+    while (!queue_.empty()) {
+        std::string bytes;
+        struct stat st;
+        if (fstat(fd_, &st) != 0) {
+            ok = false;
+            break;
+        }
         if (st.st_size == 0 && !json_) {
             bytes = CLI_CSV_HEADER;
         } else if (st.st_size > 0) {
-            // A record cut short (the disk filled, the power went) must not
-            // swallow the next one into its line.
+            // A record cut short by another program (the power went) must
+            // not swallow the next one into its line.
             char last = '\n';
             if (pread(fd_, &last, 1, st.st_size - 1) == 1 && last != '\n')
                 bytes = json_ ? "\n" : "\r\n";
         }
+        bytes += queue_.front();
+        if (!cli_write_all(fd_, bytes) || fdatasync(fd_) != 0) {
+            // The part that went in is taken back out: the file ends on a
+            // whole record, and a later record starts a line of its own.
+            const int saved = errno;
+            if (ftruncate(fd_, st.st_size) != 0) {
+                // Nothing more to do: the torn line is closed by the next
+                // record written.
+            }
+            errno = saved;
+            ok = false;
+            break;
+        }
+        queue_.erase(queue_.begin());
     }
-    bytes += json_ ? cli_record_json(r) : cli_record_csv(r);
-    const bool ok = cli_write_all(fd_, bytes) && fdatasync(fd_) == 0;
     if (!ok) {
         *error = path_ + ": " + std::strerror(errno);
         incomplete_ = true;
     }
     flock(fd_, LOCK_UN);
     return ok;
+}
+
+void cli_report::forget_in_child()
+{
+    if (fd_ >= 0)
+        close(fd_);
+    fd_ = -1;
+    queue_.clear();
 }

@@ -43,23 +43,46 @@ class cli_report
     cli_report(const cli_report &) = delete;
     cli_report &operator=(const cli_report &) = delete;
 
-    // Opens `path` for appending (created when missing): JSON Lines for the
-    // extensions .jsonl, .ndjson and .json, CSV for any other. False with
-    // `error` set when it cannot be opened.
+    // Checks `path` as the report: an existing regular file is opened for
+    // appending; a missing one is created (mode 0600: records can name
+    // networks) only with the first record, so a run that ends before any
+    // module leaves none behind. JSON Lines for the extensions .jsonl,
+    // .ndjson and .json, CSV for any other. False with `error` set for a
+    // FIFO, a device or a directory, or a file that cannot be opened or
+    // created.
     bool open(const std::string &path, std::string *error);
-    bool is_open() const { return fd_ >= 0; }
-    // Appends one record in a single write and flushes it to the disk, so a
-    // crash loses at most the record being written. The CSV header goes
-    // first when the file is empty; a record never follows a torn line.
+    bool is_open() const { return checked_; }
+    // Queues one record and writes what is queued if the file's lock can be
+    // had now (see flush). False with `error` set when a write failed.
     bool append(const cli_record &r, std::string *error);
-    // True once an append failed: the report lacks a record.
-    bool incomplete() const { return incomplete_; }
+    // Writes the queued records, each in a single write flushed to the
+    // disk, so a crash loses at most the record being written; one cut
+    // short (a full disk) is truncated back, so the file ends on a whole
+    // record. The CSV header goes first when the file is empty; a record
+    // never follows a torn line. The file is locked while written: another
+    // program appending to it must not come between. With `wait` false a
+    // lock held elsewhere leaves the records queued for a later call (the
+    // caller's event loop goes on); with `wait` true it is waited for.
+    // False with `error` set when a write failed; the records stay queued.
+    bool flush(bool wait, std::string *error);
+    // Records queued, not yet written.
+    bool pending() const { return !queue_.empty(); }
+    // True once a write failed or records are left unwritten: the report
+    // lacks a record.
+    bool incomplete() const { return incomplete_ || !queue_.empty(); }
+    const std::string &path() const { return path_; }
+    // In a forked worker: the report is the parent's alone.
+    void forget_in_child();
 
   private:
+    bool create(std::string *error);
+
     int fd_ = -1;
+    bool checked_ = false;
     bool json_ = false;
     bool incomplete_ = false;
     std::string path_;
+    std::vector<std::string> queue_; // formatted records
 };
 
 #endif

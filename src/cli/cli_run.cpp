@@ -308,6 +308,7 @@ class runner
     void show(worker &w);
     void stop_waiting();
     void stop_for_database(const std::string &why);
+    void report_error(const std::string &error);
     void on_signal();
     std::string result_text(const cli_outcome &c) const;
 
@@ -393,6 +394,12 @@ void runner::spawn(size_t slot_index, const cli_job &job)
             close(server_);
         close(signal_pipe[0]);
         close(signal_pipe[1]);
+        // Nor the report or the results' output: a reader of the pipe
+        // modcfg writes to waits for its end, not a lingering worker's.
+        if (o_.report)
+            o_.report->forget_in_child();
+        if (cli_out != stdout)
+            close(fileno(cli_out));
         prctl(PR_SET_PDEATHSIG, SIGTERM);
         if (getppid() != parent)
             _exit(0);
@@ -570,8 +577,11 @@ void runner::show(worker &w)
     view_.set(w.slot, text, w.in_progress);
 }
 
-void runner::handle(worker &w, const cli_event &ev)
+void runner::handle(worker &w, const cli_event &raw)
 {
+    // Masked here, once: every line, record and result below is made from
+    // these events (the worker compared the values whole).
+    const cli_event ev = o_.show_secrets ? raw : cli_event_masked(raw);
     w.last_sign = mono::now();
     const std::string &k = ev.kind;
     const std::string &label = w.out.label;
@@ -849,12 +859,9 @@ void runner::record(const cli_outcome &c)
             r.note += (r.note.empty() ? "" : "; ") + ("not acknowledged: " + u);
         for (const auto &u : c.unverifiable)
             r.note += (r.note.empty() ? "" : "; ") + ("not verifiable: " + u);
-        // Said once: the run's exit status tells the rest.
         std::string error;
-        if (!o_.report->append(r, &error) && !report_failed_) {
-            report_failed_ = true;
-            cli_error("report: " + error + "; a record is missing, the run fails");
-        }
+        if (!o_.report->append(r, &error))
+            report_error(error);
     }
     if (o_.task == cli_task::read || o_.task == cli_task::export_) {
         if (c.result != RESULT_DONE)
@@ -862,6 +869,15 @@ void runner::record(const cli_outcome &c)
                       (c.note.empty() ? "" : " (" + cli_printable(c.note) + ")"));
     } else {
         view_.result(result_text(c));
+    }
+}
+
+void runner::report_error(const std::string &error)
+{
+    // Said once: the run's exit status tells the rest.
+    if (!report_failed_) {
+        report_failed_ = true;
+        cli_error("report: " + error + "; a record is missing, the run fails");
     }
 }
 
@@ -1045,12 +1061,35 @@ bool runner::run()
             std::string head = slots_[0].label + "  " + std::to_string(outcomes_.size()) + " done";
             view_.set(0, head, true);
         }
+        // Records wait while another program holds the report's lock; the
+        // loop goes on meanwhile.
+        std::string error;
+        if (o_.report && o_.report->pending() && !o_.report->flush(false, &error))
+            report_error(error);
         view_.redraw();
     }
     for (const int h : held_)
         close(h);
     held_.clear();
     view_.finish();
+    // The last records wait for the lock as long as it takes; only the
+    // operator, with two more Ctrl-C, gives them up (the run then fails).
+    if (o_.report && o_.report->pending()) {
+        view_.message("modcfg: waiting for the report's lock to write the last records "
+                      "(Ctrl-C twice to give them up)");
+        const int before = interrupts_;
+        std::string error;
+        while (o_.report->pending() && o_.report->flush(false, &error) &&
+               o_.report->pending() && interrupts_ - before < 2) {
+            pollfd p = {signal_pipe[0], POLLIN, 0};
+            if (poll(&p, 1, 100) > 0)
+                on_signal();
+        }
+        if (!error.empty())
+            report_error(error);
+        else if (o_.report->pending())
+            report_error(o_.report->path() + ": its lock was not given up by another program");
+    }
     return true;
 }
 

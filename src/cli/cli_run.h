@@ -48,6 +48,7 @@ struct cli_run_options {
     long module_timeout = CLI_MODULE_TIMEOUT_FAST; // seconds, per module
     bool quiet = false;
     bool verbose = false;
+    bool show_secrets = false; // keys and passwords in lines and records
     cli_report *report = nullptr;
     // The history, and the pool each module takes its row of (none: the
     // command file is no template).

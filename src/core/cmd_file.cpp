@@ -4,6 +4,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <fcntl.h>
 #include <fstream>
 #include <optional>
 #include <sstream>
@@ -33,22 +34,48 @@ bool read_line(std::istream &in, std::string &line, bool &had_end)
     return true;
 }
 
-// Writes `bytes` to `path` through a new file renamed over the old one, so a
-// failed write never leaves a half-written file in place of the old.
-bool write_replacing(const std::string &path, const std::string &bytes)
+} // namespace
+
+bool cmd_file_write_whole(const std::string &path, const std::string &bytes)
 {
-    std::string tmp = path + ".new";
-    FILE *f = std::fopen(tmp.c_str(), "wb");
-    if (!f)
+    // Command files hold Wi-Fi keys: a new one is the user's alone, an
+    // existing one keeps the mode its owner gave it.
+    struct stat st;
+    const mode_t mode = stat(path.c_str(), &st) == 0 ? (st.st_mode & 07777) : 0600;
+    const std::string tmp = path + ".new";
+    const int fd = open(tmp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, mode);
+    if (fd < 0)
         return false;
-    bool ok = std::fwrite(bytes.data(), 1, bytes.size(), f) == bytes.size();
-    ok = std::fclose(f) == 0 && ok;
+    // A leftover temporary file keeps its own mode through O_CREAT.
+    struct stat tmp_st;
+    bool ok = fstat(fd, &tmp_st) == 0;
+    if (ok && S_ISREG(tmp_st.st_mode))
+        ok = fchmod(fd, mode) == 0;
+    size_t done = 0;
+    while (ok && done < bytes.size()) {
+        const ssize_t n = write(fd, bytes.data() + done, bytes.size() - done);
+        if (n < 0 && errno == EINTR)
+            continue;
+        ok = n > 0;
+        if (ok)
+            done += static_cast<size_t>(n);
+    }
+    ok = close(fd) == 0 && ok;
     if (ok && std::rename(tmp.c_str(), path.c_str()) == 0)
         return true;
-    int saved = errno;
+    const int saved = errno;
     unlink(tmp.c_str());
     errno = saved;
     return false;
+}
+
+namespace
+{
+
+// A failed write never leaves a half-written file in place of the old.
+bool write_replacing(const std::string &path, const std::string &bytes)
+{
+    return cmd_file_write_whole(path, bytes);
 }
 
 // Sends one command and says so when the module did not acknowledge it:
@@ -103,12 +130,12 @@ int confirm_pending_commands(int type)
     // Probe that the file can be written before anything is sent; the
     // content is written whole at the end.
     std::string probe = std::string(file) + ".new";
-    FILE *f = std::fopen(probe.c_str(), "wb");
-    if (!f) {
+    const int f = open(probe.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+    if (f < 0) {
         std::printf("Can not open file: %s\n", file);
         return 0;
     }
-    std::fclose(f);
+    close(f);
 
     std::string bytes;
     std::printf("\n------------Start to send Command------------\n");
@@ -181,9 +208,11 @@ int apply_command_file(const std::string &name)
     return cmd_file_apply(std::string(CMD_FILE_DIR) + name, nullptr);
 }
 
-bool cmd_file_read_lines(const std::string &path, std::vector<std::string> &lines)
+bool cmd_file_read_lines(const std::string &path, std::vector<std::string> &lines,
+                         cmd_file_end *end)
 {
     lines.clear();
+    cmd_file_end where;
     // A directory ("data/" of an empty name) opens but reads nothing, and a
     // FIFO would block the caller: only a file is a command file.
     struct stat st;
@@ -194,11 +223,26 @@ bool cmd_file_read_lines(const std::string &path, std::vector<std::string> &line
         return false;
     std::string line;
     bool had_end = false;
+    int number = 0;
     while (read_line(in, line, had_end)) {
-        if (line.empty() || line[0] == 'E')
+        number++;
+        if (number == 1 && line.compare(0, 3, "\xef\xbb\xbf") == 0)
+            line.erase(0, 3);
+        if (line.empty() || line[0] == 'E') {
+            where.line = number;
+            where.empty = line.empty();
             break;
+        }
         lines.push_back(line);
     }
+    // What an empty line would leave unsent: the lines up to the end line.
+    if (where.empty) {
+        while (read_line(in, line, had_end) && line.compare(0, 1, "E") != 0)
+            if (!line.empty())
+                where.following++;
+    }
+    if (end)
+        *end = where;
     // A read that failed, not the end of the file, leaves no whole file.
     return !in.bad();
 }

@@ -13,6 +13,12 @@ const char *cmd_tmp_file(int type);
 // Directory of command files, relative to the working directory.
 constexpr const char *CMD_FILE_DIR = "data/";
 
+// Writes `bytes` to `path` through "path.new" renamed over it, so a failed
+// write never leaves half a file in place of the old. A new file gets mode
+// 0600 (command files hold Wi-Fi keys); an existing one keeps its mode.
+// False with errno set when it could not be written; the old file stays.
+bool cmd_file_write_whole(const std::string &path, const std::string &bytes);
+
 // True when a command-file line (without its line end) may be sent: no
 // zero byte and no control bytes other than tab. Any other bytes pass, in
 // whatever character set (a module text in GB18030 is sent as it is).
@@ -48,11 +54,25 @@ int save_command_file(const std::string &name);
 // a directory), else 1.
 int apply_command_file(const std::string &name);
 
+// Longest command text a frame carries (the frame adds a line feed and
+// holds at most 99 bytes).
+constexpr size_t CMD_TEXT_MAX = 98;
+
+// Where the lines an apply sends ended.
+struct cmd_file_end {
+    int line = 0;       // number of the line that ended them (0: the file's end)
+    bool empty = false; // that line is empty, not one beginning with "E"
+    int following = 0;  // non-empty lines after an empty one, up to an "E" line
+};
+
 // The lines an apply sends, from the file at `path`: up to the first line
 // beginning with "E", an empty line or the end, line ends (LF or CR LF)
-// removed; line k of the file is lines[k - 1]. False when it is not a
-// regular file or cannot be opened or read.
-bool cmd_file_read_lines(const std::string &path, std::vector<std::string> &lines);
+// removed; line k of the file is lines[k - 1]. A UTF-8 byte-order mark as
+// the file's first three bytes (editors on Windows write one) is no part of
+// line 1. `end`, when given, tells where and why the lines ended. False
+// when it is not a regular file or cannot be opened or read.
+bool cmd_file_read_lines(const std::string &path, std::vector<std::string> &lines,
+                         cmd_file_end *end = nullptr);
 
 // Told of each line an apply sent, for a face that shows progress or reads
 // the settings back afterwards.

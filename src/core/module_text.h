@@ -13,4 +13,9 @@
 // the bytes: a text the operator did not edit is sent as `bytes`.
 std::string module_text_shown(const std::string &bytes);
 
+// The first two steps of module_text_shown: true with `utf8` set when
+// `bytes` are UTF-8 or valid GB18030; false (and `utf8` untouched) when
+// neither, which is where module_text_shown repairs.
+bool module_text_decoded(const std::string &bytes, std::string &utf8);
+
 #endif

@@ -13,6 +13,7 @@
 #include <fcntl.h>
 #include <grp.h>
 #include <poll.h>
+#include <pwd.h>
 #include <sys/file.h>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
@@ -416,7 +417,15 @@ std::string serial_permission_hint(const std::string &device)
 {
     std::string owner;
     struct stat st;
-    if (stat(device.c_str(), &st) == 0)
+    const bool known = stat(device.c_str(), &st) == 0;
+    // A node its group may not open (mode 0600): no group to join helps.
+    if (known && (st.st_mode & (S_IRGRP | S_IWGRP)) != (S_IRGRP | S_IWGRP)) {
+        const struct passwd *u = getpwuid(st.st_uid);
+        return "No permission to open " + device + ": only its owner" +
+               (u ? " '" + std::string(u->pw_name) + "'" : std::string()) +
+               " may open it (no group to join; a udev rule can give it a group)";
+    }
+    if (known)
         if (const struct group *g = getgrgid(st.st_gid))
             owner = g->gr_name;
     std::string hint = "No permission to open " + device + ": the user must be in the group ";

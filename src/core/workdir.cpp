@@ -87,15 +87,27 @@ std::string workdir_prepare(const std::string &dir, const std::string &logo)
     return "";
 }
 
-bool workdir_enter(const std::string &dir)
+bool workdir_enter(const std::string &dir, std::string *why_out)
 {
     std::string why = workdir_prepare(dir, workdir_installed_logo());
     if (why.empty() && chdir(dir.c_str()) != 0)
         why = dir + ": " + std::strerror(errno);
     if (why.empty())
         return true;
+    if (why_out)
+        *why_out = why;
     const char *prog = g_get_prgname();
     std::fprintf(stderr, "%s: can not use the working directory: %s\n", prog ? prog : "modcfg",
                  why.c_str());
     return false;
+}
+
+std::string workdir_start_note(const std::string &cwd, const std::string &per_user)
+{
+    const bool data = g_file_test((cwd + "/data").c_str(), G_FILE_TEST_IS_DIR);
+    if (data && g_file_test((cwd + "/pic").c_str(), G_FILE_TEST_EXISTS))
+        return "";
+    return "Command files are saved in " + cwd + "/data/" +
+           (data ? "" : ", which does not exist yet") + "; --workdir keeps them in " + per_user +
+           "/data/ instead.";
 }

@@ -28,7 +28,14 @@ std::string workdir_installed_logo();
 std::string workdir_prepare(const std::string &dir, const std::string &logo);
 
 // Prepares DIR with the installed logo and makes it the working directory.
-// False after printing why on stderr, prefixed with the program's name.
-bool workdir_enter(const std::string &dir);
+// False after printing why on stderr, prefixed with the program's name, and
+// setting `why` (when given) to the same reason.
+bool workdir_enter(const std::string &dir, std::string *why = nullptr);
+
+// The console line of a window started without --workdir in CWD when CWD
+// lacks "pic" or "data/" (typed in a shell after installing): where command
+// files are saved, and that --workdir keeps them in PER_USER. Empty when
+// CWD has both, which is how a working directory looks.
+std::string workdir_start_note(const std::string &cwd, const std::string &per_user);
 
 #endif

@@ -24,6 +24,7 @@ gboolean print_version(const gchar *, const gchar *, gpointer, GError **)
 // --workdir[=DIR]: started from the menu, the working directory would be
 // the home directory; the desktop entries pass --workdir alone.
 bool workdir_given;
+bool workdir_default_taken; // --workdir without a directory, as the menu starts it
 std::string workdir;
 
 gboolean take_workdir(const gchar *, const gchar *value, gpointer, GError **error)
@@ -34,6 +35,7 @@ gboolean take_workdir(const gchar *, const gchar *value, gpointer, GError **erro
         return FALSE;
     }
     workdir_given = true;
+    workdir_default_taken = !value;
     workdir = value ? value : workdir_default();
     return TRUE;
 }
@@ -80,8 +82,26 @@ int main(int argc, char **argv)
     ui_language_init();
     if (!parse_command_line(&argc, &argv))
         return 2;
-    if (workdir_given && !workdir_enter(workdir))
+    std::string why;
+    if (workdir_given && !workdir_enter(workdir, &why)) {
+        // Started from the menu (--workdir without a directory), nobody
+        // reads standard error: the reason is shown in a dialog too.
+        if (workdir_default_taken && gtk_init_check(&argc, &argv)) {
+            GtkWidget *dialog = workdir_error_dialog(why);
+            gtk_dialog_run(GTK_DIALOG(dialog));
+            gtk_widget_destroy(dialog);
+        }
         return 1;
+    }
+    if (!workdir_given) {
+        gchar *cwd = g_get_current_dir();
+        const std::string note = workdir_start_note(cwd, workdir_default());
+        g_free(cwd);
+        if (!note.empty()) {
+            std::printf("%s\n", note.c_str());
+            std::fflush(stdout);
+        }
+    }
     if (fast_option) {
         at_set_fast(true);
         std::printf("Fast exchange on: each read ends when the module's reply is complete.\n");

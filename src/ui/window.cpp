@@ -5,6 +5,7 @@
 #include "lang.h"
 #include "main.h"
 #include "set_combo_box.h"
+#include "workdir.h"
 
 #include <cmath>
 
@@ -257,7 +258,11 @@ void show_pictures(cairo_t *cr)
 {
     // Loaded at every expose, so a logo put beside the program later shows
     // up; a missing file gives a surface in error state that paints nothing.
-    cairo_surface_t *image = cairo_image_surface_create_from_png("pic");
+    // A window typed in a shell elsewhere has no "pic" beside it.
+    static const std::string installed = workdir_installed_logo();
+    const char *path =
+        g_file_test("pic", G_FILE_TEST_EXISTS) || installed.empty() ? "pic" : installed.c_str();
+    cairo_surface_t *image = cairo_image_surface_create_from_png(path);
     cairo_save(cr);
     cairo_set_source_surface(cr, image, 0, 0);
     cairo_paint(cr);
@@ -271,4 +276,15 @@ gboolean draw_logo_expose_event(GtkWidget *widget, GdkEventExpose *, gpointer)
     show_pictures(cr);
     cairo_destroy(cr);
     return FALSE;
+}
+
+GtkWidget *workdir_error_dialog(const std::string &why)
+{
+    GtkWidget *dialog =
+        gtk_message_dialog_new(nullptr, GTK_DIALOG_MODAL, GTK_MESSAGE_ERROR, GTK_BUTTONS_CLOSE,
+                               "%s", "The working directory can not be used");
+    gtk_message_dialog_format_secondary_text(GTK_MESSAGE_DIALOG(dialog), "%s", why.c_str());
+    const char *prog = g_get_prgname();
+    gtk_window_set_title(GTK_WINDOW(dialog), prog ? prog : "modcfg");
+    return dialog;
 }

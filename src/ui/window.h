@@ -4,6 +4,7 @@
 #define MODCFG_WINDOW_H
 
 #include <gtk/gtk.h>
+#include <string>
 
 // The module area's globals and set_MOD_frame, so that this header alone
 // reaches every widget of the window.
@@ -61,10 +62,16 @@ void set_Setting_frame(GtkWidget *frame);
 gboolean draw_expose_event(GtkWidget *widget, GdkEventExpose *event, gpointer data);
 void show_pictures_draw(cairo_t *cr, int width, int height);
 // The logo strip shows the PNG file "pic" of the working directory at
-// (0, 0), unscaled, loaded at every expose; a missing or broken file leaves
-// the strip empty.
+// (0, 0), unscaled, loaded at every expose; without one there, the logo the
+// program was installed with; a missing or broken file leaves the strip
+// empty.
 gboolean draw_logo_expose_event(GtkWidget *widget, GdkEventExpose *event, gpointer data);
 void show_pictures(cairo_t *cr);
+
+// A modal message dialog saying that the working directory cannot be used
+// and why, for a start from the menu where standard error is seen by no
+// one; not yet shown.
+GtkWidget *workdir_error_dialog(const std::string &why);
 
 // Build-specific (one definition per build).
 // Command-line options of the build beside the common ones, ended by an

@@ -65,6 +65,7 @@ class modcfg_child
         return -1;
     }
     void signal(int sig) { kill(pid_, sig); }
+    pid_t pid() const { return pid_; }
     std::string out() const { return read_file(out_); }
     std::string err() const { return read_file(err_); }
     // The port modcfg --listen ...:0 announced, or 0 after `timeout_ms`.

@@ -204,7 +204,8 @@ void pause_ms(long ms)
             "  --stray             one byte 0xff follows each reply to a frame, 5 ms later\n"
             "  --trickle NAME      the reply to the query of setting NAME comes a byte\n"
             "                      every 150 ms\n"
-            "  --set NAME=VALUE    start with this setting (e.g. WMODE=STA), unchecked\n"
+            "  --set NAME=VALUE    start with this setting (e.g. WMODE=STA), unchecked;\n"
+            "                      a line break in VALUE only without --state\n"
             "  --keep NAME=VALUE   hold VALUE: set commands of NAME get \"+ok\" and\n"
             "                      change nothing\n"
             "  --log FILE          append every frame received, one line each\n"
@@ -416,8 +417,6 @@ options parse_options(int argc, char **argv)
             std::string name(optarg, static_cast<size_t>(eq - optarg));
             if (sim::store::find(name) < 0)
                 usage(("no setting " + name).c_str());
-            if (std::strpbrk(eq + 1, "\r\n"))
-                usage("a value is one line");
             o.sets.emplace_back(name, eq + 1);
             if (c == o_keep)
                 o.faults.keep.push_back(name);
@@ -454,6 +453,11 @@ options parse_options(int argc, char **argv)
         usage("--link goes with --pty");
     if (!o.pty && o.uart_baud > 0)
         usage("--uart goes with --pty");
+    // The state file holds one setting a line; without it a value may hold
+    // a line break, as a module's SSID can.
+    for (const auto &s : o.sets)
+        if (!o.state_path.empty() && s.second.find_first_of("\r\n") != std::string::npos)
+            usage("with --state, a value is one line");
     return o;
 }
 
