@@ -299,6 +299,7 @@ class runner
     std::string decide(worker &w);
     void answer(worker &w, const std::string &why);
     void note_result(const worker &w, const std::string &result);
+    cli_job job_for(size_t slot_index) const;
     void spawn_port(size_t slot_index);
     void accept_one();
     void read_worker(worker &w);
@@ -427,27 +428,34 @@ void runner::spawn(size_t slot_index, const cli_job &job)
     workers_.push_back(std::move(w));
 }
 
-void runner::spawn_port(size_t i)
+// What every module's job carries, whatever reaches it.
+cli_job runner::job_for(size_t i) const
 {
     cli_job job;
     job.task = o_.task;
-    job.device = slots_[i].device;
-    job.line = o_.line;
     job.file = o_.file;
     job.lines = o_.lines;
     job.file_lines = o_.file_lines;
     job.verify = o_.verify;
     job.restart = o_.restart;
-    job.wait_new = o_.loop;
-    job.done_before = slots_[i].done_before;
-    job.last_mid = slots_[i].last_mid;
-    job.last_device = slots_[i].last_device;
     job.module_timeout = o_.module_timeout;
     job.db_url = o_.db_url;
     job.pool = o_.pool;
     job.pool_columns = o_.pool_columns;
     job.history = o_.history;
     job.label = slots_[i].label;
+    return job;
+}
+
+void runner::spawn_port(size_t i)
+{
+    cli_job job = job_for(i);
+    job.device = slots_[i].device;
+    job.line = o_.line;
+    job.wait_new = o_.loop;
+    job.done_before = slots_[i].done_before;
+    job.last_mid = slots_[i].last_mid;
+    job.last_device = slots_[i].last_device;
     spawn(i, job);
 }
 
@@ -480,20 +488,8 @@ void runner::accept_one()
         slots_.push_back(s);
     else
         slots_[i] = s;
-    cli_job job;
-    job.task = o_.task;
+    cli_job job = job_for(i);
     job.sock = sock;
-    job.file = o_.file;
-    job.lines = o_.lines;
-    job.file_lines = o_.file_lines;
-    job.verify = o_.verify;
-    job.restart = o_.restart;
-    job.module_timeout = o_.module_timeout;
-    job.db_url = o_.db_url;
-    job.pool = o_.pool;
-    job.pool_columns = o_.pool_columns;
-    job.history = o_.history;
-    job.label = slots_[i].label;
     const size_t before = workers_.size();
     spawn(i, job);
     if (workers_.size() > before)
