@@ -162,6 +162,12 @@ std::string cli_secret_masked(const std::string &name, const std::string &args)
     return args.substr(0, at) + "***";
 }
 
+std::string cli_console_masked(const std::string &line)
+{
+    const size_t at = line.find("AT+");
+    return at == std::string::npos ? line : line.substr(0, at) + cli_line_masked(line.substr(at));
+}
+
 std::string cli_line_masked(const std::string &line)
 {
     if (line.compare(0, 3, "AT+") != 0)

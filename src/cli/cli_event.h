@@ -62,6 +62,9 @@ std::string cli_json_finish(JsonBuilder *builder);
 std::string cli_secret_masked(const std::string &name, const std::string &args);
 // A command line ("AT+WSKEY=WPA2PSK,AES,key") with its secret masked.
 std::string cli_line_masked(const std::string &line);
+// A console line of the core ("Send Command: AT+WSKEY=...") with the
+// secret of the command in it masked.
+std::string cli_console_masked(const std::string &line);
 // A worker's event with every secret it carries masked: the lines of
 // "unacked" and "unverifiable", the values of "mismatch" and "value".
 // "command" (an export's output) is left whole.

@@ -27,7 +27,6 @@
 #include <glib.h>
 #include <json-glib/json-glib.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 namespace
@@ -357,62 +356,6 @@ void separate_results(bool verbose)
     }
 }
 
-// With --verbose the core's console lines reach standard error as the
-// window prints them, the commands sent with their keys. They pass through
-// a small process that masks each line as every other output is masked;
-// it ends when the last writer (this process, its workers) has gone.
-pid_t console_filter = -1;
-
-void end_console_filter()
-{
-    std::fflush(stdout);
-    close(STDOUT_FILENO);
-    while (waitpid(console_filter, nullptr, 0) < 0 && errno == EINTR) {
-    }
-}
-
-void mask_console_lines()
-{
-    int p[2];
-    if (pipe2(p, O_CLOEXEC) != 0)
-        return;
-    std::fflush(nullptr);
-    const pid_t pid = fork();
-    if (pid < 0) {
-        close(p[0]);
-        close(p[1]);
-        return;
-    }
-    if (pid == 0) {
-        close(p[1]);
-        close(STDOUT_FILENO);
-        if (cli_out != stdout)
-            close(fileno(cli_out));
-        // Ctrl-C reaches the whole group: this one ends with its input.
-        signal(SIGINT, SIG_IGN);
-        signal(SIGTERM, SIG_IGN);
-        FILE *in = fdopen(p[0], "r");
-        char *buf = nullptr;
-        size_t cap = 0;
-        for (ssize_t n; in && (n = getline(&buf, &cap, in)) > 0;) {
-            std::string line(buf, static_cast<size_t>(n));
-            const size_t at = line.find("AT+");
-            if (at != std::string::npos) {
-                const bool end = line.back() == '\n';
-                std::string command = line.substr(at, line.size() - at - (end ? 1 : 0));
-                line = line.substr(0, at) + cli_line_masked(command) + (end ? "\n" : "");
-            }
-            cli_write_all(STDERR_FILENO, line);
-        }
-        _exit(0);
-    }
-    close(p[0]);
-    dup2(p[1], STDOUT_FILENO);
-    close(p[1]);
-    console_filter = pid;
-    std::atexit(end_console_filter);
-}
-
 int cmd_module(const command_def &cmd, int argc, char **argv)
 {
     options o;
@@ -532,8 +475,6 @@ int cmd_module(const command_def &cmd, int argc, char **argv)
     }
     // From here on, standard output carries results only.
     separate_results(o.verbose);
-    if (o.verbose && !o.show_secrets)
-        mask_console_lines();
     cli_run_options run;
     run.task = cmd.task;
     run.quiet = o.quiet;

@@ -791,6 +791,9 @@ void runner::read_console(worker &w, bool to_end)
         std::string line = w.console_buf.substr(start, nl - start);
         while (!line.empty() && line.back() == '\r')
             line.pop_back();
+        // The commands it names hold keys: masked as every other output.
+        if (!o_.show_secrets)
+            line = cli_console_masked(line);
         if (!line.empty())
             view_.message(w.out.label + ": " + cli_printable(line));
     }
