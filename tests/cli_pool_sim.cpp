@@ -2,6 +2,7 @@
 // modules: each module its own row for good, checks before any module is
 // touched, two stations sharing one pool (SQLite file or PostgreSQL), a
 // station killed mid-run, and a server that goes away mid-run.
+#include "modcfg_child.h"
 #include "pg_server.h"
 #include "sim_process.h"
 #include "temp_dir.h"
@@ -28,95 +29,6 @@ namespace
 {
 
 using mono = std::chrono::steady_clock;
-
-// modcfg as a child process, its output in files of the test's directory.
-class modcfg_child
-{
-  public:
-    ~modcfg_child()
-    {
-        if (pid_ > 0) {
-            kill(pid_, SIGKILL);
-            waitpid(pid_, nullptr, 0);
-        }
-    }
-    bool start(const std::vector<std::string> &args, const std::string &tag)
-    {
-        out_ = tag + ".out";
-        err_ = tag + ".err";
-        std::vector<std::string> all{MODCFG_CLI_BIN};
-        all.insert(all.end(), args.begin(), args.end());
-        std::vector<char *> argv;
-        for (auto &a : all)
-            argv.push_back(a.data());
-        argv.push_back(nullptr);
-        posix_spawn_file_actions_t fa;
-        posix_spawn_file_actions_init(&fa);
-        posix_spawn_file_actions_addopen(&fa, 1, out_.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-        posix_spawn_file_actions_addopen(&fa, 2, err_.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-        const int rc = posix_spawn(&pid_, argv[0], &fa, nullptr, argv.data(), environ);
-        posix_spawn_file_actions_destroy(&fa);
-        return rc == 0;
-    }
-    int wait(int timeout_ms = 120000)
-    {
-        const auto end = mono::now() + std::chrono::milliseconds(timeout_ms);
-        while (pid_ > 0) {
-            int st;
-            if (waitpid(pid_, &st, WNOHANG) == pid_) {
-                pid_ = -1;
-                return WIFEXITED(st) ? WEXITSTATUS(st) : 128 + WTERMSIG(st);
-            }
-            if (mono::now() > end)
-                return -1;
-            std::this_thread::sleep_for(std::chrono::milliseconds(20));
-        }
-        return -1;
-    }
-    void signal(int sig) { kill(pid_, sig); }
-    std::string out() const { return read_file(out_); }
-    std::string err() const { return read_file(err_); }
-    int listen_port()
-    {
-        int port = 0;
-        poll_until([&] {
-            const std::string e = err();
-            const size_t at = e.find("listening on ");
-            const size_t colon = at == std::string::npos ? at : e.find(':', at);
-            port = colon == std::string::npos ? 0 : std::atoi(e.c_str() + colon + 1);
-            return port != 0;
-        });
-        return port;
-    }
-    template <typename F> static bool poll_until(F f, int timeout_ms = 60000)
-    {
-        const auto end = mono::now() + std::chrono::milliseconds(timeout_ms);
-        while (!f()) {
-            if (mono::now() > end)
-                return false;
-            std::this_thread::sleep_for(std::chrono::milliseconds(50));
-        }
-        return true;
-    }
-
-  private:
-    pid_t pid_ = -1;
-    std::string out_, err_;
-};
-
-struct ran {
-    int status;
-    std::string out, err;
-};
-
-ran modcfg(const std::vector<std::string> &args, const std::string &tag = "run")
-{
-    modcfg_child c;
-    if (!c.start(args, tag))
-        return {-2, "", "spawn failed"};
-    const int status = c.wait();
-    return {status, c.out(), c.err()};
-}
 
 size_t count(const std::string &text, const std::string &what)
 {

@@ -92,6 +92,12 @@ class modcfg_child
         }
     }
 
+    // Polls `f` until it holds; false when it did not within `timeout_ms`.
+    template <typename F> static bool poll_until(F f, int timeout_ms = 60000)
+    {
+        return wait_for([&] { return f() ? 1 : 0; }, timeout_ms) == 1;
+    }
+
   private:
     pid_t pid_ = -1;
     std::string out_, err_;
@@ -106,6 +112,18 @@ inline ran modcfg(const std::vector<std::string> &args, int timeout_ms = 120000)
 {
     modcfg_child c;
     if (!c.start(args))
+        return {-2, "", "spawn failed"};
+    const int status = c.wait(timeout_ms);
+    return {status, c.out(), c.err()};
+}
+
+// The same with the output files named after `tag`, for runs whose output
+// a test keeps side by side.
+inline ran modcfg(const std::vector<std::string> &args, const std::string &tag,
+                  int timeout_ms = 120000)
+{
+    modcfg_child c;
+    if (!c.start(args, tag))
         return {-2, "", "spawn failed"};
     const int status = c.wait(timeout_ms);
     return {status, c.out(), c.err()};
