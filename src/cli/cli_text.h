@@ -1,7 +1,7 @@
 // modcfg's texts are English and stay so; they are gettext-ready in their
 // own domain, "modcfg-cli", for a catalogue a translator may add (none is
 // shipped): option help through GOption's translation domain, other
-// messages through cli_text.
+// messages through cli_gettext.
 #ifndef MODCFG_CLI_TEXT_H
 #define MODCFG_CLI_TEXT_H
 
@@ -11,7 +11,7 @@
 #define MODCFG_CLI_TEXT_DOMAIN "modcfg-cli"
 
 // `msgid` in the user's language where a catalogue has it, else itself.
-inline const char *cli_text(const char *msgid)
+inline const char *cli_gettext(const char *msgid)
 {
     return dgettext(MODCFG_CLI_TEXT_DOMAIN, msgid);
 }
