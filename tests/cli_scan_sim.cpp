@@ -1,6 +1,7 @@
 // Finding a module: modcfg scan, ports --probe and --baud auto against
 // emulated modules with their own line settings, and the fast connect's
 // short probe against a slow module.
+#include "modcfg_child.h"
 #include "sim_process.h"
 #include "temp_dir.h"
 
@@ -20,58 +21,6 @@ extern char **environ;
 
 namespace
 {
-
-struct run_result {
-    int status = -1;
-    std::string out, err;
-};
-
-// Runs modcfg with `args` (and `env` added to the environment) to its end,
-// at most `timeout_ms`; status -1 when it did not end in time.
-run_result modcfg(const std::vector<std::string> &args, const std::vector<std::string> &env = {},
-                  int timeout_ms = 120000)
-{
-    std::vector<std::string> all{MODCFG_CLI_BIN};
-    all.insert(all.end(), args.begin(), args.end());
-    std::vector<char *> argv;
-    for (auto &a : all)
-        argv.push_back(a.data());
-    argv.push_back(nullptr);
-    std::vector<std::string> envs(env);
-    for (char **e = environ; *e; e++)
-        envs.push_back(*e);
-    std::vector<char *> envp;
-    for (auto &e : envs)
-        envp.push_back(e.data());
-    envp.push_back(nullptr);
-    posix_spawn_file_actions_t fa;
-    posix_spawn_file_actions_init(&fa);
-    posix_spawn_file_actions_addopen(&fa, 1, "modcfg.out", O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    posix_spawn_file_actions_addopen(&fa, 2, "modcfg.err", O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    pid_t pid;
-    run_result r;
-    const int rc = posix_spawn(&pid, argv[0], &fa, nullptr, argv.data(), envp.data());
-    posix_spawn_file_actions_destroy(&fa);
-    if (rc != 0)
-        return r;
-    const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeout_ms);
-    for (;;) {
-        int st;
-        if (waitpid(pid, &st, WNOHANG) == pid) {
-            r.status = WIFEXITED(st) ? WEXITSTATUS(st) : 128 + WTERMSIG(st);
-            break;
-        }
-        if (std::chrono::steady_clock::now() > end) {
-            kill(pid, SIGKILL);
-            waitpid(pid, nullptr, 0);
-            break;
-        }
-        std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    }
-    r.out = read_file("modcfg.out");
-    r.err = read_file("modcfg.err");
-    return r;
-}
 
 // The line of `text` that begins with `start`; empty when none.
 std::string line_of(const std::string &text, const std::string &start)
@@ -173,7 +122,7 @@ TEST(PortsProbe, MarksTheModuleTheEmptyPortAndTheBusyOne)
     const int lock = open(held.pty_path().c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
     ASSERT_GE(lock, 0);
     ASSERT_EQ(flock(lock, LOCK_EX | LOCK_NB), 0);
-    const auto r = modcfg({"ports", "--probe"}, {"MODCFG_COM10=" + with.pty_path(),
+    const auto r = modcfg_with_env({"ports", "--probe"}, {"MODCFG_COM10=" + with.pty_path(),
                                                  "MODCFG_COM11=" + without.pty_path(),
                                                  "MODCFG_COM12=" + held.pty_path()});
     close(lock);

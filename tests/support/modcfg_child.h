@@ -30,7 +30,9 @@ class modcfg_child
             waitpid(pid_, nullptr, 0);
         }
     }
-    bool start(const std::vector<std::string> &args, const std::string &tag = "modcfg")
+    // `env` is added to the environment.
+    bool start(const std::vector<std::string> &args, const std::string &tag = "modcfg",
+               const std::vector<std::string> &env = {})
     {
         out_ = tag + ".out";
         err_ = tag + ".err";
@@ -44,7 +46,14 @@ class modcfg_child
         posix_spawn_file_actions_init(&fa);
         posix_spawn_file_actions_addopen(&fa, 1, out_.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
         posix_spawn_file_actions_addopen(&fa, 2, err_.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-        const int rc = posix_spawn(&pid_, argv[0], &fa, nullptr, argv.data(), environ);
+        std::vector<std::string> env_text(env);
+        for (char **e = environ; *e; e++)
+            env_text.push_back(*e);
+        std::vector<char *> envp;
+        for (auto &e : env_text)
+            envp.push_back(e.data());
+        envp.push_back(nullptr);
+        const int rc = posix_spawn(&pid_, argv[0], &fa, nullptr, argv.data(), envp.data());
         posix_spawn_file_actions_destroy(&fa);
         return rc == 0;
     }
@@ -126,6 +135,17 @@ inline ran modcfg(const std::vector<std::string> &args, const std::string &tag,
     if (!c.start(args, tag))
         return {-2, "", "spawn failed"};
     const int status = c.wait(timeout_ms);
+    return {status, c.out(), c.err()};
+}
+
+// The same with `env` added to the environment.
+inline ran modcfg_with_env(const std::vector<std::string> &args,
+                           const std::vector<std::string> &env)
+{
+    modcfg_child c;
+    if (!c.start(args, "modcfg", env))
+        return {-2, "", "spawn failed"};
+    const int status = c.wait();
     return {status, c.out(), c.err()};
 }
 
