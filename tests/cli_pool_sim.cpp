@@ -91,6 +91,16 @@ std::vector<std::map<std::string, std::string>> history(const std::string &db,
             rec["row"] = json_object_get_null_member(o, "row")
                              ? ""
                              : std::to_string(json_object_get_int_member(o, "row"));
+            // Seconds as a reader expects them, not 0.40999999999999998.
+            const std::string line = r.out.substr(start, nl - start);
+            const size_t at = line.find("\"seconds\":");
+            const size_t end = line.find_first_of(",}", at);
+            const std::string secs =
+                at == std::string::npos ? "" : line.substr(at + 10, end - at - 10);
+            EXPECT_TRUE(g_regex_match_simple("^[0-9]+(\\.[0-9]{1,3})?$", secs.c_str(),
+                                             static_cast<GRegexCompileFlags>(0),
+                                             static_cast<GRegexMatchFlags>(0)))
+                << line;
             gchar *settings = json_to_string(json_object_get_member(o, "settings"), FALSE);
             rec["settings"] = settings;
             g_free(settings);

@@ -4,6 +4,7 @@
 #include "cli_history.h"
 
 #include "cli_event.h"
+#include "cli_report.h"
 
 #include "cli_ports.h"
 #include "cli_template.h"
@@ -702,7 +703,7 @@ int cli_history_command(int argc, char **argv)
         else
             json_builder_add_null_value(b);
         json_builder_set_member_name(b, "seconds");
-        json_builder_add_double_value(b, r.seconds);
+        json_builder_add_null_value(b);
         json_builder_set_member_name(b, "restarted");
         json_builder_add_boolean_value(b, r.restarted);
         json_builder_set_member_name(b, "settings");
@@ -714,7 +715,7 @@ int cli_history_command(int argc, char **argv)
             json_builder_add_null_value(b);
         g_object_unref(p);
         json_builder_end_object(b);
-        std::fprintf(cli_out, "%s\n", cli_json_finish(b).c_str());
+        std::fprintf(cli_out, "%s\n", cli_json_seconds(cli_json_finish(b), r.seconds).c_str());
     }
     return 0;
 }

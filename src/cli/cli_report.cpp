@@ -15,6 +15,23 @@
 
 const char CLI_CSV_HEADER[] = "time,port,mid,version,result,seconds,mismatches,note\r\n";
 
+std::string cli_json_seconds(const std::string &json, double seconds)
+{
+    // Only the member name is unescaped: quotes inside strings are "\"".
+    const std::string placeholder = "\"seconds\":null";
+    char secs[40];
+    std::snprintf(secs, sizeof secs, "%.3f", seconds >= 0 ? seconds : 0.0);
+    std::string number = secs;
+    number.erase(number.find_last_not_of('0') + 1);
+    if (number.back() == '.')
+        number.pop_back();
+    std::string line = json;
+    const size_t at = line.find(placeholder);
+    if (at != std::string::npos)
+        line.replace(at, placeholder.size(), "\"seconds\":" + number);
+    return line;
+}
+
 namespace
 {
 
@@ -116,17 +133,7 @@ std::string cli_record_json(const cli_record &r)
     json_builder_add_string_value(b, cli_utf8(r.note).c_str());
     json_builder_end_object(b);
     std::string line = cli_json_finish(b);
-    // Only the member name is unescaped: quotes inside strings are "\"".
-    const std::string placeholder = "\"seconds\":null";
-    char secs[40];
-    std::snprintf(secs, sizeof secs, "%.3f", r.seconds >= 0 ? r.seconds : 0.0);
-    std::string number = secs;
-    number.erase(number.find_last_not_of('0') + 1);
-    if (number.back() == '.')
-        number.pop_back();
-    const size_t at = line.find(placeholder);
-    if (at != std::string::npos)
-        line.replace(at, placeholder.size(), "\"seconds\":" + number);
+    line = cli_json_seconds(line, r.seconds);
     return line + "\n";
 }
 

@@ -32,6 +32,9 @@ std::string cli_iso_time();
 // for a formula (leading "=", "+", "-", "@") gets a leading "'".
 extern const char CLI_CSV_HEADER[];
 std::string cli_record_csv(const cli_record &r);
+// `json` with its member "seconds":null replaced by `seconds` written with
+// three decimals at most (a generator prints 0.41 as 0.40999999999999998).
+std::string cli_json_seconds(const std::string &json, double seconds);
 // One record as a JSON object on one line (with its line end).
 std::string cli_record_json(const cli_record &r);
 
