@@ -97,7 +97,8 @@ struct options {
 // Bad usage: one line, with where to look.
 void usage_error(const std::string &command, const std::string &text)
 {
-    cli_error(text + " (see \"modcfg " + (command.empty() ? "" : command + " ") + "--help\")");
+    const std::string named = command.empty() ? "" : command + " ";
+    cli_error(cli_format(cli_gettext("%s (see \"modcfg %s--help\")"), text.c_str(), named.c_str()));
 }
 
 // ---------------------------------------------------------------------------
@@ -132,7 +133,7 @@ int cmd_ports(int argc, char **argv)
     const bool parsed = g_option_context_parse(ctx, &argc, &argv, &error);
     g_option_context_free(ctx);
     if (!parsed || argc > 1) {
-        usage_error("ports", parsed ? "unexpected argument " + std::string(argv[1])
+        usage_error("ports", parsed ? cli_format(cli_gettext("unexpected argument %s"), argv[1])
                                     : std::string(error->message));
         g_clear_error(&error);
         return EXIT_USAGE;
@@ -180,7 +181,7 @@ int cmd_ports(int argc, char **argv)
         return 0;
     }
     if (ports.empty())
-        cli_error("no serial devices found");
+        cli_error(cli_gettext("no serial devices found"));
     for (const auto &p : ports) {
         std::string names;
         for (const auto &n : p.names)
@@ -295,8 +296,9 @@ int write_export(const cli_outcome &c, const char *output)
             std::string name = line.substr(0, std::min(eq, line.size()));
             if (name.compare(0, 3, "AT+") == 0)
                 name.erase(0, 3);
-            cli_error("export: the module's " + cli_printable(name) +
-                      " holds a zero byte or control bytes; no command file was written");
+            cli_error(cli_format(cli_gettext("export: the module's %s holds a zero byte or control "
+                                             "bytes; no command file was written"),
+                                 cli_printable(name).c_str()));
             return EXIT_FAILED;
         }
         bytes += line + "\r\n";
@@ -312,8 +314,10 @@ int write_export(const cli_outcome &c, const char *output)
         cli_error(cli_printable(output) + ": " + std::strerror(errno));
         return EXIT_FAILED;
     }
-    std::fprintf(stderr, "modcfg: %s: %zu commands from module %s\n", output, c.commands.size(),
-                 cli_printable(c.mid).c_str());
+    std::fprintf(stderr, "modcfg: %s\n",
+                 cli_format(cli_gettext("%s: %zu commands from module %s"), output,
+                            c.commands.size(), cli_printable(c.mid).c_str())
+                     .c_str());
     return 0;
 }
 
@@ -456,8 +460,9 @@ int cmd_module(const command_def &cmd, int argc, char **argv)
     const int want_files = cmd.params ? 1 : 0;
     if (argc - 1 != want_files) {
         usage_error(name, argc - 1 > want_files
-                              ? "unexpected argument " + std::string(argv[1 + want_files])
-                              : "a command file is needed");
+                              ? cli_format(cli_gettext("unexpected argument %s"),
+                                           argv[1 + want_files])
+                              : cli_gettext("a command file is needed"));
         return EXIT_USAGE;
     }
     std::vector<std::string> port_names;
@@ -466,11 +471,12 @@ int cmd_module(const command_def &cmd, int argc, char **argv)
     for (gchar **p = o.ports; p && *p; p++)
         port_names.push_back(*p);
     if (port_names.empty() == !o.listen) {
-        usage_error(name, "give --port or --listen (one of them)");
+        usage_error(name, cli_gettext("give --port or --listen (one of them)"));
         return EXIT_USAGE;
     }
     if (!many && port_names.size() > 1) {
-        usage_error(name, "--port given twice; " + name + " takes one module");
+        usage_error(name, cli_format(cli_gettext("--port given twice; %s takes one module"),
+                                     name.c_str()));
         return EXIT_USAGE;
     }
     // From here on, standard output carries results only.
@@ -494,31 +500,33 @@ int cmd_module(const command_def &cmd, int argc, char **argv)
         run.line.stop_bits = line.stop_bits;
     }
     if (o.count < 0) {
-        usage_error(name, "--count wants a number of modules, at least 1");
+        usage_error(name, cli_gettext("--count wants a number of modules, at least 1"));
         return EXIT_USAGE;
     }
     if (o.retries < 0) {
-        usage_error(name, "--retries wants a number, 0 or more");
+        usage_error(name, cli_gettext("--retries wants a number, 0 or more"));
         return EXIT_USAGE;
     }
     run.retries = o.retries;
     if (o.module_timeout == 0 || o.module_timeout < -1) {
-        usage_error(name, "--module-timeout wants seconds, at least 1");
+        usage_error(name, cli_gettext("--module-timeout wants seconds, at least 1"));
         return EXIT_USAGE;
     }
     run.module_timeout = o.module_timeout > 0 ? o.module_timeout
                          : o.strict           ? CLI_MODULE_TIMEOUT_STRICT
                                               : CLI_MODULE_TIMEOUT_FAST;
     if (o.max_workers < 1) {
-        usage_error(name, "--max-workers wants at least 1");
+        usage_error(name, cli_gettext("--max-workers wants at least 1"));
         return EXIT_USAGE;
     }
     run.max_workers = o.max_workers;
     if (o.listen) {
         run.listen = true;
         if (!parse_listen(o.listen, run.listen_addr, run.listen_port)) {
-            usage_error(name, "--listen wants [ADDR:]PORT with an IPv4 address, not " +
-                                  cli_printable(o.listen));
+            usage_error(name,
+                        cli_format(cli_gettext("--listen wants [ADDR:]PORT with an IPv4 address, "
+                                               "not %s"),
+                                   cli_printable(o.listen).c_str()));
             return EXIT_USAGE;
         }
     }
@@ -526,17 +534,18 @@ int cmd_module(const command_def &cmd, int argc, char **argv)
         net_allow_rule rule;
         std::string why;
         if (!net_allow_parse(*a, &rule, &why)) {
-            usage_error(name, "--allow " + cli_printable(*a) + ": " + why);
+            usage_error(name, cli_format(cli_gettext("--allow %s: %s"), cli_printable(*a).c_str(),
+                                         why.c_str()));
             return EXIT_USAGE;
         }
         run.allow.push_back(rule);
     }
     if (run.line.scan && run.listen) {
-        usage_error(name, "--baud auto goes with --port");
+        usage_error(name, cli_gettext("--baud auto goes with --port"));
         return EXIT_USAGE;
     }
     if (o.allow && !run.listen) {
-        usage_error(name, "--allow goes with --listen");
+        usage_error(name, cli_gettext("--allow goes with --listen"));
         return EXIT_USAGE;
     }
     run.restart = o.restart;
@@ -555,35 +564,42 @@ int cmd_module(const command_def &cmd, int argc, char **argv)
         if (stat(run.file.c_str(), &st) != 0)
             why = std::strerror(errno);
         else if (!S_ISREG(st.st_mode) || !cmd_file_read_lines(run.file, lines, &end))
-            why = "not a readable file";
+            why = cli_gettext("not a readable file");
         // The window's apply ends at an empty line; here the lines after it
         // would silently never be sent while the run said verified.
         else if (end.empty && end.following > 0)
-            why = "line " + std::to_string(end.line) + " is empty and ends the commands, but " +
-                  std::to_string(end.following) +
-                  (end.following == 1 ? " line follows it" : " lines follow it");
+            why = cli_format(dngettext(MODCFG_CLI_TEXT_DOMAIN,
+                                       "line %d is empty and ends the commands, but %d line "
+                                       "follows it",
+                                       "line %d is empty and ends the commands, but %d lines "
+                                       "follow it",
+                                       end.following),
+                             end.line, end.following);
         if (!why.empty()) {
-            cli_error(run.file + ": " + why + "; nothing was sent");
+            cli_error(cli_format(cli_gettext("%s: %s; nothing was sent"), run.file.c_str(),
+                                 why.c_str()));
             return EXIT_USAGE;
         }
         // The window's apply would skip such a line and send the rest; a
         // module configured without it is worse than one not configured.
         for (size_t i = 0; i < lines.size(); i++) {
             if (!cmd_file_line_is_text(lines[i]))
-                why = "is not text (a zero byte or control bytes)";
+                why = cli_gettext("is not text (a zero byte or control bytes)");
             // A longer one overflows the module's frame, and its progress
             // message alone can outgrow the worker's pipe frames.
             else if (lines[i].size() > CMD_TEXT_MAX)
-                why = "is longer than a command frame holds (" + std::to_string(lines[i].size()) +
-                      " bytes, at most " + std::to_string(CMD_TEXT_MAX) + ")";
+                why = cli_format(cli_gettext("is longer than a command frame holds (%zu bytes, "
+                                             "at most %d)"),
+                                 lines[i].size(), static_cast<int>(CMD_TEXT_MAX));
             if (!why.empty()) {
-                cli_error(run.file + ": line " + std::to_string(i + 1) + " " + why +
-                          "; nothing was sent");
+                cli_error(cli_format(cli_gettext("%s: line %zu %s; nothing was sent"),
+                                     run.file.c_str(), i + 1, why.c_str()));
                 return EXIT_USAGE;
             }
         }
         if (lines.empty()) {
-            cli_error(run.file + ": no command before its end; nothing was sent");
+            cli_error(cli_format(cli_gettext("%s: no command before its end; nothing was sent"),
+                                 run.file.c_str()));
             return EXIT_USAGE;
         }
         run.file_lines = static_cast<int>(lines.size());
@@ -601,7 +617,7 @@ int cmd_module(const command_def &cmd, int argc, char **argv)
     if (o.report) {
         std::string err;
         if (!report.open(o.report, &err)) {
-            cli_error("report " + err);
+            cli_error(cli_format(cli_gettext("report %s"), err.c_str()));
             return EXIT_USAGE;
         }
         run.report = &report;
@@ -619,8 +635,9 @@ int cmd_module(const command_def &cmd, int argc, char **argv)
             continue; // missing: said below
         for (const auto &d : seen)
             if (d.first == st.st_rdev) {
-                usage_error(name, cli_printable(p) + " and " + cli_printable(d.second) +
-                                      " are the same device");
+                usage_error(name, cli_format(cli_gettext("%s and %s are the same device"),
+                                             cli_printable(p).c_str(),
+                                             cli_printable(d.second).c_str()));
                 return EXIT_USAGE;
             }
         seen.emplace_back(st.st_rdev, p);
@@ -631,9 +648,11 @@ int cmd_module(const command_def &cmd, int argc, char **argv)
         if (device.empty()) {
             // Only COM1..COM12 have a MODCFG_COMn to set.
             const int com = com_number(p);
-            cli_error(
-                cli_printable(p) + ": no serial device for this port" +
-                (com > 0 ? " (set MODCFG_COM" + std::to_string(com) + " to a device path)" : ""));
+            cli_error(com > 0 ? cli_format(cli_gettext("%s: no serial device for this port (set "
+                                                       "MODCFG_COM%d to a device path)"),
+                                           cli_printable(p).c_str(), com)
+                              : cli_format(cli_gettext("%s: no serial device for this port"),
+                                           cli_printable(p).c_str()));
             return EXIT_PORT;
         }
         // Opened and closed again: a port that is busy or not permitted
@@ -698,14 +717,23 @@ int cmd_module(const command_def &cmd, int argc, char **argv)
     if ((report.incomplete() || history.incomplete()) && status == 0)
         status = EXIT_FAILED;
     if (many && status == EXIT_PORT && verified + acknowledged + failed == 0)
-        std::fprintf(cli_out, "no module done: %s could not be opened\n", not_opened.c_str());
+        std::fprintf(cli_out, "%s\n",
+                     cli_format(cli_gettext("no module done: %s could not be opened"),
+                                not_opened.c_str())
+                         .c_str());
     else if (many)
-        std::fprintf(cli_out, "modules done: %ld, verified: %ld, %sfailed: %ld%s\n",
-                     verified + acknowledged + failed, verified,
-                     acknowledged > 0
-                         ? ("acknowledged: " + std::to_string(acknowledged) + ", ").c_str()
-                         : "",
-                     failed, not_opened.empty() ? "" : ("; not opened: " + not_opened).c_str());
+        std::fprintf(
+            cli_out, "%s\n",
+            cli_format(cli_gettext("modules done: %ld, verified: %ld, %sfailed: %ld%s"),
+                       verified + acknowledged + failed, verified,
+                       acknowledged > 0
+                           ? cli_format(cli_gettext("acknowledged: %ld, "), acknowledged).c_str()
+                           : "",
+                       failed,
+                       not_opened.empty()
+                           ? ""
+                           : cli_format(cli_gettext("; not opened: %s"), not_opened.c_str()).c_str())
+                .c_str());
     return status;
 }
 
@@ -767,7 +795,7 @@ int main(int argc, char **argv)
     for (const auto &cmd : module_commands)
         if (command == cmd.name)
             return cmd_module(cmd, argc - 1, argv + 1);
-    cli_error("unknown command " + cli_printable(command));
+    cli_error(cli_format(cli_gettext("unknown command %s"), cli_printable(command).c_str()));
     std::fprintf(stderr, "%s", commands_text);
     return EXIT_USAGE;
 }
