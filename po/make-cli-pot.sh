@@ -1,8 +1,8 @@
 #!/bin/sh
 # Writes the message template of modcfg's (the command line's) texts to
 # stdout: every text of src/cli marked with cli_gettext, N_ or dngettext.
-# The header carries no creation date, so that the file changes only when a
-# text does.
+# xgettext's own header (its creation date changes at every run) gives way
+# to a fixed one; without a header it would drop the non-ASCII bytes.
 #   po/make-cli-pot.sh SOURCE_DIR > po/modcfg-cli.pot
 set -eu
 cd "$1"
@@ -22,7 +22,8 @@ HEADER
 # Sorted names: the template does not depend on the order ls gives.
 files=$(LC_ALL=C ls src/cli/*.cpp src/cli/*.h | LC_ALL=C sort)
 # shellcheck disable=SC2086
-xgettext --language=C++ --from-code=UTF-8 --omit-header --sort-by-file \
+xgettext --language=C++ --from-code=UTF-8 --sort-by-file \
     --keyword= --keyword=cli_gettext --keyword=N_ --keyword=dngettext:2,3 \
     --flag=cli_format:1:c-format --add-comments=TRANSLATORS: \
-    -o - $files
+    -o - $files |
+    awk -v header=1 'header && /^$/ { header = 0; next } !header'

@@ -15,7 +15,7 @@
 
 // Marks a text for the template where it is stored; cli_gettext looks it
 // up where it is used.
-#define N_(text) (text)
+#define N_(text) text
 
 // `msgid` in the user's language where a catalogue has it, else itself.
 // The compiler checks a translated format against its arguments as it
