@@ -5,6 +5,7 @@
 
 #include "cli_event.h"
 #include "cli_report.h"
+#include "cli_text.h"
 
 #include "cli_ports.h"
 #include "cli_template.h"
@@ -51,7 +52,8 @@ std::unique_ptr<store> open_db(const std::string &url)
     std::string error;
     auto db = store_open(url, &error);
     if (!db)
-        cli_error("database " + store_url_shown(url) + ": " + error);
+        cli_error(cli_format(cli_gettext("database %s: %s"), store_url_shown(url).c_str(),
+                             error.c_str()));
     return db;
 }
 
@@ -66,11 +68,14 @@ bool sync_spool(store &db, const std::string &url, bool say)
     std::string error;
     const long n = cli_spool_sync(db, url, &error);
     if (n < 0) {
-        cli_error("spool " + cli_spool_path(url) + ": " + error);
+        cli_error(
+            cli_format(cli_gettext("spool %s: %s"), cli_spool_path(url).c_str(), error.c_str()));
         return false;
     }
     if (n > 0 || say) {
-        std::fprintf(stderr, "modcfg: %ld records from the spool sent to the database\n", n);
+        std::fprintf(
+            stderr, "modcfg: %s\n",
+            cli_format(cli_gettext("%ld records from the spool sent to the database"), n).c_str());
         std::fflush(stderr);
     }
     return true;
@@ -109,24 +114,25 @@ cli_db_options::~cli_db_options()
 void cli_db_add_options(std::vector<GOptionEntry> &entries, cli_db_options &o, bool templates)
 {
     entries.push_back({"db", 0, 0, G_OPTION_ARG_STRING, &o.db,
-                       "Record the history here: a file, sqlite:FILE or postgresql://... "
-                       "(default: $MODCFG_DB, else ~/.local/share/modcfg/history.sqlite)",
-                       "URL"});
+                       N_("Record the history here: a file, sqlite:FILE or postgresql://... "
+                          "(default: $MODCFG_DB, else ~/.local/share/modcfg/history.sqlite)"),
+                       N_("URL")});
     entries.push_back({"station", 0, 0, G_OPTION_ARG_STRING, &o.station,
-                       "This station's name in the history (default: the host name)", "NAME"});
+                       N_("This station's name in the history (default: the host name)"),
+                       N_("NAME")});
     entries.push_back({"no-history", 0, 0, G_OPTION_ARG_NONE, &o.no_history,
-                       "Record nothing in the database", nullptr});
+                       N_("Record nothing in the database"), nullptr});
     if (!templates)
         return;
     entries.push_back({"values", 0, 0, G_OPTION_ARG_FILENAME, &o.values,
-                       "The command file is a template: ${NAME} takes each module's value from "
-                       "this CSV file (imported as the pool --pool names, default the file's "
-                       "name)",
-                       "FILE"});
+                       N_("The command file is a template: ${NAME} takes each module's value from "
+                          "this CSV file (imported as the pool --pool names, default the file's "
+                          "name)"),
+                       N_("FILE")});
     entries.push_back({"pool", 0, 0, G_OPTION_ARG_STRING, &o.pool,
-                       "The command file is a template filled from this pool of values, one row "
-                       "per module for good",
-                       "NAME"});
+                       N_("The command file is a template filled from this pool of values, one row "
+                          "per module for good"),
+                       N_("NAME")});
 }
 
 std::string cli_db_url(const char *option)
@@ -176,9 +182,10 @@ int cli_history::prepare(const cli_db_options &o, const std::string &command, cl
     show_secrets_ = o.show_secrets;
     if (o.no_history) {
         if (o.values || o.pool) {
-            cli_error("--values and --pool need the database; --no-history records nothing"
-                      " (see \"modcfg " +
-                      command + " --help\")");
+            cli_error(cli_format(cli_gettext("%s (see \"modcfg %s--help\")"),
+                                 cli_gettext("--values and --pool need the database; --no-history "
+                                             "records nothing"),
+                                 (command + " ").c_str()));
             return EXIT_USAGE;
         }
         return 0;
@@ -211,30 +218,35 @@ int cli_history::prepare(const cli_db_options &o, const std::string &command, cl
             std::vector<std::string> columns;
             std::vector<store_row> rows;
             if (!values_file_load(o.values, &columns, &rows, &error)) {
-                cli_error(std::string(o.values) + ": " + error + "; nothing was sent");
+                cli_error(
+                    cli_format(cli_gettext("%s: %s; nothing was sent"), o.values, error.c_str()));
                 return EXIT_USAGE;
             }
             const store_status st = db_->pool_import(pool_, columns, rows, &error);
             if (st == store_status::refused) {
-                cli_error(std::string(o.values) + ": pool " + pool_ + ": " + error +
-                          "; nothing was sent");
+                cli_error(cli_format(cli_gettext("%s: pool %s: %s; nothing was sent"), o.values,
+                                     pool_.c_str(), error.c_str()));
                 return EXIT_USAGE;
             }
             if (st == store_status::failed) {
-                cli_error("database " + store_url_shown(url) + ": " + error);
+                cli_error(cli_format(cli_gettext("database %s: %s"), store_url_shown(url).c_str(),
+                                     error.c_str()));
                 return EXIT_DB;
             }
         }
         std::vector<store_row> rows;
         const store_status st = db_->pool_get(pool_, &columns_, &rows, &error);
         if (st != store_status::ok) {
-            cli_error(st == store_status::refused
-                          ? error + " (import one with --values FILE)"
-                          : "database " + store_url_shown(url) + ": " + error);
+            cli_error(
+                st == store_status::refused
+                    ? cli_format(cli_gettext("%s (import one with --values FILE)"), error.c_str())
+                    : cli_format(cli_gettext("database %s: %s"), store_url_shown(url).c_str(),
+                                 error.c_str()));
             return st == store_status::refused ? EXIT_USAGE : EXIT_DB;
         }
         if (!template_check(run.lines, columns_, rows, &error)) {
-            cli_error(run.file + ": " + error + "; nothing was sent");
+            cli_error(cli_format(cli_gettext("%s: %s; nothing was sent"), run.file.c_str(),
+                                 error.c_str()));
             return EXIT_USAGE;
         }
         run.db_url = url;
@@ -251,7 +263,7 @@ bool cli_history::add(const cli_outcome &c)
     if (keep_outcome(c, &error))
         return true;
     if (!failed_said_)
-        cli_error(error + "; a record is missing, the run fails");
+        cli_error(cli_format(cli_gettext("%s; a record is missing, the run fails"), error.c_str()));
     failed_said_ = true;
     return false;
 }
@@ -371,8 +383,9 @@ bool cli_history::keep(const store_record &r, std::string *error)
     }
     if (!lost_said_ && !in_worker_) {
         lost_said_ = true;
-        cli_error("database: the connection was lost (" + *error + "); records go to the spool " +
-                  cli_spool_path(url_) + " until a run reaches the database again");
+        cli_error(cli_format(cli_gettext("database: the connection was lost (%s); records go to "
+                                         "the spool %s until a run reaches the database again"),
+                             error->c_str(), cli_spool_path(url_).c_str()));
     }
     if (!spool_)
         spool_ = store_open("sqlite:" + cli_spool_path(url_), error);
@@ -446,13 +459,15 @@ bool cli_history::worker_result(const cli_event &ev)
 {
     if (!ev.get("spooled").empty() && !lost_said_) {
         lost_said_ = true;
-        cli_error("database: the connection was lost; records go to the spool " +
-                  cli_spool_path(url_) + " until a run reaches the database again");
+        cli_error(cli_format(cli_gettext("database: the connection was lost; records go to the "
+                                         "spool %s until a run reaches the database again"),
+                             cli_spool_path(url_).c_str()));
     }
     const std::string why = ev.get("unrecorded");
     if (!why.empty()) {
         if (!failed_said_)
-            cli_error(why + "; a record is missing, the run fails");
+            cli_error(
+                cli_format(cli_gettext("%s; a record is missing, the run fails"), why.c_str()));
         failed_said_ = true;
         return true;
     }
@@ -510,14 +525,16 @@ int cli_pool_command(int argc, char **argv)
     gchar *db_opt = nullptr;
     gboolean json = FALSE;
     const GOptionEntry entries[] = {
-        {"db", 0, 0, G_OPTION_ARG_STRING, &db_opt, "The database (as for provision)", "URL"},
-        {"json", 0, 0, G_OPTION_ARG_NONE, &json, "One JSON object (show)", nullptr},
+        {"db", 0, 0, G_OPTION_ARG_STRING, &db_opt, N_("The database (as for provision)"),
+         N_("URL")},
+        {"json", 0, 0, G_OPTION_ARG_NONE, &json, N_("One JSON object (show)"), nullptr},
         {nullptr, 0, 0, G_OPTION_ARG_NONE, nullptr, nullptr, nullptr}};
-    GOptionContext *ctx = g_option_context_new("list | show NAME");
+    GOptionContext *ctx = g_option_context_new(N_("list | show NAME"));
+    cli_text_domain(ctx);
     g_option_context_set_summary(
-        ctx, "Pools of values for command-file templates: \"list\" names each with its rows,\n"
-             "held and free; \"show NAME\" gives every row, the module holding it, since when\n"
-             "and its last result.");
+        ctx, N_("Pools of values for command-file templates: \"list\" names each with its rows,\n"
+                "held and free; \"show NAME\" gives every row, the module holding it, since when\n"
+                "and its last result."));
     g_option_context_add_main_entries(ctx, entries, nullptr);
     GError *error = nullptr;
     const bool parsed = g_option_context_parse(ctx, &argc, &argv, &error);
@@ -525,8 +542,9 @@ int cli_pool_command(int argc, char **argv)
     std::unique_ptr<gchar, decltype(&g_free)> db_keep(db_opt, g_free);
     const std::string sub = argc > 1 ? argv[1] : "";
     if (!parsed || !((sub == "list" && argc == 2) || (sub == "show" && argc == 3))) {
-        cli_error(std::string(parsed ? "give list, or show NAME" : error->message) +
-                  " (see \"modcfg pool --help\")");
+        cli_error(cli_format(cli_gettext("%s (see \"modcfg %s--help\")"),
+                             parsed ? cli_gettext("give list, or show NAME") : error->message,
+                             "pool "));
         g_clear_error(&error);
         return EXIT_USAGE;
     }
@@ -537,7 +555,7 @@ int cli_pool_command(int argc, char **argv)
     if (sub == "list") {
         std::vector<store_pool_info> pools;
         if (!db->pool_list(&pools, &why)) {
-            cli_error("database: " + why);
+            cli_error(cli_format(cli_gettext("database: %s"), why.c_str()));
             return EXIT_DB;
         }
         for (const auto &p : pools)
@@ -549,7 +567,9 @@ int cli_pool_command(int argc, char **argv)
     std::vector<store_row> rows;
     const store_status st = db->pool_get(argv[2], &columns, &rows, &why);
     if (st != store_status::ok) {
-        cli_error(st == store_status::refused ? why : "database: " + why);
+        cli_error(st == store_status::refused
+                      ? why
+                      : cli_format(cli_gettext("database: %s"), why.c_str()));
         return st == store_status::refused ? EXIT_FAILED : EXIT_DB;
     }
     if (!json) {
@@ -619,18 +639,20 @@ int cli_history_command(int argc, char **argv)
     gchar *db_opt = nullptr, *since = nullptr;
     gboolean json = FALSE, sync = FALSE;
     const GOptionEntry entries[] = {
-        {"db", 0, 0, G_OPTION_ARG_STRING, &db_opt, "The database (as for provision)", "URL"},
+        {"db", 0, 0, G_OPTION_ARG_STRING, &db_opt, N_("The database (as for provision)"),
+         N_("URL")},
         {"since", 0, 0, G_OPTION_ARG_STRING, &since,
-         "Only records from this time on (ISO 8601, local time unless it has an offset; or a "
-         "date)",
-         "TIME"},
-        {"json", 0, 0, G_OPTION_ARG_NONE, &json, "One JSON object per line", nullptr},
+         N_("Only records from this time on (ISO 8601, local time unless it has an offset; or a "
+            "date)"),
+         N_("TIME")},
+        {"json", 0, 0, G_OPTION_ARG_NONE, &json, N_("One JSON object per line"), nullptr},
         {"sync", 0, 0, G_OPTION_ARG_NONE, &sync,
-         "Send the records the spool kept while the database was away, then list", nullptr},
+         N_("Send the records the spool kept while the database was away, then list"), nullptr},
         {nullptr, 0, 0, G_OPTION_ARG_NONE, nullptr, nullptr, nullptr}};
-    GOptionContext *ctx = g_option_context_new("[MID]");
+    GOptionContext *ctx = g_option_context_new(N_("[MID]"));
+    cli_text_domain(ctx);
     g_option_context_set_summary(
-        ctx, "The records of every module handled, newest first: all, or one module's.");
+        ctx, N_("The records of every module handled, newest first: all, or one module's."));
     g_option_context_add_main_entries(ctx, entries, nullptr);
     GError *error = nullptr;
     const bool parsed = g_option_context_parse(ctx, &argc, &argv, &error);
@@ -638,8 +660,10 @@ int cli_history_command(int argc, char **argv)
     std::unique_ptr<gchar, decltype(&g_free)> db_keep(db_opt, g_free), since_keep(since, g_free);
     if (!parsed || argc > 2) {
         cli_error(
-            std::string(parsed ? "unexpected argument " + std::string(argv[2]) : error->message) +
-            " (see \"modcfg history --help\")");
+            cli_format(cli_gettext("%s (see \"modcfg %s--help\")"),
+                       parsed ? cli_format(cli_gettext("unexpected argument %s"), argv[2]).c_str()
+                              : error->message,
+                       "history "));
         g_clear_error(&error);
         return EXIT_USAGE;
     }
@@ -648,8 +672,9 @@ int cli_history_command(int argc, char **argv)
         bool ok = false;
         from = utc_since(since, &ok);
         if (!ok) {
-            cli_error(std::string("--since ") + cli_printable(since) +
-                      ": not a time (2026-05-01 or 2026-05-01T14:00:00)");
+            cli_error(cli_format(cli_gettext("--since %s: not a time (2026-05-01 or "
+                                             "2026-05-01T14:00:00)"),
+                                 cli_printable(since).c_str()));
             return EXIT_USAGE;
         }
     }
@@ -662,7 +687,7 @@ int cli_history_command(int argc, char **argv)
     std::vector<store_record> recs;
     std::string why;
     if (!db->history_list(argc > 1 ? argv[1] : "", from, &recs, &why)) {
-        cli_error("database: " + why);
+        cli_error(cli_format(cli_gettext("database: %s"), why.c_str()));
         return EXIT_DB;
     }
     for (const auto &r : recs) {

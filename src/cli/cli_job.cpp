@@ -6,6 +6,7 @@
 #include "cli_event.h"
 #include "cli_history.h"
 #include "cli_scan.h"
+#include "cli_text.h"
 #include "cmd_file.h"
 #include "main.h"
 #include "module.h"
@@ -505,7 +506,7 @@ int run_serial(const cli_job &job)
                          .set("note", "no module answered at any rate at 8N1"));
                 return 0;
             }
-            emit(cli_event("waiting").set("text", "no module at any rate"));
+            emit(cli_event("waiting").set("text", cli_gettext("no module at any rate")));
             nap(WAIT_PAUSE_MS);
             continue;
         }
@@ -540,7 +541,7 @@ int run_serial(const cli_job &job)
                 emit(cli_event("result").set("result", RESULT_NO_MODULE).set("note", ""));
                 return 0;
             }
-            emit(cli_event("waiting").set("text", "no module"));
+            emit(cli_event("waiting").set("text", cli_gettext("no module")));
             nap(WAIT_PAUSE_MS);
             continue;
         }
@@ -557,7 +558,8 @@ int run_serial(const cli_job &job)
             module_session_leave();
             leave_fd = -1;
             close_serial();
-            emit(cli_event("waiting").set("text", "module " + mid + " is done"));
+            emit(cli_event("waiting").set(
+                "text", cli_format(cli_gettext("module %s is done"), mid.c_str())));
             nap(WAIT_PAUSE_MS);
             continue;
         }
@@ -597,7 +599,8 @@ int run_serial(const cli_job &job)
             last_mid = mid;
             last_device = dev;
             vanished = false;
-            emit(cli_event("waiting").set("text", "module " + mid + " is done"));
+            emit(cli_event("waiting").set(
+                "text", cli_format(cli_gettext("module %s is done"), mid.c_str())));
             nap(WAIT_PAUSE_MS);
             continue;
         }

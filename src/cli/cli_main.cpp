@@ -37,23 +37,24 @@ constexpr int EXIT_USAGE = 2;
 constexpr int EXIT_PORT = 3;
 
 const char commands_text[] =
-    "Commands:\n"
-    "  ports       list the serial ports and the COM names they resolve to\n"
-    "  read        read the 19 settings of a module\n"
-    "  export      write a command file that makes other modules copies of one\n"
-    "  apply       apply a command file, then read back what it set\n"
-    "  verify      read back what a command file sets, and compare\n"
-    "  provision   apply, verify and record, on many ports or connections at once\n"
-    "  pool        list the pools of values for templates, or show one\n"
-    "  history     the records of the modules handled, newest first\n"
-    "  scan        find the line settings and mode at which each port's module answers\n"
-    "\n"
-    "Run \"modcfg COMMAND --help\" for the options of a command.\n";
+    N_("Commands:\n"
+       "  ports       list the serial ports and the COM names they resolve to\n"
+       "  read        read the 19 settings of a module\n"
+       "  export      write a command file that makes other modules copies of one\n"
+       "  apply       apply a command file, then read back what it set\n"
+       "  verify      read back what a command file sets, and compare\n"
+       "  provision   apply, verify and record, on many ports or connections at once\n"
+       "  pool        list the pools of values for templates, or show one\n"
+       "  history     the records of the modules handled, newest first\n"
+       "  scan        find the line settings and mode at which each port's module answers\n"
+       "\n"
+       "Run \"modcfg COMMAND --help\" for the options of a command.\n");
 
-const char exit_text[] = "Exit status: 0 everything verified (or acknowledged, or done); 1 a\n"
-                         "module failed, or a report record could not be written; 2 bad usage\n"
-                         "or a command file that cannot be used; 3 a port that is missing, busy\n"
-                         "or not permitted, or a database that cannot be used.";
+const char exit_text[] =
+    N_("Exit status: 0 everything verified (or acknowledged, or done); 1 a\n"
+       "module failed, or a report record could not be written; 2 bad usage\n"
+       "or a command file that cannot be used; 3 a port that is missing, busy\n"
+       "or not permitted, or a database that cannot be used.");
 
 // Option storage, one set for whichever subcommand runs.
 struct options {
@@ -97,7 +98,8 @@ struct options {
 // Bad usage: one line, with where to look.
 void usage_error(const std::string &command, const std::string &text)
 {
-    cli_error(text + " (see \"modcfg " + (command.empty() ? "" : command + " ") + "--help\")");
+    const std::string named = command.empty() ? "" : command + " ";
+    cli_error(cli_format(cli_gettext("%s (see \"modcfg %s--help\")"), text.c_str(), named.c_str()));
 }
 
 // ---------------------------------------------------------------------------
@@ -107,32 +109,34 @@ int cmd_ports(int argc, char **argv)
     options o;
     const GOptionEntry entries[] = {
         {"json", 0, 0, G_OPTION_ARG_NONE, &o.json,
-         "One JSON array instead of lines (with --probe: one object per port, one a line)",
+         N_("One JSON array instead of lines (with --probe: one object per port, one a line)"),
          nullptr},
         {"probe", 0, 0, G_OPTION_ARG_NONE, &o.probe,
-         "Whether a module answers on each port, with its MID and mode; a port another "
-         "program holds is skipped",
+         N_("Whether a module answers on each port, with its MID and mode; a port another "
+            "program holds is skipped"),
          nullptr},
         {"baud", 'b', 0, G_OPTION_ARG_STRING, &o.baud,
-         "With --probe: the rate (default 57600), or \"auto\" to scan the rates", "RATE"},
-        {"data-bits", 0, 0, G_OPTION_ARG_INT, &o.data_bits, "With --probe: 5..8 (default 8)", "N"},
+         N_("With --probe: the rate (default 57600), or \"auto\" to scan the rates"), N_("RATE")},
+        {"data-bits", 0, 0, G_OPTION_ARG_INT, &o.data_bits, N_("With --probe: 5..8 (default 8)"),
+         N_("N")},
         {"parity", 0, 0, G_OPTION_ARG_STRING, &o.parity,
-         "With --probe: None, Odd, Even, Mark or Space (default None)", "PARITY"},
-        {"stop-bits", 0, 0, G_OPTION_ARG_INT, &o.stop_bits, "With --probe: 1 or 2 (default 1)",
-         "N"},
+         N_("With --probe: None, Odd, Even, Mark or Space (default None)"), N_("PARITY")},
+        {"stop-bits", 0, 0, G_OPTION_ARG_INT, &o.stop_bits, N_("With --probe: 1 or 2 (default 1)"),
+         N_("N")},
         {nullptr, 0, 0, G_OPTION_ARG_NONE, nullptr, nullptr, nullptr}};
     GOptionContext *ctx = g_option_context_new(nullptr);
     cli_text_domain(ctx);
     g_option_context_set_summary(
-        ctx, "Lists the serial devices present, the \"COMn\" names that resolve to each (as the\n"
-             "window resolves them, MODCFG_COMn included), the driver and, for USB adapters,\n"
-             "vendor and product ids, product name and serial number.");
+        ctx,
+        N_("Lists the serial devices present, the \"COMn\" names that resolve to each (as the\n"
+           "window resolves them, MODCFG_COMn included), the driver and, for USB adapters,\n"
+           "vendor and product ids, product name and serial number."));
     g_option_context_add_main_entries(ctx, entries, nullptr);
     GError *error = nullptr;
     const bool parsed = g_option_context_parse(ctx, &argc, &argv, &error);
     g_option_context_free(ctx);
     if (!parsed || argc > 1) {
-        usage_error("ports", parsed ? "unexpected argument " + std::string(argv[1])
+        usage_error("ports", parsed ? cli_format(cli_gettext("unexpected argument %s"), argv[1])
                                     : std::string(error->message));
         g_clear_error(&error);
         return EXIT_USAGE;
@@ -180,7 +184,7 @@ int cmd_ports(int argc, char **argv)
         return 0;
     }
     if (ports.empty())
-        cli_error("no serial devices found");
+        cli_error(cli_gettext("no serial devices found"));
     for (const auto &p : ports) {
         std::string names;
         for (const auto &n : p.names)
@@ -223,26 +227,26 @@ struct command_def {
 
 const command_def module_commands[] = {
     {"read", cli_task::read, nullptr,
-     "Connects to the module as the window does (probe, then the \"+++\" handshake;\n"
-     "echo turned off), reads its 19 settings and prints them as NAME VALUE lines, or\n"
-     "with --json as one JSON object keyed by query name. Lets the module go with\n"
-     "\"AT+ENTM\"."},
+     N_("Connects to the module as the window does (probe, then the \"+++\" handshake;\n"
+        "echo turned off), reads its 19 settings and prints them as NAME VALUE lines, or\n"
+        "with --json as one JSON object keyed by query name. Lets the module go with\n"
+        "\"AT+ENTM\".")},
     {"export", cli_task::export_, nullptr,
-     "Reads the module and writes a command file, in the window's format, that sets\n"
-     "every writable setting to what the module holds now: applied to other modules\n"
-     "it makes them its copies."},
-    {"apply", cli_task::apply, "FILE",
-     "Applies the command file FILE as the window's apply does (the same end line,\n"
-     "the same refusal of lines that are not text), then reads back every setting it\n"
-     "set and compares, then restarts the module if asked."},
-    {"verify", cli_task::verify, "FILE",
-     "Reads back every setting the command file FILE sets and compares: a mismatch\n"
-     "names the setting, what the file sets and what the module holds."},
-    {"provision", cli_task::provision, "FILE",
-     "For every port at once (or every module that connects): connect, apply FILE,\n"
-     "verify, optionally restart, and record the result. With --loop it waits on each\n"
-     "port for the next module until Ctrl-C, which ends the run after the modules in\n"
-     "progress. A MID done in this run is not provisioned again, wherever it comes back."},
+     N_("Reads the module and writes a command file, in the window's format, that sets\n"
+        "every writable setting to what the module holds now: applied to other modules\n"
+        "it makes them its copies.")},
+    {"apply", cli_task::apply, N_("FILE"),
+     N_("Applies the command file FILE as the window's apply does (the same end line,\n"
+        "the same refusal of lines that are not text), then reads back every setting it\n"
+        "set and compares, then restarts the module if asked.")},
+    {"verify", cli_task::verify, N_("FILE"),
+     N_("Reads back every setting the command file FILE sets and compares: a mismatch\n"
+        "names the setting, what the file sets and what the module holds.")},
+    {"provision", cli_task::provision, N_("FILE"),
+     N_("For every port at once (or every module that connects): connect, apply FILE,\n"
+        "verify, optionally restart, and record the result. With --loop it waits on each\n"
+        "port for the next module until Ctrl-C, which ends the run after the modules in\n"
+        "progress. A MID done in this run is not provisioned again, wherever it comes back.")},
 };
 
 bool parse_listen(const std::string &text, std::string &addr, unsigned short &port)
@@ -295,8 +299,9 @@ int write_export(const cli_outcome &c, const char *output)
             std::string name = line.substr(0, std::min(eq, line.size()));
             if (name.compare(0, 3, "AT+") == 0)
                 name.erase(0, 3);
-            cli_error("export: the module's " + cli_printable(name) +
-                      " holds a zero byte or control bytes; no command file was written");
+            cli_error(cli_format(cli_gettext("export: the module's %s holds a zero byte or control "
+                                             "bytes; no command file was written"),
+                                 cli_printable(name).c_str()));
             return EXIT_FAILED;
         }
         bytes += line + "\r\n";
@@ -312,8 +317,10 @@ int write_export(const cli_outcome &c, const char *output)
         cli_error(cli_printable(output) + ": " + std::strerror(errno));
         return EXIT_FAILED;
     }
-    std::fprintf(stderr, "modcfg: %s: %zu commands from module %s\n", output, c.commands.size(),
-                 cli_printable(c.mid).c_str());
+    std::fprintf(stderr, "modcfg: %s\n",
+                 cli_format(cli_gettext("%s: %zu commands from module %s"), output,
+                            c.commands.size(), cli_printable(c.mid).c_str())
+                     .c_str());
     return 0;
 }
 
@@ -364,76 +371,81 @@ int cmd_module(const command_def &cmd, int argc, char **argv)
     // win over the first.
     std::vector<GOptionEntry> entries = {
         many ? GOptionEntry{"port", 'p', 0, G_OPTION_ARG_STRING_ARRAY, &o.ports,
-                            "Serial port: COM1..COM12, a device path or a name under /dev; "
-                            "give it once per port",
-                            "PORT"}
+                            N_("Serial port: COM1..COM12, a device path or a name under /dev; "
+                               "give it once per port"),
+                            N_("PORT")}
              : GOptionEntry{"port", 'p', 0, G_OPTION_ARG_STRING_ARRAY, &o.ports,
-                            "Serial port: COM1..COM12, a device path or a name under /dev", "PORT"},
+                            N_("Serial port: COM1..COM12, a device path or a name under /dev"),
+                            N_("PORT")},
         {"listen", 'l', 0, G_OPTION_ARG_STRING, &o.listen,
-         "Instead of a port: listen for modules that connect, as they do to the network "
-         "window (port 0 lets the system choose, and the port is printed)",
-         "[ADDR:]PORT"},
+         N_("Instead of a port: listen for modules that connect, as they do to the network "
+            "window (port 0 lets the system choose, and the port is printed)"),
+         N_("[ADDR:]PORT")},
         {"allow", 0, 0, G_OPTION_ARG_STRING_ARRAY, &o.allow,
-         "With --listen: take modules only from this network (a bare address is /32); "
-         "repeatable (default: from anywhere)",
-         "NET/LEN"},
+         N_("With --listen: take modules only from this network (a bare address is /32); "
+            "repeatable (default: from anywhere)"),
+         N_("NET/LEN")},
         {"strict-timing", 0, 0, G_OPTION_ARG_NONE, &o.strict,
-         "Keep the module's original timing, as the window does", nullptr},
-        {"quiet", 'q', 0, G_OPTION_ARG_NONE, &o.quiet, "No progress on standard error", nullptr},
+         N_("Keep the module's original timing, as the window does"), nullptr},
+        {"quiet", 'q', 0, G_OPTION_ARG_NONE, &o.quiet, N_("No progress on standard error"),
+         nullptr},
         {"verbose", 'v', 0, G_OPTION_ARG_NONE, &o.verbose,
-         "Show the exchange's console lines (as the window prints them) on standard error",
+         N_("Show the exchange's console lines (as the window prints them) on standard error"),
          nullptr},
         {"module-timeout", 0, 0, G_OPTION_ARG_INT, &o.module_timeout,
-         "Give a module up (link-lost) after SEC seconds (default 60, 600 with "
-         "--strict-timing)",
-         "SEC"},
+         N_("Give a module up (link-lost) after SEC seconds (default 60, 600 with "
+            "--strict-timing)"),
+         N_("SEC")},
         {"show-secrets", 0, 0, G_OPTION_ARG_NONE, &o.show_secrets,
-         "Show Wi-Fi keys and the web password in lines and records (default: \"***\")", nullptr},
+         N_("Show Wi-Fi keys and the web password in lines and records (default: \"***\")"),
+         nullptr},
     };
     if (cmd.task == cli_task::read)
         entries.push_back({"json", 0, 0, G_OPTION_ARG_NONE, &o.json,
-                           "One JSON object keyed by query name", nullptr});
+                           N_("One JSON object keyed by query name"), nullptr});
     if (cmd.task == cli_task::export_)
         entries.push_back({"output", 'o', 0, G_OPTION_ARG_FILENAME, &o.output,
-                           "Command file to write (\"-\" or none: standard output)", "FILE"});
+                           N_("Command file to write (\"-\" or none: standard output)"),
+                           N_("FILE")});
     if (cmd.task == cli_task::apply)
         entries.push_back({"no-verify", 0, 0, G_OPTION_ARG_NONE, &o.no_verify,
-                           "Do not read back what was set", nullptr});
+                           N_("Do not read back what was set"), nullptr});
     if (cmd.task == cli_task::apply || many)
         entries.push_back({"restart", 0, 0, G_OPTION_ARG_NONE, &o.restart,
-                           "Restart the module (\"AT+Z\") once everything it was sent holds",
+                           N_("Restart the module (\"AT+Z\") once everything it was sent holds"),
                            nullptr});
     if (many) {
         entries.push_back({"report", 'r', 0, G_OPTION_ARG_FILENAME, &o.report,
-                           "Append one record per module: CSV, or JSON Lines for .jsonl, "
-                           ".ndjson and .json",
-                           "FILE"});
+                           N_("Append one record per module: CSV, or JSON Lines for .jsonl, "
+                              ".ndjson and .json"),
+                           N_("FILE")});
         entries.push_back({"loop", 0, 0, G_OPTION_ARG_NONE, &o.loop,
-                           "Go on with the next module on each port (or connection) until "
-                           "Ctrl-C",
+                           N_("Go on with the next module on each port (or connection) until "
+                              "Ctrl-C"),
                            nullptr});
         entries.push_back({"count", 'n', 0, G_OPTION_ARG_INT, &o.count,
-                           "End after N modules (waits for them as --loop does)", "N"});
+                           N_("End after N modules (waits for them as --loop does)"), N_("N")});
         entries.push_back({"retries", 0, 0, G_OPTION_ARG_INT, &o.retries,
-                           "Try a module that failed again this many times when it comes back "
-                           "(default 2); one done is never provisioned twice in a run",
-                           "N"});
+                           N_("Try a module that failed again this many times when it comes back "
+                              "(default 2); one done is never provisioned twice in a run"),
+                           N_("N")});
         // For tests of the cap, which would need more connections otherwise.
         entries.push_back({"max-workers", 0, G_OPTION_FLAG_HIDDEN, G_OPTION_ARG_INT, &o.max_workers,
-                           "Connections served at once", "N"});
+                           N_("Connections served at once"), N_("N")});
     }
     cli_db_options db;
     cli_db_add_options(entries, db, cmd.params != nullptr);
     entries.push_back({nullptr, 0, 0, G_OPTION_ARG_NONE, nullptr, nullptr, nullptr});
     const GOptionEntry line_entries[] = {
         {"baud", 'b', 0, G_OPTION_ARG_STRING, &o.baud,
-         "Baud rate, 50 .. 460800 (default 57600), or \"auto\": each module's settings are "
-         "found by a scan first",
-         "RATE"},
-        {"data-bits", 0, 0, G_OPTION_ARG_INT, &o.data_bits, "5, 6, 7 or 8 (default 8)", "N"},
+         N_("Baud rate, 50 .. 460800 (default 57600), or \"auto\": each module's settings are "
+            "found by a scan first"),
+         N_("RATE")},
+        {"data-bits", 0, 0, G_OPTION_ARG_INT, &o.data_bits, N_("5, 6, 7 or 8 (default 8)"),
+         N_("N")},
         {"parity", 0, 0, G_OPTION_ARG_STRING, &o.parity,
-         "None, Odd, Even, Mark or Space (default None)", "PARITY"},
-        {"stop-bits", 0, 0, G_OPTION_ARG_INT, &o.stop_bits, "1 or 2 (default 1)", "N"},
+         N_("None, Odd, Even, Mark or Space (default None)"), N_("PARITY")},
+        {"stop-bits", 0, 0, G_OPTION_ARG_INT, &o.stop_bits, N_("1 or 2 (default 1)"), N_("N")},
         {nullptr, 0, 0, G_OPTION_ARG_NONE, nullptr, nullptr, nullptr}};
 
     GOptionContext *ctx = g_option_context_new(cmd.params);
@@ -455,9 +467,9 @@ int cmd_module(const command_def &cmd, int argc, char **argv)
     // Everything is checked before any module is touched.
     const int want_files = cmd.params ? 1 : 0;
     if (argc - 1 != want_files) {
-        usage_error(name, argc - 1 > want_files
-                              ? "unexpected argument " + std::string(argv[1 + want_files])
-                              : "a command file is needed");
+        usage_error(name, argc - 1 > want_files ? cli_format(cli_gettext("unexpected argument %s"),
+                                                             argv[1 + want_files])
+                                                : cli_gettext("a command file is needed"));
         return EXIT_USAGE;
     }
     std::vector<std::string> port_names;
@@ -466,11 +478,12 @@ int cmd_module(const command_def &cmd, int argc, char **argv)
     for (gchar **p = o.ports; p && *p; p++)
         port_names.push_back(*p);
     if (port_names.empty() == !o.listen) {
-        usage_error(name, "give --port or --listen (one of them)");
+        usage_error(name, cli_gettext("give --port or --listen (one of them)"));
         return EXIT_USAGE;
     }
     if (!many && port_names.size() > 1) {
-        usage_error(name, "--port given twice; " + name + " takes one module");
+        usage_error(
+            name, cli_format(cli_gettext("--port given twice; %s takes one module"), name.c_str()));
         return EXIT_USAGE;
     }
     // From here on, standard output carries results only.
@@ -494,31 +507,33 @@ int cmd_module(const command_def &cmd, int argc, char **argv)
         run.line.stop_bits = line.stop_bits;
     }
     if (o.count < 0) {
-        usage_error(name, "--count wants a number of modules, at least 1");
+        usage_error(name, cli_gettext("--count wants a number of modules, at least 1"));
         return EXIT_USAGE;
     }
     if (o.retries < 0) {
-        usage_error(name, "--retries wants a number, 0 or more");
+        usage_error(name, cli_gettext("--retries wants a number, 0 or more"));
         return EXIT_USAGE;
     }
     run.retries = o.retries;
     if (o.module_timeout == 0 || o.module_timeout < -1) {
-        usage_error(name, "--module-timeout wants seconds, at least 1");
+        usage_error(name, cli_gettext("--module-timeout wants seconds, at least 1"));
         return EXIT_USAGE;
     }
     run.module_timeout = o.module_timeout > 0 ? o.module_timeout
                          : o.strict           ? CLI_MODULE_TIMEOUT_STRICT
                                               : CLI_MODULE_TIMEOUT_FAST;
     if (o.max_workers < 1) {
-        usage_error(name, "--max-workers wants at least 1");
+        usage_error(name, cli_gettext("--max-workers wants at least 1"));
         return EXIT_USAGE;
     }
     run.max_workers = o.max_workers;
     if (o.listen) {
         run.listen = true;
         if (!parse_listen(o.listen, run.listen_addr, run.listen_port)) {
-            usage_error(name, "--listen wants [ADDR:]PORT with an IPv4 address, not " +
-                                  cli_printable(o.listen));
+            usage_error(name,
+                        cli_format(cli_gettext("--listen wants [ADDR:]PORT with an IPv4 address, "
+                                               "not %s"),
+                                   cli_printable(o.listen).c_str()));
             return EXIT_USAGE;
         }
     }
@@ -526,17 +541,18 @@ int cmd_module(const command_def &cmd, int argc, char **argv)
         net_allow_rule rule;
         std::string why;
         if (!net_allow_parse(*a, &rule, &why)) {
-            usage_error(name, "--allow " + cli_printable(*a) + ": " + why);
+            usage_error(name, cli_format(cli_gettext("--allow %s: %s"), cli_printable(*a).c_str(),
+                                         why.c_str()));
             return EXIT_USAGE;
         }
         run.allow.push_back(rule);
     }
     if (run.line.scan && run.listen) {
-        usage_error(name, "--baud auto goes with --port");
+        usage_error(name, cli_gettext("--baud auto goes with --port"));
         return EXIT_USAGE;
     }
     if (o.allow && !run.listen) {
-        usage_error(name, "--allow goes with --listen");
+        usage_error(name, cli_gettext("--allow goes with --listen"));
         return EXIT_USAGE;
     }
     run.restart = o.restart;
@@ -555,35 +571,42 @@ int cmd_module(const command_def &cmd, int argc, char **argv)
         if (stat(run.file.c_str(), &st) != 0)
             why = std::strerror(errno);
         else if (!S_ISREG(st.st_mode) || !cmd_file_read_lines(run.file, lines, &end))
-            why = "not a readable file";
+            why = cli_gettext("not a readable file");
         // The window's apply ends at an empty line; here the lines after it
         // would silently never be sent while the run said verified.
         else if (end.empty && end.following > 0)
-            why = "line " + std::to_string(end.line) + " is empty and ends the commands, but " +
-                  std::to_string(end.following) +
-                  (end.following == 1 ? " line follows it" : " lines follow it");
+            why = cli_format(dngettext(MODCFG_CLI_TEXT_DOMAIN,
+                                       "line %d is empty and ends the commands, but %d line "
+                                       "follows it",
+                                       "line %d is empty and ends the commands, but %d lines "
+                                       "follow it",
+                                       end.following),
+                             end.line, end.following);
         if (!why.empty()) {
-            cli_error(run.file + ": " + why + "; nothing was sent");
+            cli_error(
+                cli_format(cli_gettext("%s: %s; nothing was sent"), run.file.c_str(), why.c_str()));
             return EXIT_USAGE;
         }
         // The window's apply would skip such a line and send the rest; a
         // module configured without it is worse than one not configured.
         for (size_t i = 0; i < lines.size(); i++) {
             if (!cmd_file_line_is_text(lines[i]))
-                why = "is not text (a zero byte or control bytes)";
+                why = cli_gettext("is not text (a zero byte or control bytes)");
             // A longer one overflows the module's frame, and its progress
             // message alone can outgrow the worker's pipe frames.
             else if (lines[i].size() > CMD_TEXT_MAX)
-                why = "is longer than a command frame holds (" + std::to_string(lines[i].size()) +
-                      " bytes, at most " + std::to_string(CMD_TEXT_MAX) + ")";
+                why = cli_format(cli_gettext("is longer than a command frame holds (%zu bytes, "
+                                             "at most %d)"),
+                                 lines[i].size(), static_cast<int>(CMD_TEXT_MAX));
             if (!why.empty()) {
-                cli_error(run.file + ": line " + std::to_string(i + 1) + " " + why +
-                          "; nothing was sent");
+                cli_error(cli_format(cli_gettext("%s: line %zu %s; nothing was sent"),
+                                     run.file.c_str(), i + 1, why.c_str()));
                 return EXIT_USAGE;
             }
         }
         if (lines.empty()) {
-            cli_error(run.file + ": no command before its end; nothing was sent");
+            cli_error(cli_format(cli_gettext("%s: no command before its end; nothing was sent"),
+                                 run.file.c_str()));
             return EXIT_USAGE;
         }
         run.file_lines = static_cast<int>(lines.size());
@@ -601,7 +624,7 @@ int cmd_module(const command_def &cmd, int argc, char **argv)
     if (o.report) {
         std::string err;
         if (!report.open(o.report, &err)) {
-            cli_error("report " + err);
+            cli_error(cli_format(cli_gettext("report %s"), err.c_str()));
             return EXIT_USAGE;
         }
         run.report = &report;
@@ -619,8 +642,9 @@ int cmd_module(const command_def &cmd, int argc, char **argv)
             continue; // missing: said below
         for (const auto &d : seen)
             if (d.first == st.st_rdev) {
-                usage_error(name, cli_printable(p) + " and " + cli_printable(d.second) +
-                                      " are the same device");
+                usage_error(name,
+                            cli_format(cli_gettext("%s and %s are the same device"),
+                                       cli_printable(p).c_str(), cli_printable(d.second).c_str()));
                 return EXIT_USAGE;
             }
         seen.emplace_back(st.st_rdev, p);
@@ -631,9 +655,11 @@ int cmd_module(const command_def &cmd, int argc, char **argv)
         if (device.empty()) {
             // Only COM1..COM12 have a MODCFG_COMn to set.
             const int com = com_number(p);
-            cli_error(
-                cli_printable(p) + ": no serial device for this port" +
-                (com > 0 ? " (set MODCFG_COM" + std::to_string(com) + " to a device path)" : ""));
+            cli_error(com > 0 ? cli_format(cli_gettext("%s: no serial device for this port (set "
+                                                       "MODCFG_COM%d to a device path)"),
+                                           cli_printable(p).c_str(), com)
+                              : cli_format(cli_gettext("%s: no serial device for this port"),
+                                           cli_printable(p).c_str()));
             return EXIT_PORT;
         }
         // Opened and closed again: a port that is busy or not permitted
@@ -698,14 +724,24 @@ int cmd_module(const command_def &cmd, int argc, char **argv)
     if ((report.incomplete() || history.incomplete()) && status == 0)
         status = EXIT_FAILED;
     if (many && status == EXIT_PORT && verified + acknowledged + failed == 0)
-        std::fprintf(cli_out, "no module done: %s could not be opened\n", not_opened.c_str());
+        std::fprintf(
+            cli_out, "%s\n",
+            cli_format(cli_gettext("no module done: %s could not be opened"), not_opened.c_str())
+                .c_str());
     else if (many)
-        std::fprintf(cli_out, "modules done: %ld, verified: %ld, %sfailed: %ld%s\n",
-                     verified + acknowledged + failed, verified,
-                     acknowledged > 0
-                         ? ("acknowledged: " + std::to_string(acknowledged) + ", ").c_str()
-                         : "",
-                     failed, not_opened.empty() ? "" : ("; not opened: " + not_opened).c_str());
+        std::fprintf(
+            cli_out, "%s\n",
+            cli_format(
+                cli_gettext("modules done: %ld, verified: %ld, %sfailed: %ld%s"),
+                verified + acknowledged + failed, verified,
+                acknowledged > 0
+                    ? cli_format(cli_gettext("acknowledged: %ld, "), acknowledged).c_str()
+                    : "",
+                failed,
+                not_opened.empty()
+                    ? ""
+                    : cli_format(cli_gettext("; not opened: %s"), not_opened.c_str()).c_str())
+                .c_str());
     return status;
 }
 
@@ -725,15 +761,16 @@ int main(int argc, char **argv)
     if (command.empty()) {
         options o;
         const GOptionEntry entries[] = {
-            {"version", 0, 0, G_OPTION_ARG_NONE, &o.version, "Print the version and exit", nullptr},
+            {"version", 0, 0, G_OPTION_ARG_NONE, &o.version, N_("Print the version and exit"),
+             nullptr},
             {nullptr, 0, 0, G_OPTION_ARG_NONE, nullptr, nullptr, nullptr}};
-        GOptionContext *ctx = g_option_context_new("COMMAND [OPTION…]");
+        GOptionContext *ctx = g_option_context_new(N_("COMMAND [OPTION…]"));
         cli_text_domain(ctx);
         g_option_context_set_summary(
-            ctx, "Configures QX-B27 serial-to-Wi-Fi modules from the command line: reads them,\n"
-                 "applies command files and reads back what they set, many modules at once.");
-        g_option_context_set_description(ctx,
-                                         (std::string(commands_text) + "\n" + exit_text).c_str());
+            ctx, N_("Configures QX-B27 serial-to-Wi-Fi modules from the command line: reads them,\n"
+                    "applies command files and reads back what they set, many modules at once."));
+        g_option_context_set_description(
+            ctx, (std::string(cli_gettext(commands_text)) + "\n" + cli_gettext(exit_text)).c_str());
         g_option_context_add_main_entries(ctx, entries, nullptr);
         GError *error = nullptr;
         const bool parsed = g_option_context_parse(ctx, &argc, &argv, &error);
@@ -767,7 +804,7 @@ int main(int argc, char **argv)
     for (const auto &cmd : module_commands)
         if (command == cmd.name)
             return cmd_module(cmd, argc - 1, argv + 1);
-    cli_error("unknown command " + cli_printable(command));
-    std::fprintf(stderr, "%s", commands_text);
+    cli_error(cli_format(cli_gettext("unknown command %s"), cli_printable(command).c_str()));
+    std::fprintf(stderr, "%s", cli_gettext(commands_text));
     return EXIT_USAGE;
 }

@@ -2,6 +2,7 @@
 #include "cli_report.h"
 
 #include "cli_event.h"
+#include "cli_text.h"
 
 #include <cerrno>
 #include <cstdio>
@@ -163,12 +164,14 @@ bool cli_report::open(const std::string &path, std::string *error)
     }
     if (fd_ < 0) {
         *error = path + ": " +
-                 (errno == EISDIR ? "not a regular file (a directory)" : std::strerror(errno));
+                 (errno == EISDIR ? cli_gettext("not a regular file (a directory)")
+                                  : std::strerror(errno));
         return false;
     }
     struct stat st;
     if (fstat(fd_, &st) != 0 || !S_ISREG(st.st_mode)) {
-        *error = path + ": not a regular file (a FIFO, a device or a directory)";
+        *error = cli_format(cli_gettext("%s: not a regular file (a FIFO, a device or a directory)"),
+                            path.c_str());
         close(fd_);
         fd_ = -1;
         return false;
@@ -219,7 +222,7 @@ bool cli_report::flush(bool wait, std::string *error)
     if (rc != 0) {
         if (errno == EWOULDBLOCK)
             return true; // held elsewhere: later
-        *error = path_ + ": lock: " + std::strerror(errno);
+        *error = cli_format(cli_gettext("%s: lock: %s"), path_.c_str(), std::strerror(errno));
         incomplete_ = true;
         return false;
     }

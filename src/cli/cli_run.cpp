@@ -5,6 +5,7 @@
 
 #include "cli_event.h"
 #include "cli_history.h"
+#include "cli_text.h"
 #include "store_csv.h"
 #include "tcpsock.h"
 
@@ -196,7 +197,7 @@ class progress_view
         for (size_t i = 0; i < lines_.size(); i++)
             if (take[i])
                 out.push_back(lines_[i]);
-        out.push_back("... and " + std::to_string(lines_.size() - taken) + " more");
+        out.push_back(cli_format(cli_gettext("... and %zu more"), lines_.size() - taken));
         return out;
     }
     static size_t columns()
@@ -474,7 +475,8 @@ void runner::accept_one()
     // it is no module and the wait goes on.
     // Named before the close, so whoever sees the close finds the line.
     if (!net_allow_match(o_.allow, peer.sin_addr)) {
-        view_.alert("refused " + net_peer_text(peer) + ": not in an allowed network");
+        view_.alert(cli_format(cli_gettext("refused %s: not in an allowed network"),
+                               net_peer_text(peer).c_str()));
         close(sock);
         return;
     }
@@ -496,7 +498,7 @@ void runner::accept_one()
         workers_.back()->sock = sock;
     else
         close(sock);
-    view_.plain(s.label, "connected");
+    view_.plain(s.label, cli_gettext("connected"));
 }
 
 // Empty for go; else why the module is let go untouched.
@@ -515,19 +517,21 @@ std::string runner::decide(worker &w)
     // under way): this one is let go and closed, so the module comes back
     // once that ended, and the rules below decide then.
     if (h.in_progress) {
-        view_.plain(w.out.label, shown + " is in progress elsewhere; let go");
+        view_.plain(w.out.label,
+                    cli_format(cli_gettext("%s is in progress elsewhere; let go"), shown.c_str()));
         return "busy";
     }
     if (!h.last_result.empty() && cli_result_done(h.last_result)) {
         if (!h.named)
-            view_.alert(shown + " already " + h.last_result + " in this run");
+            view_.alert(cli_format(cli_gettext("%s already %s in this run"), shown.c_str(),
+                                   h.last_result.c_str()));
         h.named = true;
         return "done";
     }
     if (h.failures > o_.retries) {
         if (!h.named)
-            view_.alert(shown + " failed " + std::to_string(h.failures) +
-                        " times in this run; left alone");
+            view_.alert(cli_format(cli_gettext("%s failed %ld times in this run; left alone"),
+                                   shown.c_str(), h.failures));
         h.named = true;
         return "done";
     }
@@ -589,23 +593,25 @@ void runner::handle(worker &w, const cli_event &raw)
         if (w.stage == "connect")
             w.connect_at = mono::now();
         if (w.stage == "apply")
-            view_.plain(label, "apply " + std::to_string(o_.file_lines) +
-                                   (o_.file_lines == 1 ? " line" : " lines"));
+            view_.plain(label, cli_format(dngettext(MODCFG_CLI_TEXT_DOMAIN, "apply %d line",
+                                                    "apply %d lines", o_.file_lines),
+                                          static_cast<int>(o_.file_lines)));
         else if (w.stage == "verify" || w.stage == "restart" || (w.stage == "connect" && !o_.loop))
             view_.plain(label, w.stage);
     } else if (k == "waiting") {
         const std::string text = ev.get("text");
         if (text != w.waiting)
-            view_.plain(label, "waiting for a module (" + cli_printable(text) + ")");
+            view_.plain(label, cli_format(cli_gettext("waiting for a module (%s)"),
+                                          cli_printable(text).c_str()));
         w.waiting = text;
     } else if (k == "line") {
         // --baud auto: the settings the scan found go to the console and
         // into the record's note.
         const std::string text = "line " + ev.get("text");
         w.out.note = text + (w.out.note.empty() ? "" : "; " + w.out.note);
-        view_.plain(label, "found at " + ev.get("text"));
+        view_.plain(label, cli_format(cli_gettext("found at %s"), ev.get("text").c_str()));
     } else if (k == "vanished") {
-        view_.plain(label, "the port is gone; any module after it comes back is new");
+        view_.plain(label, cli_gettext("the port is gone; any module after it comes back is new"));
     } else if (k == "module") {
         w.out.mid = ev.get("mid");
         w.device_id = ev.get("device");
@@ -616,7 +622,8 @@ void runner::handle(worker &w, const cli_event &raw)
             w.out.mid.clear();
         } else {
             w.in_progress = true;
-            view_.plain(label, "module MID " + cli_printable(w.out.mid));
+            view_.plain(label,
+                        cli_format(cli_gettext("module MID %s"), cli_printable(w.out.mid).c_str()));
             if (limit_reached()) {
                 stop_waiting();
                 // Further connections wait for nothing: the run is full.
@@ -628,9 +635,10 @@ void runner::handle(worker &w, const cli_event &raw)
         }
     } else if (k == "version") {
         w.out.version = ev.get("version");
-        view_.plain(label, "version " + cli_printable(w.out.version));
+        view_.plain(label,
+                    cli_format(cli_gettext("version %s"), cli_printable(w.out.version).c_str()));
     } else if (k == "not-a-module") {
-        view_.alert("not a module: " + label);
+        view_.alert(cli_format(cli_gettext("not a module: %s"), label.c_str()));
     } else if (k == "progress") {
         w.stage = ev.get("stage");
         w.done = ev.get_long("done");
@@ -641,7 +649,8 @@ void runner::handle(worker &w, const cli_event &raw)
         w.out.commands.push_back(ev.get("line"));
     } else if (k == "unacked") {
         w.out.unacked.push_back(ev.get("line"));
-        view_.plain(label, "not acknowledged: " + cli_printable(ev.get("line")));
+        view_.plain(label, cli_format(cli_gettext("not acknowledged: %s"),
+                                      cli_printable(ev.get("line")).c_str()));
     } else if (k == "unverifiable") {
         w.out.unverifiable.push_back(ev.get("line"));
     } else if (k == "mismatch") {
@@ -691,12 +700,17 @@ std::string runner::result_text(const cli_outcome &c) const
         line += "version " + cli_printable(c.version) + "  ";
     line += c.result + "  " + secs + "\n";
     for (const auto &m : c.mismatches)
-        line += "  mismatch " + m.setting + ": sent \"" + cli_printable(m.sent) +
-                "\", module holds \"" + cli_printable(m.held) + "\"\n";
+        line += "  " +
+                cli_format(cli_gettext("mismatch %s: sent \"%s\", module holds \"%s\""),
+                           m.setting.c_str(), cli_printable(m.sent).c_str(),
+                           cli_printable(m.held).c_str()) +
+                "\n";
     for (const auto &u : c.unacked)
-        line += "  not acknowledged: " + cli_printable(u) + "\n";
+        line +=
+            "  " + cli_format(cli_gettext("not acknowledged: %s"), cli_printable(u).c_str()) + "\n";
     for (const auto &u : c.unverifiable)
-        line += "  not verifiable: " + cli_printable(u) + "\n";
+        line +=
+            "  " + cli_format(cli_gettext("not verifiable: %s"), cli_printable(u).c_str()) + "\n";
     if (!c.note.empty())
         line += "  " + cli_printable(c.note) + "\n";
     return line;
@@ -876,7 +890,8 @@ void runner::report_error(const std::string &error)
     // Said once: the run's exit status tells the rest.
     if (!report_failed_) {
         report_failed_ = true;
-        cli_error("report: " + error + "; a record is missing, the run fails");
+        cli_error(cli_format(cli_gettext("report: %s; a record is missing, the run fails"),
+                             error.c_str()));
     }
 }
 
@@ -903,8 +918,9 @@ void runner::stop_for_database(const std::string &why)
         server_ = -1;
     }
     stop_waiting();
-    view_.alert("the pool's database is unreachable (" + cli_printable(why) +
-                "): no new module is started");
+    view_.alert(cli_format(cli_gettext("the pool's database is unreachable (%s): no new module "
+                                       "is started"),
+                           cli_printable(why).c_str()));
 }
 
 void runner::on_signal()
@@ -925,7 +941,9 @@ void runner::on_signal()
         held_.clear();
         stop_waiting();
         if (!workers_.empty())
-            view_.message("modcfg: stopping after the modules in progress (again to stop now)");
+            view_.message(std::string("modcfg: ") +
+                          cli_gettext("stopping after the modules in progress (again to stop "
+                                      "now)"));
     }
     // A module in command mode is let go ("AT+ENTM") before its worker
     // ends; one that does not end in time is killed.
@@ -955,8 +973,9 @@ bool runner::run()
         const char *step = "";
         server_ = tcpsock_listen(o_.listen_addr.c_str(), o_.listen_port, &step);
         if (server_ < 0) {
-            cli_error("listen on " + (o_.listen_addr.empty() ? "*" : o_.listen_addr) + ":" +
-                      std::to_string(o_.listen_port) + ": " + step + ": " + std::strerror(errno));
+            cli_error(cli_format(cli_gettext("listen on %s:%d: %s: %s"),
+                                 o_.listen_addr.empty() ? "*" : o_.listen_addr.c_str(),
+                                 static_cast<int>(o_.listen_port), step, std::strerror(errno)));
             return false;
         }
         // Modules that power up together connect together: a longer queue
@@ -1057,7 +1076,9 @@ bool runner::run()
             }
         }
         if (o_.listen && slots_.size() > 1) {
-            std::string head = slots_[0].label + "  " + std::to_string(outcomes_.size()) + " done";
+            std::string head =
+                slots_[0].label + "  " +
+                cli_format(cli_gettext("%zu done"), static_cast<size_t>(outcomes_.size()));
             view_.set(0, head, true);
         }
         // Records wait while another program holds the report's lock; the
@@ -1074,8 +1095,9 @@ bool runner::run()
     // The last records wait for the lock as long as it takes; only the
     // operator, with two more Ctrl-C, gives them up (the run then fails).
     if (o_.report && o_.report->pending()) {
-        view_.message("modcfg: waiting for the report's lock to write the last records "
-                      "(Ctrl-C twice to give them up)");
+        view_.message(std::string("modcfg: ") +
+                      cli_gettext("waiting for the report's lock to write the last records "
+                                  "(Ctrl-C twice to give them up)"));
         const int before = interrupts_;
         std::string error;
         while (o_.report->pending() && o_.report->flush(false, &error) &&
@@ -1087,7 +1109,8 @@ bool runner::run()
         if (!error.empty())
             report_error(error);
         else if (o_.report->pending())
-            report_error(o_.report->path() + ": its lock was not given up by another program");
+            report_error(cli_format(cli_gettext("%s: its lock was not given up by another program"),
+                                    o_.report->path().c_str()));
     }
     return true;
 }

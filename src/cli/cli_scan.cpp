@@ -5,6 +5,7 @@
 
 #include "cli_event.h"
 #include "cli_run.h"
+#include "cli_text.h"
 #include "module.h"
 #include "module_at.h"
 #include "pccom.h"
@@ -289,23 +290,24 @@ bool cli_parse_line(const char *baud, int data_bits, const char *parity, int sto
         *scan = true;
     } else if (b.empty() || b.find_first_not_of("0123456789") != std::string::npos ||
                b.size() > 7 || code_find(codes_baudrate, b.c_str()) < 0 || b == "345600") {
-        *why = "--baud " + cli_printable(b) + ": not \"auto\" nor one of 50 .. 460800 that Linux "
-               "can set";
+        *why = cli_format(cli_gettext("--baud %s: not \"auto\" nor one of 50 .. 460800 that Linux "
+                                      "can set"),
+                          cli_printable(b).c_str());
         return false;
     } else {
         out->baud = std::stoi(b);
     }
     if (data_bits < 5 || data_bits > 8) {
-        *why = "--data-bits is 5, 6, 7 or 8";
+        *why = cli_gettext("--data-bits is 5, 6, 7 or 8");
         return false;
     }
     out->data_bits = data_bits;
     if (!parse_parity(parity, &out->parity)) {
-        *why = "--parity is None, Odd, Even, Mark or Space";
+        *why = cli_gettext("--parity is None, Odd, Even, Mark or Space");
         return false;
     }
     if (stop_bits != 1 && stop_bits != 2) {
-        *why = "--stop-bits is 1 or 2";
+        *why = cli_gettext("--stop-bits is 1 or 2");
         return false;
     }
     out->stop_bits = stop_bits == 2 ? PCCOM_STOPBITS_TWO : PCCOM_STOPBITS_ONE;
@@ -318,25 +320,27 @@ int cli_scan_command(int argc, char **argv)
     gboolean all_framings = FALSE, json = FALSE, verbose = FALSE;
     const GOptionEntry entries[] = {
         {"port", 'p', 0, G_OPTION_ARG_STRING_ARRAY, &port_args,
-         "Serial port: COM1..COM12, a device path or a name under /dev; give it once per port",
-         "PORT"},
+         N_("Serial port: COM1..COM12, a device path or a name under /dev; give it once per port"),
+         N_("PORT")},
         {"all-framings", 0, 0, G_OPTION_ARG_NONE, &all_framings,
-         "After 8N1, also every other data bits, parity and stop bits of the window's lists",
+         N_("After 8N1, also every other data bits, parity and stop bits of the window's lists"),
          nullptr},
-        {"json", 0, 0, G_OPTION_ARG_NONE, &json, "One JSON object per port, one a line", nullptr},
+        {"json", 0, 0, G_OPTION_ARG_NONE, &json, N_("One JSON object per port, one a line"),
+         nullptr},
         {"verbose", 'v', 0, G_OPTION_ARG_NONE, &verbose,
-         "Show the exchange's console lines on standard error", nullptr},
+         N_("Show the exchange's console lines on standard error"), nullptr},
         {nullptr, 0, 0, G_OPTION_ARG_NONE, nullptr, nullptr, nullptr}};
     GOptionContext *ctx = g_option_context_new(nullptr);
+    cli_text_domain(ctx);
     g_option_context_set_summary(
-        ctx, "Finds the line settings at which the module on each port answers: the rates\n"
-             "57600, 115200, 9600, then the rest of the window's list, at 8N1 (with\n"
-             "--all-framings then the other framings); at each the probe, then the \"+++\"\n"
-             "handshake. Prints the settings found, the mode the module was in, its MID,\n"
-             "version and AT+UART, and leaves it in that mode. Ports are scanned at once.");
+        ctx, N_("Finds the line settings at which the module on each port answers: the rates\n"
+                "57600, 115200, 9600, then the rest of the window's list, at 8N1 (with\n"
+                "--all-framings then the other framings); at each the probe, then the \"+++\"\n"
+                "handshake. Prints the settings found, the mode the module was in, its MID,\n"
+                "version and AT+UART, and leaves it in that mode. Ports are scanned at once."));
     g_option_context_set_description(
-        ctx, "Exit status: 0 a module on every port; 1 a port without one; 2 bad usage;\n"
-             "3 a port that is missing, busy or not permitted.");
+        ctx, N_("Exit status: 0 a module on every port; 1 a port without one; 2 bad usage;\n"
+                "3 a port that is missing, busy or not permitted."));
     g_option_context_add_main_entries(ctx, entries, nullptr);
     GError *error = nullptr;
     const bool parsed = g_option_context_parse(ctx, &argc, &argv, &error);
@@ -349,10 +353,11 @@ int cli_scan_command(int argc, char **argv)
     }
     g_strfreev(port_args);
     if (!parsed || argc > 1 || ports.empty()) {
-        cli_error((!parsed         ? std::string(error->message)
-                   : argc > 1      ? "unexpected argument " + cli_printable(argv[1])
-                                   : std::string("give --port at least once")) +
-                  " (see \"modcfg scan --help\")");
+        const std::string text = !parsed    ? std::string(error->message)
+                                 : argc > 1 ? cli_format(cli_gettext("unexpected argument %s"),
+                                                         cli_printable(argv[1]).c_str())
+                                            : std::string(cli_gettext("give --port at least once"));
+        cli_error(cli_format(cli_gettext("%s (see \"modcfg %s--help\")"), text.c_str(), "scan "));
         g_clear_error(&error);
         return EXIT_USAGE;
     }
@@ -364,7 +369,8 @@ int cli_scan_command(int argc, char **argv)
             stat(("/dev/" + r.label).c_str(), &st) == 0)
             device = "/dev/" + r.label;
         if (device.empty()) {
-            cli_error(cli_printable(r.label) + ": no serial device for this port");
+            cli_error(cli_format(cli_gettext("%s: no serial device for this port"),
+                                 cli_printable(r.label).c_str()));
             return EXIT_PORT;
         }
         r.device = device;
@@ -386,8 +392,10 @@ int cli_scan_command(int argc, char **argv)
             continue;
         }
         if (!json)
-            std::fprintf(cli_out, "%s  no module answered at %s\n", cli_printable(r.label).c_str(),
-                         tried_text(r.tried).c_str());
+            std::fprintf(
+                cli_out, "%s  %s\n", cli_printable(r.label).c_str(),
+                cli_format(cli_gettext("no module answered at %s"), tried_text(r.tried).c_str())
+                    .c_str());
         if (status == 0)
             status = EXIT_FAILED;
     }
@@ -409,7 +417,7 @@ int cli_ports_probe(const std::vector<cli_port_info> &list,
         ports.push_back(r);
     }
     if (ports.empty())
-        cli_error("no serial devices found");
+        cli_error(cli_gettext("no serial devices found"));
     at_set_fast(true);
     scan_all(ports, settings, verbose);
     for (const auto &r : ports) {
@@ -422,12 +430,13 @@ int cli_ports_probe(const std::vector<cli_port_info> &list,
         line += cli_printable(r.device);
         line.resize(std::max<size_t>(line.size() + 2, 28), ' ');
         if (!r.error.empty())
-            line += busy(r) ? "held by another program: skipped"
-                            : "cannot be opened (" + cli_printable(r.error) + "): skipped";
+            line += busy(r) ? std::string(cli_gettext("held by another program: skipped"))
+                            : cli_format(cli_gettext("cannot be opened (%s): skipped"),
+                                         cli_printable(r.error).c_str());
         else if (r.found)
             line += "module  " + found_text(r);
         else
-            line += "no module at " + tried_text(r.tried);
+            line += cli_format(cli_gettext("no module at %s"), tried_text(r.tried).c_str());
         std::fprintf(cli_out, "%s\n", line.c_str());
     }
     std::fflush(cli_out);
