@@ -55,7 +55,7 @@ fi
 shot=$top/run/screenshot.png
 # Xvfb picks a free display and writes its number once it accepts clients.
 dpyfile=$(mktemp)
-Xvfb -displayfd 3 -screen 0 1280x1024x24 -nolisten tcp 3>"$dpyfile" 2>/dev/null &
+Xvfb -displayfd 3 -screen 0 1280x1024x24 -nolisten tcp -noreset 3>"$dpyfile" 2>/dev/null &
 pids+=($!)
 for _ in $(seq 200); do [ -s "$dpyfile" ] && break; sleep 0.1; done
 [ -s "$dpyfile" ] || { echo "Xvfb did not start" >&2; exit 1; }

@@ -15,4 +15,7 @@ export LSAN_OPTIONS="suppressions=$PWD/tests/lsan.supp:print_suppressions=0"
 export ASAN_OPTIONS="detect_leaks=1:abort_on_error=1"
 export UBSAN_OPTIONS="print_stacktrace=1:halt_on_error=1"
 cd "$build"
-xvfb-run -a -s "-screen 0 1280x1024x24" ctest --output-on-failure -j 2 "$@"
+# -noreset: an X server resets when its last client leaves and refuses
+# connections meanwhile, so a window started just then could not open its
+# display; one test's window closing must not fail the next one's.
+xvfb-run -a -s "-screen 0 1280x1024x24 -noreset" ctest --output-on-failure -j 2 "$@"

@@ -187,7 +187,8 @@ check "installed logo" same "$(identify -format '%m %wx%h' "$logo")" "PNG 796x76
 
 # The windows, on an X server of their own.
 dpyfile=$tmp/display
-Xvfb -displayfd 3 -screen 0 1280x1024x24 -nolisten tcp 3>"$dpyfile" 2>/dev/null &
+# -noreset: no reset between one window's end and the next one's start.
+Xvfb -displayfd 3 -screen 0 1280x1024x24 -nolisten tcp -noreset 3>"$dpyfile" 2>/dev/null &
 pids+=($!)
 within 20 test -s "$dpyfile" || { echo "FAILED: Xvfb did not start" >&2; exit 1; }
 export DISPLAY=:$(head -n 1 "$dpyfile")
