@@ -3,11 +3,13 @@
 #include "store.h"
 
 #include <cerrno>
+#include <chrono>
 #include <cstring>
 #include <fcntl.h>
 #include <map>
 #include <sqlite3.h>
 #include <sys/stat.h>
+#include <thread>
 #include <unistd.h>
 
 namespace
@@ -17,6 +19,8 @@ namespace
 // fails, milliseconds. Claims and records are short; a run of 32 workers
 // queues behind each other far below this.
 constexpr int SQLITE_BUSY_MS = 30000;
+// Pause before a statement refused as busy without a wait is tried again, ms.
+constexpr int BUSY_RETRY_MS = 20;
 
 // Creates the directories of `path` that are missing, 0700.
 bool make_parent_dirs(const std::string &path, std::string *error)
@@ -111,10 +115,25 @@ class sqlite_store : public store
         }
         if (out)
             out->clear();
+        const auto give_up = std::chrono::steady_clock::now() +
+                             std::chrono::milliseconds(SQLITE_BUSY_MS);
         for (;;) {
             const int rc = sqlite3_step(st);
             if (rc == SQLITE_DONE)
                 break;
+            // Some locks are refused without the busy handler's wait: the
+            // switch to WAL of a file another process is making too, a
+            // read while another runs recovery. Outside a transaction the
+            // statement is simply tried again; inside one, waiting could
+            // deadlock, so the caller hears of it.
+            if ((rc & 0xff) == SQLITE_BUSY && sqlite3_get_autocommit(db_) &&
+                std::chrono::steady_clock::now() < give_up) {
+                sqlite3_reset(st);
+                if (out)
+                    out->clear();
+                std::this_thread::sleep_for(std::chrono::milliseconds(BUSY_RETRY_MS));
+                continue;
+            }
             if (rc != SQLITE_ROW) {
                 unique_violation_ =
                     rc == SQLITE_CONSTRAINT_UNIQUE || rc == SQLITE_CONSTRAINT_PRIMARYKEY;
