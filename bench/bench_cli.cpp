@@ -16,6 +16,7 @@
 // Every round runs on fresh emulators, so each count is one run's; a run
 // that fails (modcfg's exit status not 0: a module not verified) would be
 // fast for nothing, so it fails its row and its output is shown.
+#include "bench_process.h"
 #include "line_scan.h"
 #include "module_at.h"
 
@@ -52,43 +53,6 @@ int serial_no = 0; // names every emulator's files apart
 
 // The child's standard output goes to `out`, its standard error to `err`;
 // empty: to /dev/null.
-pid_t spawn(const std::vector<std::string> &args, const std::string &out = "",
-            const std::string &err = "")
-{
-    std::vector<char *> argv;
-    std::vector<std::string> copy = args;
-    for (auto &a : copy)
-        argv.push_back(a.data());
-    argv.push_back(nullptr);
-    posix_spawn_file_actions_t fa;
-    posix_spawn_file_actions_init(&fa);
-    posix_spawn_file_actions_addopen(&fa, 1, out.empty() ? "/dev/null" : out.c_str(),
-                                     O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    posix_spawn_file_actions_addopen(&fa, 2, err.empty() ? "/dev/null" : err.c_str(),
-                                     O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    pid_t pid = -1;
-    if (posix_spawn(&pid, argv[0], &fa, nullptr, argv.data(), environ) != 0)
-        pid = -1;
-    posix_spawn_file_actions_destroy(&fa);
-    return pid;
-}
-
-int wait_exit(pid_t pid)
-{
-    int st = 0;
-    if (pid <= 0 || waitpid(pid, &st, 0) != pid)
-        return -1;
-    return WIFEXITED(st) ? WEXITSTATUS(st) : 128 + (WIFSIGNALED(st) ? WTERMSIG(st) : 0);
-}
-
-std::string read_text(const std::string &path)
-{
-    std::ifstream in(path);
-    std::stringstream all;
-    all << in.rdbuf();
-    return all.str();
-}
-
 // An emulator's wire floor, from the counts it writes when it ends.
 struct wire_count {
     long long received = -1, sent = -1, replies = -1;

@@ -6,6 +6,7 @@
 //   pool with the history in SQLite, beside the same run without either;
 //   goal under 2 s, as without. Each emulator answers after 5 ms (--delay),
 //   as in the benchmark of modcfg.
+#include "bench_process.h"
 #include "pg_server.h"
 #include "store.h"
 
@@ -83,32 +84,6 @@ double claims_per_second(const std::string &url)
     return ROWS / secs;
 }
 
-pid_t spawn(const std::vector<std::string> &args, const std::string &err = "")
-{
-    std::vector<std::string> copy = args;
-    std::vector<char *> argv;
-    for (auto &a : copy)
-        argv.push_back(a.data());
-    argv.push_back(nullptr);
-    posix_spawn_file_actions_t fa;
-    posix_spawn_file_actions_init(&fa);
-    posix_spawn_file_actions_addopen(&fa, 1, "/dev/null", O_WRONLY, 0);
-    posix_spawn_file_actions_addopen(&fa, 2, err.empty() ? "/dev/null" : err.c_str(),
-                                     O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    pid_t pid = -1;
-    posix_spawn(&pid, argv[0], &fa, nullptr, argv.data(), environ);
-    posix_spawn_file_actions_destroy(&fa);
-    return pid;
-}
-
-std::string slurp(const std::string &path)
-{
-    std::ifstream in(path);
-    std::stringstream ss;
-    ss << in.rdbuf();
-    return ss.str();
-}
-
 // Seconds from 20 modules connecting to modcfg's end, or -1 on a failed run.
 double twenty_tcp(bool pool, int round)
 {
@@ -121,10 +96,10 @@ double twenty_tcp(bool pool, int round)
         args.insert(args.end(), {"--db", tag + ".sqlite", "--values", workdir + "/line.csv"});
     else
         args.insert(args.end(), {"--no-history"});
-    const pid_t cli = spawn(args, tag + ".err");
+    const pid_t cli = spawn(args, "", tag + ".err");
     int port = 0;
     for (int i = 0; i < 500 && !port; i++) {
-        const std::string e = slurp(tag + ".err");
+        const std::string e = read_text(tag + ".err");
         const size_t at = e.find("listening on 127.0.0.1:");
         if (at != std::string::npos)
             port = std::atoi(e.c_str() + at + 23);
@@ -148,7 +123,7 @@ double twenty_tcp(bool pool, int round)
     }
     if (!WIFEXITED(st) || WEXITSTATUS(st) != 0) {
         std::fprintf(stderr, "run failed (%s %d):\n%s\n", WIFEXITED(st) ? "exit status" : "signal",
-                     WIFEXITED(st) ? WEXITSTATUS(st) : WTERMSIG(st), slurp(tag + ".err").c_str());
+                     WIFEXITED(st) ? WEXITSTATUS(st) : WTERMSIG(st), read_text(tag + ".err").c_str());
         return -1;
     }
     return secs;

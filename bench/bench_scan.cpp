@@ -12,6 +12,7 @@
 // the answers to AT+MID, AT+VER, AT+UART and AT+ENTM with their latency.
 // The emulator paces its bytes only where the row says --wire: at a wrong
 // rate it answers nothing, so the tool's own waits are what is measured.
+#include "bench_process.h"
 #include "line_scan.h"
 #include "module_at.h"
 #include "pccom.h"
@@ -38,44 +39,6 @@ namespace
 
 constexpr int ROUNDS = 3;
 constexpr int LATENCY_MS = 5;
-
-pid_t spawn(std::vector<std::string> args, const std::string &out)
-{
-    std::vector<char *> argv;
-    for (auto &a : args)
-        argv.push_back(a.data());
-    argv.push_back(nullptr);
-    posix_spawn_file_actions_t fa;
-    posix_spawn_file_actions_init(&fa);
-    posix_spawn_file_actions_addopen(&fa, 1, out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    posix_spawn_file_actions_addopen(&fa, 2, "/dev/null", O_WRONLY, 0);
-    pid_t pid = -1;
-    if (posix_spawn(&pid, argv[0], &fa, nullptr, argv.data(), environ) != 0)
-        pid = -1;
-    posix_spawn_file_actions_destroy(&fa);
-    return pid;
-}
-
-int wait_exit(pid_t pid)
-{
-    int st = 0;
-    if (pid <= 0 || waitpid(pid, &st, 0) != pid)
-        return -1;
-    return WIFEXITED(st) ? WEXITSTATUS(st) : 128;
-}
-
-std::string read_text(const std::string &path)
-{
-    std::string all;
-    if (FILE *f = std::fopen(path.c_str(), "rb")) {
-        char buf[4096];
-        size_t n;
-        while ((n = std::fread(buf, 1, sizeof buf, f)) > 0)
-            all.append(buf, n);
-        std::fclose(f);
-    }
-    return all;
-}
 
 int serial_no = 0;
 
