@@ -16,13 +16,6 @@
 namespace
 {
 
-const char *const command_file = "AT+WMODE=STA\r\n"
-                                 "AT+WAP=11N,Line AP,CH6\r\n"
-                                 "AT+TCPTO=120\r\n"
-                                 "AT+WSSSID=Factory net\r\n"
-                                 "AT+WSKEY=WPA2PSK,AES,secret123\r\n"
-                                 "E\r\n";
-
 class ModcfgFaults : public ::testing::Test
 {
   protected:

@@ -19,6 +19,15 @@
 
 extern char **environ;
 
+// A command file of five settings, the Wi-Fi key among them, as the tests of
+// modcfg apply and provision it.
+constexpr const char *command_file = "AT+WMODE=STA\r\n"
+                                     "AT+WAP=11N,Line AP,CH6\r\n"
+                                     "AT+TCPTO=120\r\n"
+                                     "AT+WSSSID=Factory net\r\n"
+                                     "AT+WSKEY=WPA2PSK,AES,secret123\r\n"
+                                     "E\r\n";
+
 // modcfg as a child process, its output in files of the test's directory.
 class modcfg_child
 {
