@@ -63,9 +63,10 @@ const GOptionEntry *build_option_entries()
 
 // Each whole exchange holds the exchange lock: the UI thread, the auto-apply
 // and the connection thread's keep-alive share the one module socket.
-int module_send_cmd_get(const char *cmd, char *ret) { return net_send_cmd_get(cmd, ret); }
-int module_send_cmd_set(const char *cmd) { return net_send_cmd_set(cmd); }
-int module_echo() { return net_echo(); }
+void build_bind()
+{
+    module_bind(net_module_ops());
+}
 
 // The socket stays open after a restart or reset: the connection thread
 // notices the module going away at its next keep-alive and runs the

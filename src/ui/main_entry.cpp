@@ -79,6 +79,7 @@ bool parse_command_line(int *argc, char ***argv)
 
 int main(int argc, char **argv)
 {
+    build_bind();
     ui_language_init();
     if (!parse_command_line(&argc, &argv))
         return 2;
