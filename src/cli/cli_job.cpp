@@ -5,9 +5,9 @@
 
 #include "cli_event.h"
 #include "cli_history.h"
-#include "cli_scan.h"
 #include "cli_text.h"
 #include "cmd_file.h"
+#include "line_scan.h"
 #include "main.h"
 #include "module.h"
 #include "module_at.h"
@@ -502,13 +502,12 @@ int run_serial(worker_state &w, const cli_job &job)
             // --baud auto: the scan leaves the module in command mode on
             // the open port, and the connect below finds it at once.
             emit(w, cli_event("stage").set("text", "scan"));
-            line_setting s;
-            line_mode m = line_mode::none;
-            const int rc = cli_scan_find(job.device, line_scan_settings(false), &s, &m, nullptr);
-            found = rc == 1;
-            fd = rc == 1 ? strPCCom.fd : rc == 0 ? -1 : 0;
+            const line_scan_result r = line_scan_find(job.device, line_scan_settings(false), nullptr);
+            found = r.mode != line_mode::none;
+            // As CommOpen gives it: 0 for a port that cannot be opened.
+            fd = found ? r.fd : r.open_failed ? 0 : -1;
             if (found)
-                emit(w, cli_event("line").set("text", line_setting_text(s)));
+                emit(w, cli_event("line").set("text", line_setting_text(r.setting)));
         } else {
             fd = CommOpen(job.device.c_str(), job.line.baud, job.line.data_bits, job.line.parity,
                           job.line.stop_bits, 0);

@@ -2,7 +2,6 @@
 // and the serial command-mode entry (probe, then the "+++" handshake).
 #include "module_at.h"
 
-#include "line_scan.h"
 #include "pccom.h"
 
 #include <array>
@@ -11,6 +10,7 @@
 #include <cstdio>
 #include <cstring>
 #include <string>
+#include <termios.h>
 #include <thread>
 
 namespace
@@ -605,4 +605,23 @@ int connect_to_module()
     if (slow)
         progress("slow module: default timing used\n");
     return ok;
+}
+
+int line_probe_wait_ms(int fd)
+{
+    termios t;
+    int baud = 0, bits = 10;
+    if (tcgetattr(fd, &t) == 0) {
+        baud = serial_port_baud(fd, t);
+        const tcflag_t size = t.c_cflag & CSIZE;
+        const int data = size == CS5 ? 5 : size == CS6 ? 6 : size == CS7 ? 7 : 8;
+        bits = 1 + data + ((t.c_cflag & PARENB) ? 1 : 0) + ((t.c_cflag & CSTOPB) ? 2 : 1);
+    }
+    if (baud <= 0)
+        baud = 50;
+    constexpr int REPLY_LEN = 7; // "+ok\r\n\r\n"
+    // The probe and the reply's first byte are in CommReadUntil's count.
+    const long wire = (static_cast<long>(REPLY_LEN - 1) * bits * 1000 + baud - 1) / baud;
+    const long wait = wire + LINE_PROBE_MARGIN_MS;
+    return static_cast<int>(wait < LINE_PROBE_WAIT_MIN_MS ? LINE_PROBE_WAIT_MIN_MS : wait);
 }
