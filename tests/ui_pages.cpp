@@ -12,6 +12,7 @@
 #include "callback.h"
 #include "command.h"
 #include "main.h"
+#include "window_state.h"
 #include "module.h"
 #include "window_pages.h"
 

@@ -1,6 +1,7 @@
 // What the serial build binds: the AT exchange over the PC serial port, its
 // PC-side frame, its lamp, and restart and reset over the serial link.
 #include "main.h"
+#include "window_state.h"
 #include "module.h"
 #include "module_at.h"
 #include "module_port.h"

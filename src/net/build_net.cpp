@@ -1,6 +1,7 @@
 // What the network build binds: the AT exchange over the module's TCP
 // connection, the connection thread at start-up, its PC-side frame and lamp.
 #include "main.h"
+#include "window_state.h"
 #include "module.h"
 #include "lang.h"
 #include "window.h"

@@ -6,6 +6,7 @@
 #include "command.h"
 #include "lang.h"
 #include "main.h"
+#include "window_state.h"
 #include "module.h"
 #include "module_session.h"
 #include "pccom.h"

@@ -6,6 +6,7 @@
 #include "command.h"
 #include "lang.h"
 #include "main.h"
+#include "window_state.h"
 #include "module.h"
 #include "module_at.h"
 #include "module_read.h"

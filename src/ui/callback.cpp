@@ -6,6 +6,7 @@
 #include "combo_selected.h"
 #include "entry_out.h"
 #include "main.h"
+#include "window_state.h"
 #include "module.h"
 #include "module_read.h"
 #include "radio_changed.h"

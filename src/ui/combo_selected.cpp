@@ -6,6 +6,7 @@
 #include "command.h"
 #include "entry_out.h"
 #include "main.h"
+#include "window_state.h"
 #include "module.h"
 #include "page_edit.h"
 #include "pccom.h"

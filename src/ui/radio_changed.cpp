@@ -4,6 +4,7 @@
 
 #include "command.h"
 #include "main.h"
+#include "window_state.h"
 #include "module.h"
 #include "page_edit.h"
 #include "window_pages.h"

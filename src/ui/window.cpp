@@ -4,6 +4,7 @@
 #include "callback.h"
 #include "lang.h"
 #include "main.h"
+#include "window_state.h"
 #include "set_combo_box.h"
 #include "workdir.h"
 

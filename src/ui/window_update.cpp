@@ -3,6 +3,7 @@
 
 #include "lang.h"
 #include "main.h"
+#include "window_state.h"
 #include "module.h"
 #include "module_text.h"
 #include "set_combo_box.h"

@@ -7,6 +7,7 @@
 
 #include "command.h"
 #include "main.h"
+#include "window_state.h"
 #include "module.h"
 #include "pccom.h"
 #include "window.h"
