@@ -6,8 +6,8 @@
 // terminated inside its capacity; a failed query must leave the caller's
 // buffer untouched; no query may read or pause more than the exchange allows.
 #include "fuzz_support.h"
-#include "module_binding.h"
 #include "module_at.h"
+#include "module_binding.h"
 #include "module_read.h"
 
 #include <cstring>

@@ -3,9 +3,9 @@
 #include "cmd_file.h"
 #include "console.h"
 #include "fake_module.h"
+#include "module_binding.h"
 #include "module_read.h"
 #include "module_session.h"
-#include "module_binding.h"
 #include "temp_dir.h"
 
 #include <gtest/gtest.h>

@@ -14,7 +14,10 @@
 namespace {
 fake_module fake;
 
-int fake_get(const char *cmd, char *ret) { return fake.answer(cmd, ret); }
+int fake_get(const char *cmd, char *ret)
+{
+    return fake.answer(cmd, ret);
+}
 const module_binding binding(fake_get, nullptr, nullptr);
 
 using ip4 = std::vector<int>;

@@ -7,8 +7,8 @@
 // only with MODCFG_SLOW_CELLS=1: tests/fast_differential_slow.sh runs them.
 #include "module.h"
 #include "module_at.h"
-#include "module_session.h"
 #include "module_binding.h"
+#include "module_session.h"
 #include "pccom.h"
 #include "pty_pair.h" // ms_since
 #include "sim_process.h"

@@ -2,8 +2,8 @@
 // pty: every record ends up holding the emulator's settings.
 #include "module.h"
 #include "module_at.h"
-#include "module_read.h"
 #include "module_binding.h"
+#include "module_read.h"
 #include "pccom.h"
 #include "sim_process.h"
 #include "temp_dir.h"

@@ -3,10 +3,10 @@
 // connection thread may change.
 #include "lang.h"
 #include "main.h"
-#include "window_state.h"
 #include "temp_dir.h"
 #include "window.h"
 #include "window_probe.h"
+#include "window_state.h"
 
 #include <gtest/gtest.h>
 

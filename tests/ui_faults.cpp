@@ -8,7 +8,6 @@
 #include "console.h"
 #include "lang.h"
 #include "main.h"
-#include "window_state.h"
 #include "module.h"
 #include "pccom.h"
 #include "pty_pair.h"
@@ -16,6 +15,7 @@
 #include "temp_dir.h"
 #include "window.h"
 #include "window_probe.h"
+#include "window_state.h"
 
 #include <gtest/gtest.h>
 #include <gtk/gtk.h>

@@ -12,9 +12,9 @@
 #include "callback.h"
 #include "command.h"
 #include "main.h"
-#include "window_state.h"
 #include "module.h"
 #include "window_pages.h"
+#include "window_state.h"
 
 namespace
 {

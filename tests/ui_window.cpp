@@ -2,11 +2,11 @@
 // option lists, the lamp and logo drawing, and what the window looks like.
 #include "lang.h"
 #include "main.h"
-#include "window_state.h"
 #include "set_combo_box.h"
 #include "temp_dir.h"
 #include "window.h"
 #include "window_probe.h"
+#include "window_state.h"
 
 #include <gtest/gtest.h>
 

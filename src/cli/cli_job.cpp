@@ -215,8 +215,7 @@ int counted_read(void *ctx, char *buf, int len)
     return n;
 }
 
-int counted_read_until(void *ctx, char *buf, int len, int first_byte_ms,
-                       const at_read_end &done)
+int counted_read_until(void *ctx, char *buf, int len, int first_byte_ms, const at_read_end &done)
 {
     worker_state &w = *static_cast<worker_state *>(ctx);
     if (time_is_up(w))
@@ -317,9 +316,9 @@ struct apply_watch : cmd_apply_observer {
             emit(w, cli_event("unacked").set("line", line));
         }
         emit(w, cli_event("progress")
-                 .set("stage", "apply")
-                 .set("done", static_cast<long>(lines.size()))
-                 .set("total", total));
+                    .set("stage", "apply")
+                    .set("done", static_cast<long>(lines.size()))
+                    .set("total", total));
         return !w.link_lost && !w.parent_gone;
     }
 };
@@ -327,8 +326,7 @@ struct apply_watch : cmd_apply_observer {
 // Reads back what `lines` set; the number of settings the module does not
 // hold (or did not report). `checked` gets the number of settings that
 // could be read back.
-int verify_lines(worker_state &w, const std::vector<std::string> &lines,
-                 size_t *checked = nullptr)
+int verify_lines(worker_state &w, const std::vector<std::string> &lines, size_t *checked = nullptr)
 {
     // A setting given twice holds its last value.
     std::vector<std::pair<std::string, std::string>> targets;
@@ -350,9 +348,9 @@ int verify_lines(worker_state &w, const std::vector<std::string> &lines,
     int failed = 0;
     for (size_t i = 0; i < targets.size() && !w.link_lost && !w.parent_gone; i++) {
         emit(w, cli_event("progress")
-                 .set("stage", "verify")
-                 .set("done", static_cast<long>(i))
-                 .set("total", static_cast<long>(targets.size())));
+                    .set("stage", "verify")
+                    .set("done", static_cast<long>(i))
+                    .set("total", static_cast<long>(targets.size())));
         const auto &t = targets[i];
         char v[AT_VALUE_MAX + 1] = "";
         const bool got = module_send_cmd_get(("AT+" + t.first).c_str(), v) == 1;
@@ -362,10 +360,10 @@ int verify_lines(worker_state &w, const std::vector<std::string> &lines,
         if (!got || !verify_value_holds(t.second, v)) {
             failed++;
             emit(w, cli_event("mismatch")
-                     .set("setting", t.first)
-                     .set("sent", t.second)
-                     .set("held", v)
-                     .set("answered", got ? 1L : 0L));
+                        .set("setting", t.first)
+                        .set("sent", t.second)
+                        .set("held", v)
+                        .set("answered", got ? 1L : 0L));
         }
     }
     return failed;
@@ -452,7 +450,9 @@ void run_task(worker_state &w, const cli_job &job)
     case cli_task::verify: {
         emit(w, cli_event("stage").set("text", "verify"));
         const int mismatches = verify_lines(w, job.lines);
-        result = w.link_lost ? RESULT_LINK_LOST : mismatches > 0 ? RESULT_MISMATCH : RESULT_VERIFIED;
+        result = w.link_lost      ? RESULT_LINK_LOST
+                 : mismatches > 0 ? RESULT_MISMATCH
+                                  : RESULT_VERIFIED;
         break;
     }
     }
@@ -467,9 +467,9 @@ void run_task(worker_state &w, const cli_job &job)
             note = w.gone_note + (note.empty() ? "" : "; " + note);
     }
     emit(w, cli_event("result")
-             .set("result", result)
-             .set("note", note)
-             .set("restarted", restarted ? 1L : 0L));
+                .set("result", result)
+                .set("note", note)
+                .set("restarted", restarted ? 1L : 0L));
 }
 
 // The module's row of the job's pool, before anything is sent; a module
@@ -502,7 +502,8 @@ int run_serial(worker_state &w, const cli_job &job)
             // --baud auto: the scan leaves the module in command mode on
             // the open port, and the connect below finds it at once.
             emit(w, cli_event("stage").set("text", "scan"));
-            const line_scan_result r = line_scan_find(job.device, line_scan_settings(false), nullptr);
+            const line_scan_result r =
+                line_scan_find(job.device, line_scan_settings(false), nullptr);
             found = r.mode != line_mode::none;
             // As CommOpen gives it: 0 for a port that cannot be opened.
             fd = found ? r.fd : r.open_failed ? 0 : -1;
@@ -515,8 +516,8 @@ int run_serial(worker_state &w, const cli_job &job)
         if (!found && fd < 0) {
             if (!job.wait_new) {
                 emit(w, cli_event("result")
-                         .set("result", RESULT_NO_MODULE)
-                         .set("note", "no module answered at any rate at 8N1"));
+                            .set("result", RESULT_NO_MODULE)
+                            .set("note", "no module answered at any rate at 8N1"));
                 return 0;
             }
             emit(w, cli_event("waiting").set("text", cli_gettext("no module at any rate")));
@@ -527,11 +528,11 @@ int run_serial(worker_state &w, const cli_job &job)
             const int err = serial_last_errno();
             if (!job.wait_new) {
                 emit(w, cli_event("port-error")
-                         .set("error", serial_last_error())
-                         .set("errno", err)
-                         .set("hint", err == EACCES || err == EPERM
-                                          ? serial_permission_hint(job.device)
-                                          : std::string()));
+                            .set("error", serial_last_error())
+                            .set("errno", err)
+                            .set("hint", err == EACCES || err == EPERM
+                                             ? serial_permission_hint(job.device)
+                                             : std::string()));
                 return 3;
             }
             if (err == ENOENT || err == ENODEV || err == ENXIO || err == EIO) {
@@ -572,7 +573,7 @@ int run_serial(worker_state &w, const cli_job &job)
             leave_fd = -1;
             close_serial();
             emit(w, cli_event("waiting").set(
-                "text", cli_format(cli_gettext("module %s is done"), mid.c_str())));
+                        "text", cli_format(cli_gettext("module %s is done"), mid.c_str())));
             nap(WAIT_PAUSE_MS);
             continue;
         }
@@ -580,7 +581,8 @@ int run_serial(worker_state &w, const cli_job &job)
             leave_fd = -1;
             close_serial();
             if (!job.wait_new) {
-                emit(w, cli_event("result").set("result", RESULT_LINK_LOST).set("note", w.gone_note));
+                emit(w,
+                     cli_event("result").set("result", RESULT_LINK_LOST).set("note", w.gone_note));
                 return 0;
             }
             continue;
@@ -613,7 +615,7 @@ int run_serial(worker_state &w, const cli_job &job)
             last_device = dev;
             vanished = false;
             emit(w, cli_event("waiting").set(
-                "text", cli_format(cli_gettext("module %s is done"), mid.c_str())));
+                        "text", cli_format(cli_gettext("module %s is done"), mid.c_str())));
             nap(WAIT_PAUSE_MS);
             continue;
         }

@@ -166,7 +166,8 @@ line_scan_result line_scan_try(const std::string &device, const line_setting &s)
     return r;
 }
 
-line_scan_result line_scan_find(const std::string &device, const std::vector<line_setting> &settings,
+line_scan_result line_scan_find(const std::string &device,
+                                const std::vector<line_setting> &settings,
                                 std::vector<std::string> *tried)
 {
     line_scan_result r;

@@ -56,7 +56,8 @@ line_scan_result line_scan_try(const std::string &device, const line_setting &s)
 // Tries `settings` in order on `device` until one finds a module or the
 // port cannot be opened; `tried` (may be null) gets each setting that
 // found none, as line_setting_text gives it.
-line_scan_result line_scan_find(const std::string &device, const std::vector<line_setting> &settings,
+line_scan_result line_scan_find(const std::string &device,
+                                const std::vector<line_setting> &settings,
                                 std::vector<std::string> *tried);
 
 #endif

@@ -367,9 +367,9 @@ bool net_link_read_cut(void *)
 // TCP reads return on the first bytes already; fast exchange changes only
 // the pauses between them, and keeps trying as long as the default's 40
 // tries of an empty read and a pause last.
-const at_link net_link = {
-    net_link_write, net_link_read, nullptr, [](void *) { drain_pending(); }, net_link_read_cut,
-    TCP_RECV_TIMEOUT_MS};
+const at_link net_link = {net_link_write,    net_link_read,
+                          nullptr,           [](void *) { drain_pending(); },
+                          net_link_read_cut, TCP_RECV_TIMEOUT_MS};
 
 // The module answers the keep-alive too, and the exchange algorithm would
 // take that reply for its own: a query would read "+ok" as an empty value.
@@ -450,7 +450,9 @@ int net_echo()
 module_ops net_module_ops()
 {
     module_ops ops;
-    ops.send_cmd_get = [](void *, const char *cmd, char *ret) { return net_send_cmd_get(cmd, ret); };
+    ops.send_cmd_get = [](void *, const char *cmd, char *ret) {
+        return net_send_cmd_get(cmd, ret);
+    };
     ops.send_cmd_set = [](void *, const char *cmd) { return net_send_cmd_set(cmd); };
     ops.echo = [](void *) { return net_echo(); };
     return ops;

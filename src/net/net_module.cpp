@@ -6,12 +6,12 @@
 #include "command.h"
 #include "lang.h"
 #include "main.h"
-#include "window_state.h"
 #include "module.h"
 #include "module_session.h"
 #include "pccom.h"
 #include "tcpsock.h"
 #include "window.h"
+#include "window_state.h"
 
 #include <cstdio>
 #include <functional>

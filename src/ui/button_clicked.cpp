@@ -6,7 +6,6 @@
 #include "command.h"
 #include "lang.h"
 #include "main.h"
-#include "window_state.h"
 #include "module.h"
 #include "module_at.h"
 #include "module_read.h"
@@ -14,6 +13,7 @@
 #include "pccom.h"
 #include "pccom_watch.h"
 #include "window.h"
+#include "window_state.h"
 #include "window_update.h"
 
 #include <cstdio>

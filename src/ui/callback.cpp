@@ -6,11 +6,11 @@
 #include "combo_selected.h"
 #include "entry_out.h"
 #include "main.h"
-#include "window_state.h"
 #include "module.h"
 #include "module_read.h"
 #include "radio_changed.h"
 #include "window.h"
+#include "window_state.h"
 #include "window_update.h"
 
 #include <cstring>

@@ -6,13 +6,13 @@
 #include "command.h"
 #include "entry_out.h"
 #include "main.h"
-#include "window_state.h"
 #include "module.h"
 #include "page_edit.h"
 #include "pccom.h"
 #include "set_combo_box.h"
 #include "window.h"
 #include "window_pages.h"
+#include "window_state.h"
 
 #include <initializer_list>
 #include <memory>

@@ -4,10 +4,10 @@
 
 #include "command.h"
 #include "main.h"
-#include "window_state.h"
 #include "module.h"
 #include "page_edit.h"
 #include "window_pages.h"
+#include "window_state.h"
 
 #include <initializer_list>
 

@@ -4,8 +4,8 @@
 #include "callback.h"
 #include "lang.h"
 #include "main.h"
-#include "window_state.h"
 #include "set_combo_box.h"
+#include "window_state.h"
 #include "workdir.h"
 
 #include <cmath>

@@ -3,11 +3,11 @@
 
 #include "lang.h"
 #include "main.h"
-#include "window_state.h"
 #include "module.h"
 #include "module_text.h"
 #include "set_combo_box.h"
 #include "window_pages.h"
+#include "window_state.h"
 
 #include <cstdio>
 #include <cstring>

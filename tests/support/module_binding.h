@@ -15,7 +15,8 @@ class module_binding
     using get_fn = int (*)(const char *cmd, char *ret);
     using set_fn = int (*)(const char *cmd);
     using echo_fn = int (*)();
-    struct net_exchange {};
+    struct net_exchange {
+    };
 
     explicit module_binding(const at_link &link);
     explicit module_binding(net_exchange);

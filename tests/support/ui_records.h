@@ -7,11 +7,11 @@
 
 #include "command.h"
 #include "main.h"
-#include "window_state.h"
 #include "module.h"
 #include "pccom.h"
 #include "window.h"
 #include "window_pages.h"
+#include "window_state.h"
 
 #include <gtest/gtest.h>
 #include <gtk/gtk.h>
