@@ -13,6 +13,7 @@
 #include "main.h"
 #include "module.h"
 #include "module_at.h"
+#include "module_port.h"
 #include "module_read.h"
 #include "tcpsock.h"
 
@@ -31,11 +32,6 @@
 #include <thread>
 #include <unistd.h>
 #include <vector>
-
-// The network build's binding of the module operations.
-int module_send_cmd_get(const char *cmd, char *ret) { return net_send_cmd_get(cmd, ret); }
-int module_send_cmd_set(const char *cmd) { return net_send_cmd_set(cmd); }
-int module_echo() { return net_echo(); }
 
 namespace
 {
@@ -61,6 +57,8 @@ void print(const result &r)
 
 int main()
 {
+    // The network build's binding of the module operations.
+    module_bind(net_module_ops());
     char dir[] = "/tmp/modcfg-bench-net-XXXXXX";
     if (!mkdtemp(dir) || chdir(dir) != 0 || mkdir("data", 0755) != 0) {
         std::perror("working directory");

@@ -16,6 +16,7 @@
 #include "main.h"
 #include "module.h"
 #include "module_at.h"
+#include "module_port.h"
 #include "module_read.h"
 #include "pccom.h"
 #include "tcpsock.h"
@@ -35,28 +36,6 @@
 #include <thread>
 #include <unistd.h>
 #include <vector>
-
-namespace
-{
-
-// Which transport the module operations use: the soak runs both builds'
-// exchanges in one process, one after the other.
-bool over_tcp = false;
-
-} // namespace
-
-int module_send_cmd_get(const char *cmd, char *ret)
-{
-    return over_tcp ? net_send_cmd_get(cmd, ret) : at_send_cmd_get(serial_link, cmd, ret);
-}
-int module_send_cmd_set(const char *cmd)
-{
-    return over_tcp ? net_send_cmd_set(cmd) : at_send_cmd_set(serial_link, cmd);
-}
-int module_echo()
-{
-    return over_tcp ? net_echo() : at_echo(serial_link);
-}
 
 namespace
 {
@@ -127,7 +106,9 @@ void stop(pid_t pid)
 
 bool soak_tcp(int count, int pace_ms)
 {
-    over_tcp = true;
+    // The soak runs both builds' exchanges in one process, one after the
+    // other: the network build's binding for this part.
+    module_bind(net_module_ops());
     const char *step = "";
     const int server = tcpsock_listen("127.0.0.1", 0, &step);
     sockaddr_in a{};
@@ -196,7 +177,7 @@ bool soak_tcp(int count, int pace_ms)
     tcpsock_drop();
     stop(sim);
     close(server);
-    over_tcp = false;
+    module_bind(module_ops_over(serial_link));
     std::printf("  keep-alives sent: %ld, links lost: %ld\n", keep_alives.load(), lost.load());
     return verdict(start, end, failed + lost, took);
 }

@@ -22,6 +22,7 @@
 #include "main.h"
 #include "module.h"
 #include "module_at.h"
+#include "module_port.h"
 #include "module_read.h"
 #include "pccom.h"
 
@@ -40,20 +41,6 @@
 #include <sys/wait.h>
 #include <unistd.h>
 #include <vector>
-
-// The serial build's binding of the module operations.
-int module_send_cmd_get(const char *cmd, char *ret)
-{
-    return at_send_cmd_get(serial_link, cmd, ret);
-}
-int module_send_cmd_set(const char *cmd)
-{
-    return at_send_cmd_set(serial_link, cmd);
-}
-int module_echo()
-{
-    return at_echo(serial_link);
-}
 
 namespace
 {
@@ -207,6 +194,8 @@ std::vector<std::string> emulator_args(std::vector<std::string> more)
 
 int main()
 {
+    // The serial build's binding of the module operations.
+    module_bind(module_ops_over(serial_link));
     char dir[] = "/tmp/modcfg-bench-XXXXXX";
     if (!mkdtemp(dir) || chdir(dir) != 0 || mkdir("data", 0755) != 0) {
         std::perror("working directory");

@@ -9,6 +9,7 @@
 // It works in a scratch working directory: give libFuzzer absolute paths.
 #include "cmd_file.h"
 #include "fuzz_support.h"
+#include "module_binding.h"
 
 #include <string>
 #include <unistd.h>
@@ -97,24 +98,25 @@ void check_save(const uint8_t *data, size_t size)
     FUZZ_CHECK(access("data/saved.txt.new", F_OK) != 0, "new-file debris left after a save");
 }
 
-} // namespace
-
 // Apply's module: every command is recorded and acknowledged.
-int module_send_cmd_set(const char *cmd)
+int recorded_set(const char *cmd)
 {
     sent.emplace_back(cmd);
     return 1;
 }
-int module_send_cmd_get(const char *, char *)
+int no_get(const char *, char *)
 {
     FUZZ_CHECK(false, "command files never query");
     return 0;
 }
-int module_echo()
+int no_echo()
 {
     FUZZ_CHECK(false, "command files never test the echo");
     return 0;
 }
+const module_binding binding(no_get, recorded_set, no_echo);
+
+} // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {

@@ -7,13 +7,14 @@
 // buffer untouched; no query may read or pause more than the exchange allows.
 #include "fuzz_support.h"
 #include "module_at.h"
+#include "module_binding.h"
 #include "module_read.h"
 
 #include <cstring>
 #include <string>
 #include <vector>
 
-int module_send_cmd_get(const char *cmd, char *ret)
+static int checked_get(const char *cmd, char *ret)
 {
     char before[AT_VALUE_MAX + 1];
     std::memcpy(before, ret, sizeof before);
@@ -79,7 +80,7 @@ int module_send_cmd_get(const char *cmd, char *ret)
     return 1;
 }
 
-int module_send_cmd_set(const char *cmd)
+static int checked_set(const char *cmd)
 {
     fuzz_module::reset_counts();
     fuzz_pause::reset();
@@ -91,13 +92,15 @@ int module_send_cmd_set(const char *cmd)
     return ok;
 }
 
-int module_echo()
+static int checked_echo()
 {
     fuzz_module::reset_counts();
     int ok = at_echo(fuzz_module::link);
     FUZZ_CHECK(fuzz_module::reads() <= 1, "echo test read more than once");
     return ok;
 }
+
+static const module_binding binding(checked_get, checked_set, checked_echo);
 
 namespace
 {

@@ -1,5 +1,6 @@
 // Temporary command files of Confirm, saving and applying command files.
 #include "cmd_file.h"
+#include "module_binding.h"
 #include "temp_dir.h"
 
 #include <gtest/gtest.h>
@@ -12,13 +13,12 @@
 // acknowledged unless `module_acks` says otherwise.
 static std::vector<std::string> sent;
 static bool module_acks = true;
-int module_send_cmd_set(const char *cmd)
+static int recorded_set(const char *cmd)
 {
     sent.push_back(cmd);
     return module_acks ? 1 : 0;
 }
-int module_send_cmd_get(const char *, char *) { return 0; }
-int module_echo() { return 0; }
+static const module_binding binding(nullptr, recorded_set, nullptr);
 
 namespace {
 

@@ -5,6 +5,7 @@
 #include "entry_rules.h"
 #include "main.h"
 #include "module.h"
+#include "module_binding.h"
 #include "temp_dir.h"
 
 #include <csignal>
@@ -16,19 +17,12 @@
 #include <vector>
 
 static std::vector<std::string> sent;
-int module_send_cmd_set(const char *cmd)
+static int recorded_set(const char *cmd)
 {
     sent.push_back(cmd);
     return 1;
 }
-int module_send_cmd_get(const char *, char *)
-{
-    return 0;
-}
-int module_echo()
-{
-    return 0;
-}
+static const module_binding binding(nullptr, recorded_set, nullptr);
 
 namespace
 {

@@ -3,6 +3,7 @@
 #include "cmd_file.h"
 #include "console.h"
 #include "fake_module.h"
+#include "module_binding.h"
 #include "module_read.h"
 #include "module_session.h"
 #include "temp_dir.h"
@@ -14,19 +15,16 @@
 static fake_module module;
 static std::vector<std::string> sets;
 static int acks_left = 1000;
-int module_send_cmd_get(const char *cmd, char *ret)
+static int fake_get(const char *cmd, char *ret)
 {
     return module.answer(cmd, ret);
 }
-int module_send_cmd_set(const char *cmd)
+static int counted_set(const char *cmd)
 {
     sets.push_back(cmd);
     return acks_left-- > 0 ? 1 : 0;
 }
-int module_echo()
-{
-    return 0;
-}
+static const module_binding binding(fake_get, counted_set, nullptr);
 
 namespace
 {

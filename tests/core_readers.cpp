@@ -2,6 +2,7 @@
 // queries and overlong values; the reply splitter and the address parser.
 #include "fake_module.h"
 #include "module.h"
+#include "module_binding.h"
 #include "module_read.h"
 
 #include <climits>
@@ -12,11 +13,12 @@
 
 namespace {
 fake_module fake;
+
+int fake_get(const char *cmd, char *ret)
+{
+    return fake.answer(cmd, ret);
 }
-
-int module_send_cmd_get(const char *cmd, char *ret) { return fake.answer(cmd, ret); }
-
-namespace {
+const module_binding binding(fake_get, nullptr, nullptr);
 
 using ip4 = std::vector<int>;
 

@@ -93,16 +93,11 @@ TEST(StartupState, ResetsFlagsAndPcDefaults)
     temp_cwd dir;
     strMODAP.inited = strMODAP.dirty = 1;
     strMODSTA_up.inited = 1; // edited records' flags are not touched
-    color = 1;
-    page_ap_shown = 1;
     strPCCom.fd = 42;
     strPCCom.device = 5;
     init_app_state();
     EXPECT_EQ(strMODAP.inited + strMODAP.dirty, 0);
     EXPECT_EQ(strMODSTA_up.inited, 1);
-    EXPECT_EQ(color, 2);
-    EXPECT_EQ(page_ap_shown, 0);
-    EXPECT_EQ(started, 0);
     EXPECT_EQ(strPCCom.fd, 42); // the handle is left as it was
     EXPECT_EQ(strPCCom.device, 0);
     EXPECT_EQ(strPCCom.baudrate, 15);

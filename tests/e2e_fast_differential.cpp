@@ -7,6 +7,7 @@
 // only with MODCFG_SLOW_CELLS=1: tests/fast_differential_slow.sh runs them.
 #include "module.h"
 #include "module_at.h"
+#include "module_binding.h"
 #include "module_session.h"
 #include "pccom.h"
 #include "pty_pair.h" // ms_since
@@ -37,24 +38,25 @@ namespace
 enum class transport { pty, tcp };
 transport in_use = transport::pty;
 
-} // namespace
-
 // This program links the core only: the module operations go to the serial
 // exchange or to the locked exchange on the accepted socket, as the builds
 // bind them.
-int module_send_cmd_get(const char *cmd, char *ret)
+int either_get(const char *cmd, char *ret)
 {
     return in_use == transport::tcp ? net_send_cmd_get(cmd, ret)
                                     : at_send_cmd_get(serial_link, cmd, ret);
 }
-int module_send_cmd_set(const char *cmd)
+int either_set(const char *cmd)
 {
     return in_use == transport::tcp ? net_send_cmd_set(cmd) : at_send_cmd_set(serial_link, cmd);
 }
-int module_echo()
+int either_echo()
 {
     return in_use == transport::tcp ? net_echo() : at_echo(serial_link);
 }
+const module_binding binding(either_get, either_set, either_echo);
+
+} // namespace
 
 namespace
 {

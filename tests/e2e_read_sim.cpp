@@ -2,6 +2,7 @@
 // pty: every record ends up holding the emulator's settings.
 #include "module.h"
 #include "module_at.h"
+#include "module_binding.h"
 #include "module_read.h"
 #include "pccom.h"
 #include "sim_process.h"
@@ -14,9 +15,7 @@
 
 // This program links the core only: the module operations go straight to
 // the serial exchange, as the serial build binds them.
-int module_send_cmd_get(const char *cmd, char *ret) { return at_send_cmd_get(serial_link, cmd, ret); }
-int module_send_cmd_set(const char *cmd) { return at_send_cmd_set(serial_link, cmd); }
-int module_echo() { return at_echo(serial_link); }
+static const module_binding binding(serial_link);
 
 namespace {
 

@@ -6,6 +6,7 @@
 #include "button_clicked.h"
 #include "command.h"
 #include "main.h"
+#include "window_state.h"
 #include "module.h"
 #include "module_read.h"
 #include "net_module.h"
@@ -234,6 +235,7 @@ class net_program : public testing::Environment
         cwd_ = new temp_cwd;
         mkdir("data", 0755);
         init_app_state();
+        window_state_reset();
         build_startup();
         int argc = 0;
         char **argv = nullptr;

@@ -7,6 +7,7 @@
 #include "command.h"
 #include "lang.h"
 #include "main.h"
+#include "window_state.h"
 #include "module.h"
 #include "module_at.h"
 #include "net_module.h"
@@ -123,6 +124,7 @@ class net_window : public testing::Environment
     {
         cwd_ = new temp_cwd;
         init_app_state();
+        window_state_reset();
         int argc = 0;
         char **argv = nullptr;
         init_window(&argc, &argv);

@@ -388,7 +388,7 @@ TEST(TcpExchange, EveryReadEndsByTheSerialPortsTotalTimeOut)
         });
         char buf[len];
         auto t0 = steady_clock::now();
-        int n = net_link.read(buf, len);
+        int n = net_link.read(net_link.ctx, buf, len);
         long took = ms_since(t0);
         stop = true;
         module.join();

@@ -6,6 +6,7 @@
 #include "temp_dir.h"
 #include "window.h"
 #include "window_probe.h"
+#include "window_state.h"
 
 #include <gtest/gtest.h>
 

@@ -15,6 +15,7 @@
 #include "temp_dir.h"
 #include "window.h"
 #include "window_probe.h"
+#include "window_state.h"
 
 #include <gtest/gtest.h>
 #include <gtk/gtk.h>
@@ -165,6 +166,7 @@ class UiFaults : public ::testing::Test
         if (window != nullptr)
             gtk_widget_destroy(window);
         init_app_state();
+        window_state_reset();
         g_log_set_always_fatal(static_cast<GLogLevelFlags>(G_LOG_LEVEL_CRITICAL |
                                                            G_LOG_LEVEL_ERROR | G_LOG_FATAL_MASK));
         int argc = 0;
@@ -652,6 +654,7 @@ TEST_F(UiFaults, SettingsFileOfRandomBytes)
             bytes[0] = '1';
         write_file("set_para.txt", bytes);
         init_app_state();
+        window_state_reset();
         gtk_widget_destroy(window);
         int argc = 0;
         char **argv = nullptr;

@@ -14,6 +14,7 @@
 #include "main.h"
 #include "module.h"
 #include "window_pages.h"
+#include "window_state.h"
 
 namespace
 {

@@ -6,6 +6,7 @@
 #include "temp_dir.h"
 #include "window.h"
 #include "window_probe.h"
+#include "window_state.h"
 
 #include <gtest/gtest.h>
 
@@ -521,6 +522,15 @@ TEST(WorkdirDialog, SaysTheDirectoryCannotBeUsedAndWhy)
     g_free(text);
     g_free(secondary);
     gtk_widget_destroy(dialog);
+}
+
+TEST(WindowState, ResetGoesBackToTheStart)
+{
+    started = notebook_page_now = page_ap_shown = 1;
+    color = 1;
+    window_state_reset();
+    EXPECT_EQ(started + notebook_page_now + page_ap_shown, 0);
+    EXPECT_EQ(color, 2);
 }
 
 } // namespace

@@ -1,16 +1,17 @@
 // One module in one worker process: the command line's binding of the
 // module operations, and connect, read, apply, verify, restart and release
-// as events for the parent.
+// as events for the parent. The worker's state is one object it owns.
 #include "cli_job.h"
 
 #include "cli_event.h"
 #include "cli_history.h"
-#include "cli_scan.h"
 #include "cli_text.h"
 #include "cmd_file.h"
+#include "line_scan.h"
 #include "main.h"
 #include "module.h"
 #include "module_at.h"
+#include "module_port.h"
 #include "module_read.h"
 #include "module_session.h"
 #include "pccom.h"
@@ -33,32 +34,45 @@ namespace
 
 enum class link_kind { serial, tcp };
 
-link_kind link_in_use = link_kind::serial;
-int event_fd = -1;
-bool parent_gone = false;
-// The link failed under an exchange and is gone (hang-up, closed peer):
-// every later exchange fails at once instead of waiting out its tries.
-bool link_lost = false;
-volatile sig_atomic_t stop_asked = 0;
-// Query text -> value of every query answered in this process.
-std::map<std::string, std::string> answered;
-
 using mono = std::chrono::steady_clock;
-mono::time_point last_alive;
 
-// The module in progress: its deadline, the bytes it sent, the exchanges
-// in a row it left without a byte of answer, and why it counts as gone.
-mono::time_point deadline = mono::time_point::max();
-long module_timeout_s = CLI_MODULE_TIMEOUT_FAST;
-bool past_deadline = false;
-long long heard = 0;
-int silent_exchanges = 0;
-std::string gone_note;
+// What a worker process holds while it works: the link, its counters, what
+// was sent and heard. The worker owns it; the module operations reach it
+// through their context.
+struct worker_state {
+    link_kind link_in_use = link_kind::serial;
+    int event_fd = -1;
+    int answer_fd = -1;
+    bool parent_gone = false;
+    // The link failed under an exchange and is gone (hang-up, closed peer):
+    // every later exchange fails at once instead of waiting out its tries.
+    bool link_lost = false;
+    // Query text -> value of every query answered in this process.
+    std::map<std::string, std::string> answered;
+    mono::time_point last_alive;
+    // The module in progress: its deadline, the bytes it sent, the
+    // exchanges in a row it left without a byte of answer, and why it
+    // counts as gone.
+    mono::time_point deadline = mono::time_point::max();
+    long module_timeout_s = CLI_MODULE_TIMEOUT_FAST;
+    bool past_deadline = false;
+    long long heard = 0;
+    int silent_exchanges = 0;
+    std::string gone_note;
+    // Records this worker's module as its events go by.
+    cli_history *history = nullptr;
+    // The link under the exchange, counting the bytes the module sends and
+    // failing every write and read once the module's time is up. Which
+    // link it wraps is chosen when the worker starts.
+    const at_link *base_link = &serial_link;
+    at_link counted_link = {nullptr, nullptr, nullptr};
+};
 
+// Reached by the signal handlers.
+volatile sig_atomic_t stop_asked = 0;
 // The link in command mode, for the "AT+ENTM" of a second Ctrl-C (-1: none).
 volatile sig_atomic_t leave_fd = -1;
 volatile sig_atomic_t leave_on_socket = 0;
-int answer_fd = -1;
 // How long a worker waits for the parent's go or skip. The parent answers
 // as it reads the event; this only bounds a parent that stopped reading.
 constexpr auto ANSWER_WAIT = std::chrono::seconds(60);
@@ -116,114 +130,110 @@ void on_abort(int)
     }
     _exit(0);
 }
-// Records this worker's module as its events go by.
-cli_history *job_history = nullptr;
-
-void emit(const cli_event &ev)
+void emit(worker_state &w, const cli_event &ev)
 {
-    const cli_event out = job_history ? job_history->worker_event(ev) : ev;
-    if (!parent_gone && !cli_event_write(event_fd, out))
-        parent_gone = true;
+    const cli_event out = w.history ? w.history->worker_event(ev) : ev;
+    if (!w.parent_gone && !cli_event_write(w.event_fd, out))
+        w.parent_gone = true;
 }
 
-void alive()
+void alive(worker_state &w)
 {
     const auto now = mono::now();
-    if (now - last_alive >= ALIVE_EVERY) {
-        last_alive = now;
-        emit(cli_event("alive"));
+    if (now - w.last_alive >= ALIVE_EVERY) {
+        w.last_alive = now;
+        emit(w, cli_event("alive"));
     }
 }
 
-int link_fd()
+int link_fd(const worker_state &w)
 {
-    return link_in_use == link_kind::tcp ? tcpsocket : strPCCom.fd;
+    return w.link_in_use == link_kind::tcp ? tcpsocket : strPCCom.fd;
 }
 
 // The far side has gone: a pty or adapter hung up, a TCP peer closed.
-bool link_gone_now()
+bool link_gone_now(const worker_state &w)
 {
-    const int fd = link_fd();
+    const int fd = link_fd(w);
     if (fd <= 0)
         return true;
-    pollfd p = {fd, static_cast<short>(link_in_use == link_kind::tcp ? POLLRDHUP : 0), 0};
+    pollfd p = {fd, static_cast<short>(w.link_in_use == link_kind::tcp ? POLLRDHUP : 0), 0};
     if (poll(&p, 1, 0) < 0)
         return false;
     return (p.revents & (POLLHUP | POLLERR | POLLNVAL | POLLRDHUP)) != 0;
 }
 
-void after_exchange(int ok, long long heard_before)
+void after_exchange(worker_state &w, int ok, long long heard_before)
 {
-    if (heard == heard_before) {
-        if (++silent_exchanges >= CLI_SILENT_EXCHANGES_GONE && !link_lost) {
-            link_lost = true;
-            gone_note = "no answer";
+    if (w.heard == heard_before) {
+        if (++w.silent_exchanges >= CLI_SILENT_EXCHANGES_GONE && !w.link_lost) {
+            w.link_lost = true;
+            w.gone_note = "no answer";
         }
     } else {
-        silent_exchanges = 0;
+        w.silent_exchanges = 0;
     }
-    if (past_deadline && !link_lost) {
-        link_lost = true;
-        gone_note = "took longer than " + std::to_string(module_timeout_s) + " s";
+    if (w.past_deadline && !w.link_lost) {
+        w.link_lost = true;
+        w.gone_note = "took longer than " + std::to_string(w.module_timeout_s) + " s";
     }
-    if (!ok && link_gone_now())
-        link_lost = true;
-    alive();
+    if (!ok && link_gone_now(w))
+        w.link_lost = true;
+    alive(w);
 }
 
 // A new module on the link: its own deadline and count of silences.
-void module_begins()
+void module_begins(worker_state &w)
 {
-    deadline = mono::now() + std::chrono::seconds(module_timeout_s);
-    past_deadline = false;
-    silent_exchanges = 0;
-    gone_note.clear();
+    w.deadline = mono::now() + std::chrono::seconds(w.module_timeout_s);
+    w.past_deadline = false;
+    w.silent_exchanges = 0;
+    w.gone_note.clear();
 }
 
-// The link under the exchange, counting the bytes the module sends and
-// failing every write and read once the module's time is up. Which link
-// it wraps is chosen when the worker starts.
-const at_link *base_link = &serial_link;
-
-bool time_is_up()
+bool time_is_up(worker_state &w)
 {
-    if (!past_deadline && mono::now() >= deadline)
-        past_deadline = true;
-    return past_deadline;
+    if (!w.past_deadline && mono::now() >= w.deadline)
+        w.past_deadline = true;
+    return w.past_deadline;
 }
 
-int counted_write(const char *buf, int len)
+int counted_write(void *ctx, const char *buf, int len)
 {
-    return time_is_up() ? -1 : base_link->write(buf, len);
+    worker_state &w = *static_cast<worker_state *>(ctx);
+    return time_is_up(w) ? -1 : w.base_link->write(w.base_link->ctx, buf, len);
 }
 
-int counted_read(char *buf, int len)
+int counted_read(void *ctx, char *buf, int len)
 {
-    if (time_is_up())
+    worker_state &w = *static_cast<worker_state *>(ctx);
+    if (time_is_up(w))
         return -1;
-    const int n = base_link->read(buf, len);
+    const int n = w.base_link->read(w.base_link->ctx, buf, len);
     if (n > 0)
-        heard += n;
+        w.heard += n;
     return n;
 }
 
-int counted_read_until(char *buf, int len, int first_byte_ms, const at_read_end &done)
+int counted_read_until(void *ctx, char *buf, int len, int first_byte_ms, const at_read_end &done)
 {
-    if (time_is_up())
+    worker_state &w = *static_cast<worker_state *>(ctx);
+    if (time_is_up(w))
         return -1;
-    const int n = base_link->read_until(buf, len, first_byte_ms, done);
+    const int n = w.base_link->read_until(w.base_link->ctx, buf, len, first_byte_ms, done);
     if (n > 0)
-        heard += n;
+        w.heard += n;
     return n;
 }
 
-at_link counted_link = {counted_write, counted_read, nullptr};
-
-void use_link(link_kind kind)
+void use_link(worker_state &w, link_kind kind)
 {
-    link_in_use = kind;
-    base_link = kind == link_kind::tcp ? &net_link : &serial_link;
-    counted_link.read_until = base_link->read_until ? counted_read_until : nullptr;
+    w.link_in_use = kind;
+    w.base_link = kind == link_kind::tcp ? &net_link : &serial_link;
+    w.counted_link.write = counted_write;
+    w.counted_link.read = counted_read;
+    w.counted_link.read_until = w.base_link->read_until ? counted_read_until : nullptr;
+    w.counted_link.ctx = &w;
 }
 
 // Sleeps up to `ms`, less when the parent asked this waiting worker to end.
@@ -251,24 +261,24 @@ std::string device_id(const std::string &device)
 
 // The parent's answer to this worker's "module" event: true for go; else
 // `why` says what to do ("stop", "done").
-bool parent_says_go(std::string *why)
+bool parent_says_go(worker_state &w, std::string *why)
 {
     *why = "stop";
     std::string buf;
     const auto end = mono::now() + ANSWER_WAIT;
-    while (!parent_gone) {
+    while (!w.parent_gone) {
         const auto left =
             std::chrono::duration_cast<std::chrono::milliseconds>(end - mono::now()).count();
         if (left <= 0)
             return false;
-        pollfd p = {answer_fd, POLLIN, 0};
+        pollfd p = {w.answer_fd, POLLIN, 0};
         const int r = poll(&p, 1, static_cast<int>(left));
         if (r < 0 && errno == EINTR)
             continue;
         if (r <= 0)
             return false;
         char b[256];
-        const ssize_t n = read(answer_fd, b, sizeof b);
+        const ssize_t n = read(w.answer_fd, b, sizeof b);
         if (n < 0 && errno == EINTR)
             continue;
         if (n <= 0)
@@ -292,6 +302,8 @@ std::string query(const char *cmd)
 }
 
 struct apply_watch : cmd_apply_observer {
+    explicit apply_watch(worker_state &state) : w(state) {}
+    worker_state &w;
     int total = 0;
     std::vector<std::string> lines;
     int unacked = 0;
@@ -301,27 +313,27 @@ struct apply_watch : cmd_apply_observer {
         lines.push_back(line);
         if (!acked) {
             unacked++;
-            emit(cli_event("unacked").set("line", line));
+            emit(w, cli_event("unacked").set("line", line));
         }
-        emit(cli_event("progress")
-                 .set("stage", "apply")
-                 .set("done", static_cast<long>(lines.size()))
-                 .set("total", total));
-        return !link_lost && !parent_gone;
+        emit(w, cli_event("progress")
+                    .set("stage", "apply")
+                    .set("done", static_cast<long>(lines.size()))
+                    .set("total", total));
+        return !w.link_lost && !w.parent_gone;
     }
 };
 
 // Reads back what `lines` set; the number of settings the module does not
 // hold (or did not report). `checked` gets the number of settings that
 // could be read back.
-int verify_lines(const std::vector<std::string> &lines, size_t *checked = nullptr)
+int verify_lines(worker_state &w, const std::vector<std::string> &lines, size_t *checked = nullptr)
 {
     // A setting given twice holds its last value.
     std::vector<std::pair<std::string, std::string>> targets;
     for (const auto &line : lines) {
         std::string name, args;
         if (!verify_line_target(line, &name, &args)) {
-            emit(cli_event("unverifiable").set("line", line));
+            emit(w, cli_event("unverifiable").set("line", line));
             continue;
         }
         for (auto it = targets.begin(); it != targets.end(); ++it)
@@ -334,34 +346,34 @@ int verify_lines(const std::vector<std::string> &lines, size_t *checked = nullpt
     if (checked)
         *checked = targets.size();
     int failed = 0;
-    for (size_t i = 0; i < targets.size() && !link_lost && !parent_gone; i++) {
-        emit(cli_event("progress")
-                 .set("stage", "verify")
-                 .set("done", static_cast<long>(i))
-                 .set("total", static_cast<long>(targets.size())));
+    for (size_t i = 0; i < targets.size() && !w.link_lost && !w.parent_gone; i++) {
+        emit(w, cli_event("progress")
+                    .set("stage", "verify")
+                    .set("done", static_cast<long>(i))
+                    .set("total", static_cast<long>(targets.size())));
         const auto &t = targets[i];
         char v[AT_VALUE_MAX + 1] = "";
         const bool got = module_send_cmd_get(("AT+" + t.first).c_str(), v) == 1;
         // Three silences in a row: the module is gone, not mismatched.
-        if (!got && link_lost)
+        if (!got && w.link_lost)
             break;
         if (!got || !verify_value_holds(t.second, v)) {
             failed++;
-            emit(cli_event("mismatch")
-                     .set("setting", t.first)
-                     .set("sent", t.second)
-                     .set("held", v)
-                     .set("answered", got ? 1L : 0L));
+            emit(w, cli_event("mismatch")
+                        .set("setting", t.first)
+                        .set("sent", t.second)
+                        .set("held", v)
+                        .set("answered", got ? 1L : 0L));
         }
     }
     return failed;
 }
 
-void restart_module()
+void restart_module(const worker_state &w)
 {
     // Written raw, as the restart button does: the module goes off at once
     // and its "+ok" may never come.
-    if (link_in_use == link_kind::tcp) {
+    if (w.link_in_use == link_kind::tcp) {
         tcp_exchange ex;
         sendn("AT+Z\n", 5);
     } else {
@@ -370,7 +382,7 @@ void restart_module()
 }
 
 // The task on a module that is in command mode; emits the result.
-void run_task(const cli_job &job)
+void run_task(worker_state &w, const cli_job &job)
 {
     std::string result = RESULT_DONE;
     std::string note;
@@ -378,43 +390,43 @@ void run_task(const cli_job &job)
     switch (job.task) {
     case cli_task::read:
     case cli_task::export_: {
-        emit(cli_event("stage").set("text", "read"));
-        answered.clear();
+        emit(w, cli_event("stage").set("text", "read"));
+        w.answered.clear();
         init_module_mana_struct();
         init_module_comm_struct();
         init_module_ap_struct();
         init_module_sta_struct();
         int missing = 0;
         for (const char *name : module_query_names) {
-            auto it = answered.find(std::string("AT+") + name);
-            if (it == answered.end()) {
+            auto it = w.answered.find(std::string("AT+") + name);
+            if (it == w.answered.end()) {
                 missing++;
                 note += (note.empty() ? "no answer to AT+" : ", AT+") + std::string(name);
             } else {
-                emit(cli_event("value").set("name", name).set("value", it->second));
+                emit(w, cli_event("value").set("name", name).set("value", it->second));
             }
         }
         if (missing > 0) {
-            result = link_lost ? RESULT_LINK_LOST : RESULT_NOT_ACKED;
+            result = w.link_lost ? RESULT_LINK_LOST : RESULT_NOT_ACKED;
         } else if (job.task == cli_task::export_) {
             for (const auto &line : module_setting_commands())
-                emit(cli_event("command").set("line", line));
+                emit(w, cli_event("command").set("line", line));
         }
         break;
     }
     case cli_task::apply:
     case cli_task::provision: {
-        emit(cli_event("stage").set("text", "apply"));
-        apply_watch watch;
+        emit(w, cli_event("stage").set("text", "apply"));
+        apply_watch watch(w);
         watch.total = job.file_lines;
         cmd_lines_apply(job.lines, &watch);
         int mismatches = 0;
         size_t checked = 0;
-        if (job.verify && !link_lost && !parent_gone) {
-            emit(cli_event("stage").set("text", "verify"));
-            mismatches = verify_lines(watch.lines, &checked);
+        if (job.verify && !w.link_lost && !w.parent_gone) {
+            emit(w, cli_event("stage").set("text", "verify"));
+            mismatches = verify_lines(w, watch.lines, &checked);
         }
-        if (link_lost)
+        if (w.link_lost)
             result = RESULT_LINK_LOST;
         else if (watch.unacked > 0)
             result = RESULT_NOT_ACKED;
@@ -429,51 +441,53 @@ void run_task(const cli_job &job)
         // that went wrong (a serial rate, an address) could leave it out of
         // reach once they take effect.
         if (job.restart && cli_result_done(result)) {
-            emit(cli_event("stage").set("text", "restart"));
-            restart_module();
+            emit(w, cli_event("stage").set("text", "restart"));
+            restart_module(w);
             restarted = true;
         }
         break;
     }
     case cli_task::verify: {
-        emit(cli_event("stage").set("text", "verify"));
-        const int mismatches = verify_lines(job.lines);
-        result = link_lost ? RESULT_LINK_LOST : mismatches > 0 ? RESULT_MISMATCH : RESULT_VERIFIED;
+        emit(w, cli_event("stage").set("text", "verify"));
+        const int mismatches = verify_lines(w, job.lines);
+        result = w.link_lost      ? RESULT_LINK_LOST
+                 : mismatches > 0 ? RESULT_MISMATCH
+                                  : RESULT_VERIFIED;
         break;
     }
     }
-    if (!restarted && !link_lost) {
-        emit(cli_event("stage").set("text", "release"));
+    if (!restarted && !w.link_lost) {
+        emit(w, cli_event("stage").set("text", "release"));
         module_session_leave();
     }
     leave_fd = -1;
-    if (link_lost) {
+    if (w.link_lost) {
         result = RESULT_LINK_LOST;
-        if (!gone_note.empty())
-            note = gone_note + (note.empty() ? "" : "; " + note);
+        if (!w.gone_note.empty())
+            note = w.gone_note + (note.empty() ? "" : "; " + note);
     }
-    emit(cli_event("result")
-             .set("result", result)
-             .set("note", note)
-             .set("restarted", restarted ? 1L : 0L));
+    emit(w, cli_event("result")
+                .set("result", result)
+                .set("note", note)
+                .set("restarted", restarted ? 1L : 0L));
 }
 
 // The module's row of the job's pool, before anything is sent; a module
 // without one is let go untouched. False when it was.
-bool take_row(cli_job &job, const std::string &mid)
+bool take_row(worker_state &w, cli_job &job, const std::string &mid)
 {
     cli_event ev;
     const bool got = cli_pool_take(job, mid, &ev);
-    if (!got && !link_lost)
+    if (!got && !w.link_lost)
         module_session_leave();
     if (!ev.kind.empty())
-        emit(ev);
+        emit(w, ev);
     return got;
 }
 
-int run_serial(const cli_job &job)
+int run_serial(worker_state &w, const cli_job &job)
 {
-    use_link(link_kind::serial);
+    use_link(w, link_kind::serial);
     bool vanished = false;
     // The module done (or let go) last on this port.
     bool done_before = job.done_before;
@@ -481,67 +495,67 @@ int run_serial(const cli_job &job)
     for (;;) {
         if (stop_asked)
             return 0;
-        emit(cli_event("stage").set("text", "open"));
+        emit(w, cli_event("stage").set("text", "open"));
         int fd = 0;
         bool found = true;
         if (job.line.scan) {
             // --baud auto: the scan leaves the module in command mode on
             // the open port, and the connect below finds it at once.
-            emit(cli_event("stage").set("text", "scan"));
-            line_setting s;
-            line_mode m = line_mode::none;
-            const int rc = cli_scan_find(job.device, line_scan_settings(false), &s, &m, nullptr);
-            found = rc == 1;
-            fd = rc == 1 ? strPCCom.fd : rc == 0 ? -1 : 0;
+            emit(w, cli_event("stage").set("text", "scan"));
+            const line_scan_result r =
+                line_scan_find(job.device, line_scan_settings(false), nullptr);
+            found = r.mode != line_mode::none;
+            // As CommOpen gives it: 0 for a port that cannot be opened.
+            fd = found ? r.fd : r.open_failed ? 0 : -1;
             if (found)
-                emit(cli_event("line").set("text", line_setting_text(s)));
+                emit(w, cli_event("line").set("text", line_setting_text(r.setting)));
         } else {
             fd = CommOpen(job.device.c_str(), job.line.baud, job.line.data_bits, job.line.parity,
                           job.line.stop_bits, 0);
         }
         if (!found && fd < 0) {
             if (!job.wait_new) {
-                emit(cli_event("result")
-                         .set("result", RESULT_NO_MODULE)
-                         .set("note", "no module answered at any rate at 8N1"));
+                emit(w, cli_event("result")
+                            .set("result", RESULT_NO_MODULE)
+                            .set("note", "no module answered at any rate at 8N1"));
                 return 0;
             }
-            emit(cli_event("waiting").set("text", cli_gettext("no module at any rate")));
+            emit(w, cli_event("waiting").set("text", cli_gettext("no module at any rate")));
             nap(WAIT_PAUSE_MS);
             continue;
         }
         if (fd == 0) {
             const int err = serial_last_errno();
             if (!job.wait_new) {
-                emit(cli_event("port-error")
-                         .set("error", serial_last_error())
-                         .set("errno", err)
-                         .set("hint", err == EACCES || err == EPERM
-                                          ? serial_permission_hint(job.device)
-                                          : std::string()));
+                emit(w, cli_event("port-error")
+                            .set("error", serial_last_error())
+                            .set("errno", err)
+                            .set("hint", err == EACCES || err == EPERM
+                                             ? serial_permission_hint(job.device)
+                                             : std::string()));
                 return 3;
             }
             if (err == ENOENT || err == ENODEV || err == ENXIO || err == EIO) {
                 if (!vanished)
-                    emit(cli_event("vanished"));
+                    emit(w, cli_event("vanished"));
                 vanished = true;
             }
-            emit(cli_event("waiting").set("text", serial_last_error()));
+            emit(w, cli_event("waiting").set("text", serial_last_error()));
             nap(WAIT_PAUSE_MS);
             continue;
         }
         strPCCom.fd = fd;
-        link_lost = false;
+        w.link_lost = false;
         const std::string dev = device_id(job.device);
-        emit(cli_event("stage").set("text", "connect"));
-        module_begins();
+        emit(w, cli_event("stage").set("text", "connect"));
+        module_begins(w);
         if (module_session_enter_serial() != 1) {
             close_serial();
             if (!job.wait_new) {
-                emit(cli_event("result").set("result", RESULT_NO_MODULE).set("note", ""));
+                emit(w, cli_event("result").set("result", RESULT_NO_MODULE).set("note", ""));
                 return 0;
             }
-            emit(cli_event("waiting").set("text", cli_gettext("no module")));
+            emit(w, cli_event("waiting").set("text", cli_gettext("no module")));
             nap(WAIT_PAUSE_MS);
             continue;
         }
@@ -554,20 +568,21 @@ int run_serial(const cli_job &job)
             vanished = true;
         // Only a module done before can be the same one again: the first
         // may well report no MID (or fail to).
-        if (job.wait_new && done_before && !vanished && !link_lost && mid == last_mid) {
+        if (job.wait_new && done_before && !vanished && !w.link_lost && mid == last_mid) {
             module_session_leave();
             leave_fd = -1;
             close_serial();
-            emit(cli_event("waiting").set(
-                "text", cli_format(cli_gettext("module %s is done"), mid.c_str())));
+            emit(w, cli_event("waiting").set(
+                        "text", cli_format(cli_gettext("module %s is done"), mid.c_str())));
             nap(WAIT_PAUSE_MS);
             continue;
         }
-        if (link_lost) {
+        if (w.link_lost) {
             leave_fd = -1;
             close_serial();
             if (!job.wait_new) {
-                emit(cli_event("result").set("result", RESULT_LINK_LOST).set("note", gone_note));
+                emit(w,
+                     cli_event("result").set("result", RESULT_LINK_LOST).set("note", w.gone_note));
                 return 0;
             }
             continue;
@@ -583,9 +598,9 @@ int run_serial(const cli_job &job)
             close_serial();
             return 0;
         }
-        emit(cli_event("module").set("mid", mid).set("device", dev));
+        emit(w, cli_event("module").set("mid", mid).set("device", dev));
         std::string why;
-        if (!parent_says_go(&why)) {
+        if (!parent_says_go(w, &why)) {
             // Not to be touched: let go as it came.
             module_session_leave();
             leave_fd = -1;
@@ -599,112 +614,115 @@ int run_serial(const cli_job &job)
             last_mid = mid;
             last_device = dev;
             vanished = false;
-            emit(cli_event("waiting").set(
-                "text", cli_format(cli_gettext("module %s is done"), mid.c_str())));
+            emit(w, cli_event("waiting").set(
+                        "text", cli_format(cli_gettext("module %s is done"), mid.c_str())));
             nap(WAIT_PAUSE_MS);
             continue;
         }
-        emit(cli_event("version").set("version", query("AT+VER")));
+        emit(w, cli_event("version").set("version", query("AT+VER")));
         cli_job work = job;
-        if (take_row(work, mid))
-            run_task(work);
+        if (take_row(w, work, mid))
+            run_task(w, work);
         close_serial();
         return 0;
     }
 }
 
-int run_tcp(const cli_job &job)
+int run_tcp(worker_state &w, const cli_job &job)
 {
-    use_link(link_kind::tcp);
+    use_link(w, link_kind::tcp);
     signal(SIGTERM, SIG_IGN);
     // The receive time-out goes on before any exchange, as the network
     // build does: the exchange's tries rely on it.
     tcpsock_set_recv_timeout(job.sock, TCP_RECV_TIMEOUT_MS);
     tcpsock_attach(job.sock);
     clear_mod_structs();
-    emit(cli_event("stage").set("text", "connect"));
-    module_begins();
+    emit(w, cli_event("stage").set("text", "connect"));
+    module_begins(w);
     // A peer is a module once it has told its MID: a port scanner, a health
     // check or a stranger gets nothing else.
     char v[AT_VALUE_MAX + 1] = "";
     if (module_send_cmd_get("AT+MID", v) != 1 || v[0] == '\0') {
-        emit(cli_event("not-a-module"));
+        emit(w, cli_event("not-a-module"));
         tcpsock_drop();
         return 0;
     }
     leave_on_socket = 1;
     leave_fd = job.sock;
     const std::string mid = v;
-    emit(cli_event("module").set("mid", mid));
+    emit(w, cli_event("module").set("mid", mid));
     std::string why;
-    if (!parent_says_go(&why)) {
+    if (!parent_says_go(w, &why)) {
         module_session_leave();
         leave_fd = -1;
         tcpsock_drop();
         return 0;
     }
-    emit(cli_event("version").set("version", query("AT+VER")));
+    emit(w, cli_event("version").set("version", query("AT+VER")));
     cli_job work = job;
-    if (take_row(work, mid))
-        run_task(work);
+    if (take_row(w, work, mid))
+        run_task(w, work);
     tcpsock_drop();
     return 0;
 }
-
-} // namespace
 
 // The command line's binding of the module operations: the serial exchange
 // on strPCCom's port, or the locked exchange on the accepted socket.
 // Over TCP each exchange holds the exchange lock, as the network build's
 // own operations do; the link counts what the module sends either way.
-int module_send_cmd_get(const char *cmd, char *ret)
+int job_get(void *ctx, const char *cmd, char *ret)
 {
-    if (link_lost)
+    worker_state &w = *static_cast<worker_state *>(ctx);
+    if (w.link_lost)
         return 0;
-    const long long before = heard;
+    const long long before = w.heard;
     int ok;
-    if (link_in_use == link_kind::tcp) {
+    if (w.link_in_use == link_kind::tcp) {
         tcp_exchange ex;
-        ok = at_send_cmd_get(counted_link, cmd, ret);
+        ok = at_send_cmd_get(w.counted_link, cmd, ret);
     } else {
-        ok = at_send_cmd_get(counted_link, cmd, ret);
+        ok = at_send_cmd_get(w.counted_link, cmd, ret);
     }
     if (ok)
-        answered[cmd] = ret;
-    after_exchange(ok, before);
+        w.answered[cmd] = ret;
+    after_exchange(w, ok, before);
     return ok;
 }
 
-int module_send_cmd_set(const char *cmd)
+int job_set(void *ctx, const char *cmd)
 {
-    if (link_lost)
+    worker_state &w = *static_cast<worker_state *>(ctx);
+    if (w.link_lost)
         return 0;
-    const long long before = heard;
+    const long long before = w.heard;
     int ok;
-    if (link_in_use == link_kind::tcp) {
+    if (w.link_in_use == link_kind::tcp) {
         tcp_exchange ex;
-        ok = at_send_cmd_set(counted_link, cmd);
+        ok = at_send_cmd_set(w.counted_link, cmd);
     } else {
-        ok = at_send_cmd_set(counted_link, cmd);
+        ok = at_send_cmd_set(w.counted_link, cmd);
     }
-    after_exchange(ok, before);
+    after_exchange(w, ok, before);
     return ok;
 }
 
-int module_echo()
+int job_echo(void *ctx)
 {
-    if (link_lost)
+    worker_state &w = *static_cast<worker_state *>(ctx);
+    if (w.link_lost)
         return 0;
     int ok;
-    if (link_in_use == link_kind::tcp) {
+    if (w.link_in_use == link_kind::tcp) {
         tcp_exchange ex;
-        ok = at_echo(counted_link);
+        ok = at_echo(w.counted_link);
     } else {
-        ok = at_echo(counted_link);
+        ok = at_echo(w.counted_link);
     }
-    alive();
+    alive(w);
     return ok;
 }
+
+} // namespace
 
 bool cli_result_done(const std::string &result)
 {
@@ -727,12 +745,21 @@ void cli_job_install_signals()
 
 int cli_job_run(const cli_job &job, int fd)
 {
-    event_fd = fd;
-    answer_fd = job.answer_fd;
-    module_timeout_s = job.module_timeout;
-    last_alive = mono::now();
-    job_history = job.history;
-    if (job_history)
-        job_history->worker_begin(job.label, job.device);
-    return job.device.empty() ? run_tcp(job) : run_serial(job);
+    worker_state w;
+    w.event_fd = fd;
+    w.answer_fd = job.answer_fd;
+    w.module_timeout_s = job.module_timeout;
+    w.last_alive = mono::now();
+    w.history = job.history;
+    module_ops ops;
+    ops.send_cmd_get = job_get;
+    ops.send_cmd_set = job_set;
+    ops.echo = job_echo;
+    ops.ctx = &w;
+    module_bind(ops);
+    if (w.history)
+        w.history->worker_begin(job.label, job.device);
+    const int rc = job.device.empty() ? run_tcp(w, job) : run_serial(w, job);
+    module_bind(module_ops());
+    return rc;
 }

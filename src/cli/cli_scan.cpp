@@ -47,17 +47,15 @@ std::string query(const char *cmd)
 // module is let go into the mode it was found in.
 int scan_worker(const std::string &device, const std::vector<line_setting> &settings, int out)
 {
-    line_setting s;
-    line_mode m = line_mode::none;
     std::vector<std::string> tried;
-    const int rc = cli_scan_find(device, settings, &s, &m, &tried);
-    if (rc == LINE_SCAN_OPEN_FAILED) {
+    const line_scan_result found = line_scan_find(device, settings, &tried);
+    if (found.open_failed) {
         cli_event_write(out, cli_event("port-error")
                                  .set("error", serial_last_error())
                                  .set("errno", serial_last_errno()));
         return EXIT_PORT;
     }
-    if (rc == 0) {
+    if (found.mode == line_mode::none) {
         cli_event ev("none");
         std::string all;
         for (const auto &t : tried)
@@ -65,6 +63,10 @@ int scan_worker(const std::string &device, const std::vector<line_setting> &sett
         cli_event_write(out, ev.set("tried", all));
         return 0;
     }
+    // The queries go over serial_link, on strPCCom's port.
+    strPCCom.fd = found.fd;
+    const line_setting &s = found.setting;
+    const line_mode m = found.mode;
     const std::string mid = query("AT+MID");
     const std::string version = query("AT+VER");
     const std::string uart = query("AT+UART");
@@ -262,24 +264,6 @@ bool parse_parity(const char *text, int *code)
 }
 
 } // namespace
-
-int cli_scan_find(const std::string &device, const std::vector<line_setting> &settings,
-                  line_setting *found, line_mode *mode, std::vector<std::string> *tried)
-{
-    for (const auto &s : settings) {
-        const int rc = line_scan_try(device, s);
-        if (rc == LINE_SCAN_OPEN_FAILED)
-            return LINE_SCAN_OPEN_FAILED;
-        if (rc != static_cast<int>(line_mode::none)) {
-            *found = s;
-            *mode = static_cast<line_mode>(rc);
-            return 1;
-        }
-        if (tried)
-            tried->push_back(line_setting_text(s));
-    }
-    return 0;
-}
 
 bool cli_parse_line(const char *baud, int data_bits, const char *parity, int stop_bits,
                     line_setting *out, bool *scan, std::string *why)

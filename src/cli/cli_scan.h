@@ -1,6 +1,5 @@
 // modcfg scan and ports --probe: the line settings at which a module answers
-// on each port, found by one worker process per port at once; and the
-// search itself for --baud auto.
+// on each port, found by one worker process per port at once.
 #ifndef MODCFG_CLI_SCAN_H
 #define MODCFG_CLI_SCAN_H
 
@@ -9,14 +8,6 @@
 
 #include <string>
 #include <vector>
-
-// Tries `settings` in order on `device` (see line_scan_try). 1 with the
-// setting and mode found (the port open in strPCCom.fd, the module in
-// command mode); 0 when none gave an answer (`tried` lists them as
-// line_setting_text gives them); LINE_SCAN_OPEN_FAILED when the port could
-// not be opened.
-int cli_scan_find(const std::string &device, const std::vector<line_setting> &settings,
-                  line_setting *found, line_mode *mode, std::vector<std::string> *tried);
 
 // "modcfg scan" with its arguments (after "scan"); the exit status.
 int cli_scan_command(int argc, char **argv);

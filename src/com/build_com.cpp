@@ -1,8 +1,10 @@
 // What the serial build binds: the AT exchange over the PC serial port, its
 // PC-side frame, its lamp, and restart and reset over the serial link.
 #include "main.h"
+#include "window_state.h"
 #include "module.h"
 #include "module_at.h"
+#include "module_port.h"
 #include "lang.h"
 #include "window.h"
 #include "button_clicked.h"
@@ -15,9 +17,10 @@ const GOptionEntry *build_option_entries()
     return nullptr;
 }
 
-int module_send_cmd_get(const char *cmd, char *ret) { return at_send_cmd_get(serial_link, cmd, ret); }
-int module_send_cmd_set(const char *cmd) { return at_send_cmd_set(serial_link, cmd); }
-int module_echo() { return at_echo(serial_link); }
+void build_bind()
+{
+    module_bind(module_ops_over(serial_link));
+}
 
 void set_PC_frame(GtkWidget *table)
 {

@@ -1,5 +1,5 @@
 // Finding the line settings at which a module answers: the settings tried,
-// one try at a setting, and the probe's wait derived from the line.
+// one try at a setting, and the search over a list.
 #include "line_scan.h"
 
 #include "module_at.h"
@@ -9,7 +9,6 @@
 #include <array>
 #include <chrono>
 #include <cstring>
-#include <termios.h>
 #include <thread>
 
 namespace
@@ -17,7 +16,6 @@ namespace
 
 constexpr char PROBE[] = "AT+\n";
 constexpr int PROBE_LEN = 4;
-constexpr int REPLY_LEN = 7; // "+ok\r\n\r\n"
 constexpr int READ_LEN = 20;
 // The handshake's 7-byte answer to "a".
 constexpr int HANDSHAKE_OK_LEN = 7;
@@ -151,34 +149,34 @@ std::vector<line_setting> line_scan_settings(bool all_framings)
     return out;
 }
 
-int line_scan_try(const std::string &device, const line_setting &s)
+line_scan_result line_scan_try(const std::string &device, const line_setting &s)
 {
+    line_scan_result r;
+    r.setting = s;
     const int fd = CommOpen(device.c_str(), s.baud, s.data_bits, s.parity, s.stop_bits, 0);
-    if (fd == 0)
-        return LINE_SCAN_OPEN_FAILED;
-    strPCCom.fd = fd;
-    const line_mode m = try_open_port(fd);
-    if (m == line_mode::none) {
-        CommClose(fd);
-        strPCCom.fd = 0;
+    if (fd == 0) {
+        r.open_failed = true;
+        return r;
     }
-    return static_cast<int>(m);
+    r.mode = try_open_port(fd);
+    if (r.mode == line_mode::none)
+        CommClose(fd);
+    else
+        r.fd = fd;
+    return r;
 }
 
-int line_probe_wait_ms(int fd)
+line_scan_result line_scan_find(const std::string &device,
+                                const std::vector<line_setting> &settings,
+                                std::vector<std::string> *tried)
 {
-    termios t;
-    int baud = 0, bits = 10;
-    if (tcgetattr(fd, &t) == 0) {
-        baud = serial_port_baud(fd, t);
-        const tcflag_t size = t.c_cflag & CSIZE;
-        const int data = size == CS5 ? 5 : size == CS6 ? 6 : size == CS7 ? 7 : 8;
-        bits = 1 + data + ((t.c_cflag & PARENB) ? 1 : 0) + ((t.c_cflag & CSTOPB) ? 2 : 1);
+    line_scan_result r;
+    for (const auto &s : settings) {
+        r = line_scan_try(device, s);
+        if (r.open_failed || r.mode != line_mode::none)
+            return r;
+        if (tried)
+            tried->push_back(line_setting_text(s));
     }
-    if (baud <= 0)
-        baud = 50;
-    // The probe and the reply's first byte are in CommReadUntil's count.
-    const long wire = (static_cast<long>(REPLY_LEN - 1) * bits * 1000 + baud - 1) / baud;
-    const long wait = wire + LINE_PROBE_MARGIN_MS;
-    return static_cast<int>(wait < LINE_PROBE_WAIT_MIN_MS ? LINE_PROBE_WAIT_MIN_MS : wait);
+    return r;
 }

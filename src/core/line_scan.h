@@ -1,7 +1,6 @@
 // Finding the line settings at which a module answers on a serial port: the
 // settings in the order they are tried, one try at one setting (the probe,
-// then the "+++" / "a" handshake), and the probe's wait derived from the
-// line's pace.
+// then the "+++" / "a" handshake), and the search over a list of them.
 #ifndef MODCFG_LINE_SCAN_H
 #define MODCFG_LINE_SCAN_H
 
@@ -32,38 +31,33 @@ std::vector<line_setting> line_scan_settings(bool all_framings);
 enum class line_mode { none, command, transparent };
 const char *line_mode_name(line_mode m); // "command", "transparent", "none"
 
-// Results of line_scan_try besides a mode.
-constexpr int LINE_SCAN_OPEN_FAILED = -1;
+// What a try or a search found: the mode, the setting it answered at and
+// the open port (fd, the module left in command mode), or that the port
+// could not be opened (serial_last_error tells why). With line_mode::none
+// the port is closed again.
+struct line_scan_result {
+    line_mode mode = line_mode::none;
+    line_setting setting;
+    int fd = -1;
+    bool open_failed = false;
+};
 
 // One try at `s` on `device`: opens it (CommOpen, with its console lines),
-// writes the probe "AT+\n" and waits line_probe_wait_ms for "+ok" or its
-// echo; any other answer (a module's "+ERR" for junk a wrong rate left in
-// its line, or that junk echoed) gets the probe once more. Without
-// an answer the line is kept quiet for the guard a module in transparent
-// mode needs (a late answer to the probe still counts then), then "+++" is
-// sent once, and an "a" is answered "a" and must bring "+ok\r\n\r\n".
-// Nothing else is sent: at a wrong rate a module in transparent mode takes
-// every byte as data for its network peer.
-// Returns the mode found (the port left open in strPCCom.fd, the module in
-// command mode), line_mode::none (the port closed again), or, as an int,
-// LINE_SCAN_OPEN_FAILED when the port cannot be opened
-// (serial_last_error tells why).
-int line_scan_try(const std::string &device, const line_setting &s);
+// writes the probe "AT+\n" and waits line_probe_wait_ms (module_at.h) for
+// "+ok" or its echo; any other answer (a module's "+ERR" for junk a wrong
+// rate left in its line, or that junk echoed) gets the probe once more.
+// Without an answer the line is kept quiet for the guard a module in
+// transparent mode needs (a late answer to the probe still counts then),
+// then "+++" is sent once, and an "a" is answered "a" and must bring
+// "+ok\r\n\r\n". Nothing else is sent: at a wrong rate a module in
+// transparent mode takes every byte as data for its network peer.
+line_scan_result line_scan_try(const std::string &device, const line_setting &s);
 
-// All in milliseconds.
-// Least wait for the answer to a probe in fast exchange.
-constexpr int LINE_PROBE_WAIT_MIN_MS = 30;
-// Added to the wire time for the module's own latency and the PC's
-// scheduling: the emulator answers within 2 ms on an idle machine; a
-// slower module is caught by the handshake's guard, which reads on.
-constexpr int LINE_PROBE_MARGIN_MS = 20;
-// The wait for the first byte of an answer to a probe on `fd` in fast
-// exchange, as CommReadUntil counts it (from when the probe has left the
-// line and one byte could have come back): with that, the window from the
-// write spans the probe (4 bytes) and a "+ok\r\n\r\n" reply (7) at the
-// port's rate and frame, plus LINE_PROBE_MARGIN_MS; at least
-// LINE_PROBE_WAIT_MIN_MS (57600 and 9600 baud: 30; 50: 1220). Also when
-// the settings cannot be read, the wait for 50 baud.
-int line_probe_wait_ms(int fd);
+// Tries `settings` in order on `device` until one finds a module or the
+// port cannot be opened; `tried` (may be null) gets each setting that
+// found none, as line_setting_text gives it.
+line_scan_result line_scan_find(const std::string &device,
+                                const std::vector<line_setting> &settings,
+                                std::vector<std::string> *tried);
 
 #endif

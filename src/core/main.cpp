@@ -11,13 +11,6 @@
 #include <cstring>
 #include <unistd.h>
 
-int started;
-int notebook_page_now;
-int page_mana_shown;
-int page_comm_shown;
-int page_ap_shown;
-int page_sta_shown;
-int color = 2;
 int auto_setting;
 char setting_file[30];
 
@@ -66,11 +59,7 @@ void init_PC_structs()
 
 void init_app_state()
 {
-    started = 0;
-    notebook_page_now = 0;
     cmd_num_mod = cmd_num_comm = cmd_num_ap = cmd_num_sta = 0;
-    page_mana_shown = page_comm_shown = page_ap_shown = page_sta_shown = 0;
-    color = 2;
     clear_mod_structs();
     init_setting_para();
     init_PC_structs();

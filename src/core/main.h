@@ -5,13 +5,6 @@
 
 #include <string>
 
-extern int started;           // 1 once the window has been built
-extern int notebook_page_now; // module page last switched to, 0..3
-extern int page_mana_shown;   // 1 once the page was filled from the module
-extern int page_comm_shown;
-extern int page_ap_shown;
-extern int page_sta_shown;
-extern int color;        // lamp: 1 connected, 2 not connected
 extern int auto_setting; // 1: apply the command file on every connection
 extern char setting_file[30]; // command-file name, relative to "data/"
 
@@ -25,8 +18,8 @@ void clear_mod_structs();
 void init_setting_para();
 // Puts strPCCom into its default selection (COM1, 57600 8N1, closed).
 void init_PC_structs();
-// Resets flags, records and counters, loads the settings and the PC
-// defaults: start-up before the window is built.
+// Resets records and counters, loads the settings and the PC defaults:
+// start-up before the window is built (whose own state is in src/ui).
 void init_app_state();
 
 // Writes set_para.txt: "1 " or "0 ", then `name` with no line end. The old

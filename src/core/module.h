@@ -181,47 +181,47 @@ void copy_module_sta_struct_up();
 
 // ---------------------------------------------------------------------------
 // AT exchange. The algorithms are written once over a byte channel; each
-// build binds the three module operations below to its transport.
+// program binds the three module operations below to its transport.
 
 // What ends a read of the fast exchange early: true when the bytes so far,
 // buf[0..n), are complete.
 using at_read_end = std::function<bool(const char *buf, int n)>;
 
+// Each operation gets the link's `ctx` first.
 struct at_link {
     // Writes len bytes; returns the count written or -1.
-    int (*write)(const char *buf, int len);
+    int (*write)(void *ctx, const char *buf, int len);
     // One read of up to len bytes; returns the count (0 when its time-out
     // passed with nothing received) or -1.
-    int (*read)(char *buf, int len);
+    int (*read)(void *ctx, char *buf, int len);
     // Null, or a read as `read` that the fast exchange uses: it ends as soon
     // as `done` holds for the bytes so far, and waits `first_byte_ms`
     // milliseconds for its first byte once the frame written last is out.
     // A link without one gets plain reads and only the shorter pauses.
-    int (*read_until)(char *buf, int len, int first_byte_ms, const at_read_end &done) = nullptr;
+    int (*read_until)(void *ctx, char *buf, int len, int first_byte_ms,
+                      const at_read_end &done) = nullptr;
     // Null, or reads off and drops the bytes already waiting, without
     // waiting for more: done before each frame, so that a reply is taken
     // only from bytes that came after its frame.
-    void (*drop_waiting)() = nullptr;
+    void (*drop_waiting)(void *ctx) = nullptr;
     // Null, or true when the last read ended by its total time-out while
     // bytes were still coming (the next one was due within the inter-byte
     // time-out): what it holds is the front of a reply, not a whole one.
-    bool (*read_cut)() = nullptr;
+    bool (*read_cut)(void *ctx) = nullptr;
     // Milliseconds a read takes that gets nothing (0: as long as its total
     // time-out). Over a link whose reads end that soon, the fast exchange
     // keeps trying for as long as the default's tries last.
     int empty_read_ms = 0;
+    // Handed to each operation: what the link's owner needs to reach.
+    void *ctx = nullptr;
 };
 
 // Longest value a query can return: a read of 100 bytes less "+ok=" and
 // the four line-end bytes. A reply buffer needs this plus the zero byte.
 constexpr int AT_VALUE_MAX = 92;
 
-// Query: 1 and the reply's value in ret (at least AT_VALUE_MAX + 1 bytes),
-// or 0 with ret untouched. Bound per build.
-int module_send_cmd_get(const char *cmd, char *ret);
-// Set command: 1 when the module acknowledged, else 0. Bound per build.
-int module_send_cmd_set(const char *cmd);
-// Echo test: 1 when the module echoes commands. Bound per build.
-int module_echo();
+// module_send_cmd_get, module_send_cmd_set, module_echo: through the
+// operations the program bound at start.
+#include "module_port.h"
 
 #endif

@@ -2,7 +2,6 @@
 // and the serial command-mode entry (probe, then the "+++" handshake).
 #include "module_at.h"
 
-#include "line_scan.h"
 #include "pccom.h"
 
 #include <array>
@@ -11,6 +10,7 @@
 #include <cstdio>
 #include <cstring>
 #include <string>
+#include <termios.h>
 #include <thread>
 
 namespace
@@ -67,7 +67,7 @@ bool send_frame(const at_link &link, const char *cmd)
     if (frame.size() > static_cast<size_t>(INT_MAX))
         return false;
     const int len = static_cast<int>(frame.size());
-    return link.write(frame.data(), len) == len;
+    return link.write(link.ctx, frame.data(), len) == len;
 }
 
 bool is_line_end(char c)
@@ -111,13 +111,13 @@ int reply_from_front(char *buf, int n)
 void drop_waiting(const at_link &link)
 {
     if (link.drop_waiting)
-        link.drop_waiting();
+        link.drop_waiting(link.ctx);
 }
 
 // True when the link's last read ended by its total time-out amid a reply.
 bool read_was_cut(const at_link &link)
 {
-    return link.read_cut && link.read_cut();
+    return link.read_cut && link.read_cut(link.ctx);
 }
 
 // The last VALUE_TAIL bytes of buf[0..n), zero bytes first when n is shorter.
@@ -152,8 +152,8 @@ at_read_end reply_complete(const reply_tail &before = {})
 int read_some(const at_link &link, char *buf, int len, const at_read_end &done = reply_complete())
 {
     const int n = fast_exchange && link.read_until
-                      ? link.read_until(buf, len, AT_FAST_FIRST_BYTE_MS, done)
-                      : link.read(buf, len);
+                      ? link.read_until(link.ctx, buf, len, AT_FAST_FIRST_BYTE_MS, done)
+                      : link.read(link.ctx, buf, len);
     return n >= 0 && n <= len ? n : -1;
 }
 
@@ -164,8 +164,8 @@ int read_some(const at_link &link, char *buf, int len, const at_read_end &done =
 // fast exchange does.
 int read_owed(const at_link &link, char *buf, int len, const at_read_end &done = reply_complete())
 {
-    const int n = fast_exchange && link.read_until ? link.read_until(buf, len, -1, done)
-                                                   : link.read(buf, len);
+    const int n = fast_exchange && link.read_until ? link.read_until(link.ctx, buf, len, -1, done)
+                                                   : link.read(link.ctx, buf, len);
     return n >= 0 && n <= len ? n : -1;
 }
 
@@ -261,15 +261,15 @@ class echo_filter
     size_t matched_ = 0;
 };
 
-int serial_write(const char *buf, int len)
+int serial_write(void *, const char *buf, int len)
 {
     return CommWrite(strPCCom.fd, buf, len);
 }
-int serial_read(char *buf, int len)
+int serial_read(void *, char *buf, int len)
 {
     return CommRead(strPCCom.fd, buf, len);
 }
-int serial_read_until(char *buf, int len, int first_byte_ms, const at_read_end &done)
+int serial_read_until(void *, char *buf, int len, int first_byte_ms, const at_read_end &done)
 {
     return CommReadUntil(strPCCom.fd, buf, len, first_byte_ms, done);
 }
@@ -328,15 +328,20 @@ int quiet_left(int fd)
     return quiet >= AT_FAST_QUIET_MS ? 0 : static_cast<int>(AT_FAST_QUIET_MS - quiet);
 }
 
-void serial_drop()
+void serial_drop(void *)
 {
     serial_drop_waiting(strPCCom.fd);
 }
 
+bool serial_read_cut(void *)
+{
+    return serial_last_read_cut();
+}
+
 } // namespace
 
-const at_link serial_link = {serial_write, serial_read,          serial_read_until,
-                             serial_drop,  serial_last_read_cut, 0};
+const at_link serial_link = {serial_write, serial_read,     serial_read_until,
+                             serial_drop,  serial_read_cut, 0};
 
 void at_set_fast(bool on)
 {
@@ -440,7 +445,7 @@ int at_send_cmd_set(const at_link &link, const char *cmd)
 int at_echo(const at_link &link)
 {
     drop_waiting(link);
-    if (link.write(PROBE, PROBE_LEN) != PROBE_LEN)
+    if (link.write(link.ctx, PROBE, PROBE_LEN) != PROBE_LEN)
         return 0;
     char buf[ECHO_READ];
     // The module answered the probe just before: it is there, and a slow
@@ -600,4 +605,23 @@ int connect_to_module()
     if (slow)
         progress("slow module: default timing used\n");
     return ok;
+}
+
+int line_probe_wait_ms(int fd)
+{
+    termios t;
+    int baud = 0, bits = 10;
+    if (tcgetattr(fd, &t) == 0) {
+        baud = serial_port_baud(fd, t);
+        const tcflag_t size = t.c_cflag & CSIZE;
+        const int data = size == CS5 ? 5 : size == CS6 ? 6 : size == CS7 ? 7 : 8;
+        bits = 1 + data + ((t.c_cflag & PARENB) ? 1 : 0) + ((t.c_cflag & CSTOPB) ? 2 : 1);
+    }
+    if (baud <= 0)
+        baud = 50;
+    constexpr int REPLY_LEN = 7; // "+ok\r\n\r\n"
+    // The probe and the reply's first byte are in CommReadUntil's count.
+    const long wire = (static_cast<long>(REPLY_LEN - 1) * bits * 1000 + baud - 1) / baud;
+    const long wait = wire + LINE_PROBE_MARGIN_MS;
+    return static_cast<int>(wait < LINE_PROBE_WAIT_MIN_MS ? LINE_PROBE_WAIT_MIN_MS : wait);
 }

@@ -15,33 +15,8 @@ constexpr int AT_HANDSHAKE_PAUSE_MS = 1000;
 // module streaming data in transparent mode must not hold the tool forever.
 constexpr int UART_CLEAN_MAX_READS = 10;
 
-// Fast exchange: off by default, when every read keeps the module's
-// original timing. Set once at start, before any exchange. When on, the
-// frames, their order, the tries and the replies recognised stay the
-// same; only the waits change:
-// - a read of a query, set command, probe or echo test ends as soon as the
-//   bytes so far end with "\r\n\r\n"; the handshake's read after "+++"
-//   ends on a first byte "a", the one after "a" on "\r\n\r\n". A reply
-//   that never completes still ends by the line's inter-byte and total
-//   time-outs;
-// - a serial read waits AT_FAST_FIRST_BYTE_MS for its first byte, and the
-//   tries pause AT_FAST_REPLY_PAUSE_MS (over TCP only the pauses change:
-//   its reads return on the first bytes already, and the tries go on for
-//   as long as the default's 40 would last); a later try takes a late
-//   reply. Reads no later try follows (the echo test, the rest after an
-//   "AT+E" echo) wait for their first byte as long as without fast
-//   exchange, and a probe answered after one that was not reads the second
-//   probe's answer off the line: a slow module's late answer must never be
-//   taken for the next command's reply;
-// - the handshake keeps AT_FAST_QUIET_MS of quiet on the line before each
-//   "+++", and the drain before it ends once the line has been that quiet;
-// - a connect's probes wait line_probe_wait_ms (line_scan.h) instead; a
-//   later answer is taken while the line is kept quiet before "+++", or,
-//   later still, as the reply to "+++" (the module is in command mode: its
-//   other answers are read off and the handshake finished);
-// - a command-mode entry that fails is made once more at the default
-//   timing (see connect_to_module): fast never calls a module absent that
-//   the default timing reaches.
+// Fast exchange, off by default and set once at start: the same frames,
+// tries and replies, shorter waits (docs/user-guide.md, "Fast exchange").
 void at_set_fast(bool on);
 bool at_fast();
 // All in milliseconds.
@@ -62,6 +37,20 @@ constexpr int AT_FAST_REPLY_PAUSE_MS = 50;
 // transparent mode takes "+++" for its escape only as a burst of its own,
 // after a pause in the data.
 constexpr int AT_FAST_QUIET_MS = 200;
+// Least wait for the answer to a probe in fast exchange.
+constexpr int LINE_PROBE_WAIT_MIN_MS = 30;
+// Added to the wire time for the module's own latency and the PC's
+// scheduling: the emulator answers within 2 ms on an idle machine; a
+// slower module is caught by the handshake's guard, which reads on.
+constexpr int LINE_PROBE_MARGIN_MS = 20;
+// The wait for the first byte of an answer to a probe on `fd` in fast
+// exchange, as CommReadUntil counts it (from when the probe has left the
+// line and one byte could have come back): with that, the window from the
+// write spans the probe (4 bytes) and a "+ok\r\n\r\n" reply (7) at the
+// port's rate and frame, plus LINE_PROBE_MARGIN_MS; at least
+// LINE_PROBE_WAIT_MIN_MS (57600 and 9600 baud: 30; 50: 1220). Also when
+// the settings cannot be read, the wait for 50 baud.
+int line_probe_wait_ms(int fd);
 
 // Before each frame of a query, set command or echo test, the bytes
 // already waiting on the link are dropped: a reply is taken only from bytes

@@ -220,7 +220,7 @@ bool peer_closed;
 // The last net_link_read ended by its total time-out amid a reply's pieces.
 bool read_cut;
 
-int net_link_write(const char *buf, int len)
+int net_link_write(void *, const char *buf, int len)
 {
     // The first send after the module's close still succeeds, and the
     // exchange would then wait out all its tries for a reply that cannot
@@ -230,7 +230,7 @@ int net_link_write(const char *buf, int len)
     return sendn(buf, len);
 }
 
-int net_link_read(char *buf, int len)
+int net_link_read(void *, char *buf, int len)
 {
     if (tcpsocket <= 0)
         return -1;
@@ -357,7 +357,7 @@ int skip_reply(int ms)
     }
 }
 
-bool net_link_read_cut()
+bool net_link_read_cut(void *)
 {
     return read_cut;
 }
@@ -367,8 +367,9 @@ bool net_link_read_cut()
 // TCP reads return on the first bytes already; fast exchange changes only
 // the pauses between them, and keeps trying as long as the default's 40
 // tries of an empty read and a pause last.
-const at_link net_link = {net_link_write, net_link_read,          nullptr,
-                          drain_pending,  net_link_read_cut, TCP_RECV_TIMEOUT_MS};
+const at_link net_link = {net_link_write,    net_link_read,
+                          nullptr,           [](void *) { drain_pending(); },
+                          net_link_read_cut, TCP_RECV_TIMEOUT_MS};
 
 // The module answers the keep-alive too, and the exchange algorithm would
 // take that reply for its own: a query would read "+ok" as an empty value.
@@ -444,4 +445,15 @@ int net_echo()
 {
     tcp_exchange ex;
     return at_echo(net_link);
+}
+
+module_ops net_module_ops()
+{
+    module_ops ops;
+    ops.send_cmd_get = [](void *, const char *cmd, char *ret) {
+        return net_send_cmd_get(cmd, ret);
+    };
+    ops.send_cmd_set = [](void *, const char *cmd) { return net_send_cmd_set(cmd); };
+    ops.echo = [](void *) { return net_echo(); };
+    return ops;
 }

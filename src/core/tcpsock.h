@@ -5,6 +5,7 @@
 #define MODCFG_TCPSOCK_H
 
 #include "module.h"
+#include "module_port.h"
 #include "pccom.h"
 
 #include <glib.h>
@@ -109,6 +110,8 @@ class tcp_exchange
 int net_send_cmd_get(const char *cmd, char *ret);
 int net_send_cmd_set(const char *cmd);
 int net_echo();
+// The three as the operations a program binds (module_port.h).
+module_ops net_module_ops();
 
 // One keep-alive under the exchange lock: sends the six-byte frame and reads
 // the module's reply, waiting up to TCP_KEEP_ALIVE_REPLY_MS (a later reply

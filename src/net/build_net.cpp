@@ -1,6 +1,7 @@
 // What the network build binds: the AT exchange over the module's TCP
 // connection, the connection thread at start-up, its PC-side frame and lamp.
 #include "main.h"
+#include "window_state.h"
 #include "module.h"
 #include "lang.h"
 #include "window.h"
@@ -63,9 +64,10 @@ const GOptionEntry *build_option_entries()
 
 // Each whole exchange holds the exchange lock: the UI thread, the auto-apply
 // and the connection thread's keep-alive share the one module socket.
-int module_send_cmd_get(const char *cmd, char *ret) { return net_send_cmd_get(cmd, ret); }
-int module_send_cmd_set(const char *cmd) { return net_send_cmd_set(cmd); }
-int module_echo() { return net_echo(); }
+void build_bind()
+{
+    module_bind(net_module_ops());
+}
 
 // The socket stays open after a restart or reset: the connection thread
 // notices the module going away at its next keep-alive and runs the

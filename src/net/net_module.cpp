@@ -11,6 +11,7 @@
 #include "pccom.h"
 #include "tcpsock.h"
 #include "window.h"
+#include "window_state.h"
 
 #include <cstdio>
 #include <functional>

@@ -13,6 +13,7 @@
 #include "pccom.h"
 #include "pccom_watch.h"
 #include "window.h"
+#include "window_state.h"
 #include "window_update.h"
 
 #include <cstdio>

@@ -10,6 +10,7 @@
 #include "module_read.h"
 #include "radio_changed.h"
 #include "window.h"
+#include "window_state.h"
 #include "window_update.h"
 
 #include <cstring>

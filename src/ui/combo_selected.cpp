@@ -12,6 +12,7 @@
 #include "set_combo_box.h"
 #include "window.h"
 #include "window_pages.h"
+#include "window_state.h"
 
 #include <initializer_list>
 #include <memory>

@@ -4,6 +4,7 @@
 #include "main.h"
 #include "module_at.h"
 #include "window.h"
+#include "window_state.h"
 #include "workdir.h"
 
 #include <cstdio>
@@ -79,6 +80,7 @@ bool parse_command_line(int *argc, char ***argv)
 
 int main(int argc, char **argv)
 {
+    build_bind();
     ui_language_init();
     if (!parse_command_line(&argc, &argv))
         return 2;
@@ -108,6 +110,7 @@ int main(int argc, char **argv)
         std::fflush(stdout);
     }
     init_app_state();
+    window_state_reset();
     build_startup();
     init_window(&argc, &argv);
     started = 1;

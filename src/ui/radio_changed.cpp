@@ -7,6 +7,7 @@
 #include "module.h"
 #include "page_edit.h"
 #include "window_pages.h"
+#include "window_state.h"
 
 #include <initializer_list>
 

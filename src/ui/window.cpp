@@ -5,6 +5,7 @@
 #include "lang.h"
 #include "main.h"
 #include "set_combo_box.h"
+#include "window_state.h"
 #include "workdir.h"
 
 #include <cmath>

@@ -74,6 +74,9 @@ void show_pictures(cairo_t *cr);
 GtkWidget *workdir_error_dialog(const std::string &why);
 
 // Build-specific (one definition per build).
+// Binds the module operations to the build's exchange (module_port.h):
+// first thing at start, and in the widget tests' main.
+void build_bind();
 // Command-line options of the build beside the common ones, ended by an
 // entry whose long name is null; null when it has none.
 const GOptionEntry *build_option_entries();

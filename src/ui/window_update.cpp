@@ -7,6 +7,7 @@
 #include "module_text.h"
 #include "set_combo_box.h"
 #include "window_pages.h"
+#include "window_state.h"
 
 #include <cstdio>
 #include <cstring>

@@ -11,6 +11,7 @@
 #include "pccom.h"
 #include "window.h"
 #include "window_pages.h"
+#include "window_state.h"
 
 #include <gtest/gtest.h>
 #include <gtk/gtk.h>

@@ -2,10 +2,14 @@
 #include <gtest/gtest.h>
 #include <gtk/gtk.h>
 
+#include "window.h"
+
 #include <cstdlib>
 
 int main(int argc, char **argv)
 {
+    // The module operations as the build under test binds them.
+    build_bind();
     ::testing::InitGoogleTest(&argc, argv);
     // Listing the tests (at build time) needs no display.
     if (GTEST_FLAG_GET(list_tests))
