@@ -1,6 +1,6 @@
 // The command line's records: the database options, value pools taken by
-// each module, the history of every module handled, the spool that keeps
-// records while a server is away, and the "pool" and "history" commands.
+// each module, the history of every module handled, and the spool that
+// keeps records while a server is away.
 #ifndef MODCFG_CLI_HISTORY_H
 #define MODCFG_CLI_HISTORY_H
 
@@ -88,6 +88,13 @@ class cli_history
     cli_task task_ = cli_task::read;
 };
 
+// The database at `url`, or null after a "modcfg: database ..." line.
+std::unique_ptr<store> cli_db_open(const std::string &url);
+// Sends what the spool of `url` holds when `db` is a server and the spool
+// has records, saying how many (with `say` also none). False after a
+// "modcfg: spool ..." line.
+bool cli_spool_send(store &db, const std::string &url, bool say);
+
 // Sends every record of the spool to `db`, once each; the number sent, or
 // -1 with `error`.
 long cli_spool_sync(store &db, const std::string &url, std::string *error);
@@ -99,9 +106,5 @@ long cli_spool_sync(store &db, const std::string &url, std::string *error);
 // adds the field "database").
 bool cli_pool_take(cli_job &job, const std::string &mid, cli_event *event);
 
-
-// "modcfg pool ..." and "modcfg history ..."; their exit status.
-int cli_pool_command(int argc, char **argv);
-int cli_history_command(int argc, char **argv);
 
 #endif

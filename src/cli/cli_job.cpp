@@ -5,6 +5,7 @@
 
 #include "cli_event.h"
 #include "cli_history.h"
+#include "cli_output.h"
 #include "cli_scan.h"
 #include "cli_text.h"
 #include "cmd_file.h"
@@ -519,7 +520,7 @@ int run_serial(const cli_job &job)
                          .set("hint", err == EACCES || err == EPERM
                                           ? serial_permission_hint(job.device)
                                           : std::string()));
-                return 3;
+                return CLI_EXIT_PORT;
             }
             if (err == ENOENT || err == ENODEV || err == ENXIO || err == EIO) {
                 if (!vanished)

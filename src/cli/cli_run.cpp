@@ -5,6 +5,7 @@
 
 #include "cli_event.h"
 #include "cli_history.h"
+#include "cli_output.h"
 #include "cli_text.h"
 #include "store_csv.h"
 #include "tcpsock.h"
@@ -23,15 +24,6 @@
 #include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
-
-FILE *cli_out = stdout;
-
-void cli_error(const std::string &text)
-{
-    std::fflush(cli_out);
-    std::fprintf(stderr, "modcfg: %s\n", text.c_str());
-    std::fflush(stderr);
-}
 
 namespace
 {

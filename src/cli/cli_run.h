@@ -76,15 +76,8 @@ struct cli_outcome {
     bool recorded = false; // the worker put it in the history
 };
 
-// Where results go: standard output as the program found it (the core's
-// console lines are kept off it).
-extern FILE *cli_out;
-
 // Runs the jobs; returns each module's outcome in the order they ended.
 // False (with an error printed) when listening failed.
 bool cli_run(const cli_run_options &o, std::vector<cli_outcome> &outcomes);
-
-// Prints `text` on standard error as one "modcfg: ..." line.
-void cli_error(const std::string &text);
 
 #endif
