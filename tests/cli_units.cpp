@@ -1,5 +1,6 @@
 // The command line's report records and its worker-to-parent framing.
 #include "cli_event.h"
+#include "cli_mid_policy.h"
 #include "cli_options.h"
 #include "cli_ports.h"
 #include "cli_report.h"
@@ -395,6 +396,38 @@ TEST(CliSummary, ExitStatusAndLastLineFollowTheOutcomes)
             EXPECT_EQ(end.summary, r.summary);
         }
     }
+}
+
+TEST(CliMidPolicy, DoneOnceFailedUpToTheRetriesBusyWhileInProgress)
+{
+    using v = cli_mid_policy::verdict;
+    cli_mid_policy mids(1);
+    struct step {
+        const char *mid;
+        const char *ended; // null: the module answered and is decided on
+        v verdict;
+        bool first;
+    } steps[] = {
+        {"A", nullptr, v::go, false},     {"A", nullptr, v::busy, false},
+        {"A", "mismatch", v::go, false},  {"A", nullptr, v::go, false},
+        {"A", "link-lost", v::go, false}, {"A", nullptr, v::failed, true},
+        {"A", nullptr, v::failed, false}, {"B", nullptr, v::go, false},
+        {"B", "verified", v::go, false},  {"B", nullptr, v::done, true},
+        {"B", nullptr, v::done, false},   {"C", "verified", v::go, false}, // never begun
+        {"C", nullptr, v::go, false},     {"C", "acknowledged", v::go, false},
+        {"C", nullptr, v::done, true},
+    };
+    for (const auto &s : steps) {
+        if (s.ended) {
+            mids.ended(s.mid, s.ended);
+            continue;
+        }
+        bool first = true;
+        EXPECT_EQ(mids.decide(s.mid, &first), s.verdict) << s.mid;
+        EXPECT_EQ(first, s.first) << s.mid;
+    }
+    EXPECT_EQ(mids.failures("A"), 2);
+    EXPECT_EQ(mids.last_result("B"), "verified");
 }
 
 } // namespace
