@@ -5,6 +5,7 @@
 
 #include "cli_event.h"
 #include "cli_output.h"
+#include "cli_protocol.h"
 #include "cli_report.h"
 #include "cli_text.h"
 
@@ -392,26 +393,26 @@ cli_event cli_history::worker_event(const cli_event &raw)
     const cli_event ev = show_secrets_ ? raw : cli_event_masked(raw);
     cli_outcome &o = worker_out_;
     const std::string &k = ev.kind;
-    if (k == "stage" && ev.get("text") == "connect") {
+    if (k == cli_ev::STAGE && ev.get("text") == "connect") {
         worker_start_ = g_get_monotonic_time() / 1e6;
-    } else if (k == "module") {
+    } else if (k == cli_ev::MODULE) {
         o.mid = ev.get("mid");
-    } else if (k == "version") {
+    } else if (k == cli_ev::VERSION) {
         o.version = ev.get("version");
-    } else if (k == "row") {
+    } else if (k == cli_ev::ROW) {
         o.seq = ev.get_long("seq");
         std::vector<std::vector<std::string>> recs;
         if (csv_parse(ev.get("values"), recs, nullptr) && !recs.empty())
             o.row_values = recs[0];
-    } else if (k == "value") {
+    } else if (k == cli_ev::VALUE) {
         o.values.emplace_back(ev.get("name"), ev.get("value"));
-    } else if (k == "mismatch") {
+    } else if (k == cli_ev::MISMATCH) {
         o.mismatches.push_back({ev.get("setting"), ev.get("sent"), ev.get("held")});
-    } else if (k == "unacked") {
+    } else if (k == cli_ev::UNACKED) {
         o.unacked.push_back(ev.get("line"));
-    } else if (k == "unverifiable") {
+    } else if (k == cli_ev::UNVERIFIABLE) {
         o.unverifiable.push_back(ev.get("line"));
-    } else if (k == "result" && !o.mid.empty()) {
+    } else if (k == cli_ev::RESULT && !o.mid.empty()) {
         // A module that never answered is the parent's to record (it
         // knows what went before); one that did is recorded here.
         o.result = ev.get("result");
@@ -454,7 +455,7 @@ bool cli_pool_take(cli_job &job, const std::string &mid, cli_event *event)
     *event = cli_event();
     if (job.pool.empty())
         return true;
-    *event = cli_event("result").set("result", RESULT_NO_VALUES);
+    *event = cli_event(cli_ev::RESULT).set("result", RESULT_NO_VALUES);
     if (mid.empty()) {
         event->set("note", "the module reported no MID, which its row is kept under");
         return false;
@@ -486,7 +487,7 @@ bool cli_pool_take(cli_job &job, const std::string &mid, cli_event *event)
             return false;
         }
     job.lines = lines;
-    *event = cli_event("row")
+    *event = cli_event(cli_ev::ROW)
                  .set("pool", job.pool)
                  .set("seq", row.seq)
                  .set("values", csv_line(row.values));

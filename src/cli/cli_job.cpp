@@ -6,6 +6,7 @@
 #include "cli_event.h"
 #include "cli_history.h"
 #include "cli_output.h"
+#include "cli_protocol.h"
 #include "cli_scan.h"
 #include "cli_text.h"
 #include "cmd_file.h"
@@ -132,7 +133,7 @@ void alive()
     const auto now = mono::now();
     if (now - last_alive >= ALIVE_EVERY) {
         last_alive = now;
-        emit(cli_event("alive"));
+        emit(cli_event(cli_ev::ALIVE));
     }
 }
 
@@ -280,7 +281,7 @@ bool parent_says_go(std::string *why)
             return false;
         if (!evs.empty()) {
             *why = evs[0].get("why");
-            return evs[0].kind == "go";
+            return evs[0].kind == cli_ev::GO;
         }
     }
     return false;
@@ -302,9 +303,9 @@ struct apply_watch : cmd_apply_observer {
         lines.push_back(line);
         if (!acked) {
             unacked++;
-            emit(cli_event("unacked").set("line", line));
+            emit(cli_event(cli_ev::UNACKED).set("line", line));
         }
-        emit(cli_event("progress")
+        emit(cli_event(cli_ev::PROGRESS)
                  .set("stage", "apply")
                  .set("done", static_cast<long>(lines.size()))
                  .set("total", total));
@@ -322,7 +323,7 @@ int verify_lines(const std::vector<std::string> &lines, size_t *checked = nullpt
     for (const auto &line : lines) {
         std::string name, args;
         if (!verify_line_target(line, &name, &args)) {
-            emit(cli_event("unverifiable").set("line", line));
+            emit(cli_event(cli_ev::UNVERIFIABLE).set("line", line));
             continue;
         }
         for (auto it = targets.begin(); it != targets.end(); ++it)
@@ -336,7 +337,7 @@ int verify_lines(const std::vector<std::string> &lines, size_t *checked = nullpt
         *checked = targets.size();
     int failed = 0;
     for (size_t i = 0; i < targets.size() && !link_lost && !parent_gone; i++) {
-        emit(cli_event("progress")
+        emit(cli_event(cli_ev::PROGRESS)
                  .set("stage", "verify")
                  .set("done", static_cast<long>(i))
                  .set("total", static_cast<long>(targets.size())));
@@ -348,7 +349,7 @@ int verify_lines(const std::vector<std::string> &lines, size_t *checked = nullpt
             break;
         if (!got || !verify_value_holds(t.second, v)) {
             failed++;
-            emit(cli_event("mismatch")
+            emit(cli_event(cli_ev::MISMATCH)
                      .set("setting", t.first)
                      .set("sent", t.second)
                      .set("held", v)
@@ -379,7 +380,7 @@ void run_task(const cli_job &job)
     switch (job.task) {
     case cli_task::read:
     case cli_task::export_: {
-        emit(cli_event("stage").set("text", "read"));
+        emit(cli_event(cli_ev::STAGE).set("text", "read"));
         answered.clear();
         init_module_mana_struct();
         init_module_comm_struct();
@@ -392,27 +393,27 @@ void run_task(const cli_job &job)
                 missing++;
                 note += (note.empty() ? "no answer to AT+" : ", AT+") + std::string(name);
             } else {
-                emit(cli_event("value").set("name", name).set("value", it->second));
+                emit(cli_event(cli_ev::VALUE).set("name", name).set("value", it->second));
             }
         }
         if (missing > 0) {
             result = link_lost ? RESULT_LINK_LOST : RESULT_NOT_ACKED;
         } else if (job.task == cli_task::export_) {
             for (const auto &line : module_setting_commands())
-                emit(cli_event("command").set("line", line));
+                emit(cli_event(cli_ev::COMMAND).set("line", line));
         }
         break;
     }
     case cli_task::apply:
     case cli_task::provision: {
-        emit(cli_event("stage").set("text", "apply"));
+        emit(cli_event(cli_ev::STAGE).set("text", "apply"));
         apply_watch watch;
         watch.total = job.file_lines;
         cmd_lines_apply(job.lines, &watch);
         int mismatches = 0;
         size_t checked = 0;
         if (job.verify && !link_lost && !parent_gone) {
-            emit(cli_event("stage").set("text", "verify"));
+            emit(cli_event(cli_ev::STAGE).set("text", "verify"));
             mismatches = verify_lines(watch.lines, &checked);
         }
         if (link_lost)
@@ -430,21 +431,21 @@ void run_task(const cli_job &job)
         // that went wrong (a serial rate, an address) could leave it out of
         // reach once they take effect.
         if (job.restart && cli_result_done(result)) {
-            emit(cli_event("stage").set("text", "restart"));
+            emit(cli_event(cli_ev::STAGE).set("text", "restart"));
             restart_module();
             restarted = true;
         }
         break;
     }
     case cli_task::verify: {
-        emit(cli_event("stage").set("text", "verify"));
+        emit(cli_event(cli_ev::STAGE).set("text", "verify"));
         const int mismatches = verify_lines(job.lines);
         result = link_lost ? RESULT_LINK_LOST : mismatches > 0 ? RESULT_MISMATCH : RESULT_VERIFIED;
         break;
     }
     }
     if (!restarted && !link_lost) {
-        emit(cli_event("stage").set("text", "release"));
+        emit(cli_event(cli_ev::STAGE).set("text", "release"));
         module_session_leave();
     }
     leave_fd = -1;
@@ -453,7 +454,7 @@ void run_task(const cli_job &job)
         if (!gone_note.empty())
             note = gone_note + (note.empty() ? "" : "; " + note);
     }
-    emit(cli_event("result")
+    emit(cli_event(cli_ev::RESULT)
              .set("result", result)
              .set("note", note)
              .set("restarted", restarted ? 1L : 0L));
@@ -482,39 +483,39 @@ int run_serial(const cli_job &job)
     for (;;) {
         if (stop_asked)
             return 0;
-        emit(cli_event("stage").set("text", "open"));
+        emit(cli_event(cli_ev::STAGE).set("text", "open"));
         int fd = 0;
         bool found = true;
         if (job.line.scan) {
             // --baud auto: the scan leaves the module in command mode on
             // the open port, and the connect below finds it at once.
-            emit(cli_event("stage").set("text", "scan"));
+            emit(cli_event(cli_ev::STAGE).set("text", "scan"));
             line_setting s;
             line_mode m = line_mode::none;
             const int rc = cli_scan_find(job.device, line_scan_settings(false), &s, &m, nullptr);
             found = rc == 1;
             fd = rc == 1 ? strPCCom.fd : rc == 0 ? -1 : 0;
             if (found)
-                emit(cli_event("line").set("text", line_setting_text(s)));
+                emit(cli_event(cli_ev::LINE).set("text", line_setting_text(s)));
         } else {
             fd = CommOpen(job.device.c_str(), job.line.baud, job.line.data_bits, job.line.parity,
                           job.line.stop_bits, 0);
         }
         if (!found && fd < 0) {
             if (!job.wait_new) {
-                emit(cli_event("result")
+                emit(cli_event(cli_ev::RESULT)
                          .set("result", RESULT_NO_MODULE)
                          .set("note", "no module answered at any rate at 8N1"));
                 return 0;
             }
-            emit(cli_event("waiting").set("text", cli_gettext("no module at any rate")));
+            emit(cli_event(cli_ev::WAITING).set("text", cli_gettext("no module at any rate")));
             nap(WAIT_PAUSE_MS);
             continue;
         }
         if (fd == 0) {
             const int err = serial_last_errno();
             if (!job.wait_new) {
-                emit(cli_event("port-error")
+                emit(cli_event(cli_ev::PORT_ERROR)
                          .set("error", serial_last_error())
                          .set("errno", err)
                          .set("hint", err == EACCES || err == EPERM
@@ -524,25 +525,25 @@ int run_serial(const cli_job &job)
             }
             if (err == ENOENT || err == ENODEV || err == ENXIO || err == EIO) {
                 if (!vanished)
-                    emit(cli_event("vanished"));
+                    emit(cli_event(cli_ev::VANISHED));
                 vanished = true;
             }
-            emit(cli_event("waiting").set("text", serial_last_error()));
+            emit(cli_event(cli_ev::WAITING).set("text", serial_last_error()));
             nap(WAIT_PAUSE_MS);
             continue;
         }
         strPCCom.fd = fd;
         link_lost = false;
         const std::string dev = device_id(job.device);
-        emit(cli_event("stage").set("text", "connect"));
+        emit(cli_event(cli_ev::STAGE).set("text", "connect"));
         module_begins();
         if (module_session_enter_serial() != 1) {
             close_serial();
             if (!job.wait_new) {
-                emit(cli_event("result").set("result", RESULT_NO_MODULE).set("note", ""));
+                emit(cli_event(cli_ev::RESULT).set("result", RESULT_NO_MODULE).set("note", ""));
                 return 0;
             }
-            emit(cli_event("waiting").set("text", cli_gettext("no module")));
+            emit(cli_event(cli_ev::WAITING).set("text", cli_gettext("no module")));
             nap(WAIT_PAUSE_MS);
             continue;
         }
@@ -559,8 +560,8 @@ int run_serial(const cli_job &job)
             module_session_leave();
             leave_fd = -1;
             close_serial();
-            emit(cli_event("waiting").set(
-                "text", cli_format(cli_gettext("module %s is done"), mid.c_str())));
+            emit(cli_event(cli_ev::WAITING)
+                     .set("text", cli_format(cli_gettext("module %s is done"), mid.c_str())));
             nap(WAIT_PAUSE_MS);
             continue;
         }
@@ -568,7 +569,9 @@ int run_serial(const cli_job &job)
             leave_fd = -1;
             close_serial();
             if (!job.wait_new) {
-                emit(cli_event("result").set("result", RESULT_LINK_LOST).set("note", gone_note));
+                emit(cli_event(cli_ev::RESULT)
+                         .set("result", RESULT_LINK_LOST)
+                         .set("note", gone_note));
                 return 0;
             }
             continue;
@@ -584,7 +587,7 @@ int run_serial(const cli_job &job)
             close_serial();
             return 0;
         }
-        emit(cli_event("module").set("mid", mid).set("device", dev));
+        emit(cli_event(cli_ev::MODULE).set("mid", mid).set("device", dev));
         std::string why;
         if (!parent_says_go(&why)) {
             // Not to be touched: let go as it came.
@@ -600,12 +603,12 @@ int run_serial(const cli_job &job)
             last_mid = mid;
             last_device = dev;
             vanished = false;
-            emit(cli_event("waiting").set(
-                "text", cli_format(cli_gettext("module %s is done"), mid.c_str())));
+            emit(cli_event(cli_ev::WAITING)
+                     .set("text", cli_format(cli_gettext("module %s is done"), mid.c_str())));
             nap(WAIT_PAUSE_MS);
             continue;
         }
-        emit(cli_event("version").set("version", query("AT+VER")));
+        emit(cli_event(cli_ev::VERSION).set("version", query("AT+VER")));
         cli_job work = job;
         if (take_row(work, mid))
             run_task(work);
@@ -623,20 +626,20 @@ int run_tcp(const cli_job &job)
     tcpsock_set_recv_timeout(job.sock, TCP_RECV_TIMEOUT_MS);
     tcpsock_attach(job.sock);
     clear_mod_structs();
-    emit(cli_event("stage").set("text", "connect"));
+    emit(cli_event(cli_ev::STAGE).set("text", "connect"));
     module_begins();
     // A peer is a module once it has told its MID: a port scanner, a health
     // check or a stranger gets nothing else.
     char v[AT_VALUE_MAX + 1] = "";
     if (module_send_cmd_get("AT+MID", v) != 1 || v[0] == '\0') {
-        emit(cli_event("not-a-module"));
+        emit(cli_event(cli_ev::NOT_A_MODULE));
         tcpsock_drop();
         return 0;
     }
     leave_on_socket = 1;
     leave_fd = job.sock;
     const std::string mid = v;
-    emit(cli_event("module").set("mid", mid));
+    emit(cli_event(cli_ev::MODULE).set("mid", mid));
     std::string why;
     if (!parent_says_go(&why)) {
         module_session_leave();
@@ -644,7 +647,7 @@ int run_tcp(const cli_job &job)
         tcpsock_drop();
         return 0;
     }
-    emit(cli_event("version").set("version", query("AT+VER")));
+    emit(cli_event(cli_ev::VERSION).set("version", query("AT+VER")));
     cli_job work = job;
     if (take_row(work, mid))
         run_task(work);
