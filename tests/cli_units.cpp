@@ -1,9 +1,11 @@
 // The command line's report records and its worker-to-parent framing.
+#include "cli_escape.h"
 #include "cli_event.h"
 #include "cli_mid_policy.h"
 #include "cli_options.h"
 #include "cli_ports.h"
 #include "cli_report.h"
+#include "cli_secret.h"
 #include "cli_summary.h"
 #include "temp_dir.h"
 

@@ -9,7 +9,9 @@
 #include "cli_report.h"
 #include "cli_text.h"
 
+#include "cli_escape.h"
 #include "cli_ports.h"
+#include "cli_secret.h"
 #include "cli_template.h"
 #include "cmd_file.h"
 #include "module_session.h"

@@ -1,5 +1,6 @@
 // "modcfg history": the records of the modules handled, newest first.
 #include "cli_commands.h"
+#include "cli_escape.h"
 #include "cli_event.h"
 #include "cli_history.h"
 #include "cli_output.h"

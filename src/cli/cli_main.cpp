@@ -2,6 +2,7 @@
 // apply, verify and provision modules on serial ports or as a TCP server,
 // list and probe the serial ports, and show the pools and the history.
 #include "cli_commands.h"
+#include "cli_escape.h"
 #include "cli_event.h"
 #include "cli_output.h"
 #include "cli_scan.h"

@@ -2,6 +2,7 @@
 // checks before any module is touched, the run, what it prints and its
 // exit status.
 #include "cli_commands.h"
+#include "cli_escape.h"
 #include "cli_event.h"
 #include "cli_history.h"
 #include "cli_options.h"

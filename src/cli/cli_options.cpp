@@ -1,6 +1,7 @@
 // The module commands' options, checked before any module is touched.
 #include "cli_options.h"
 
+#include "cli_escape.h"
 #include "cli_event.h"
 #include "cli_scan.h"
 #include "cli_text.h"

@@ -1,5 +1,5 @@
 // Where the command line's results and messages go, the one form of a
-// usage error, and the exit statuses every command shares.
+// usage error, the exit statuses every command shares, and whole writes.
 #ifndef MODCFG_CLI_OUTPUT_H
 #define MODCFG_CLI_OUTPUT_H
 
@@ -28,5 +28,10 @@ void cli_error(const std::string &text);
 // A usage error of `command` ("" for modcfg itself): `text` and where to
 // look, as one "modcfg: ..." line.
 void cli_usage_error(const std::string &command, const std::string &text);
+
+// Writes all of `bytes` to `fd`, through partial writes and interruptions.
+// False (errno set by the failing write) when a write fails or takes
+// nothing.
+bool cli_write_all(int fd, const std::string &bytes);
 
 #endif

@@ -1,5 +1,6 @@
 // "modcfg pool": the pools of values for templates, and the rows of one.
 #include "cli_commands.h"
+#include "cli_escape.h"
 #include "cli_event.h"
 #include "cli_history.h"
 #include "cli_output.h"

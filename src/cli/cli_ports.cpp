@@ -1,6 +1,7 @@
 // Serial devices and their sysfs details for "modcfg ports".
 #include "cli_ports.h"
 
+#include "cli_escape.h"
 #include "cli_event.h"
 #include "cli_output.h"
 #include "cli_text.h"

@@ -1,6 +1,7 @@
 // "modcfg ports": the serial ports, the COM names that resolve to them,
 // and with --probe whether a module answers on each.
 #include "cli_commands.h"
+#include "cli_escape.h"
 #include "cli_event.h"
 #include "cli_output.h"
 #include "cli_ports.h"

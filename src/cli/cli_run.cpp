@@ -3,6 +3,7 @@
 // modules in progress, a second ends it at once.
 #include "cli_run.h"
 
+#include "cli_escape.h"
 #include "cli_event.h"
 #include "cli_held.h"
 #include "cli_history.h"
@@ -10,6 +11,7 @@
 #include "cli_output.h"
 #include "cli_progress.h"
 #include "cli_protocol.h"
+#include "cli_secret.h"
 #include "cli_text.h"
 #include "cli_worker.h"
 #include "store_csv.h"

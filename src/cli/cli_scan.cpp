@@ -3,6 +3,7 @@
 // per port, in the order the ports were given.
 #include "cli_scan.h"
 
+#include "cli_escape.h"
 #include "cli_event.h"
 #include "cli_output.h"
 #include "cli_text.h"

@@ -1,6 +1,7 @@
 // The exit status and summary of a module command.
 #include "cli_summary.h"
 
+#include "cli_escape.h"
 #include "cli_event.h"
 #include "cli_output.h"
 #include "cli_text.h"
