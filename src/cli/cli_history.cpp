@@ -1,7 +1,9 @@
-// Value pools and the station history for the command line: what runs
-// before any module is touched, the claim in the worker, one record per
-// module in the parent, and the spool.
+// The station history for the command line: what runs before any module
+// is touched, one record per module (in the worker, or in the parent), and
+// the spool when the server is away.
 #include "cli_history.h"
+
+#include "cli_db.h"
 
 #include "cli_event.h"
 #include "cli_output.h"
@@ -25,11 +27,6 @@
 namespace
 {
 
-std::string data_dir()
-{
-    return std::string(g_get_user_data_dir()) + "/modcfg";
-}
-
 std::string pool_from_file(const std::string &path)
 {
     gchar *base = g_path_get_basename(path.c_str());
@@ -48,113 +45,6 @@ std::string text(const std::string &s)
 }
 
 } // namespace
-
-std::unique_ptr<store> cli_db_open(const std::string &url)
-{
-    std::string error;
-    auto db = store_open(url, &error);
-    if (!db)
-        cli_error(cli_format(cli_gettext("database %s: %s"), store_url_shown(url).c_str(),
-                             error.c_str()));
-    return db;
-}
-
-// Sends the spool when the database is a server and the spool has records.
-bool cli_spool_send(store &db, const std::string &url, bool say)
-{
-    if (std::strcmp(db.kind(), "postgresql") != 0)
-        return true;
-    struct stat st;
-    if (stat(cli_spool_path(url).c_str(), &st) != 0)
-        return true;
-    std::string error;
-    const long n = cli_spool_sync(db, url, &error);
-    if (n < 0) {
-        cli_error(
-            cli_format(cli_gettext("spool %s: %s"), cli_spool_path(url).c_str(), error.c_str()));
-        return false;
-    }
-    if (n > 0 || say) {
-        std::fprintf(
-            stderr, "modcfg: %s\n",
-            cli_format(cli_gettext("%ld records from the spool sent to the database"), n).c_str());
-        std::fflush(stderr);
-    }
-    return true;
-}
-
-cli_db_options::~cli_db_options()
-{
-    g_free(db);
-    g_free(station);
-    g_free(values);
-    g_free(pool);
-}
-
-void cli_db_add_options(std::vector<GOptionEntry> &entries, cli_db_options &o, bool templates)
-{
-    entries.push_back({"db", 0, 0, G_OPTION_ARG_STRING, &o.db,
-                       N_("Record the history here: a file, sqlite:FILE or postgresql://... "
-                          "(default: $MODCFG_DB, else ~/.local/share/modcfg/history.sqlite)"),
-                       N_("URL")});
-    entries.push_back({"station", 0, 0, G_OPTION_ARG_STRING, &o.station,
-                       N_("This station's name in the history (default: the host name)"),
-                       N_("NAME")});
-    entries.push_back({"no-history", 0, 0, G_OPTION_ARG_NONE, &o.no_history,
-                       N_("Record nothing in the database"), nullptr});
-    if (!templates)
-        return;
-    entries.push_back({"values", 0, 0, G_OPTION_ARG_FILENAME, &o.values,
-                       N_("The command file is a template: ${NAME} takes each module's value from "
-                          "this CSV file (imported as the pool --pool names, default the file's "
-                          "name)"),
-                       N_("FILE")});
-    entries.push_back({"pool", 0, 0, G_OPTION_ARG_STRING, &o.pool,
-                       N_("The command file is a template filled from this pool of values, one row "
-                          "per module for good"),
-                       N_("NAME")});
-}
-
-std::string cli_db_url(const char *option)
-{
-    if (option && *option)
-        return option;
-    const char *env = std::getenv("MODCFG_DB");
-    if (env && *env)
-        return env;
-    return data_dir() + "/history.sqlite";
-}
-
-std::string cli_spool_path(const std::string &url)
-{
-    gchar *sum = g_compute_checksum_for_string(G_CHECKSUM_SHA256, url.c_str(), -1);
-    const std::string name = "spool-" + std::string(sum).substr(0, 16) + ".sqlite";
-    g_free(sum);
-    return data_dir() + "/" + name;
-}
-
-long cli_spool_sync(store &db, const std::string &url, std::string *error)
-{
-    auto spool = store_open("sqlite:" + cli_spool_path(url), error);
-    if (!spool)
-        return -1;
-    std::vector<store_record> recs;
-    if (!spool->history_list("", "", &recs, error))
-        return -1;
-    long n = 0;
-    // Oldest first; the server keeps one record per id, so a sync cut off
-    // between the send and the removal sends that record again harmlessly.
-    for (auto it = recs.rbegin(); it != recs.rend(); ++it) {
-        if (!db.history_add(*it, error))
-            return -1;
-        if (!it->pool.empty() && it->seq > 0)
-            db.pool_set_result(it->pool, it->seq, it->result, nullptr);
-        if (!spool->history_remove(it->id, error))
-            return -1;
-        n++;
-    }
-    return n;
-}
 
 int cli_history::prepare(const cli_db_options &o, const std::string &command, cli_run_options &run)
 {
@@ -450,48 +340,4 @@ bool cli_history::worker_result(const cli_event &ev)
         return true;
     }
     return !ev.get("recorded").empty() || !ev.get("spooled").empty();
-}
-
-bool cli_pool_take(cli_job &job, const std::string &mid, cli_event *event)
-{
-    *event = cli_event();
-    if (job.pool.empty())
-        return true;
-    *event = cli_event(cli_ev::RESULT).set("result", RESULT_NO_VALUES);
-    if (mid.empty()) {
-        event->set("note", "the module reported no MID, which its row is kept under");
-        return false;
-    }
-    std::string error;
-    auto db = store_open(job.db_url, &error);
-    store_row row;
-    const store_claim claim =
-        db ? db->pool_claim(job.pool, text(mid), &row, &error) : store_claim::failed;
-    if (claim == store_claim::failed) {
-        event->set("note", "database: " + error).set("database", 1L);
-        return false;
-    }
-    if (claim == store_claim::none) {
-        event->set("note", "no free row left in pool " + job.pool);
-        return false;
-    }
-    std::vector<std::string> lines;
-    if (!template_expand_row(job.lines, job.pool_columns, row, mid, &lines, &error)) {
-        event->set("note", "row " + std::to_string(row.seq) + ": " + error);
-        return false;
-    }
-    // Checked with a MID of 20 characters; a longer or odder one is caught
-    // here, before anything is sent.
-    for (size_t n = 0; n < lines.size(); n++)
-        if (lines[n].size() > TEMPLATE_LINE_MAX || !cmd_file_line_is_text(lines[n])) {
-            event->set("note", "row " + std::to_string(row.seq) + ", line " +
-                                   std::to_string(n + 1) + ": does not fit this MID");
-            return false;
-        }
-    job.lines = lines;
-    *event = cli_event(cli_ev::ROW)
-                 .set("pool", job.pool)
-                 .set("seq", row.seq)
-                 .set("values", csv_line(row.values));
-    return true;
 }

@@ -6,6 +6,7 @@
 #include "cli_event.h"
 #include "cli_history.h"
 #include "cli_output.h"
+#include "cli_pool.h"
 #include "cli_protocol.h"
 #include "cli_scan.h"
 #include "cli_text.h"
