@@ -1,4 +1,5 @@
-// Serial devices and their sysfs details for "modcfg ports".
+// Serial devices and their sysfs details for "modcfg ports"; the ports a
+// run is given, resolved and opened once before any module is touched.
 #include "cli_ports.h"
 
 #include "cli_escape.h"

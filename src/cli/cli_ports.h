@@ -1,6 +1,7 @@
 // The serial devices present, the "COMn" names that resolve to them, and
 // what sysfs tells of each (driver; for USB adapters the ids, product name
-// and serial number).
+// and serial number); a port given by name resolved and checked before a
+// run.
 #ifndef MODCFG_CLI_PORTS_H
 #define MODCFG_CLI_PORTS_H
 
