@@ -6,7 +6,7 @@
 #include "cli_db.h"
 #include "cli_event.h"
 #include "cli_job.h"
-#include "cli_run.h"
+#include "cli_outcome.h"
 #include "store.h"
 
 #include <glib.h>

@@ -3,7 +3,7 @@
 #ifndef MODCFG_CLI_OPTIONS_H
 #define MODCFG_CLI_OPTIONS_H
 
-#include "cli_run.h"
+#include "cli_outcome.h"
 
 #include <string>
 #include <vector>

@@ -5,7 +5,7 @@
 
 #include "cli_event.h"
 #include "cli_job.h"
-#include "cli_run.h"
+#include "cli_outcome.h"
 
 #include <chrono>
 #include <string>
