@@ -5,6 +5,7 @@
 // decimals at most. The input holds the texts separated by 0x1e: time,
 // port, MID, version, result, note, then setting, sent, held per mismatch;
 // its first four bytes give the seconds in milliseconds.
+#include "cli_escape.h"
 #include "cli_event.h"
 #include "cli_report.h"
 #include "fuzz_support.h"

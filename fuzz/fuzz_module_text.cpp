@@ -3,6 +3,7 @@
 // control character (C0, DEL, C1) in a console line, and lose nothing: for
 // a text that is neither UTF-8 nor GB18030 and holds no backslash, undoing
 // the "\xNN" escapes gives the bytes back.
+#include "cli_escape.h"
 #include "cli_event.h"
 #include "fuzz_support.h"
 #include "module_text.h"

@@ -1,7 +1,12 @@
 // The command line's report records and its worker-to-parent framing.
+#include "cli_escape.h"
 #include "cli_event.h"
+#include "cli_mid_policy.h"
+#include "cli_options.h"
 #include "cli_ports.h"
 #include "cli_report.h"
+#include "cli_secret.h"
+#include "cli_summary.h"
 #include "temp_dir.h"
 
 #include <fcntl.h>
@@ -11,6 +16,7 @@
 #include <string>
 #include <sys/file.h>
 #include <sys/stat.h>
+#include <tuple>
 #include <unistd.h>
 #include <vector>
 
@@ -287,6 +293,143 @@ TEST(CliPorts, DevicesWithTheirNamesAndUsbDetails)
     EXPECT_FALSE(ports[0].missing);
     struct stat st;
     EXPECT_EQ(ports[2].missing, stat("/dev/pts/7", &st) != 0);
+}
+
+TEST(CliOptions, CheckedInTheOrderTheyAreToldAndTurnedIntoTheRun)
+{
+    using set = void (*)(cli_module_args &);
+    struct row {
+        set change;
+        const char *why; // "" for good options
+        long count, timeout;
+        bool loop;
+    } rows[] = {
+        {[](cli_module_args &) {}, "", 0, CLI_MODULE_TIMEOUT_FAST, false},
+        {[](cli_module_args &a) { a.args.clear(); }, "a command file is needed", 0, 0, false},
+        {[](cli_module_args &a) { a.args.push_back("x"); }, "unexpected argument x", 0, 0, false},
+        {[](cli_module_args &a) { a.listen = "0"; }, "give --port or --listen", 0, 0, false},
+        {[](cli_module_args &a) { a.task = cli_task::apply, a.ports.push_back("COM2"); },
+         "--port given twice; provision takes one module", 0, 0, false},
+        {[](cli_module_args &a) { a.ports.push_back("COM2"), a.baud = "9"; }, "--baud 9", 0, 0,
+         false},
+        {[](cli_module_args &a) { a.count = -1, a.retries = -1; }, "--count wants", 0, 0, false},
+        {[](cli_module_args &a) { a.retries = -1, a.module_timeout = 0; }, "--retries wants", 0, 0,
+         false},
+        {[](cli_module_args &a) { a.module_timeout = -2; }, "--module-timeout wants", 0, 0, false},
+        {[](cli_module_args &a) { a.max_workers = 0; }, "--max-workers wants at least 1", 0, 0,
+         false},
+        {[](cli_module_args &a) { a.ports.clear(), a.listen = "1.2.3:5"; }, "--listen wants", 0, 0,
+         false},
+        {[](cli_module_args &a) { a.ports.clear(), a.listen = "0", a.allow = {"x"}; },
+         "--allow x: ", 0, 0, false},
+        {[](cli_module_args &a) { a.ports.clear(), a.listen = "0", a.baud = "auto"; },
+         "--baud auto goes with --port", 0, 0, false},
+        {[](cli_module_args &a) { a.allow = {"10.0.0.0/8"}; }, "--allow goes with --listen", 0, 0,
+         false},
+        {[](cli_module_args &a) { a.count = 3, a.strict = true; }, "", 3, 600, true},
+        {[](cli_module_args &a) { a.ports.clear(), a.listen = "0"; }, "", 1, 60, false},
+        {[](cli_module_args &a) { a.ports.clear(), a.listen = "0", a.loop = true; }, "", 0, 60,
+         true},
+        {[](cli_module_args &a) { a.module_timeout = 5, a.strict = true; }, "", 0, 5, false},
+    };
+    for (const auto &r : rows) {
+        cli_module_args a;
+        a.task = cli_task::provision;
+        a.takes_file = true;
+        a.args = {"set.txt"};
+        a.ports = {"COM1"};
+        r.change(a);
+        cli_run_options run;
+        std::string why;
+        const bool good = cli_run_options_build(a, "provision", &run, &why);
+        EXPECT_EQ(good, !*r.why) << why;
+        EXPECT_EQ(why.rfind(r.why, 0), 0u) << why;
+        if (good) {
+            EXPECT_EQ(std::make_tuple(run.count, run.module_timeout, run.loop, run.file),
+                      std::make_tuple(r.count, r.timeout, r.loop, std::string("set.txt")));
+        }
+    }
+}
+
+TEST(CliSummary, ExitStatusAndLastLineFollowTheOutcomes)
+{
+    using set = void (*)(cli_run_facts &);
+    const auto none = [](cli_run_facts &) {};
+    struct row {
+        std::vector<std::string> results; // "port" for a port that could not be opened
+        set change;
+        int status;
+        const char *summary;
+    } rows[] = {
+        {{"verified", "acknowledged"},
+         none,
+         0,
+         "modules done: 2, verified: 1, acknowledged: 1, failed: 0"},
+        {{"verified", "mismatch"}, none, 1, "modules done: 2, verified: 1, failed: 1"},
+        {{"mismatch", "port"}, none, 3, "modules done: 1, verified: 0, failed: 1; not opened: p1"},
+        {{"port", "port"}, none, 3, "no module done: p0, p1 could not be opened"},
+        {{"verified"}, none, 1, "modules done: 1, verified: 1, failed: 0"}, // a port owed one
+        {{"verified"}, [](cli_run_facts &f) { f.loop = true; }, 0, nullptr},
+        {{"verified", "done"}, [](cli_run_facts &f) { f.records_incomplete = true; }, 1, nullptr},
+        {{}, [](cli_run_facts &f) { f.listen = true, f.ports = 0; }, 1, nullptr},
+        {{}, [](cli_run_facts &f) { f.listen = f.loop_asked = true, f.ports = 0; }, 0, nullptr},
+        {{"done"}, [](cli_run_facts &f) { f.task = cli_task::read, f.ports = 1; }, 0, ""},
+        {{}, [](cli_run_facts &f) { f.task = cli_task::read, f.loop = true; }, 1, ""},
+        {{"done"},
+         [](cli_run_facts &f) { f.task = cli_task::export_, f.export_failed = true; },
+         1,
+         ""},
+    };
+    for (const auto &r : rows) {
+        cli_run_facts f;
+        f.task = cli_task::provision;
+        f.ports = 2;
+        r.change(f);
+        std::vector<cli_outcome> outcomes;
+        for (const auto &result : r.results) {
+            cli_outcome c;
+            c.label = "p" + std::to_string(outcomes.size());
+            (result == "port" ? c.port_error : c.result) = result;
+            outcomes.push_back(c);
+        }
+        const cli_run_end end = cli_run_end_of(f, outcomes);
+        EXPECT_EQ(end.status, r.status) << end.summary;
+        if (r.summary) {
+            EXPECT_EQ(end.summary, r.summary);
+        }
+    }
+}
+
+TEST(CliMidPolicy, DoneOnceFailedUpToTheRetriesBusyWhileInProgress)
+{
+    using v = cli_mid_policy::verdict;
+    cli_mid_policy mids(1);
+    struct step {
+        const char *mid;
+        const char *ended; // null: the module answered and is decided on
+        v verdict;
+        bool first;
+    } steps[] = {
+        {"A", nullptr, v::go, false},     {"A", nullptr, v::busy, false},
+        {"A", "mismatch", v::go, false},  {"A", nullptr, v::go, false},
+        {"A", "link-lost", v::go, false}, {"A", nullptr, v::failed, true},
+        {"A", nullptr, v::failed, false}, {"B", nullptr, v::go, false},
+        {"B", "verified", v::go, false},  {"B", nullptr, v::done, true},
+        {"B", nullptr, v::done, false},   {"C", "verified", v::go, false}, // never begun
+        {"C", nullptr, v::go, false},     {"C", "acknowledged", v::go, false},
+        {"C", nullptr, v::done, true},
+    };
+    for (const auto &s : steps) {
+        if (s.ended) {
+            mids.ended(s.mid, s.ended);
+            continue;
+        }
+        bool first = true;
+        EXPECT_EQ(mids.decide(s.mid, &first), s.verdict) << s.mid;
+        EXPECT_EQ(first, s.first) << s.mid;
+    }
+    EXPECT_EQ(mids.failures("A"), 2);
+    EXPECT_EQ(mids.last_result("B"), "verified");
 }
 
 } // namespace

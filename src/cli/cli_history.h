@@ -1,42 +1,18 @@
-// The command line's records: the database options, value pools taken by
-// each module, the history of every module handled, the spool that keeps
-// records while a server is away, and the "pool" and "history" commands.
+// The command line's history of every module handled, kept in the
+// database or, while a server is away, in the spool.
 #ifndef MODCFG_CLI_HISTORY_H
 #define MODCFG_CLI_HISTORY_H
 
+#include "cli_db.h"
 #include "cli_event.h"
 #include "cli_job.h"
-#include "cli_run.h"
+#include "cli_outcome.h"
 #include "store.h"
 
 #include <glib.h>
 #include <memory>
 #include <string>
 #include <vector>
-
-// A module that found no free row in its pool: let go untouched.
-constexpr const char *RESULT_NO_VALUES = "no-values";
-
-struct cli_db_options {
-    gchar *db = nullptr;
-    gchar *station = nullptr;
-    gchar *values = nullptr;
-    gchar *pool = nullptr;
-    gboolean no_history = FALSE;
-    gboolean show_secrets = FALSE;
-    ~cli_db_options();
-};
-
-// Adds --db, --station, --no-history, and for commands that
-// take a command file (`templates`) --values and --pool.
-void cli_db_add_options(std::vector<GOptionEntry> &entries, cli_db_options &o, bool templates);
-
-// The database: --db, else MODCFG_DB, else $XDG_DATA_HOME/modcfg/history.sqlite.
-std::string cli_db_url(const char *option);
-// Where records for the database `url` wait while it is away: beside the
-// default database, one file per database, so that each record reaches the
-// database it was meant for.
-std::string cli_spool_path(const std::string &url);
 
 class cli_history
 {
@@ -87,21 +63,5 @@ class cli_history
     std::vector<std::string> columns_, lines_;
     cli_task task_ = cli_task::read;
 };
-
-// Sends every record of the spool to `db`, once each; the number sent, or
-// -1 with `error`.
-long cli_spool_sync(store &db, const std::string &url, std::string *error);
-
-// In the worker, once the module's MID is known: takes its row of the
-// job's pool and fills the job's lines in. True with `event` the "row"
-// event to send (empty kind without a pool); false with `event` the result
-// to send instead of configuring the module ("no-values"; a failed database
-// adds the field "database").
-bool cli_pool_take(cli_job &job, const std::string &mid, cli_event *event);
-
-
-// "modcfg pool ..." and "modcfg history ..."; their exit status.
-int cli_pool_command(int argc, char **argv);
-int cli_history_command(int argc, char **argv);
 
 #endif

@@ -5,6 +5,10 @@
 
 #include "cli_event.h"
 #include "cli_history.h"
+#include "cli_output.h"
+#include "cli_pool.h"
+#include "cli_protocol.h"
+#include "cli_scan.h"
 #include "cli_text.h"
 #include "cmd_file.h"
 #include "line_scan.h"
@@ -142,7 +146,7 @@ void alive(worker_state &w)
     const auto now = mono::now();
     if (now - w.last_alive >= ALIVE_EVERY) {
         w.last_alive = now;
-        emit(w, cli_event("alive"));
+        emit(w, cli_event(cli_ev::ALIVE));
     }
 }
 
@@ -289,7 +293,7 @@ bool parent_says_go(worker_state &w, std::string *why)
             return false;
         if (!evs.empty()) {
             *why = evs[0].get("why");
-            return evs[0].kind == "go";
+            return evs[0].kind == cli_ev::GO;
         }
     }
     return false;
@@ -313,9 +317,9 @@ struct apply_watch : cmd_apply_observer {
         lines.push_back(line);
         if (!acked) {
             unacked++;
-            emit(w, cli_event("unacked").set("line", line));
+            emit(w, cli_event(cli_ev::UNACKED).set("line", line));
         }
-        emit(w, cli_event("progress")
+        emit(w, cli_event(cli_ev::PROGRESS)
                     .set("stage", "apply")
                     .set("done", static_cast<long>(lines.size()))
                     .set("total", total));
@@ -333,7 +337,7 @@ int verify_lines(worker_state &w, const std::vector<std::string> &lines, size_t 
     for (const auto &line : lines) {
         std::string name, args;
         if (!verify_line_target(line, &name, &args)) {
-            emit(w, cli_event("unverifiable").set("line", line));
+            emit(w, cli_event(cli_ev::UNVERIFIABLE).set("line", line));
             continue;
         }
         for (auto it = targets.begin(); it != targets.end(); ++it)
@@ -347,7 +351,7 @@ int verify_lines(worker_state &w, const std::vector<std::string> &lines, size_t 
         *checked = targets.size();
     int failed = 0;
     for (size_t i = 0; i < targets.size() && !w.link_lost && !w.parent_gone; i++) {
-        emit(w, cli_event("progress")
+        emit(w, cli_event(cli_ev::PROGRESS)
                     .set("stage", "verify")
                     .set("done", static_cast<long>(i))
                     .set("total", static_cast<long>(targets.size())));
@@ -359,7 +363,7 @@ int verify_lines(worker_state &w, const std::vector<std::string> &lines, size_t 
             break;
         if (!got || !verify_value_holds(t.second, v)) {
             failed++;
-            emit(w, cli_event("mismatch")
+            emit(w, cli_event(cli_ev::MISMATCH)
                         .set("setting", t.first)
                         .set("sent", t.second)
                         .set("held", v)
@@ -390,7 +394,7 @@ void run_task(worker_state &w, const cli_job &job)
     switch (job.task) {
     case cli_task::read:
     case cli_task::export_: {
-        emit(w, cli_event("stage").set("text", "read"));
+        emit(w, cli_event(cli_ev::STAGE).set("text", "read"));
         w.answered.clear();
         init_module_mana_struct();
         init_module_comm_struct();
@@ -403,27 +407,27 @@ void run_task(worker_state &w, const cli_job &job)
                 missing++;
                 note += (note.empty() ? "no answer to AT+" : ", AT+") + std::string(name);
             } else {
-                emit(w, cli_event("value").set("name", name).set("value", it->second));
+                emit(w, cli_event(cli_ev::VALUE).set("name", name).set("value", it->second));
             }
         }
         if (missing > 0) {
             result = w.link_lost ? RESULT_LINK_LOST : RESULT_NOT_ACKED;
         } else if (job.task == cli_task::export_) {
             for (const auto &line : module_setting_commands())
-                emit(w, cli_event("command").set("line", line));
+                emit(w, cli_event(cli_ev::COMMAND).set("line", line));
         }
         break;
     }
     case cli_task::apply:
     case cli_task::provision: {
-        emit(w, cli_event("stage").set("text", "apply"));
+        emit(w, cli_event(cli_ev::STAGE).set("text", "apply"));
         apply_watch watch(w);
         watch.total = job.file_lines;
         cmd_lines_apply(job.lines, &watch);
         int mismatches = 0;
         size_t checked = 0;
         if (job.verify && !w.link_lost && !w.parent_gone) {
-            emit(w, cli_event("stage").set("text", "verify"));
+            emit(w, cli_event(cli_ev::STAGE).set("text", "verify"));
             mismatches = verify_lines(w, watch.lines, &checked);
         }
         if (w.link_lost)
@@ -441,14 +445,14 @@ void run_task(worker_state &w, const cli_job &job)
         // that went wrong (a serial rate, an address) could leave it out of
         // reach once they take effect.
         if (job.restart && cli_result_done(result)) {
-            emit(w, cli_event("stage").set("text", "restart"));
+            emit(w, cli_event(cli_ev::STAGE).set("text", "restart"));
             restart_module(w);
             restarted = true;
         }
         break;
     }
     case cli_task::verify: {
-        emit(w, cli_event("stage").set("text", "verify"));
+        emit(w, cli_event(cli_ev::STAGE).set("text", "verify"));
         const int mismatches = verify_lines(w, job.lines);
         result = w.link_lost      ? RESULT_LINK_LOST
                  : mismatches > 0 ? RESULT_MISMATCH
@@ -457,7 +461,7 @@ void run_task(worker_state &w, const cli_job &job)
     }
     }
     if (!restarted && !w.link_lost) {
-        emit(w, cli_event("stage").set("text", "release"));
+        emit(w, cli_event(cli_ev::STAGE).set("text", "release"));
         module_session_leave();
     }
     leave_fd = -1;
@@ -466,7 +470,7 @@ void run_task(worker_state &w, const cli_job &job)
         if (!w.gone_note.empty())
             note = w.gone_note + (note.empty() ? "" : "; " + note);
     }
-    emit(w, cli_event("result")
+    emit(w, cli_event(cli_ev::RESULT)
                 .set("result", result)
                 .set("note", note)
                 .set("restarted", restarted ? 1L : 0L));
@@ -495,67 +499,67 @@ int run_serial(worker_state &w, const cli_job &job)
     for (;;) {
         if (stop_asked)
             return 0;
-        emit(w, cli_event("stage").set("text", "open"));
+        emit(w, cli_event(cli_ev::STAGE).set("text", "open"));
         int fd = 0;
         bool found = true;
         if (job.line.scan) {
             // --baud auto: the scan leaves the module in command mode on
             // the open port, and the connect below finds it at once.
-            emit(w, cli_event("stage").set("text", "scan"));
+            emit(w, cli_event(cli_ev::STAGE).set("text", "scan"));
             const line_scan_result r =
                 line_scan_find(job.device, line_scan_settings(false), nullptr);
             found = r.mode != line_mode::none;
             // As CommOpen gives it: 0 for a port that cannot be opened.
             fd = found ? r.fd : r.open_failed ? 0 : -1;
             if (found)
-                emit(w, cli_event("line").set("text", line_setting_text(r.setting)));
+                emit(w, cli_event(cli_ev::LINE).set("text", line_setting_text(r.setting)));
         } else {
             fd = CommOpen(job.device.c_str(), job.line.baud, job.line.data_bits, job.line.parity,
                           job.line.stop_bits, 0);
         }
         if (!found && fd < 0) {
             if (!job.wait_new) {
-                emit(w, cli_event("result")
+                emit(w, cli_event(cli_ev::RESULT)
                             .set("result", RESULT_NO_MODULE)
                             .set("note", "no module answered at any rate at 8N1"));
                 return 0;
             }
-            emit(w, cli_event("waiting").set("text", cli_gettext("no module at any rate")));
+            emit(w, cli_event(cli_ev::WAITING).set("text", cli_gettext("no module at any rate")));
             nap(WAIT_PAUSE_MS);
             continue;
         }
         if (fd == 0) {
             const int err = serial_last_errno();
             if (!job.wait_new) {
-                emit(w, cli_event("port-error")
+                emit(w, cli_event(cli_ev::PORT_ERROR)
                             .set("error", serial_last_error())
                             .set("errno", err)
                             .set("hint", err == EACCES || err == EPERM
                                              ? serial_permission_hint(job.device)
                                              : std::string()));
-                return 3;
+                return CLI_EXIT_PORT;
             }
             if (err == ENOENT || err == ENODEV || err == ENXIO || err == EIO) {
                 if (!vanished)
-                    emit(w, cli_event("vanished"));
+                    emit(w, cli_event(cli_ev::VANISHED));
                 vanished = true;
             }
-            emit(w, cli_event("waiting").set("text", serial_last_error()));
+            emit(w, cli_event(cli_ev::WAITING).set("text", serial_last_error()));
             nap(WAIT_PAUSE_MS);
             continue;
         }
         strPCCom.fd = fd;
         w.link_lost = false;
         const std::string dev = device_id(job.device);
-        emit(w, cli_event("stage").set("text", "connect"));
+        emit(w, cli_event(cli_ev::STAGE).set("text", "connect"));
         module_begins(w);
         if (module_session_enter_serial() != 1) {
             close_serial();
             if (!job.wait_new) {
-                emit(w, cli_event("result").set("result", RESULT_NO_MODULE).set("note", ""));
+                emit(w, cli_event(cli_ev::RESULT).set("result", RESULT_NO_MODULE).set("note", ""));
                 return 0;
             }
-            emit(w, cli_event("waiting").set("text", cli_gettext("no module")));
+            emit(w, cli_event(cli_ev::WAITING).set("text", cli_gettext("no module")));
             nap(WAIT_PAUSE_MS);
             continue;
         }
@@ -572,7 +576,7 @@ int run_serial(worker_state &w, const cli_job &job)
             module_session_leave();
             leave_fd = -1;
             close_serial();
-            emit(w, cli_event("waiting").set(
+            emit(w, cli_event(cli_ev::WAITING).set(
                         "text", cli_format(cli_gettext("module %s is done"), mid.c_str())));
             nap(WAIT_PAUSE_MS);
             continue;
@@ -582,7 +586,7 @@ int run_serial(worker_state &w, const cli_job &job)
             close_serial();
             if (!job.wait_new) {
                 emit(w,
-                     cli_event("result").set("result", RESULT_LINK_LOST).set("note", w.gone_note));
+                     cli_event(cli_ev::RESULT).set("result", RESULT_LINK_LOST).set("note", w.gone_note));
                 return 0;
             }
             continue;
@@ -598,7 +602,7 @@ int run_serial(worker_state &w, const cli_job &job)
             close_serial();
             return 0;
         }
-        emit(w, cli_event("module").set("mid", mid).set("device", dev));
+        emit(w, cli_event(cli_ev::MODULE).set("mid", mid).set("device", dev));
         std::string why;
         if (!parent_says_go(w, &why)) {
             // Not to be touched: let go as it came.
@@ -614,12 +618,12 @@ int run_serial(worker_state &w, const cli_job &job)
             last_mid = mid;
             last_device = dev;
             vanished = false;
-            emit(w, cli_event("waiting").set(
+            emit(w, cli_event(cli_ev::WAITING).set(
                         "text", cli_format(cli_gettext("module %s is done"), mid.c_str())));
             nap(WAIT_PAUSE_MS);
             continue;
         }
-        emit(w, cli_event("version").set("version", query("AT+VER")));
+        emit(w, cli_event(cli_ev::VERSION).set("version", query("AT+VER")));
         cli_job work = job;
         if (take_row(w, work, mid))
             run_task(w, work);
@@ -637,20 +641,20 @@ int run_tcp(worker_state &w, const cli_job &job)
     tcpsock_set_recv_timeout(job.sock, TCP_RECV_TIMEOUT_MS);
     tcpsock_attach(job.sock);
     clear_mod_structs();
-    emit(w, cli_event("stage").set("text", "connect"));
+    emit(w, cli_event(cli_ev::STAGE).set("text", "connect"));
     module_begins(w);
     // A peer is a module once it has told its MID: a port scanner, a health
     // check or a stranger gets nothing else.
     char v[AT_VALUE_MAX + 1] = "";
     if (module_send_cmd_get("AT+MID", v) != 1 || v[0] == '\0') {
-        emit(w, cli_event("not-a-module"));
+        emit(w, cli_event(cli_ev::NOT_A_MODULE));
         tcpsock_drop();
         return 0;
     }
     leave_on_socket = 1;
     leave_fd = job.sock;
     const std::string mid = v;
-    emit(w, cli_event("module").set("mid", mid));
+    emit(w, cli_event(cli_ev::MODULE).set("mid", mid));
     std::string why;
     if (!parent_says_go(w, &why)) {
         module_session_leave();
@@ -658,7 +662,7 @@ int run_tcp(worker_state &w, const cli_job &job)
         tcpsock_drop();
         return 0;
     }
-    emit(w, cli_event("version").set("version", query("AT+VER")));
+    emit(w, cli_event(cli_ev::VERSION).set("version", query("AT+VER")));
     cli_job work = job;
     if (take_row(w, work, mid))
         run_task(w, work);

@@ -47,7 +47,8 @@ struct cli_job {
     bool done_before = false; // a module was done on this port in this run
     std::string last_mid;     // the module done last on this port
     std::string last_device;  // identity of the port's device node then
-    // The parent's answers ("go" or "skip") to this worker's "module" event.
+    // The parent's answers ("go" or "skip") to this worker's "module"
+    // event (cli_protocol.h).
     int answer_fd = -1;
     // Seconds a module may take from its connect to its result; past them
     // it counts as gone (a peer that drips its replies would hold the
@@ -79,29 +80,11 @@ constexpr const char *RESULT_INTERRUPTED = "interrupted";
 // that reconnects is not provisioned again).
 bool cli_result_done(const std::string &result);
 
-// Events a worker sends (fields after the kind):
-// - "stage" text: what it is doing now ("connect", "read", ...).
-// - "waiting" text: wait mode, no new module yet, and why.
-// - "vanished": the port disappeared while waiting.
-// - "module" mid, version, device: a module answered with its MID. The
-//   worker then sends nothing to it until the parent answered on
-//   `answer_fd`: "go" (from here it is in progress) or "skip" with "why"
-//   ("stop": the run ends; "done": done in this run, or failed too often;
-//   "busy": in progress elsewhere). Skipped, it is let go with "AT+ENTM".
-//   `device` identifies the port's device node (for last_device).
-// - "not-a-module": a TCP peer that did not answer "AT+MID" with a MID.
-// - "progress" stage, done, total.
-// - "value" name, value: a query answered while reading.
-// - "command" line: a set command of an export.
-// - "unacked" line; "unverifiable" line; "mismatch" setting, sent, held.
-// - "port-error" error, errno, hint: the port could not be opened.
-// - "row" pool, seq, values: the module's row of the pool (values as CSV).
-// - "result" result, note, restarted: the last event of a module; a
-//   database that failed a claim adds "database".
-// - "alive": an exchange ended (the parent's watchdog).
+// The events a worker sends and the parent's answers: cli_protocol.h.
 
 // Runs `job` in this (worker) process, events to `event_fd`. Returns the
-// process's exit status: 0 after a result, 3 after a port error.
+// process's exit status: 0 after a result, CLI_EXIT_PORT after a port
+// error.
 int cli_job_run(const cli_job &job, int event_fd);
 
 // Asks a waiting worker to end (its SIGTERM handler); a worker with a

@@ -1,8 +1,11 @@
 // The serial devices present, the "COMn" names that resolve to them, and
 // what sysfs tells of each (driver; for USB adapters the ids, product name
-// and serial number).
+// and serial number); a port given by name resolved and checked before a
+// run.
 #ifndef MODCFG_CLI_PORTS_H
 #define MODCFG_CLI_PORTS_H
+
+#include "cli_job.h"
 
 #include <string>
 #include <vector>
@@ -18,5 +21,20 @@ struct cli_port_info {
 // Every device serial_list_devices finds under `root` ("" for the running
 // system) and every device a MODCFG_COMn names, in that order, each once.
 std::vector<cli_port_info> cli_list_ports(const std::string &root = "");
+
+// The window's COM number of `name` ("COM3", "com3"), or 0.
+int cli_com_number(const std::string &name);
+
+// The device of a port given as "COMn" (in either case), a device path, or
+// a name under /dev ("ttyUSB0"); "" when there is none.
+std::string cli_resolve_port(const std::string &name);
+
+// Before any module is touched: every port in `names` resolves to a device
+// of its own and opens at `line`. 0 with `devices` (one per name), or the
+// exit status after the "modcfg: ..." lines: CLI_EXIT_USAGE for one device
+// under two names (a usage error of `command`), CLI_EXIT_PORT for a port
+// missing, busy or not permitted.
+int cli_ports_check(const std::string &command, const std::vector<std::string> &names,
+                    const cli_line &line, std::vector<std::string> *devices);
 
 #endif

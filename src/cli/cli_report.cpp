@@ -1,7 +1,9 @@
 // Report records as CSV or JSON Lines, appended record by record.
 #include "cli_report.h"
 
+#include "cli_escape.h"
 #include "cli_event.h"
+#include "cli_output.h"
 #include "cli_text.h"
 
 #include <cerrno>

@@ -3,8 +3,9 @@
 // per port, in the order the ports were given.
 #include "cli_scan.h"
 
+#include "cli_escape.h"
 #include "cli_event.h"
-#include "cli_run.h"
+#include "cli_output.h"
 #include "cli_text.h"
 #include "module.h"
 #include "module_at.h"
@@ -21,10 +22,6 @@
 
 namespace
 {
-
-constexpr int EXIT_FAILED = 1;
-constexpr int EXIT_USAGE = 2;
-constexpr int EXIT_PORT = 3;
 
 struct port_result {
     std::string label, device;
@@ -53,7 +50,7 @@ int scan_worker(const std::string &device, const std::vector<line_setting> &sett
         cli_event_write(out, cli_event("port-error")
                                  .set("error", serial_last_error())
                                  .set("errno", serial_last_errno()));
-        return EXIT_PORT;
+        return CLI_EXIT_PORT;
     }
     if (found.mode == line_mode::none) {
         cli_event ev("none");
@@ -341,9 +338,9 @@ int cli_scan_command(int argc, char **argv)
                                  : argc > 1 ? cli_format(cli_gettext("unexpected argument %s"),
                                                          cli_printable(argv[1]).c_str())
                                             : std::string(cli_gettext("give --port at least once"));
-        cli_error(cli_format(cli_gettext("%s (see \"modcfg %s--help\")"), text.c_str(), "scan "));
+        cli_usage_error("scan", text);
         g_clear_error(&error);
-        return EXIT_USAGE;
+        return CLI_EXIT_USAGE;
     }
     int status = 0;
     for (auto &r : ports) {
@@ -355,7 +352,7 @@ int cli_scan_command(int argc, char **argv)
         if (device.empty()) {
             cli_error(cli_format(cli_gettext("%s: no serial device for this port"),
                                  cli_printable(r.label).c_str()));
-            return EXIT_PORT;
+            return CLI_EXIT_PORT;
         }
         r.device = device;
     }
@@ -366,7 +363,7 @@ int cli_scan_command(int argc, char **argv)
             std::fprintf(cli_out, "%s\n", json_of(r, false).c_str());
         if (!r.error.empty()) {
             cli_error(cli_printable(r.label) + ": " + cli_printable(r.error));
-            status = EXIT_PORT;
+            status = CLI_EXIT_PORT;
             continue;
         }
         if (r.found) {
@@ -381,7 +378,7 @@ int cli_scan_command(int argc, char **argv)
                 cli_format(cli_gettext("no module answered at %s"), tried_text(r.tried).c_str())
                     .c_str());
         if (status == 0)
-            status = EXIT_FAILED;
+            status = CLI_EXIT_FAILED;
     }
     std::fflush(cli_out);
     return status;

@@ -282,3 +282,46 @@ void cmd_lines_apply(const std::vector<std::string> &lines, cmd_apply_observer *
     }
     std::printf("-----------------Finished-----------------\n\n");
 }
+
+bool cmd_file_check(const std::string &path, std::vector<std::string> &lines,
+                    cmd_file_problem *problem)
+{
+    *problem = cmd_file_problem();
+    cmd_file_end end;
+    struct stat st;
+    if (stat(path.c_str(), &st) != 0) {
+        problem->fault = cmd_file_fault::os_error;
+        problem->os_errno = errno;
+        return false;
+    }
+    if (!S_ISREG(st.st_mode) || !cmd_file_read_lines(path, lines, &end)) {
+        problem->fault = cmd_file_fault::unreadable;
+        return false;
+    }
+    // Lines after an empty one would silently never be sent while the run
+    // said verified.
+    if (end.empty && end.following > 0) {
+        problem->fault = cmd_file_fault::ends_early;
+        problem->line = end.line;
+        problem->following = end.following;
+        return false;
+    }
+    for (size_t i = 0; i < lines.size(); i++) {
+        // A longer line overflows the module's frame, and its progress
+        // message alone can outgrow a worker's pipe frames.
+        const cmd_file_fault f = !cmd_file_line_is_text(lines[i]) ? cmd_file_fault::not_text
+                                 : lines[i].size() > CMD_TEXT_MAX ? cmd_file_fault::too_long
+                                                                  : cmd_file_fault::none;
+        if (f != cmd_file_fault::none) {
+            problem->fault = f;
+            problem->line = static_cast<int>(i + 1);
+            problem->length = lines[i].size();
+            return false;
+        }
+    }
+    if (lines.empty()) {
+        problem->fault = cmd_file_fault::no_command;
+        return false;
+    }
+    return true;
+}

@@ -74,6 +74,32 @@ struct cmd_file_end {
 bool cmd_file_read_lines(const std::string &path, std::vector<std::string> &lines,
                          cmd_file_end *end = nullptr);
 
+// Why a command file cannot be sent as a whole (cmd_file_check).
+enum class cmd_file_fault {
+    none,
+    os_error,   // it cannot be looked at (`os_errno`)
+    unreadable, // not a regular file, or not readable
+    ends_early, // an empty `line` ends the commands, `following` lines after it
+    not_text,   // `line` holds a zero byte or control bytes
+    too_long,   // `line` is `length` bytes, more than CMD_TEXT_MAX
+    no_command, // nothing before its end
+};
+struct cmd_file_problem {
+    cmd_file_fault fault = cmd_file_fault::none;
+    int os_errno = 0;
+    int line = 0; // from 1
+    int following = 0;
+    size_t length = 0;
+};
+
+// Reads `path` as cmd_file_read_lines does and checks that what an apply
+// would send goes out whole: the window's apply would stop at an empty line
+// or skip a line that is not text and send the rest, and a module configured
+// without them is worse than one not configured. True with `lines`; false
+// with `problem` saying the first fault.
+bool cmd_file_check(const std::string &path, std::vector<std::string> &lines,
+                    cmd_file_problem *problem);
+
 // Told of each line an apply sent, for a face that shows progress or reads
 // the settings back afterwards.
 struct cmd_apply_observer {

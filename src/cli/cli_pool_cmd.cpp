@@ -1,0 +1,123 @@
+// "modcfg pool": the pools of values for templates, and the rows of one.
+#include "cli_commands.h"
+#include "cli_escape.h"
+#include "cli_event.h"
+#include "cli_history.h"
+#include "cli_output.h"
+#include "cli_text.h"
+#include "store_csv.h"
+
+#include <json-glib/json-glib.h>
+#include <memory>
+
+int cli_pool_command(const cli_command &, int argc, char **argv)
+{
+    gchar *db_opt = nullptr;
+    gboolean json = FALSE;
+    const GOptionEntry entries[] = {
+        {"db", 0, 0, G_OPTION_ARG_STRING, &db_opt, N_("The database (as for provision)"),
+         N_("URL")},
+        {"json", 0, 0, G_OPTION_ARG_NONE, &json, N_("One JSON object (show)"), nullptr},
+        {nullptr, 0, 0, G_OPTION_ARG_NONE, nullptr, nullptr, nullptr}};
+    GOptionContext *ctx = g_option_context_new(N_("list | show NAME"));
+    cli_text_domain(ctx);
+    g_option_context_set_summary(
+        ctx, N_("Pools of values for command-file templates: \"list\" names each with its rows,\n"
+                "held and free; \"show NAME\" gives every row, the module holding it, since when\n"
+                "and its last result."));
+    g_option_context_add_main_entries(ctx, entries, nullptr);
+    GError *error = nullptr;
+    const bool parsed = g_option_context_parse(ctx, &argc, &argv, &error);
+    g_option_context_free(ctx);
+    std::unique_ptr<gchar, decltype(&g_free)> db_keep(db_opt, g_free);
+    const std::string sub = argc > 1 ? argv[1] : "";
+    if (!parsed || !((sub == "list" && argc == 2) || (sub == "show" && argc == 3))) {
+        cli_usage_error("pool", parsed ? cli_gettext("give list, or show NAME") : error->message);
+        g_clear_error(&error);
+        return CLI_EXIT_USAGE;
+    }
+    auto db = cli_db_open(cli_db_url(db_opt));
+    if (!db)
+        return CLI_EXIT_DB;
+    std::string why;
+    if (sub == "list") {
+        std::vector<store_pool_info> pools;
+        if (!db->pool_list(&pools, &why)) {
+            cli_error(cli_format(cli_gettext("database: %s"), why.c_str()));
+            return CLI_EXIT_DB;
+        }
+        for (const auto &p : pools)
+            std::fprintf(cli_out, "%s  rows %ld  held %ld  free %ld  columns %s\n", p.name.c_str(),
+                         p.rows, p.held, p.free, csv_line(p.columns).c_str());
+        return 0;
+    }
+    std::vector<std::string> columns;
+    std::vector<store_row> rows;
+    const store_status st = db->pool_get(argv[2], &columns, &rows, &why);
+    if (st != store_status::ok) {
+        cli_error(st == store_status::refused
+                      ? why
+                      : cli_format(cli_gettext("database: %s"), why.c_str()));
+        return st == store_status::refused ? CLI_EXIT_FAILED : CLI_EXIT_DB;
+    }
+    if (!json) {
+        long held = 0, free = 0;
+        for (const auto &r : rows) {
+            held += r.held_since.empty() ? 0 : 1;
+            free += r.held_by.empty() ? 1 : 0;
+        }
+        std::fprintf(cli_out, "pool %s  rows %zu  held %ld  free %ld  columns %s\n", argv[2],
+                     rows.size(), held, free, csv_line(columns).c_str());
+        for (const auto &r : rows) {
+            std::string line = std::to_string(r.seq) + "  " + csv_line(r.values) + "  ";
+            if (!r.held_since.empty())
+                line += "held by " + r.held_by + " since " + r.held_since +
+                        (r.last_result.empty() ? "" : ", last " + r.last_result);
+            else if (!r.held_by.empty())
+                line += "for " + r.held_by;
+            else
+                line += "free";
+            std::fprintf(cli_out, "%s\n", cli_printable(line).c_str());
+        }
+        return 0;
+    }
+    JsonBuilder *b = json_builder_new();
+    json_builder_begin_object(b);
+    json_builder_set_member_name(b, "pool");
+    json_builder_add_string_value(b, argv[2]);
+    json_builder_set_member_name(b, "columns");
+    json_builder_begin_array(b);
+    for (const auto &c : columns)
+        json_builder_add_string_value(b, c.c_str());
+    json_builder_end_array(b);
+    json_builder_set_member_name(b, "rows");
+    json_builder_begin_array(b);
+    for (const auto &r : rows) {
+        json_builder_begin_object(b);
+        json_builder_set_member_name(b, "seq");
+        json_builder_add_int_value(b, r.seq);
+        json_builder_set_member_name(b, "values");
+        json_builder_begin_object(b);
+        for (size_t i = 0; i < columns.size(); i++) {
+            json_builder_set_member_name(b, columns[i].c_str());
+            json_builder_add_string_value(b, r.values[i].c_str());
+        }
+        json_builder_end_object(b);
+        const std::pair<const char *, const std::string *> texts[] = {
+            {"held_by", &r.held_by},
+            {"held_since", &r.held_since},
+            {"last_result", &r.last_result}};
+        for (const auto &t : texts) {
+            json_builder_set_member_name(b, t.first);
+            if (t.second->empty())
+                json_builder_add_null_value(b);
+            else
+                json_builder_add_string_value(b, t.second->c_str());
+        }
+        json_builder_end_object(b);
+    }
+    json_builder_end_array(b);
+    json_builder_end_object(b);
+    std::fprintf(cli_out, "%s\n", cli_json_finish(b).c_str());
+    return 0;
+}
