@@ -362,7 +362,9 @@ TEST_F(ModcfgFaults, TheLiveViewKeepsToTheTerminalsRows)
     for (auto &a : args)
         argv.push_back(a.data());
     argv.push_back(nullptr);
-    std::vector<std::string> env_text = {"TERM=xterm", "PATH=/usr/bin:/bin"};
+    // Its records go to the test's own directory, never the user's history.
+    std::vector<std::string> env_text = {"TERM=xterm", "PATH=/usr/bin:/bin",
+                                         "XDG_DATA_HOME=" + dir.path(), "HOME=" + dir.path()};
     std::vector<char *> envp;
     for (auto &e : env_text)
         envp.push_back(e.data());
