@@ -93,9 +93,14 @@ TEST_P(store_case, schema_is_made_once_and_a_newer_one_is_refused)
     std::string error;
     EXPECT_FALSE(store_open(url, &error));
     EXPECT_NE(error.find("version 99, newer"), std::string::npos) << error;
-    // An older (here: empty) schema is brought up to date.
-    raw("DROP TABLE modcfg_schema");
+    // An older schema is brought up to date.
+    raw("UPDATE modcfg_schema SET version = 1; ALTER TABLE pools DROP COLUMN secrets; "
+        "ALTER TABLE pool_rows DROP COLUMN last_time");
     EXPECT_TRUE(store_open(url, &error)) << error;
+    // Without its version table it is some other program's: refused.
+    raw("DROP TABLE modcfg_schema");
+    EXPECT_FALSE(store_open(url, &error));
+    EXPECT_NE(error.find("not a modcfg database"), std::string::npos) << error;
 }
 
 TEST_P(store_case, import_is_idempotent_appends_and_guards_held_rows)
