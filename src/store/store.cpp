@@ -141,6 +141,16 @@ std::string store_mask_secrets(const std::string &url, const std::string &text)
     }
     for (size_t i = 0, n = secrets.size(); i < n; i++)
         secrets.push_back(percent_decoded(secrets[i]));
+    // libpq reads a password holding '/' or '@' as host, port or database
+    // name, and names those parts in its messages.
+    for (size_t i = 0, n = secrets.size(); i < n; i++)
+        for (size_t from = 0, to; from < secrets[i].size(); from = to + 1) {
+            to = secrets[i].find_first_of("/@", from);
+            if (to == std::string::npos)
+                to = secrets[i].size();
+            if (from > 0 || to < secrets[i].size())
+                secrets.push_back(secrets[i].substr(from, to - from));
+        }
     for (const auto &v : password_values(text))
         secrets.push_back(v);
     // Longest first, so that a part of a password never leaves the rest.
@@ -227,7 +237,7 @@ std::string store_identity(const std::string &url)
         id += " service=" + service;
     PQconninfoFree(given);
     PQconninfoFree(defaults);
-    return id;
+    return store_mask_secrets(url, id);
 }
 
 std::unique_ptr<store> store_open(const std::string &url, std::string *error)
