@@ -170,6 +170,12 @@ TEST_P(store_case, import_is_idempotent_appends_and_guards_held_rows)
     ASSERT_EQ(s->pool_import("line", cols, rows, &error), store_status::ok) << error;
     std::vector<std::string> c;
     std::vector<store_row> have;
+    store_import_options secret;
+    secret.secret_columns = {"IP"};
+    ASSERT_EQ(s->pool_import("line", cols, rows, secret, &error), store_status::ok) << error;
+    store_pool_info info;
+    ASSERT_EQ(s->pool_get("line", &info, &have, &error), store_status::ok);
+    EXPECT_EQ(info.secret_columns, secret.secret_columns);
     ASSERT_EQ(s->pool_get("line", &c, &have, &error), store_status::ok);
     ASSERT_EQ(have.size(), 4u);
     EXPECT_EQ(have[1].values[1], "10.0.0.22");

@@ -493,18 +493,14 @@ store_status store::pool_import(const std::string &pool, const std::vector<std::
             after.push_back(r);
             names.push_back(name_of(k));
         }
-    // Rows appended meanwhile stay; this file's new rows that are the same
-    // (the same file imported twice at once) are not added again.
+    // Rows appended meanwhile stay; this file's new rows found among them,
+    // in order (the same file imported twice at once), are not added again.
     size_t i = static_cast<size_t>(std::max(seen_seq, 0L));
-    size_t m = 0;
-    for (; m < meanwhile.size(); m++) {
-        after.push_back(stored(*meanwhile[m]));
-        names.push_back("row " + (*meanwhile[m])[0]);
-        if (i < rows.size() && m == i - static_cast<size_t>(seen_seq) &&
-            same(rows[i], *meanwhile[m])) {
-            names.back() = name_of(i);
-            i++;
-        }
+    for (const auto *h : meanwhile) {
+        after.push_back(stored(*h));
+        names.push_back("row " + (*h)[0]);
+        if (i < rows.size() && same(rows[i], *h))
+            names.back() = name_of(i++);
     }
     for (; i < rows.size(); i++) {
         store_row r = rows[i];

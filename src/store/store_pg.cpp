@@ -77,12 +77,13 @@ class pg_store : public store
         // answering altogether is bounded by the wait in next_result.
         rows_t rows;
         return exec("SELECT set_config('lock_timeout', ?, false), "
-                    "set_config('statement_timeout', ?, false), "
-                    "set_config('default_transaction_read_only', ?, false)",
+                    "set_config('statement_timeout', ?, false)",
                     {std::to_string(options.lock_timeout_ms),
-                     std::to_string(options.statement_timeout_ms),
-                     options.read_only ? "on" : "off"},
-                    &rows, error);
+                     std::to_string(options.statement_timeout_ms)},
+                    &rows, error) &&
+               (!options.read_only ||
+                exec("SELECT set_config('default_transaction_read_only', 'on', false)", {},
+                     &rows, error));
     }
 
     const char *kind() const override { return "postgresql"; }
