@@ -249,7 +249,7 @@ TEST_P(store_case, a_module_keeps_its_row_and_bound_rows_wait_for_their_module)
         EXPECT_EQ(s->pool_claim("p", st.mid, &r, &error), st.claim) << st.mid << " " << error;
         EXPECT_EQ(r.seq, st.seq) << st.mid;
     }
-    ASSERT_TRUE(s->pool_set_result("p", 3, "verified", &error));
+    ASSERT_TRUE(s->pool_set_result("p", 3, "verified", "2026-01-01T00:00:00Z", &error));
     // A record begun earlier, arriving late, leaves the newer result.
     store_record late;
     late.id = "late";

@@ -376,6 +376,11 @@ store_status store::pool_import(const std::string &pool, const std::vector<std::
         return "row " + std::to_string(rows[i].seq > 0 ? rows[i].seq : static_cast<long>(i + 1));
     };
     // What needs no database first.
+    for (const auto &c : columns)
+        if (c.size() > STORE_CELL_MAX) {
+            *error = bytes_over("header, column " + c.substr(0, 20) + "...", c.size());
+            return store_status::refused;
+        }
     for (size_t i = 0; i < rows.size(); i++) {
         const store_row &r = rows[i];
         for (size_t c = 0; c < r.values.size(); c++)
@@ -418,8 +423,10 @@ store_status store::pool_import(const std::string &pool, const std::vector<std::
               "ON CONFLICT (name) DO NOTHING",
               {pool, csv_line(columns), store_now(), csv_line(options.secret_columns)}, nullptr,
               error) ||
-        !exec(pool_lock_sql(true), {pool}, &found, error) || found.empty())
+        !exec(pool_lock_sql(true), {pool}, &found, error))
         return fail();
+    if (found.empty()) // removed by hand meanwhile
+        return refuse("pool " + pool + " is gone");
     if (split_line(found[0][0]) != columns)
         return refuse("pool " + pool + " has the columns " + found[0][0] + ", the file has others");
     rows_t have;
@@ -697,6 +704,21 @@ bool store::pool_set_result(const std::string &pool, long seq, const std::string
     if (!begin_write(error))
         return false;
     if (!exec(set_result_sql, {result, record_time, pool, seq, record_time}, nullptr, error) ||
+        !commit(error)) {
+        rollback();
+        return false;
+    }
+    return true;
+}
+
+bool store::pool_set_result(const std::string &pool, long seq, const std::string &result,
+                            std::string *error)
+{
+    if (!begin_write(error))
+        return false;
+    if (!exec("UPDATE pool_rows SET last_result = ? WHERE pool = ? AND seq = ? AND "
+              "last_time IS NULL",
+              {result, pool, seq}, nullptr, error) ||
         !commit(error)) {
         rollback();
         return false;

@@ -154,12 +154,10 @@ class store
     // kept, whatever order the records arrive in.
     bool pool_set_result(const std::string &pool, long seq, const std::string &result,
                          const std::string &record_time, std::string *error);
-    // As if from a record begun now.
+    // A result without its record's time: kept only while no record has
+    // set one (history_add sets it with the record's time).
     bool pool_set_result(const std::string &pool, long seq, const std::string &result,
-                         std::string *error)
-    {
-        return pool_set_result(pool, seq, result, store_now(), error);
-    }
+                         std::string *error);
 
     // Begins a record before its module is touched: `r` with result
     // STORE_IN_PROGRESS. Again with the same id: kept as it was.
