@@ -380,6 +380,12 @@ TEST_P(store_case, history_keeps_one_record_per_id_newest_first)
     ASSERT_TRUE(s->history_add(d, &error));
     ASSERT_TRUE(s->history_each(q, each, &error));
     EXPECT_EQ(seen, (std::vector<std::string>{"id-d interrupted", "id-d verified"}));
+    store_options ro;
+    ro.read_only = true;
+    auto reader = store_open(url, ro, &error);
+    ASSERT_TRUE(reader) << error;
+    EXPECT_TRUE(reader->history_list("", "", &got, &error)) << error;
+    EXPECT_FALSE(reader->history_add(c, &error));
     ASSERT_TRUE(s->history_remove("id-a", &error));
     ASSERT_TRUE(s->history_list("M1", "", &got, &error));
     EXPECT_EQ(got.size(), 1u);
