@@ -206,17 +206,23 @@ TEST_P(store_case, import_is_idempotent_appends_and_guards_held_rows)
          {rows[0], rows[1], rows[2], rows[3], row({"e", "x"}, "MIDC")},
          cols,
          "row 5: MID MIDC"},
-        {"long cell", {rows[0], rows[1], rows[2], rows[3], row({"e", long_cell})}, cols,
+        {"long cell",
+         {rows[0], rows[1], rows[2], rows[3], row({"e", long_cell})},
+         cols,
          "row 5, column IP: 4097 bytes"},
-        {"empty", {rows[0], rows[1], rows[2], rows[3], row({"", ""})}, cols,
+        {"empty",
+         {rows[0], rows[1], rows[2], rows[3], row({"", ""})},
+         cols,
          "row 5: every cell is empty"},
-        {"template", {rows[0], rows[1], rows[2], rows[3], row({"e", "x"})}, cols,
-         "template refuses 5 rows", says_no},
+        {"template",
+         {rows[0], rows[1], rows[2], rows[3], row({"e", "x"})},
+         cols,
+         "template refuses 5 rows",
+         says_no},
     };
     for (const auto &r : refused) {
         error.clear();
-        EXPECT_EQ(s->pool_import("line", r.cols, r.rows, r.options, &error),
-                  store_status::refused)
+        EXPECT_EQ(s->pool_import("line", r.cols, r.rows, r.options, &error), store_status::refused)
             << r.what;
         EXPECT_NE(error.find(r.named), std::string::npos) << r.what << ": " << error;
     }
@@ -510,8 +516,7 @@ TEST(store_pg, a_server_that_stops_answering_fails_the_statement_in_time)
     auto s = store_open(url + "&application_name=frozen", quick, &error);
     ASSERT_TRUE(s) << error;
     PGconn *c = PQconnectdb(url.c_str());
-    PGresult *r =
-        PQexec(c, "SELECT pid FROM pg_stat_activity WHERE application_name = 'frozen'");
+    PGresult *r = PQexec(c, "SELECT pid FROM pg_stat_activity WHERE application_name = 'frozen'");
     ASSERT_EQ(PQntuples(r), 1) << PQerrorMessage(c);
     const pid_t backend = std::atoi(PQgetvalue(r, 0, 0));
     PQclear(r);

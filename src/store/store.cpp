@@ -86,7 +86,8 @@ std::string percent_decoded(const std::string &s)
 {
     std::string out;
     for (size_t i = 0; i < s.size(); i++) {
-        if (s[i] == '%' && i + 2 < s.size() && std::isxdigit(static_cast<unsigned char>(s[i + 1])) &&
+        if (s[i] == '%' && i + 2 < s.size() &&
+            std::isxdigit(static_cast<unsigned char>(s[i + 1])) &&
             std::isxdigit(static_cast<unsigned char>(s[i + 2]))) {
             out += static_cast<char>(std::stoi(s.substr(i + 1, 2), nullptr, 16));
             i += 2;
@@ -231,8 +232,8 @@ std::string store_identity(const std::string &url)
     std::string db = value("dbname");
     if (db.empty())
         db = user;
-    std::string id = "postgresql:host=" + host + " port=" + value("port") + " dbname=" + db +
-                     " user=" + user;
+    std::string id =
+        "postgresql:host=" + host + " port=" + value("port") + " dbname=" + db + " user=" + user;
     if (!service.empty())
         id += " service=" + service;
     PQconninfoFree(given);
@@ -268,8 +269,7 @@ std::unique_ptr<store> store_open(const std::string &url, const store_options &o
     return s;
 }
 
-bool store::exec(const char *sql, const std::vector<param> &params, rows_t *out,
-                 std::string *error)
+bool store::exec(const char *sql, const std::vector<param> &params, rows_t *out, std::string *error)
 {
     if (out)
         out->clear();
@@ -597,25 +597,26 @@ store_status store::pool_get(const std::string &pool, store_pool_info *info,
     info->secret_columns = split_line(found[0][1]);
     info->created = found[0][2];
     rows->clear();
-    if (!exec_each("SELECT seq, vals, held_by, held_since, last_result, last_time FROM pool_rows "
-                   "WHERE pool = ? ORDER BY seq",
-                   {pool},
-                   [&](std::vector<std::string> &h) {
-                       store_row r;
-                       r.seq = std::atol(h[0].c_str());
-                       r.values = split_line(h[1]);
-                       r.values.resize(info->columns.size());
-                       r.held_by = std::move(h[2]);
-                       r.held_since = std::move(h[3]);
-                       r.last_result = std::move(h[4]);
-                       r.last_time = std::move(h[5]);
-                       info->rows++;
-                       info->held += !r.held_since.empty();
-                       info->free += r.held_by.empty();
-                       rows->push_back(std::move(r));
-                       return true;
-                   },
-                   error))
+    if (!exec_each(
+            "SELECT seq, vals, held_by, held_since, last_result, last_time FROM pool_rows "
+            "WHERE pool = ? ORDER BY seq",
+            {pool},
+            [&](std::vector<std::string> &h) {
+                store_row r;
+                r.seq = std::atol(h[0].c_str());
+                r.values = split_line(h[1]);
+                r.values.resize(info->columns.size());
+                r.held_by = std::move(h[2]);
+                r.held_since = std::move(h[3]);
+                r.last_result = std::move(h[4]);
+                r.last_time = std::move(h[5]);
+                info->rows++;
+                info->held += !r.held_since.empty();
+                info->free += r.held_by.empty();
+                rows->push_back(std::move(r));
+                return true;
+            },
+            error))
         return store_status::failed;
     return store_status::ok;
 }
@@ -781,8 +782,7 @@ bool store::history_add(const store_record &r, std::string *error)
 }
 
 bool store::history_each(const store_history_query &q,
-                         const std::function<bool(const store_record &)> &each,
-                         std::string *error)
+                         const std::function<bool(const store_record &)> &each, std::string *error)
 {
     const std::string sql = std::string("SELECT ") + history_columns +
                             " FROM history WHERE (? = '' OR mid = ?) AND time >= ? "

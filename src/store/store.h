@@ -90,8 +90,8 @@ struct store_import_options {
     // with the pool's rows as the import would leave them (rows another
     // import added meanwhile included); false refuses the import with the
     // error it sets, and nothing is written.
-    std::function<bool(const std::vector<std::string> &columns,
-                       const std::vector<store_row> &rows, std::string *error)>
+    std::function<bool(const std::vector<std::string> &columns, const std::vector<store_row> &rows,
+                       std::string *error)>
         check;
 };
 
@@ -168,7 +168,7 @@ class store
     // as pool_set_result does, in the same transaction.
     bool history_add(const store_record &r, std::string *error);
     // Records newest first, one call of `each` per record as they are read
-    // (false from it stops the listing).
+    // (false from it stops the listing; it must not call this store).
     bool history_each(const store_history_query &query,
                       const std::function<bool(const store_record &)> &each, std::string *error);
     // All records newest first, as stored (in progress included); `mid`

@@ -61,11 +61,11 @@ class pg_store : public store
         // The URI's own settings win over these defaults. Keep-alives and
         // the TCP user time-out make a server that vanished without a word
         // (a cable pulled) fail a call within seconds instead of hanging it.
-        const char *keys[] = {"connect_timeout",  "keepalives",       "keepalives_idle",
-                              "keepalives_interval", "keepalives_count", "tcp_user_timeout",
-                              "dbname",           nullptr};
-        const char *vals[] = {PG_CONNECT_TIMEOUT_S, "1", "5", "2", "3", "20000", uri.c_str(),
-                              nullptr};
+        const char *keys[] = {
+            "connect_timeout",  "keepalives",       "keepalives_idle", "keepalives_interval",
+            "keepalives_count", "tcp_user_timeout", "dbname",          nullptr};
+        const char *vals[] = {PG_CONNECT_TIMEOUT_S, "1",    "5", "2", "3", "20000",
+                              uri.c_str(),          nullptr};
         conn_ = PQconnectdbParams(keys, vals, 1);
         if (!conn_ || PQstatus(conn_) != CONNECTION_OK) {
             *error = conn_ ? message(PQerrorMessage(conn_)) : "out of memory";
@@ -82,8 +82,8 @@ class pg_store : public store
                      std::to_string(options.statement_timeout_ms)},
                     &rows, error) &&
                (!options.read_only ||
-                exec("SELECT set_config('default_transaction_read_only', 'on', false)", {},
-                     &rows, error));
+                exec("SELECT set_config('default_transaction_read_only', 'on', false)", {}, &rows,
+                     error));
     }
 
     const char *kind() const override { return "postgresql"; }
@@ -176,18 +176,14 @@ class pg_store : public store
     bool last_was_unique_violation() const override { return unique_violation_; }
 
   private:
-    std::string message(const char *text) const
-    {
-        return store_mask_secrets(uri_, one_line(text));
-    }
+    std::string message(const char *text) const { return store_mask_secrets(uri_, one_line(text)); }
     // Waits for the next result of the statement sent; false when the
     // server sent nothing for longer than any statement may take: the
     // connection is dropped then, so that no later call waits as well.
     bool next_result(PGresult **out, std::string *error)
     {
         const int limit_ms = options_.statement_timeout_ms + PG_ANSWER_MARGIN_MS;
-        const auto give_up =
-            std::chrono::steady_clock::now() + std::chrono::milliseconds(limit_ms);
+        const auto give_up = std::chrono::steady_clock::now() + std::chrono::milliseconds(limit_ms);
         while (PQisBusy(conn_)) {
             const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
                                   give_up - std::chrono::steady_clock::now())
@@ -238,11 +234,10 @@ class pg_store : public store
                 const char *state = PQresultErrorField(r, PG_DIAG_SQLSTATE);
                 unique_violation_ = state && std::strcmp(state, "23505") == 0;
                 // Lock and statement time-outs: the bound was reached.
-                const bool timed_out = state && (std::strcmp(state, "55P03") == 0 ||
-                                                 std::strcmp(state, "57014") == 0);
+                const bool timed_out =
+                    state && (std::strcmp(state, "55P03") == 0 || std::strcmp(state, "57014") == 0);
                 if (error)
-                    *error = (timed_out ? "timed out: " : "") +
-                             message(PQresultErrorMessage(r));
+                    *error = (timed_out ? "timed out: " : "") + message(PQresultErrorMessage(r));
             }
             PQclear(r);
         }

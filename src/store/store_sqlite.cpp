@@ -159,8 +159,8 @@ class sqlite_store : public store
                 sqlite3_bind_text(st, n, params[i].text.data(),
                                   static_cast<int>(params[i].text.size()), SQLITE_TRANSIENT);
         }
-        const auto give_up = std::chrono::steady_clock::now() +
-                             std::chrono::milliseconds(options_.lock_timeout_ms);
+        const auto give_up =
+            std::chrono::steady_clock::now() + std::chrono::milliseconds(options_.lock_timeout_ms);
         bool started = false;
         for (;;) {
             const int rc = sqlite3_step(st);
