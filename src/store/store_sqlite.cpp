@@ -112,8 +112,11 @@ class sqlite_store : public store
         if (exec("SELECT COUNT(*) FROM sqlite_master", {}, nullptr, error))
             return true;
         struct stat st;
-        if (stat((path + "-wal").c_str(), &st) == 0 && st.st_size > 0)
+        if (stat((path + "-wal").c_str(), &st) == 0 && st.st_size > 0) {
+            *error = "its log " + path + "-wal holds records not in the file yet; reading them " +
+                     "needs a file beside it (" + *error + ")";
             return false;
+        }
         for (auto &s : statements_)
             sqlite3_finalize(s.second);
         statements_.clear();
