@@ -92,3 +92,20 @@ std::string csv_line(const std::vector<std::string> &fields)
     }
     return out;
 }
+
+size_t csv_drop_empty(std::vector<std::vector<std::string>> &records)
+{
+    size_t rows = 0;
+    std::vector<std::vector<std::string>> kept;
+    for (auto &r : records) {
+        bool empty = true;
+        for (const auto &f : r)
+            empty = empty && f.empty();
+        if (!empty)
+            kept.push_back(std::move(r));
+        else if (r.size() > 1)
+            rows++;
+    }
+    records.swap(kept);
+    return rows;
+}

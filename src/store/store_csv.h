@@ -14,6 +14,11 @@
 bool csv_parse(const std::string &text, std::vector<std::vector<std::string>> &records,
                std::string *error);
 
+// Drops the records whose every field is empty: blank lines and rows of
+// commas only (a spreadsheet's empty rows). Returns how many of the latter
+// it dropped, to be told ("2 empty rows skipped"); blank lines go unsaid.
+size_t csv_drop_empty(std::vector<std::vector<std::string>> &records);
+
 // One record as a CSV line without its line end; a field is quoted when it
 // holds a comma, a quote, CR or LF, or is empty (so that a record of one
 // empty field is not an empty line).

@@ -3,15 +3,21 @@
 // transaction is taking, so stations never wait on each other's rows.
 #include "store.h"
 
+#include <cerrno>
+#include <chrono>
 #include <cstring>
 #include <libpq-fe.h>
 #include <map>
+#include <poll.h>
 
 namespace
 {
 
 // Seconds a connect may take before the server counts as unreachable.
 constexpr const char *PG_CONNECT_TIMEOUT_S = "10";
+// How much longer than the statement time-out a server may stay silent
+// before the connection counts as lost (the server cancels first), ms.
+constexpr int PG_ANSWER_MARGIN_MS = 5000;
 
 // "?" placeholders as PostgreSQL numbers them ("$1", "$2", ...). The SQL is
 // this program's own and holds no "?" in a literal.
@@ -48,35 +54,44 @@ class pg_store : public store
             PQfinish(conn_);
     }
 
-    bool open(const std::string &uri, std::string *error)
+    bool open(const std::string &uri, const store_options &options, std::string *error)
     {
-        // The URI's own settings win over these defaults; keep-alives make a
-        // server that vanished without a word (a cable pulled) fail a call
-        // within seconds instead of hanging it.
-        const char *keys[] = {"connect_timeout",
-                              "keepalives",
-                              "keepalives_idle",
-                              "keepalives_interval",
-                              "keepalives_count",
-                              "dbname",
-                              nullptr};
-        const char *vals[] = {PG_CONNECT_TIMEOUT_S, "1", "5", "2", "3", uri.c_str(), nullptr};
+        options_ = options;
+        uri_ = uri;
+        // The URI's own settings win over these defaults. Keep-alives and
+        // the TCP user time-out make a server that vanished without a word
+        // (a cable pulled) fail a call within seconds instead of hanging it.
+        const char *keys[] = {
+            "connect_timeout",  "keepalives",       "keepalives_idle", "keepalives_interval",
+            "keepalives_count", "tcp_user_timeout", "dbname",          nullptr};
+        const char *vals[] = {PG_CONNECT_TIMEOUT_S, "1",    "5", "2", "3", "20000",
+                              uri.c_str(),          nullptr};
         conn_ = PQconnectdbParams(keys, vals, 1);
         if (!conn_ || PQstatus(conn_) != CONNECTION_OK) {
-            *error = conn_ ? one_line(PQerrorMessage(conn_)) : "out of memory";
+            *error = conn_ ? message(PQerrorMessage(conn_)) : "out of memory";
             return false;
         }
         PQsetNoticeProcessor(
             conn_, [](void *, const char *) {}, nullptr);
-        return true;
+        // The server bounds every statement itself; a server that stops
+        // answering altogether is bounded by the wait in next_result.
+        rows_t rows;
+        return exec("SELECT set_config('lock_timeout', ?, false), "
+                    "set_config('statement_timeout', ?, false)",
+                    {std::to_string(options.lock_timeout_ms),
+                     std::to_string(options.statement_timeout_ms)},
+                    &rows, error) &&
+               (!options.read_only ||
+                exec("SELECT set_config('default_transaction_read_only', 'on', false)", {}, &rows,
+                     error));
     }
 
     const char *kind() const override { return "postgresql"; }
     bool lost() const override { return !conn_ || PQstatus(conn_) != CONNECTION_OK; }
 
   protected:
-    bool exec(const char *sql, const std::vector<param> &params, rows_t *out,
-              std::string *error) override
+    bool exec_each(const char *sql, const std::vector<param> &params, const row_fn &each,
+                   std::string *error) override
     {
         unique_violation_ = false;
         if (lost()) {
@@ -90,41 +105,27 @@ class pg_store : public store
             name = it->second;
         } else {
             name = "s" + std::to_string(statements_.size() + 1);
-            PGresult *r = PQprepare(conn_, name.c_str(), number_params(sql).c_str(), 0, nullptr);
-            const bool ok = r && PQresultStatus(r) == PGRES_COMMAND_OK;
-            if (!ok && error)
-                *error = one_line(PQerrorMessage(conn_));
-            PQclear(r);
-            if (!ok)
+            if (!PQsendPrepare(conn_, name.c_str(), number_params(sql).c_str(), 0, nullptr)) {
+                if (error)
+                    *error = message(PQerrorMessage(conn_));
+                return false;
+            }
+            if (!results(nullptr, error))
                 return false;
             statements_[sql] = name;
         }
         std::vector<const char *> values;
         for (const auto &p : params)
             values.push_back(p.null ? nullptr : p.text.c_str());
-        PGresult *r = PQexecPrepared(conn_, name.c_str(), static_cast<int>(values.size()),
-                                     values.data(), nullptr, nullptr, 0);
-        const ExecStatusType st = r ? PQresultStatus(r) : PGRES_FATAL_ERROR;
-        if (st != PGRES_COMMAND_OK && st != PGRES_TUPLES_OK) {
-            const char *state = r ? PQresultErrorField(r, PG_DIAG_SQLSTATE) : nullptr;
-            unique_violation_ = state && std::strcmp(state, "23505") == 0;
+        if (!PQsendQueryPrepared(conn_, name.c_str(), static_cast<int>(values.size()),
+                                 values.data(), nullptr, nullptr, 0)) {
             if (error)
-                *error = one_line(PQerrorMessage(conn_));
-            PQclear(r);
+                *error = message(PQerrorMessage(conn_));
             return false;
         }
-        if (out) {
-            out->clear();
-            for (int i = 0; i < PQntuples(r); i++) {
-                std::vector<std::string> row;
-                for (int c = 0; c < PQnfields(r); c++)
-                    row.emplace_back(PQgetvalue(r, i, c),
-                                     static_cast<size_t>(PQgetlength(r, i, c)));
-                out->push_back(std::move(row));
-            }
-        }
-        PQclear(r);
-        return true;
+        // Row by row: a long history is never held whole in memory.
+        PQsetSingleRowMode(conn_);
+        return results(&each, error);
     }
     bool simple(const char *sql, std::string *error)
     {
@@ -133,12 +134,12 @@ class pg_store : public store
                 *error = "the connection to the server was lost";
             return false;
         }
-        PGresult *r = PQexec(conn_, sql);
-        const bool ok = r && PQresultStatus(r) == PGRES_COMMAND_OK;
-        if (!ok && error)
-            *error = one_line(PQerrorMessage(conn_));
-        PQclear(r);
-        return ok;
+        if (!PQsendQuery(conn_, sql)) {
+            if (error)
+                *error = message(PQerrorMessage(conn_));
+            return false;
+        }
+        return results(nullptr, error);
     }
     bool begin_write(std::string *error) override { return simple("BEGIN", error); }
     bool commit(std::string *error) override { return simple("COMMIT", error); }
@@ -154,6 +155,17 @@ class pg_store : public store
                "held_by IS NULL ORDER BY seq LIMIT 1 FOR UPDATE SKIP LOCKED) "
                "RETURNING seq, vals";
     }
+    // Claims share the lock among themselves; an import has it alone.
+    const char *pool_lock_sql(bool exclusive) const override
+    {
+        return exclusive ? "SELECT columns, secrets FROM pools WHERE name = ? FOR UPDATE"
+                         : "SELECT columns, secrets FROM pools WHERE name = ? FOR KEY SHARE";
+    }
+    const char *tables_sql() const override
+    {
+        return "SELECT table_name FROM information_schema.tables "
+               "WHERE table_schema = current_schema()";
+    }
     bool schema_lock(std::string *error) override
     {
         // Two stations starting on an empty database would both create the
@@ -164,17 +176,92 @@ class pg_store : public store
     bool last_was_unique_violation() const override { return unique_violation_; }
 
   private:
+    std::string message(const char *text) const { return store_mask_secrets(uri_, one_line(text)); }
+    // Waits for the next result of the statement sent; false when the
+    // server sent nothing for longer than any statement may take: the
+    // connection is dropped then, so that no later call waits as well.
+    bool next_result(PGresult **out, std::string *error)
+    {
+        const int limit_ms = options_.statement_timeout_ms + PG_ANSWER_MARGIN_MS;
+        const auto give_up = std::chrono::steady_clock::now() + std::chrono::milliseconds(limit_ms);
+        while (PQisBusy(conn_)) {
+            const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+                                  give_up - std::chrono::steady_clock::now())
+                                  .count();
+            pollfd p = {PQsocket(conn_), POLLIN, 0};
+            const int n = left > 0 ? poll(&p, 1, static_cast<int>(left)) : 0;
+            if (n < 0 && errno == EINTR)
+                continue;
+            if (n == 0) {
+                PQfinish(conn_);
+                conn_ = nullptr;
+                if (error)
+                    *error = "timed out: the server sent nothing for " +
+                             std::to_string(limit_ms / 1000) + " s";
+                return false;
+            }
+            if (!PQconsumeInput(conn_)) {
+                if (error)
+                    *error = message(PQerrorMessage(conn_));
+                return false;
+            }
+        }
+        *out = PQgetResult(conn_);
+        return true;
+    }
+    // Reads every result of the statement sent, rows to `each`; the first
+    // failure is the one told.
+    bool results(const row_fn *each, std::string *error)
+    {
+        bool ok = true, wanted = each != nullptr;
+        for (;;) {
+            PGresult *r = nullptr;
+            if (!next_result(&r, error))
+                return false;
+            if (!r)
+                break;
+            const ExecStatusType st = PQresultStatus(r);
+            if (st == PGRES_SINGLE_TUPLE || st == PGRES_TUPLES_OK) {
+                for (int i = 0; wanted && i < PQntuples(r); i++) {
+                    std::vector<std::string> row;
+                    for (int c = 0; c < PQnfields(r); c++)
+                        row.emplace_back(PQgetvalue(r, i, c),
+                                         static_cast<size_t>(PQgetlength(r, i, c)));
+                    wanted = (*each)(row);
+                }
+            } else if (st != PGRES_COMMAND_OK && ok) {
+                ok = false;
+                const char *state = PQresultErrorField(r, PG_DIAG_SQLSTATE);
+                unique_violation_ = state && std::strcmp(state, "23505") == 0;
+                // Lock and statement time-outs: the bound was reached.
+                const bool timed_out =
+                    state && (std::strcmp(state, "55P03") == 0 || std::strcmp(state, "57014") == 0);
+                if (error)
+                    *error = (timed_out ? "timed out: " : "") + message(PQresultErrorMessage(r));
+            }
+            PQclear(r);
+        }
+        if (ok && lost()) {
+            ok = false;
+            if (error)
+                *error = message(PQerrorMessage(conn_));
+        }
+        return ok;
+    }
+
     PGconn *conn_ = nullptr;
+    std::string uri_;
     std::map<std::string, std::string> statements_;
     bool unique_violation_ = false;
 };
 
 } // namespace
 
-std::unique_ptr<store> store_open_pg(const std::string &uri, std::string *error)
+std::unique_ptr<store> store_open_pg(const std::string &uri, const store_options &options,
+                                     std::string *error)
 {
     auto s = std::make_unique<pg_store>();
-    if (!s->open(uri, error))
+    if (!s->open(uri, options, error))
         return nullptr;
     return s;
 }

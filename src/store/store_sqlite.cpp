@@ -2,6 +2,7 @@
 // processes (WAL, a busy time-out, one writer at a time).
 #include "store.h"
 
+#include <cctype>
 #include <cerrno>
 #include <chrono>
 #include <cstring>
@@ -15,10 +16,6 @@
 namespace
 {
 
-// How long a statement waits for another process's write lock before it
-// fails, milliseconds. Claims and records are short; a run of 32 workers
-// queues behind each other far below this.
-constexpr int SQLITE_BUSY_MS = 30000;
 // Pause before a statement refused as busy without a wait is tried again, ms.
 constexpr int BUSY_RETRY_MS = 20;
 
@@ -47,11 +44,19 @@ class sqlite_store : public store
         sqlite3_close(db_);
     }
 
-    bool open(const std::string &path, std::string *error)
+    bool open(const std::string &path, const store_options &options, std::string *error)
     {
+        options_ = options;
         if (path.empty()) {
             *error = "no file name";
             return false;
+        }
+        if (options.read_only) {
+            if (access(path.c_str(), F_OK) != 0) {
+                *error = path + ": " + std::strerror(errno);
+                return false;
+            }
+            return open_db(path, SQLITE_OPEN_READONLY, error) && readable(path, error);
         }
         if (!make_parent_dirs(path, error))
             return false;
@@ -63,13 +68,17 @@ class sqlite_store : public store
             return false;
         }
         close(fd);
-        if (sqlite3_open_v2(path.c_str(), &db_, SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOMUTEX,
-                            nullptr) != SQLITE_OK) {
-            *error = db_ ? sqlite3_errmsg(db_) : "out of memory";
-            return false;
-        }
-        sqlite3_busy_timeout(db_, SQLITE_BUSY_MS);
-        sqlite3_extended_result_codes(db_, 1);
+        return open_db(path, SQLITE_OPEN_READWRITE, error);
+    }
+
+    const char *kind() const override { return "sqlite"; }
+    bool lost() const override { return false; }
+
+  protected:
+    bool recognized(std::string *error) override
+    {
+        if (options_.read_only)
+            return exec("PRAGMA query_only=ON", {}, nullptr, error);
         rows_t rows;
         if (!exec("PRAGMA journal_mode=WAL", {}, &rows, error))
             return false;
@@ -83,12 +92,52 @@ class sqlite_store : public store
                exec("PRAGMA foreign_keys=ON", {}, nullptr, error);
     }
 
-    const char *kind() const override { return "sqlite"; }
-    bool lost() const override { return false; }
+  private:
+    bool open_db(const std::string &path, int flags, std::string *error)
+    {
+        if (sqlite3_open_v2(path.c_str(), &db_, flags | SQLITE_OPEN_NOMUTEX | SQLITE_OPEN_URI,
+                            nullptr) != SQLITE_OK) {
+            *error = db_ ? sqlite3_errmsg(db_) : "out of memory";
+            return false;
+        }
+        sqlite3_busy_timeout(db_, options_.lock_timeout_ms);
+        sqlite3_extended_result_codes(db_, 1);
+        return true;
+    }
+    // A file in WAL mode is read through its shared-memory file, which a
+    // reader cannot make in a directory it may not write. With no log
+    // beside it waiting to be read, the file alone holds every record.
+    bool readable(const std::string &path, std::string *error)
+    {
+        if (exec("SELECT COUNT(*) FROM sqlite_master", {}, nullptr, error))
+            return true;
+        struct stat st;
+        if (stat((path + "-wal").c_str(), &st) == 0 && st.st_size > 0) {
+            *error = "its log " + path + "-wal holds records not in the file yet; reading them " +
+                     "needs a file beside it (" + *error + ")";
+            return false;
+        }
+        for (auto &s : statements_)
+            sqlite3_finalize(s.second);
+        statements_.clear();
+        sqlite3_close(db_);
+        db_ = nullptr;
+        std::string uri = "file:";
+        for (unsigned char c : path)
+            if (std::isalnum(c) || std::strchr("/._-~", c))
+                uri += static_cast<char>(c);
+            else {
+                char hex[4];
+                std::snprintf(hex, sizeof hex, "%%%02X", c);
+                uri += hex;
+            }
+        return open_db(uri + "?immutable=1", SQLITE_OPEN_READONLY, error) &&
+               exec("SELECT COUNT(*) FROM sqlite_master", {}, nullptr, error);
+    }
 
   protected:
-    bool exec(const char *sql, const std::vector<param> &params, rows_t *out,
-              std::string *error) override
+    bool exec_each(const char *sql, const std::vector<param> &params, const row_fn &each,
+                   std::string *error) override
     {
         unique_violation_ = false;
         sqlite3_stmt *st = nullptr;
@@ -113,10 +162,9 @@ class sqlite_store : public store
                 sqlite3_bind_text(st, n, params[i].text.data(),
                                   static_cast<int>(params[i].text.size()), SQLITE_TRANSIENT);
         }
-        if (out)
-            out->clear();
-        const auto give_up = std::chrono::steady_clock::now() +
-                             std::chrono::milliseconds(SQLITE_BUSY_MS);
+        const auto give_up =
+            std::chrono::steady_clock::now() + std::chrono::milliseconds(options_.lock_timeout_ms);
+        bool started = false;
         for (;;) {
             const int rc = sqlite3_step(st);
             if (rc == SQLITE_DONE)
@@ -126,11 +174,9 @@ class sqlite_store : public store
             // read while another runs recovery. Outside a transaction the
             // statement is simply tried again; inside one, waiting could
             // deadlock, so the caller hears of it.
-            if ((rc & 0xff) == SQLITE_BUSY && sqlite3_get_autocommit(db_) &&
+            if ((rc & 0xff) == SQLITE_BUSY && sqlite3_get_autocommit(db_) && !started &&
                 std::chrono::steady_clock::now() < give_up) {
                 sqlite3_reset(st);
-                if (out)
-                    out->clear();
                 std::this_thread::sleep_for(std::chrono::milliseconds(BUSY_RETRY_MS));
                 continue;
             }
@@ -138,12 +184,15 @@ class sqlite_store : public store
                 unique_violation_ =
                     rc == SQLITE_CONSTRAINT_UNIQUE || rc == SQLITE_CONSTRAINT_PRIMARYKEY;
                 if (error)
-                    *error = sqlite3_errmsg(db_);
+                    *error = (rc & 0xff) == SQLITE_BUSY
+                                 ? "timed out after " +
+                                       std::to_string(options_.lock_timeout_ms / 1000) +
+                                       " s waiting for another process: " + sqlite3_errmsg(db_)
+                                 : sqlite3_errmsg(db_);
                 sqlite3_reset(st);
                 return false;
             }
-            if (!out)
-                continue;
+            started = true;
             std::vector<std::string> row;
             for (int c = 0; c < sqlite3_column_count(st); c++) {
                 const auto *t = sqlite3_column_text(st, c);
@@ -151,7 +200,8 @@ class sqlite_store : public store
                                                  static_cast<size_t>(sqlite3_column_bytes(st, c)))
                                    : std::string());
             }
-            out->push_back(std::move(row));
+            if (!each(row))
+                break;
         }
         sqlite3_reset(st);
         return true;
@@ -172,6 +222,15 @@ class sqlite_store : public store
                "held_by IS NULL AND seq = (SELECT seq FROM pool_rows WHERE pool = ? AND "
                "held_by IS NULL ORDER BY seq LIMIT 1) RETURNING seq, vals";
     }
+    // BEGIN IMMEDIATE has taken the one write lock already.
+    const char *pool_lock_sql(bool) const override
+    {
+        return "SELECT columns, secrets FROM pools WHERE name = ?";
+    }
+    const char *tables_sql() const override
+    {
+        return "SELECT name FROM sqlite_master WHERE type = 'table'";
+    }
     bool schema_lock(std::string *) override { return true; } // BEGIN IMMEDIATE holds it
     bool last_was_unique_violation() const override { return unique_violation_; }
 
@@ -183,10 +242,11 @@ class sqlite_store : public store
 
 } // namespace
 
-std::unique_ptr<store> store_open_sqlite(const std::string &path, std::string *error)
+std::unique_ptr<store> store_open_sqlite(const std::string &path, const store_options &options,
+                                         std::string *error)
 {
     auto s = std::make_unique<sqlite_store>();
-    if (!s->open(path, error))
+    if (!s->open(path, options, error))
         return nullptr;
     return s;
 }
