@@ -261,14 +261,15 @@ void console_capture_stop()
     std::fflush(stderr);
     // Descriptors 1 and 2 held the pipes' only write ends: the reader now
     // reads to their end and returns.
-    for (int i = 0; i < 2; i++) {
+    for (int i = 0; i < 2; i++)
         dup2(cap->original[i], i + 1);
-        close(cap->original[i]);
-    }
-    if (cap->reader.get_id() == std::this_thread::get_id())
+    if (cap->reader.get_id() == std::this_thread::get_id()) {
         cap->reader.detach();
-    else
-        cap->reader.join();
+        return;
+    }
+    cap->reader.join();
+    for (int i = 0; i < 2; i++)
+        close(cap->original[i]);
 }
 
 void console_window_open(GtkWidget *main_window)
@@ -286,7 +287,7 @@ void console_window_open(GtkWidget *main_window)
     GtkWidget *box = gtk_vbox_new(FALSE, 6);
     gtk_container_add(GTK_CONTAINER(console_window), box);
     GtkWidget *scroll = gtk_scrolled_window_new(nullptr, nullptr);
-    gtk_scrolled_window_set_policy(GTK_SCROLLED_WINDOW(scroll), GTK_POLICY_AUTOMATIC,
+    gtk_scrolled_window_set_policy(GTK_SCROLLED_WINDOW(scroll), GTK_POLICY_NEVER,
                                    GTK_POLICY_ALWAYS);
     gtk_scrolled_window_set_shadow_type(GTK_SCROLLED_WINDOW(scroll), GTK_SHADOW_IN);
     gtk_box_pack_start(GTK_BOX(box), scroll, TRUE, TRUE, 0);
@@ -294,6 +295,8 @@ void console_window_open(GtkWidget *main_window)
     g_signal_connect(console_view, "destroy", G_CALLBACK(gtk_widget_destroyed), &console_view);
     gtk_text_view_set_editable(GTK_TEXT_VIEW(console_view), FALSE);
     gtk_text_view_set_cursor_visible(GTK_TEXT_VIEW(console_view), FALSE);
+    // Long lines (the start note, a port's hint) wrap rather than hide.
+    gtk_text_view_set_wrap_mode(GTK_TEXT_VIEW(console_view), GTK_WRAP_WORD_CHAR);
     PangoFontDescription *mono = pango_font_description_from_string("Monospace 9");
     gtk_widget_modify_font(console_view, mono);
     pango_font_description_free(mono);
