@@ -135,16 +135,16 @@ check "English catalogue" catalogue_ok
 
 # Bash completion, where bash-completion loads it on demand, completing
 # from the installed program's own --help.
-complete_words() # WORD... : what completing the last WORD offers
+complete_words() # COMMAND WORD... : what completing the last WORD offers
 {
     PATH="$usr/bin:$PATH" bash -c '
         source /usr/share/bash-completion/bash_completion
         source "$0"
         COMP_WORDS=("$@"); COMP_CWORD=$((${#COMP_WORDS[@]} - 1))
         COMP_LINE="$*"; COMP_POINT=${#COMP_LINE}
-        _modcfg 2>/dev/null
+        $(complete -p "$1" | grep -o -- "-F [^ ]*" | cut -c4-) 2>/dev/null
         printf "%s\n" "${COMPREPLY[@]}"' \
-        "$share/bash-completion/completions/modcfg" "$@" | sort | xargs
+        "$share/bash-completion/completions/$1" "$@" | sort | xargs
 }
 completion_ok()
 {
@@ -154,7 +154,16 @@ completion_ok()
         same "$(complete_words modcfg read --port COM1)" "COM1 COM10 COM11 COM12" &&
         complete_words modcfg provision --re | grep -qw -- --report= &&
         (cd "$tmp" && touch golden-file.txt && complete_words modcfg apply --port COM1 golden- |
-            grep -qx golden-file.txt)
+            grep -qx golden-file.txt) &&
+        same "$(complete_words modcfg pool "")" "list release show" &&
+        # A pool is imported before any port is opened.
+        printf 'NAME\nhall-1\n' >"$tmp/hall.csv" && printf 'AT+WSSSID=${NAME}\nE\n' >"$tmp/line.txt" &&
+        { "$usr/bin/modcfg" provision "$tmp/line.txt" --values "$tmp/hall.csv" --port "$tmp/none" \
+            --db "$tmp/pools.sqlite" >/dev/null 2>&1; true; } &&
+        same "$(complete_words modcfg pool show --db "$tmp/pools.sqlite" "")" hall &&
+        same "$(complete_words modcfg pool --db="$tmp/pools.sqlite" release h)" hall &&
+        complete_words qxb27-sim --tr | grep -qx -- --trickle &&
+        same "$(complete_words qxb27-sim --mode "")" "command transparent"
 }
 if [[ " ${programs[*]} " == *" modcfg "* ]]; then
     check "bash completion of modcfg" completion_ok
@@ -166,7 +175,8 @@ security_ok()
 {
     local text
     text=$(MANWIDTH=100 man -l "$share/man/man1/$1.1.gz")
-    awk '/^SECURITY/ { on = 1; next } /^[A-Z]/ { on = 0 } on' <<<"$text" >"$tmp/security"
+    # Justified lines may hold two blanks between words.
+    awk '/^SECURITY/ { on = 1; next } /^[A-Z]/ { on = 0 } on' <<<"$text" | tr -s " " >"$tmp/security"
     for word in "in clear" --listen --allow 0600; do
         grep -q -- "$word" "$tmp/security" || { echo "  SECURITY lacks $word" >&2; return 1; }
     done
