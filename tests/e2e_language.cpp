@@ -145,8 +145,7 @@ TEST(Language, TheEnvironmentChoosesAsGettextReadsIt)
         {{"LANG=en_US.UTF-8", "LC_ALL=zh_CN.UTF-8"}, chinese_title},
         {{"LANG=zh_CN.UTF-8", "LANGUAGE=en"}, english_title},
         {{"LANG=C.UTF-8", "LANGUAGE=en_GB:en"}, english_title},
-        // No catalogue of their own: English, whether or not the system
-        // has the locale (fr_FR is not made here).
+        // No catalogue: English, the locale made or not (fr_FR is not).
         {{"LANG=de_DE.UTF-8"}, english_title},
         {{"LANG=fr_FR.UTF-8", "LANGUAGE=fr"}, english_title},
         {{"LC_ALL=C", "LANG=de_DE.UTF-8"}, chinese_title},

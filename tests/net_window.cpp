@@ -61,15 +61,9 @@ TEST_F(NetWindow, StatusLabelIsBoldAndTheAddressLineBlue)
         if (GTK_IS_LABEL(w) && w != label_net_conn)
             labels.push_back(w);
     ASSERT_EQ(labels.size(), 4u);
-    // The first line and the address take a smaller size where they would
-    // not fit the frame (the fit itself is the language tests' check).
-    for (size_t i = 0; i < labels.size(); ++i) {
-        const std::string font = font_override(labels[i]);
-        if (i < 2)
-            EXPECT_EQ(font.rfind("Sans ", 0), 0u) << font;
-        else
-            EXPECT_EQ(font, "Sans 10") << gtk_label_get_text(GTK_LABEL(labels[i]));
-    }
+    // The first line and the address may take a smaller size to fit.
+    for (size_t i = 0; i < labels.size(); ++i)
+        EXPECT_EQ(font_override(labels[i]).substr(0, i < 2 ? 5 : 99), i < 2 ? "Sans " : "Sans 10");
     for (size_t i = 0; i < labels.size(); ++i) {
         GtkRcStyle *rc = gtk_widget_get_modifier_style(labels[i]);
         bool fg_set = (rc->color_flags[GTK_STATE_NORMAL] & GTK_RC_FG) != 0;

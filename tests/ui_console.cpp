@@ -1,25 +1,17 @@
-// The console window in process, against an emulated module on a pty: what
-// a failed connect, Confirm and a failed Save print reaches it through the
-// main loop; it keeps the newest lines, copies and clears them, hides when
-// closed and comes back with Ctrl+L.
+// The console window in process: what a failed connect, Confirm and a failed
+// Save print reaches it; it keeps the newest lines, copies and clears them,
+// hides when closed and comes back with Ctrl+L.
 #include "console.h"
 #include "console_window.h"
 #include "lang.h"
-#include "main.h"
 #include "page_driver.h"
 #include "sim_process.h"
 #include "temp_dir.h"
 #include "ui_records.h"
-#include "window.h"
 #include "window_probe.h"
 
 #include <gdk/gdkkeysyms.h>
 #include <gtest/gtest.h>
-
-#include <cstdio>
-#include <cstdlib>
-#include <functional>
-#include <string>
 
 namespace
 {
@@ -62,22 +54,6 @@ TEST_F(ConsoleWindow, ShowsWhatAFailedConnectConfirmAndAFailedSavePrint)
     gtk_button_clicked(GTK_BUTTON(button_setting_save));
     EXPECT_TRUE(shows("Can not open file: data/set_file.txt\n")) << console_text();
     gtk_button_clicked(GTK_BUTTON(button_pccom_open));
-    unsetenv("MODCFG_COM1");
-}
-
-GtkWidget *console_button(const char *text)
-{
-    const std::string caption = ui_translate(text);
-    GtkWidget *found = nullptr;
-    std::function<void(GtkWidget *)> walk = [&](GtkWidget *w) {
-        if (GTK_IS_BUTTON(w) && gtk_button_get_label(GTK_BUTTON(w)) == caption)
-            found = w;
-        else if (GTK_IS_CONTAINER(w))
-            for (GtkWidget *c : children_of(w))
-                walk(c);
-    };
-    walk(console_window);
-    return found;
 }
 
 TEST_F(ConsoleWindow, KeepsTheNewestLinesCopiesClearsHidesAndComesBack)
@@ -90,11 +66,14 @@ TEST_F(ConsoleWindow, KeepsTheNewestLinesCopiesClearsHidesAndComesBack)
     EXPECT_EQ(count_of(text, "\n"), size_t(console_max_lines));
     EXPECT_EQ(text.rfind("line 50\n", 0), 0u) << text.substr(0, 40);
 
-    gtk_button_clicked(GTK_BUTTON(console_button(text_console_copy)));
+    // Below the text: "Copy all", then "Clear".
+    const auto buttons = children_of(children_of(gtk_bin_get_child(GTK_BIN(console_window)))[1]);
+    ASSERT_EQ(gtk_button_get_label(GTK_BUTTON(buttons[0])), std::string(ui_translate(text_console_copy)));
+    gtk_button_clicked(GTK_BUTTON(buttons[0]));
     gchar *copied = gtk_clipboard_wait_for_text(gtk_clipboard_get(GDK_SELECTION_CLIPBOARD));
     EXPECT_TRUE(copied && copied == text);
     g_free(copied);
-    gtk_button_clicked(GTK_BUTTON(console_button(text_console_clear)));
+    gtk_button_clicked(GTK_BUTTON(buttons[1]));
     EXPECT_EQ(console_text(), "");
 
     GdkEvent *close = gdk_event_new(GDK_DELETE);
