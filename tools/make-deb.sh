@@ -6,6 +6,9 @@
 # script on an error or a warning. The build runs the tests that need no
 # display and no database server (DEB_BUILD_OPTIONS=nocheck skips them).
 #   tools/make-deb.sh [--out DIR]       packages in DIR (build-deb)
+#   tools/make-deb.sh --autopkgtest     then, as root: runs debian/tests on
+#                                       this machine (autopkgtest's null
+#                                       runner installs the packages)
 #   tools/make-deb.sh --try-install     then, as root: installs them with
 #                                       apt, runs each program, removes them
 #                                       and checks that none of their files
@@ -14,11 +17,13 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 out=build-deb
 try_install=no
+autopkgtest=no
 while [ $# -gt 0 ]; do
     case "$1" in
     --out) out=$2; shift ;;
     --try-install) try_install=yes ;;
-    *) echo "usage: $0 [--out DIR] [--try-install]" >&2; exit 2 ;;
+    --autopkgtest) autopkgtest=yes ;;
+    *) echo "usage: $0 [--out DIR] [--autopkgtest] [--try-install]" >&2; exit 2 ;;
     esac
     shift
 done
@@ -51,6 +56,11 @@ echo
 if grep -q '^[EW]: ' "$out/lintian.txt"; then
     echo "lintian reports errors or warnings" >&2
     exit 1
+fi
+
+if [ "$autopkgtest" = yes ]; then
+    tools/install-deps.sh autopkgtest
+    autopkgtest "$changes" -- null
 fi
 
 [ "$try_install" = yes ] || exit 0
