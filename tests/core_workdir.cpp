@@ -103,7 +103,7 @@ TEST(WorkdirStartNote, SaysWhereCommandFilesGoOutsideAWorkingDirectory)
     const std::string per_user = "/home/op/.local/share/modcfg";
     EXPECT_EQ(workdir_start_note(d, per_user),
               "Command files are saved in " + d +
-                  "/data/, which does not exist yet; --workdir "
+                  "/data/, which does not exist yet: Save needs it (mkdir data); --workdir "
                   "keeps them in /home/op/.local/share/modcfg/data/ instead.");
     ASSERT_EQ(mkdir("data", 0700), 0);
     EXPECT_EQ(workdir_start_note(d, per_user), "Command files are saved in " + d +

@@ -95,7 +95,7 @@ TEST(FastOption, HelpListsItAndTheConsoleSaysItOnceAtStart)
     // Outside a working directory the window says where command files go,
     // once.
     const std::string note = "Command files are saved in " + dir.path() +
-                             "/data/, which does not exist yet; --workdir keeps them in ";
+                             "/data/, which does not exist yet: Save needs it (mkdir data); --workdir keeps them in ";
     const std::string away = output_of(MODCFG_COM_BIN, {}, true);
     EXPECT_EQ(away.compare(0, note.size(), note), 0) << away;
     EXPECT_EQ(away.find('\n'), away.size() - 1) << away;

@@ -1,7 +1,8 @@
 // The window program picks its language as gettext reads the environment
-// (LANGUAGE, LC_ALL, LC_MESSAGES, LANG): English where English is asked
-// for, the Chinese source texts in the default, C, POSIX and Chinese
-// locales; its console lines are the same in every language.
+// (LANGUAGE, LC_ALL, LC_MESSAGES, LANG): English where English or a
+// language without a catalogue is asked for, the Chinese source texts in
+// the default, C, POSIX and Chinese locales; its console lines are the same
+// in every language.
 #include "temp_dir.h"
 
 #include <gtest/gtest.h>
@@ -121,7 +122,7 @@ TEST(Language, TheEnvironmentChoosesAsGettextReadsIt)
     temp_cwd dir;
     const std::string locales = dir.path() + "/locales";
     ASSERT_EQ(std::system(("mkdir " + locales).c_str()), 0);
-    for (const char *name : {"en_US", "zh_CN"}) {
+    for (const char *name : {"en_US", "zh_CN", "de_DE"}) {
         const std::string cmd = std::string("localedef -i ") + name + " -f UTF-8 " +
                                 locales + "/" + name + ".UTF-8 2>&1";
         ASSERT_EQ(std::system((cmd + " >/dev/null").c_str()), 0) << cmd;
@@ -144,6 +145,10 @@ TEST(Language, TheEnvironmentChoosesAsGettextReadsIt)
         {{"LANG=en_US.UTF-8", "LC_ALL=zh_CN.UTF-8"}, chinese_title},
         {{"LANG=zh_CN.UTF-8", "LANGUAGE=en"}, english_title},
         {{"LANG=C.UTF-8", "LANGUAGE=en_GB:en"}, english_title},
+        // No catalogue: English, the locale made or not (fr_FR is not).
+        {{"LANG=de_DE.UTF-8"}, english_title},
+        {{"LANG=fr_FR.UTF-8", "LANGUAGE=fr"}, english_title},
+        {{"LC_ALL=C", "LANG=de_DE.UTF-8"}, chinese_title},
     };
     std::string first_console;
     bool have_console = false;

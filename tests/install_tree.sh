@@ -17,7 +17,7 @@ pids=()
 cleanup()
 {
     for ((i = ${#pids[@]} - 1; i >= 0; i--)); do
-        kill "${pids[i]}" 2>/dev/null && wait "${pids[i]}" 2>/dev/null
+        kill -- "${pids[i]}" 2>/dev/null && wait "${pids[i]#-}" 2>/dev/null
     done
     rm -rf "$tmp"
 }
@@ -135,16 +135,16 @@ check "English catalogue" catalogue_ok
 
 # Bash completion, where bash-completion loads it on demand, completing
 # from the installed program's own --help.
-complete_words() # WORD... : what completing the last WORD offers
+complete_words() # COMMAND WORD... : what completing the last WORD offers
 {
     PATH="$usr/bin:$PATH" bash -c '
         source /usr/share/bash-completion/bash_completion
         source "$0"
         COMP_WORDS=("$@"); COMP_CWORD=$((${#COMP_WORDS[@]} - 1))
         COMP_LINE="$*"; COMP_POINT=${#COMP_LINE}
-        _modcfg 2>/dev/null
+        $(complete -p "$1" | grep -o -- "-F [^ ]*" | cut -c4-) 2>/dev/null
         printf "%s\n" "${COMPREPLY[@]}"' \
-        "$share/bash-completion/completions/modcfg" "$@" | sort | xargs
+        "$share/bash-completion/completions/$1" "$@" | sort | xargs
 }
 completion_ok()
 {
@@ -154,7 +154,16 @@ completion_ok()
         same "$(complete_words modcfg read --port COM1)" "COM1 COM10 COM11 COM12" &&
         complete_words modcfg provision --re | grep -qw -- --report= &&
         (cd "$tmp" && touch golden-file.txt && complete_words modcfg apply --port COM1 golden- |
-            grep -qx golden-file.txt)
+            grep -qx golden-file.txt) &&
+        same "$(complete_words modcfg pool "")" "list release show" &&
+        # A pool is imported before any port is opened.
+        printf 'NAME\nhall-1\n' >"$tmp/hall.csv" && printf 'AT+WSSSID=${NAME}\nE\n' >"$tmp/line.txt" &&
+        { "$usr/bin/modcfg" provision "$tmp/line.txt" --values "$tmp/hall.csv" --port "$tmp/none" \
+            --db "$tmp/pools.sqlite" >/dev/null 2>&1; true; } &&
+        same "$(complete_words modcfg pool show --db "$tmp/pools.sqlite" "")" hall &&
+        same "$(complete_words modcfg pool --db="$tmp/pools.sqlite" release h)" hall &&
+        complete_words qxb27-sim --tr | grep -qx -- --trickle &&
+        same "$(complete_words qxb27-sim --mode "")" "command transparent"
 }
 if [[ " ${programs[*]} " == *" modcfg "* ]]; then
     check "bash completion of modcfg" completion_ok
@@ -166,7 +175,8 @@ security_ok()
 {
     local text
     text=$(MANWIDTH=100 man -l "$share/man/man1/$1.1.gz")
-    awk '/^SECURITY/ { on = 1; next } /^[A-Z]/ { on = 0 } on' <<<"$text" >"$tmp/security"
+    # Justified lines may hold two blanks between words.
+    awk '/^SECURITY/ { on = 1; next } /^[A-Z]/ { on = 0 } on' <<<"$text" | tr -s " " >"$tmp/security"
     for word in "in clear" --listen --allow 0600; do
         grep -q -- "$word" "$tmp/security" || { echo "  SECURITY lacks $word" >&2; return 1; }
     done
@@ -308,6 +318,46 @@ check "--workdir=DIR under a file is refused" workdir_refused 1 \
 # GLib takes the next argument as the optional value unless it is an option.
 check "--workdir DIR under a file is refused" workdir_refused 1 \
     'can not use the working directory' --workdir "$tmp/plain-file/wd"
+
+# The user guide's emulator section, followed as a newcomer does: each
+# command block typed in a shell in HOME, in one process group. A block is
+# tried again until it succeeds (one types the next command a moment after
+# the emulator started); one that starts a program in the background once.
+guide_blocks() # each block followed by an empty line
+{
+    awk '/^## / { on = ($0 == "## Trying it with the emulator") }
+         on && /^    / { print substr($0, 5); block = 1; next }
+         on && block { print ""; block = 0 }' "$share/doc/modcfg/user-guide.md"
+}
+follow_guide()
+{
+    local line block="" blocks=0 ok=0
+    while IFS= read -r line; do
+        [ -z "$line" ] || { block+="${block:+$'\n'}$line"; continue; }
+        blocks=$((blocks + 1))
+        if [[ $block == *'&' ]]; then
+            bash -c "$block" && ok=$((ok + 1))
+        else
+            within 30 bash -c "$block" >>"$HOME/guide.out" 2>&1 && ok=$((ok + 1))
+        fi
+        block=""
+    done < <(guide_blocks)
+    same "$ok of $blocks" "$blocks of $blocks" && [ "$blocks" -ge 4 ]
+}
+export HOME=$tmp/home-guide
+mkdir "$HOME"
+(cd "$HOME" && exec setsid env -u XDG_DATA_HOME PATH="$usr/bin:$PATH" bash -c \
+    "$(declare -f guide_blocks follow_guide within same); share=$share; follow_guide") \
+    >"$tmp/guide.log" 2>&1 &
+guide_pid=$!
+pids+=("-$guide_pid") # its process group: the windows and emulators it started
+window_named() { xdotool search --onlyvisible --name "^$1\$" >/dev/null; }
+check "the guide's serial window opens with its console" within 60 window_named "modcfg_com console"
+check "the guide's network window opens with its console" within 60 window_named "modcfg_net console"
+check "the guide's export and apply read back every setting" grep -q verified "$HOME/guide.out"
+wait "$guide_pid"
+check "every block of the guide's emulator section ran" same "$?" 0
+[ $failed -eq 0 ] || cat "$tmp/guide.log" "$HOME/guide.out" >&2
 
 echo "install tree: $checks checks, $failed failed"
 [ $failed -eq 0 ]

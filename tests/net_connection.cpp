@@ -18,6 +18,7 @@
 #include "window.h"
 #include "window_probe.h"
 #include "console.h"
+#include "console_window.h"
 
 #include <gtest/gtest.h>
 #include <gtk/gtk.h>
@@ -117,6 +118,13 @@ void gtk_widget_queue_draw(GtkWidget *widget)
     fn(widget);
 }
 
+void gtk_text_buffer_insert(GtkTextBuffer *buffer, GtkTextIter *iter, const gchar *text, gint len)
+{
+    gtk_guard::check(__func__);
+    static auto fn =
+        gtk_guard::real<void (*)(GtkTextBuffer *, GtkTextIter *, const gchar *, gint)>(__func__);
+    fn(buffer, iter, text, len);
+}
 const gchar *gtk_entry_get_text(GtkEntry *entry)
 {
     gtk_guard::check(__func__);
@@ -364,6 +372,24 @@ TEST_F(NetConnection, AModuleConnectsIsKeptAliveAndIsNoticedWhenItLeaves)
 // A module that never answers the keep-alive: it still goes out once a
 // second (the reply wait is inside the period, and an owed reply is not
 // waited for), so a lost link shows as soon as with a quick module.
+// The thread's own lines reach the console window through the main loop.
+TEST_F(NetConnection, TheThreadsLinesReachTheConsoleWindow)
+{
+    ASSERT_TRUE(console_capture_start());
+    console_window_open(window);
+    {
+        raw_module m;
+        ASSERT_TRUE(m.ok());
+        m.answer_frames();
+        ASSERT_TRUE(pump_until(connected, 5000));
+        EXPECT_TRUE(pump_until(
+            [] { return console_text().find("Accept OK!\nConnected from 127.0.0.1") != string::npos; },
+            5000))
+            << console_text();
+    }
+    console_capture_stop();
+}
+
 TEST_F(NetConnection, KeepAliveKeepsItsPeriodWhenTheModuleDoesNotAnswer)
 {
     raw_module m;

@@ -62,8 +62,9 @@ TEST_F(NetWindow, StatusLabelIsBoldAndTheAddressLineBlue)
         if (GTK_IS_LABEL(w) && w != label_net_conn)
             labels.push_back(w);
     ASSERT_EQ(labels.size(), 4u);
-    for (GtkWidget *w : labels)
-        EXPECT_EQ(font_override(w), "Sans 10") << gtk_label_get_text(GTK_LABEL(w));
+    // The first line and the address may take a smaller size to fit.
+    for (size_t i = 0; i < labels.size(); ++i)
+        EXPECT_EQ(font_override(labels[i]).substr(0, i < 2 ? 5 : 99), i < 2 ? "Sans " : "Sans 10");
     for (size_t i = 0; i < labels.size(); ++i) {
         GtkRcStyle *rc = gtk_widget_get_modifier_style(labels[i]);
         bool fg_set = (rc->color_flags[GTK_STATE_NORMAL] & GTK_RC_FG) != 0;

@@ -66,6 +66,18 @@ TEST_P(Languages, EveryPageFitsItsTextsAndShowsOneLanguage)
     pump_pending();
     EXPECT_EQ(joined(text_fit::misfits(window)), "") << lang << ", connected";
 
+    // A caption too long for its button is cut and whole in the tooltip;
+    // one that fits again drops it.
+    const char *long_caption = "A caption far longer than its button";
+    for (const char *caption : {long_caption, "Apply"}) {
+        gtk_button_set_label(GTK_BUTTON(button_setting_down), caption);
+        pump_pending();
+        EXPECT_EQ(joined(text_fit::misfits(window)), "") << lang << ", " << caption;
+        gchar *tip = gtk_widget_get_tooltip_text(button_setting_down);
+        EXPECT_STREQ(tip, caption == long_caption ? caption : nullptr);
+        g_free(tip);
+    }
+
     const char *title = gtk_window_get_title(GTK_WINDOW(window));
     const char *tab =
         gtk_notebook_get_tab_label_text(notebook, gtk_notebook_get_nth_page(notebook, 1));
@@ -92,7 +104,7 @@ INSTANTIATE_TEST_SUITE_P(Window, Languages, ::testing::Values(nullptr, "en"),
 TEST(Translations, ContextsAndTheEmptyText)
 {
     text_fit::use_language("en");
-    EXPECT_STREQ(ui_translate(text_password), "Pass");
+    EXPECT_STREQ(ui_translate(text_password), "Password");
     EXPECT_STREQ(ui_translate(text_wifiap_key), "Key");
     EXPECT_STREQ(ui_translate(text_wifista_key), "Key");
     EXPECT_STREQ(ui_translate(text_label_company), "");

@@ -4,6 +4,7 @@
 #include "main.h"
 #include "set_combo_box.h"
 #include "temp_dir.h"
+#include "text_fit.h"
 #include "window.h"
 #include "window_probe.h"
 #include "window_state.h"
@@ -511,7 +512,9 @@ TEST_F(ComWindow, ClosingTheWindowEndsTheMainLoop)
 // in a dialog: nobody reads standard error there.
 TEST(WorkdirDialog, SaysTheDirectoryCannotBeUsedAndWhy)
 {
+    text_fit::use_language("en"); // in the user's language, as the window is
     GtkWidget *dialog = workdir_error_dialog("/home/op/.local/share/modcfg: Permission denied");
+    text_fit::use_language(nullptr);
     ASSERT_TRUE(GTK_IS_MESSAGE_DIALOG(dialog));
     gchar *text = nullptr;
     gchar *secondary = nullptr;

@@ -1,9 +1,14 @@
 #!/usr/bin/env bash
-# Builds the Debian packages the one way Debian does, dpkg-buildpackage on
-# debian/, from a copy of the tracked files (as a clean checkout would be),
-# and checks them with lintian --pedantic, which fails this script on an
-# error or a warning.
+# Builds the Debian source and binary packages the one way Debian does,
+# dpkg-buildpackage on debian/, from the upstream tarball tools/make-orig.sh
+# makes of the tracked files (as a clean checkout would be) with debian/
+# beside it, and checks them with lintian --pedantic, which fails this
+# script on an error or a warning. The build runs the tests that need no
+# display and no database server (DEB_BUILD_OPTIONS=nocheck skips them).
 #   tools/make-deb.sh [--out DIR]       packages in DIR (build-deb)
+#   tools/make-deb.sh --autopkgtest     then, as root: runs debian/tests on
+#                                       this machine (autopkgtest's null
+#                                       runner installs the packages)
 #   tools/make-deb.sh --try-install     then, as root: installs them with
 #                                       apt, runs each program, removes them
 #                                       and checks that none of their files
@@ -12,26 +17,31 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 out=build-deb
 try_install=no
+autopkgtest=no
 while [ $# -gt 0 ]; do
     case "$1" in
     --out) out=$2; shift ;;
     --try-install) try_install=yes ;;
-    *) echo "usage: $0 [--out DIR] [--try-install]" >&2; exit 2 ;;
+    --autopkgtest) autopkgtest=yes ;;
+    *) echo "usage: $0 [--out DIR] [--autopkgtest] [--try-install]" >&2; exit 2 ;;
     esac
     shift
 done
 
-tools/install-deps.sh lintian devscripts debhelper fakeroot
+tools/install-deps.sh lintian devscripts debhelper fakeroot libgtest-dev
 version=$(dpkg-parsechangelog -S Version)
 src=$out/modcfg-${version%-*}
-rm -rf "$src" "$out"/*.deb "$out"/*.ddeb "$out"/*.changes "$out"/*.buildinfo
-mkdir -p "$src"
-git ls-files -z | tar --null -T - -cf - | tar -xf - -C "$src"
+rm -rf "$src" "$out"/*.deb "$out"/*.ddeb "$out"/*.changes "$out"/*.buildinfo \
+    "$out"/*.dsc "$out"/*.debian.tar.* "$out"/*.orig.tar.*
+mkdir -p "$out"
+tar -xJf "$(tools/make-orig.sh --out "$out")" -C "$out"
+git ls-files -z debian | tar --null -T - -cf - | tar -xf - -C "$src"
 (cd "$src" && dpkg-checkbuilddeps)
-(cd "$src" && dpkg-buildpackage -us -uc -b >../dpkg-buildpackage.log 2>&1) || {
+(cd "$src" && dpkg-buildpackage -us -uc >../dpkg-buildpackage.log 2>&1) || {
     tail -n 40 "$out/dpkg-buildpackage.log" >&2; exit 1; }
 changes=$(ls "$out"/modcfg_*.changes)
 echo "Built: $changes"
+echo "== $(basename "$(ls "$out"/modcfg_*.dsc)")"
 for deb in "$out"/*.deb; do
     echo "== $(basename "$deb")"
     dpkg-deb --field "$deb" Package Version Section Depends Recommends
@@ -46,6 +56,11 @@ echo
 if grep -q '^[EW]: ' "$out/lintian.txt"; then
     echo "lintian reports errors or warnings" >&2
     exit 1
+fi
+
+if [ "$autopkgtest" = yes ]; then
+    tools/install-deps.sh autopkgtest
+    autopkgtest "$changes" -- null
 fi
 
 [ "$try_install" = yes ] || exit 0

@@ -108,6 +108,6 @@ std::string workdir_start_note(const std::string &cwd, const std::string &per_us
     if (data && g_file_test((cwd + "/pic").c_str(), G_FILE_TEST_EXISTS))
         return "";
     return "Command files are saved in " + cwd + "/data/" +
-           (data ? "" : ", which does not exist yet") + "; --workdir keeps them in " + per_user +
+           (data ? "" : ", which does not exist yet: Save needs it (mkdir data)") + "; --workdir keeps them in " + per_user +
            "/data/ instead.";
 }

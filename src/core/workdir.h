@@ -34,7 +34,8 @@ bool workdir_enter(const std::string &dir, std::string *why = nullptr);
 
 // The console line of a window started without --workdir in CWD when CWD
 // lacks "pic" or "data/" (typed in a shell after installing): where command
-// files are saved, and that --workdir keeps them in PER_USER. Empty when
+// files are saved, that Save needs data/ when it is missing, and that
+// --workdir keeps them in PER_USER. Empty when
 // CWD has both, which is how a working directory looks.
 std::string workdir_start_note(const std::string &cwd, const std::string &per_user);
 

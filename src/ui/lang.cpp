@@ -4,6 +4,10 @@
 
 #include <libintl.h>
 
+#include <clocale>
+#include <cstdlib>
+#include <cstring>
+
 #include <memory>
 #include <string>
 
@@ -96,6 +100,10 @@ const char text_notebook_management[] = "模块管理";
 const char text_notebook_comm[] = "通讯设置";
 const char text_notebook_ap[] = "AP模式设置";
 const char text_notebook_sta[] = "STA模式设置";
+// The console window's buttons and the working-directory error dialog.
+const char text_console_copy[] = "全部复制";
+const char text_console_clear[] = "清除";
+const char text_workdir_error[] = "工作目录无法使用";
 
 namespace
 {
@@ -131,6 +139,39 @@ void ui_language_init(const char *localedir)
     if (!dir.empty())
         bindtextdomain(MODCFG_TEXT_DOMAIN, dir.c_str());
     bind_textdomain_codeset(MODCFG_TEXT_DOMAIN, "UTF-8");
+}
+
+void ui_language_choose()
+{
+    std::setlocale(LC_ALL, "");
+    // A catalogue applies (English, or Chinese, which keeps the source
+    // texts): gettext's choice stands. Without one, gettext answers the
+    // empty text itself rather than the catalogue's header.
+    if (dgettext(MODCFG_TEXT_DOMAIN, "")[0] != '\0')
+        return;
+    const char *asked = nullptr;
+    for (const char *var : {"LC_ALL", "LC_MESSAGES", "LANG"}) {
+        const char *v = std::getenv(var);
+        if (v && v[0]) {
+            asked = v;
+            break;
+        }
+    }
+    if (asked == nullptr)
+        return;
+    const std::string name = asked;
+    if (name == "C" || name == "POSIX" || name.rfind("C.", 0) == 0 || name.rfind("zh", 0) == 0)
+        return;
+    // A language we have no catalogue for reads English sooner than Chinese.
+    // gettext ignores LANGUAGE in the C locale, which a locale the system
+    // has not generated leaves in place.
+    setenv("LANGUAGE", "en", 1);
+    const char *now = std::setlocale(LC_MESSAGES, nullptr);
+    if (now == nullptr || std::strcmp(now, "C") == 0 || std::strcmp(now, "POSIX") == 0)
+        std::setlocale(LC_MESSAGES, "C.UTF-8");
+    // gettext caches by locale name, not by LANGUAGE: naming the domain
+    // again drops the lookup above.
+    textdomain(textdomain(nullptr));
 }
 
 const char *ui_translate(const char *text)
@@ -178,7 +219,78 @@ void set_widget_font_sb(GtkWidget *widget)
 {
     set_font(widget, "Sans, Bold 10");
 }
+void set_widget_font_within(GtkWidget *label, int width)
+{
+    g_object_set_data(G_OBJECT(label), "fit-width", GINT_TO_POINTER(width));
+    // The font takes effect when the label gets its style in the window:
+    // measured then, and again after each smaller size is set.
+    g_signal_connect(label, "style-set", G_CALLBACK(+[](GtkWidget *w, GtkStyle *, gpointer) {
+                         const int room = GPOINTER_TO_INT(g_object_get_data(G_OBJECT(w), "fit-width"));
+                         PangoLayout *layout = gtk_widget_create_pango_layout(
+                             w, gtk_label_get_text(GTK_LABEL(w)));
+                         int need = 0;
+                         pango_layout_get_pixel_size(layout, &need, nullptr);
+                         g_object_unref(layout);
+                         const int size = pango_font_description_get_size(
+                                              gtk_widget_get_style(w)->font_desc) /
+                                          (PANGO_SCALE / 10);
+                         if (need <= room || size <= 70)
+                             return;
+                         // Whole points: at half points GTK rounds the line height
+                         // down and Pango up, so the label's place may be a pixel short.
+                         const int smaller = (size - 1) / 10 * 10;
+                         const std::string font = "Sans, " + std::to_string(smaller / 10) + "." +
+                                                  std::to_string(smaller % 10);
+                         set_font(w, font.c_str());
+                     }),
+                     nullptr);
+}
 void set_widget_font_b(GtkWidget *widget)
 {
     set_font(widget, "Sans, Bold 12");
+}
+
+namespace
+{
+
+// After the button placed its caption: a caption wider than its place is
+// cut with an ellipsis and the whole text goes to the tooltip; one that
+// fits (the connect button's other caption) drops a tooltip left from
+// before.
+void fit_caption(GtkWidget *button, GtkAllocation *, gpointer)
+{
+    GtkWidget *label = gtk_bin_get_child(GTK_BIN(button));
+    if (!GTK_IS_LABEL(label))
+        return;
+    GtkAllocation room;
+    gtk_widget_get_allocation(label, &room);
+    const bool cut = gtk_label_get_ellipsize(GTK_LABEL(label)) != PANGO_ELLIPSIZE_NONE;
+    if (!cut) {
+        int w = 0;
+        pango_layout_get_pixel_size(gtk_label_get_layout(GTK_LABEL(label)), &w, nullptr);
+        if (w <= room.width) {
+            gtk_widget_set_tooltip_text(button, nullptr);
+            return;
+        }
+        gtk_label_set_ellipsize(GTK_LABEL(label), PANGO_ELLIPSIZE_END);
+    }
+    gtk_widget_set_tooltip_text(button, gtk_label_get_text(GTK_LABEL(label)));
+}
+
+} // namespace
+
+int caption_width(GtkWidget *button)
+{
+    int w = 0, h = 0;
+    gtk_widget_get_size_request(button, &w, &h);
+    gtk_widget_set_size_request(button, -1, -1);
+    GtkRequisition req;
+    gtk_widget_size_request(button, &req);
+    gtk_widget_set_size_request(button, w, h);
+    return req.width;
+}
+
+void set_caption_fit(GtkWidget *button)
+{
+    g_signal_connect_after(button, "size-allocate", G_CALLBACK(fit_caption), nullptr);
 }

@@ -99,6 +99,9 @@ extern const char text_notebook_management[];
 extern const char text_notebook_comm[];
 extern const char text_notebook_ap[];
 extern const char text_notebook_sta[];
+extern const char text_console_copy[];
+extern const char text_console_clear[];
+extern const char text_workdir_error[];
 
 // The Chinese texts above are the message ids: where no catalogue applies
 // (C, POSIX, a Chinese or any untranslated locale) the window shows them
@@ -110,6 +113,11 @@ extern const char text_notebook_sta[];
 // setlocale), so LANGUAGE, LC_ALL, LC_MESSAGES and LANG choose as gettext
 // reads them.
 void ui_language_init(const char *localedir = nullptr);
+
+// Sets the locale from the environment and, when it asks for a language
+// with no catalogue of ours (de_DE, fr_FR, ...; not C, POSIX or Chinese),
+// makes the window English. Called once, after ui_language_init.
+void ui_language_choose();
 
 // The catalogue directory for a program at EXE_PATH: the installed one
 // (../share/locale from bin/), else locale/ beside it (the build tree), else
@@ -142,5 +150,14 @@ inline ui_string ui_text(const char *text)
 void set_widget_font(GtkWidget *widget);    // "Sans, 10": field labels, radio texts
 void set_widget_font_sb(GtkWidget *widget); // "Sans, Bold 10": the network status label
 void set_widget_font_b(GtkWidget *widget);  // "Sans, Bold 12": the company label
+// A label in the field font that is wider than `width` pixels takes the
+// largest size, in whole points down to 7, that fits.
+void set_widget_font_within(GtkWidget *label, int width);
+
+// Keeps a fixed-size button's caption inside it: a caption that does not fit
+// is cut with an ellipsis and shown whole as the button's tooltip.
+void set_caption_fit(GtkWidget *button);
+// The width `button` would take for its caption, whatever size it is given.
+int caption_width(GtkWidget *button);
 
 #endif

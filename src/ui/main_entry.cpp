@@ -1,5 +1,6 @@
 // Program entry of both window builds: the command line, state, the build's
 // own start-up step, the window, then the main loop until it is closed.
+#include "console_window.h"
 #include "lang.h"
 #include "main.h"
 #include "module_at.h"
@@ -42,6 +43,8 @@ gboolean take_workdir(const gchar *, const gchar *value, gpointer, GError **erro
 }
 
 gboolean fast_option = FALSE;
+gboolean console_option = FALSE;
+gboolean no_console_option = FALSE;
 
 const GOptionEntry common_entries[] = {
     {"version", 0, G_OPTION_FLAG_NO_ARG, G_OPTION_ARG_CALLBACK,
@@ -54,6 +57,12 @@ const GOptionEntry common_entries[] = {
     {"fast", 0, 0, G_OPTION_ARG_NONE, &fast_option,
      "End each read as soon as the module's reply is complete (default: the module's original "
      "timing)",
+     nullptr},
+    {"console", 0, 0, G_OPTION_ARG_NONE, &console_option,
+     "Show what the program prints in a console window (default when standard output is not a "
+     "terminal)",
+     nullptr},
+    {"no-console", 0, 0, G_OPTION_ARG_NONE, &no_console_option, "Open no console window",
      nullptr},
     {nullptr, 0, 0, G_OPTION_ARG_NONE, nullptr, nullptr, nullptr}};
 
@@ -84,6 +93,10 @@ int main(int argc, char **argv)
     ui_language_init();
     if (!parse_command_line(&argc, &argv))
         return 2;
+    ui_language_choose();
+    // Before anything is printed, so that the window shows it all.
+    const bool console = console_wanted(console_option, no_console_option) &&
+                         console_capture_start();
     std::string why;
     if (workdir_given && !workdir_enter(workdir, &why)) {
         // Started from the menu (--workdir without a directory), nobody
@@ -113,6 +126,8 @@ int main(int argc, char **argv)
     window_state_reset();
     build_startup();
     init_window(&argc, &argv);
+    if (console)
+        console_window_open(window);
     started = 1;
     gtk_main();
     // Nothing is torn down: an open port is not closed, nothing is sent.

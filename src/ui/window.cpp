@@ -8,6 +8,7 @@
 #include "window_state.h"
 #include "workdir.h"
 
+#include <algorithm>
 #include <cmath>
 
 GtkWidget *window;
@@ -30,6 +31,9 @@ GtkWidget *button_setting_down;
 
 namespace
 {
+
+// The PC-side frames' width; their texts must fit inside it.
+constexpr int link_frame_width = 190;
 
 // Dispatch keys are constant strings; the dispatchers take them as gpointer.
 gpointer key(const char *k)
@@ -61,6 +65,7 @@ GtkWidget *put_button(GtkWidget *fixed, const char *text, int x, int y, int w, i
     GtkWidget *button = gtk_button_new_with_label(ui_text(text).get());
     gtk_fixed_put(GTK_FIXED(fixed), button, x, y);
     gtk_widget_set_size_request(button, w, h);
+    set_caption_fit(button);
     g_signal_connect(button, "clicked", G_CALLBACK(button_clicked), key(k));
     return button;
 }
@@ -116,16 +121,30 @@ gboolean window_close(GtkWidget *, GdkEvent *, gpointer)
 void set_PC_COM_frame(GtkWidget *frame)
 {
     GtkWidget *fixed = new_fixed_in(frame);
-    put_label(fixed, text_cpcom_device, 10, 11);
-    track(combo_pccom_device, put_combo(fixed, set_com_port, 60, 7, "pccom_device"));
-    put_label(fixed, text_serial_baud, 10, 41);
-    track(combo_pccom_baud, put_combo(fixed, set_com_baudrate, 60, 37, "pccom_baudrate"));
-    put_label(fixed, text_serial_data, 10, 71);
-    track(combo_pccom_data, put_combo(fixed, set_com_data, 60, 67, "pccom_data"));
-    put_label(fixed, text_serial_parity, 10, 101);
-    track(combo_pccom_parity, put_combo(fixed, set_com_parity, 60, 97, "pccom_parity"));
-    put_label(fixed, text_serial_stop, 10, 131);
-    track(combo_pccom_stop, put_combo(fixed, set_com_stop, 60, 127, "pccom_stop"));
+    struct row {
+        const char *label;
+        GtkWidget *&combo;
+        void (*fill)(GtkWidget *);
+        const char *key;
+    };
+    const row rows[] = {
+        {text_cpcom_device, combo_pccom_device, set_com_port, "pccom_device"},
+        {text_serial_baud, combo_pccom_baud, set_com_baudrate, "pccom_baudrate"},
+        {text_serial_data, combo_pccom_data, set_com_data, "pccom_data"},
+        {text_serial_parity, combo_pccom_parity, set_com_parity, "pccom_parity"},
+        {text_serial_stop, combo_pccom_stop, set_com_stop, "pccom_stop"},
+    };
+    // The lists start at x 60, or right of the widest label where a
+    // language needs more room (English "Data bits").
+    int x = 60;
+    for (int i = 0; i < 5; i++) {
+        GtkWidget *label = put_label(fixed, rows[i].label, 10, 11 + 30 * i);
+        GtkRequisition req;
+        gtk_widget_size_request(label, &req);
+        x = std::max(x, 10 + req.width + 4);
+    }
+    for (int i = 0; i < 5; i++)
+        track(rows[i].combo, put_combo(fixed, rows[i].fill, x, 7 + 30 * i, rows[i].key));
     track(draw_connect, put_lamp(fixed, 10, 170));
     track(button_pccom_open,
           put_button(fixed, text_button_connect, 60, 170, 100, 28, "comstart_button"));
@@ -134,8 +153,13 @@ void set_PC_COM_frame(GtkWidget *frame)
 void set_PC_net_frame(GtkWidget *frame)
 {
     GtkWidget *fixed = new_fixed_in(frame);
-    put_label(fixed, text_net_connect1, 5, 21);
+    // The Chinese first line and the full address mask are wider than the
+    // frame in the field font: they take a smaller size rather than run
+    // past its border.
+    const int room = link_frame_width - 2 * gtk_widget_get_style(frame)->xthickness - 5 - 2;
+    set_widget_font_within(put_label(fixed, text_net_connect1, 5, 21), room);
     GtkWidget *address = put_label(fixed, text_net_connect2, 5, 51);
+    set_widget_font_within(address, room);
     GdkColor blue = {0, 0, 0, 65535};
     gtk_widget_modify_fg(address, GTK_STATE_NORMAL, &blue);
     put_label(fixed, text_net_connect3, 5, 81);
@@ -153,6 +177,16 @@ void set_Setting_frame(GtkWidget *frame)
           put_button(fixed, text_button_read, 10, 10, 70, 28, "setting_read_button"));
     track(button_setting_save,
           put_button(fixed, text_button_save, 100, 10, 70, 28, "setting_save_button"));
+    // The two buttons share x 10 to 170; a longer read caption (English
+    // "Read settings") takes room from the save button as long as its own
+    // caption still fits.
+    const int read_w = std::max(70, caption_width(button_setting_read));
+    const int save_x = std::max(100, 10 + read_w + 8);
+    if (170 - save_x >= caption_width(button_setting_save)) {
+        gtk_widget_set_size_request(button_setting_read, read_w, 28);
+        gtk_fixed_move(GTK_FIXED(fixed), button_setting_save, save_x, 10);
+        gtk_widget_set_size_request(button_setting_save, 170 - save_x, 28);
+    }
     track(label_setting_file, put_label(fixed, text_cmd_filename, 10, 53));
 
     track(entry_setting_file, gtk_entry_new());
@@ -190,7 +224,7 @@ void set_PC_area(GtkWidget *table, const char *link_title, void (*fill_link)(Gtk
     gtk_frame_set_shadow_type(GTK_FRAME(area), GTK_SHADOW_ETCHED_OUT);
     gtk_widget_set_size_request(area, 200, 400);
     GtkWidget *fixed = new_fixed_in(area);
-    put_frame(fixed, link_title, 3, 8, 190, 220, fill_link);
+    put_frame(fixed, link_title, 3, 8, link_frame_width, 220, fill_link);
     put_frame(fixed, text_frame_config, 3, 242, 190, 150, set_Setting_frame);
 }
 
@@ -283,7 +317,7 @@ GtkWidget *workdir_error_dialog(const std::string &why)
 {
     GtkWidget *dialog =
         gtk_message_dialog_new(nullptr, GTK_DIALOG_MODAL, GTK_MESSAGE_ERROR, GTK_BUTTONS_CLOSE,
-                               "%s", "The working directory can not be used");
+                               "%s", ui_text(text_workdir_error).get());
     gtk_message_dialog_format_secondary_text(GTK_MESSAGE_DIALOG(dialog), "%s", why.c_str());
     const char *prog = g_get_prgname();
     gtk_window_set_title(GTK_WINDOW(dialog), prog ? prog : "modcfg");

@@ -3,6 +3,8 @@
 #include "window_pages.h"
 
 #include <algorithm>
+#include <array>
+#include <initializer_list>
 
 #include "callback.h"
 #include "lang.h"
@@ -127,8 +129,36 @@ GtkWidget *put_button(GtkWidget *fixed, const char *t, int x, int y, int width, 
     GtkWidget *button = gtk_button_new_with_label(ui_text(t).get());
     gtk_fixed_put(GTK_FIXED(fixed), button, x, y);
     gtk_widget_set_size_request(button, width, 28);
+    set_caption_fit(button);
     g_signal_connect(button, "clicked", G_CALLBACK(button_clicked), (gpointer)key);
     return button;
+}
+
+// `x`, or further right where the widest of `labels` (placed at
+// `label_x`) needs it: where a language's texts are longer than the
+// Chinese, the fields move right of their labels.
+int column_right_of(std::initializer_list<GtkWidget *> labels, int label_x, int x)
+{
+    for (GtkWidget *label : labels) {
+        GtkRequisition req;
+        gtk_widget_size_request(label, &req);
+        x = std::max(x, label_x + req.width + 4);
+    }
+    return x;
+}
+
+// The LAN and WAN address rows (IP, mask, gateway) at y 101, 131, 161: the
+// entries at x 80, or right of the widest label where a language needs more
+// room (English "Gateway").
+void put_address_rows(GtkWidget *fixed, std::array<const char *, 3> texts,
+                      std::array<GtkWidget **, 3> entries, std::array<const char *, 3> keys)
+{
+    GtkWidget *labels[3];
+    for (int i = 0; i < 3; i++)
+        labels[i] = put_label(fixed, texts[i], 20, 101 + 30 * i);
+    const int x = column_right_of({labels[0], labels[1], labels[2]}, 20, 80);
+    for (int i = 0; i < 3; i++)
+        *entries[i] = put_entry(fixed, x, 97 + 30 * i, 180, 20, keys[i]);
 }
 
 // `first` null starts a new group, whose first button is made active before
@@ -254,11 +284,12 @@ void set_work_mod_frame(GtkWidget *frame)
 void set_usr_mod_frame(GtkWidget *frame)
 {
     GtkWidget *fixed = add_fixed(frame);
-    put_label(fixed, text_user_name, 20, 21);
-    entry_mod_usr = put_entry(fixed, 80, 17, 160, 15, "user");
-    put_label(fixed, text_password, 20, 51);
+    const int x = column_right_of({put_label(fixed, text_user_name, 20, 21),
+                                   put_label(fixed, text_password, 20, 51)},
+                                  20, 80);
+    entry_mod_usr = put_entry(fixed, x, 17, 160, 15, "user");
     // The module's web password is shown in clear, as the operator set it.
-    entry_mod_pwd = put_entry(fixed, 80, 47, 160, 15, "pwd");
+    entry_mod_pwd = put_entry(fixed, x, 47, 160, 15, "pwd");
     gtk_entry_set_visibility(GTK_ENTRY(entry_mod_pwd), TRUE);
 }
 
@@ -270,7 +301,10 @@ void set_mod_mod_frame(GtkWidget *frame)
     entry_mod_mid = put_entry(fixed, 80, 17, 160, 15, nullptr);
     gtk_editable_set_editable(GTK_EDITABLE(entry_mod_mid), FALSE);
     put_button(fixed, text_button_reboot, 30, 70, 100, "restart_button");
-    put_button(fixed, text_button_reload, 150, 70, 100, "reload_button");
+    GtkWidget *reset = put_button(fixed, text_button_reload, 150, 70, 100, "reload_button");
+    // A longer caption (English "Factory reset") takes the room up to the
+    // frame's right border (280 wide) before it is cut.
+    gtk_widget_set_size_request(reset, std::min(std::max(100, caption_width(reset)), 120), 28);
 }
 
 // Communication page.
@@ -384,12 +418,9 @@ void set_lan_para_frame(GtkWidget *frame)
     // The module's DHCP server is shown, never changed from here.
     combo_lan_dhcp = put_combo(fixed, set_wifiap_dhcp, 110, 27, "modap_dhcp");
     gtk_widget_set_sensitive(combo_lan_dhcp, FALSE);
-    put_label(fixed, text_wifiap_ip, 20, 101);
-    entry_lan_ip = put_entry(fixed, 80, 97, 180, 20, "lan_ip");
-    put_label(fixed, text_wifiap_mask, 20, 131);
-    entry_lan_mask = put_entry(fixed, 80, 127, 180, 20, "lan_mask");
-    put_label(fixed, text_wifiap_gateway, 20, 161);
-    entry_lan_gateway = put_entry(fixed, 80, 157, 180, 20, "lan_gw");
+    put_address_rows(fixed, {text_wifiap_ip, text_wifiap_mask, text_wifiap_gateway},
+                     {&entry_lan_ip, &entry_lan_mask, &entry_lan_gateway},
+                     {"lan_ip", "lan_mask", "lan_gw"});
 }
 
 // STA page.
@@ -425,10 +456,7 @@ void set_wan_para_frame(GtkWidget *frame)
     GtkWidget *fixed = add_fixed(frame);
     radio_wan_dhcp = put_radio(fixed, nullptr, text_wan_dhcp, 50, 21, "modsta_dhcp");
     radio_wan_static = put_radio(fixed, radio_wan_dhcp, text_wan_static, 50, 51, "modsta_static");
-    put_label(fixed, text_wan_ip, 20, 101);
-    entry_wan_ip = put_entry(fixed, 80, 97, 180, 20, "wan_ip");
-    put_label(fixed, text_wan_mask, 20, 131);
-    entry_wan_mask = put_entry(fixed, 80, 127, 180, 20, "wan_mask");
-    put_label(fixed, text_wan_gateway, 20, 161);
-    entry_wan_gateway = put_entry(fixed, 80, 157, 180, 20, "wan_gw");
+    put_address_rows(fixed, {text_wan_ip, text_wan_mask, text_wan_gateway},
+                     {&entry_wan_ip, &entry_wan_mask, &entry_wan_gateway},
+                     {"wan_ip", "wan_mask", "wan_gw"});
 }

@@ -107,8 +107,11 @@ inline std::vector<std::string> misfits(GtkWidget *top, int *labels_checked = nu
             continue;
         checked++;
         const std::string name = std::string("\"") + text + "\"";
-        int tw = 0, th = 0;
-        pango_layout_get_pixel_size(gtk_label_get_layout(GTK_LABEL(label)), &tw, &th);
+        // Rounded as GTK rounds a label's size (to the nearest pixel; Pango's
+        // pixel size rounds outward, a pixel more at some font sizes).
+        PangoRectangle logical;
+        pango_layout_get_extents(gtk_label_get_layout(GTK_LABEL(label)), nullptr, &logical);
+        const int tw = PANGO_PIXELS(logical.width), th = PANGO_PIXELS(logical.height);
         gint xpad = 0, ypad = 0;
         gtk_misc_get_padding(GTK_MISC(label), &xpad, &ypad);
         const rect own = in_top(label, top);
