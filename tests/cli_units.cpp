@@ -234,10 +234,10 @@ TEST(CliEvent, SecretsAreMaskedWhereverTheyTravel)
                   std::string("AT+") + r.name + "=" + r.shown);
     }
     const cli_event m = cli_event_masked(
-        cli_event("mismatch").set("setting", "WSKEY").set("sent", "W,A,k1").set("held", "W,A,k2"));
+        cli_event("checked").set("setting", "WSKEY").set("sent", "W,A,k1").set("held", "W,A,k2"));
     EXPECT_EQ(m.get("setting"), "WSKEY");
     EXPECT_EQ(m.get("sent") + m.get("held"), "W,A,***W,A,***");
-    EXPECT_EQ(cli_event_masked(cli_event("unacked").set("line", "AT+WEBU=u,p")).get("line"),
+    EXPECT_EQ(cli_event_masked(cli_event("sent").set("line", "AT+WEBU=u,p")).get("line"),
               "AT+WEBU=u,***");
     EXPECT_EQ(
         cli_event_masked(cli_event("value").set("name", "WEBU").set("value", "u,p")).get("value"),
