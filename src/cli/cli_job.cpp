@@ -67,6 +67,8 @@ struct worker_state {
     // What happened to the module in progress, for its result.
     cli_facts facts;
     std::string last_refusal; // the "+ERR" answer of the last set command
+    long long frames_written = 0; // writes that went out whole
+    bool last_written = false;    // the last set command's frame went out
     // Records this worker's module as its events go by.
     cli_history *history = nullptr;
     // The link under the exchange, counting the bytes the module sends and
@@ -214,7 +216,10 @@ bool time_is_up(worker_state &w)
 int counted_write(void *ctx, const char *buf, int len)
 {
     worker_state &w = *static_cast<worker_state *>(ctx);
-    return time_is_up(w) ? -1 : w.base_link->write(w.base_link->ctx, buf, len);
+    const int n = time_is_up(w) ? -1 : w.base_link->write(w.base_link->ctx, buf, len);
+    if (n == len)
+        w.frames_written++;
+    return n;
 }
 
 int counted_read(void *ctx, char *buf, int len)
@@ -321,6 +326,10 @@ struct apply_watch : cmd_apply_observer {
     bool sent(int number, const std::string &line, int acked) override
     {
         (void)number;
+        // A frame that never went out (the link gone, the time up) was
+        // not sent, whatever the file planned.
+        if (!w.last_written)
+            return false;
         w.facts.sent.push_back({line, acked != 0, acked ? "" : w.last_refusal});
         emit(w, cli_event(cli_ev::SENT)
                     .set("line", line)
@@ -689,9 +698,11 @@ int job_get(void *ctx, const char *cmd, char *ret)
 int job_set(void *ctx, const char *cmd)
 {
     worker_state &w = *static_cast<worker_state *>(ctx);
+    w.last_written = false;
     if (w.link_lost)
         return 0;
     const long long before = w.heard;
+    const long long written = w.frames_written;
     int ok;
     if (w.link_in_use == link_kind::tcp) {
         tcp_exchange ex;
@@ -699,6 +710,7 @@ int job_set(void *ctx, const char *cmd)
     } else {
         ok = at_send_cmd_set_refused(w.counted_link, cmd, &w.last_refusal);
     }
+    w.last_written = w.frames_written > written;
     after_exchange(w, ok, before);
     return ok;
 }

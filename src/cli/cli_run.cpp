@@ -376,6 +376,7 @@ void runner::duplicate(const worker &w)
 {
     cli_outcome c = w.out;
     c.result = RESULT_DUPLICATE_MID;
+    c.seconds = seconds_since(w.connect_at);
     for (const auto &other : workers_)
         if (other.get() != &w && other->in_progress && other->out.mid == w.out.mid)
             c.note = "MID " + w.out.mid + " is in progress on " + other->out.label;
