@@ -354,12 +354,12 @@ TEST_F(ModcfgFaults, ARefusedLineIsAnsweredAtOnceAndEveryEndLetsTheModuleGo)
 {
     write_file("set.txt", command_file);
     sim_process no;
-    ASSERT_TRUE(no.start_pty({"--mode", "command", "--refuse", "WMODE", "--refuse", "TCPTO=-3",
-                              "--log", "no.log"}));
+    ASSERT_TRUE(no.start_pty(
+        {"--mode", "command", "--refuse", "WMODE", "--refuse", "TCPTO=-3", "--log", "no.log"}));
     const auto start = std::chrono::steady_clock::now();
     // Each refusal took 40 tries at the module's own timing: 36 s.
-    const ran r = modcfg({"provision", "set.txt", "--strict-timing", "--port", no.pty_path(),
-                          "--report", "r.csv"});
+    const ran r = modcfg(
+        {"provision", "set.txt", "--strict-timing", "--port", no.pty_path(), "--report", "r.csv"});
     EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(30));
     EXPECT_EQ(r.status, 1) << r.err;
     EXPECT_NE(r.out.find("not acknowledged: AT+WMODE=STA (+ERR=-4)"), std::string::npos) << r.out;
@@ -372,7 +372,8 @@ TEST_F(ModcfgFaults, ARefusedLineIsAnsweredAtOnceAndEveryEndLetsTheModuleGo)
     EXPECT_TRUE(released("no.log")) << read_file("no.log");
     sim_process late;
     ASSERT_TRUE(late.start_pty({"--mode", "command", "--late", "300", "--log", "late.log"}));
-    const ran l = modcfg({"provision", "set.txt", "--port", late.pty_path(), "--module-timeout", "2"});
+    const ran l =
+        modcfg({"provision", "set.txt", "--port", late.pty_path(), "--module-timeout", "2"});
     EXPECT_NE(l.out.find("took longer than 2 s"), std::string::npos) << l.out;
     EXPECT_TRUE(released("late.log")) << read_file("late.log");
 }
@@ -384,8 +385,8 @@ TEST_F(ModcfgFaults, AModuleSwappedMidRunVerifiesNothing)
     write_file("set.txt", command_file);
     sim_process sim;
     // Frames: the probe, the echo test, MID, VER, then three lines.
-    ASSERT_TRUE(sim.start_pty(
-        {"--mode", "command", "--set", "MID=FIRST", "--swap-after", "7=SECOND"}));
+    ASSERT_TRUE(
+        sim.start_pty({"--mode", "command", "--set", "MID=FIRST", "--swap-after", "7=SECOND"}));
     const ran r = modcfg({"provision", "set.txt", "--port", sim.pty_path(), "--db", "sqlite:h.db"});
     EXPECT_EQ(r.status, 1) << r.err;
     EXPECT_NE(r.out.find("link-lost"), std::string::npos) << r.out;

@@ -70,10 +70,10 @@ TEST(VerifyRule, WhichLinesAreReadBackAndWhatCountsAsHeld)
         {"WSSSID", "", "", true},
         {"WSSSID", "", ",x", false},
         {"WMODE", "STA", "", false},
-        {"WSSSID", "lab", "lab,5G", false},           // the whole value, elsewhere
+        {"WSSSID", "lab", "lab,5G", false}, // the whole value, elsewhere
         {"WEBU", "admin", "admin,secret", false},
-        {"WANN", "Static,10.0.0.3,255.255.255.0,10.0.0.1", "Static,10.0.0.3,255.255.255.0,10.0.0.1,x",
-         false},
+        {"WANN", "Static,10.0.0.3,255.255.255.0,10.0.0.1",
+         "Static,10.0.0.3,255.255.255.0,10.0.0.1,x", false},
     };
     for (const auto &v : values)
         EXPECT_EQ(verify_value_holds(v.name, v.args, v.value), v.holds)

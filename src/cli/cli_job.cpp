@@ -66,7 +66,7 @@ struct worker_state {
     std::string gone_note;
     // What happened to the module in progress, for its result.
     cli_facts facts;
-    std::string last_refusal; // the "+ERR" answer of the last set command
+    std::string last_refusal;     // the "+ERR" answer of the last set command
     long long frames_written = 0; // writes that went out whole
     bool last_written = false;    // the last set command's frame went out
     // Records this worker's module as its events go by.

@@ -23,12 +23,12 @@ bool reads_back(const cli_facts &f)
 
 std::string how_far(const cli_facts &f)
 {
-    const auto acked = std::count_if(f.sent.begin(), f.sent.end(),
-                                     [](const cli_sent_line &s) { return s.acked; });
+    const auto acked =
+        std::count_if(f.sent.begin(), f.sent.end(), [](const cli_sent_line &s) { return s.acked; });
     std::string text;
     if (applies(f.task))
-        text = "sent " + std::to_string(f.sent.size()) + " of " +
-               std::to_string(f.lines_planned) + " lines, acknowledged " + std::to_string(acked);
+        text = "sent " + std::to_string(f.sent.size()) + " of " + std::to_string(f.lines_planned) +
+               " lines, acknowledged " + std::to_string(acked);
     if (reads_back(f))
         text += (text.empty() ? "" : ", ") + std::string("read back ") +
                 std::to_string(f.checked.size()) + " of " + std::to_string(f.settings_planned);
@@ -54,10 +54,9 @@ cli_verdict cli_decide(const cli_facts &f)
         unanswered += (unanswered.empty() ? "no answer to AT+" : ", AT+") + name;
     const bool read = f.task == cli_task::read || f.task == cli_task::export_;
     // A read's end cannot be told from its values: one stopped is not done.
-    const bool complete =
-        read ? f.cut_short.empty()
-             : (!applies(f.task) || f.sent.size() >= f.lines_planned) &&
-                   (!reads_back(f) || f.checked.size() >= f.settings_planned);
+    const bool complete = read ? f.cut_short.empty()
+                               : (!applies(f.task) || f.sent.size() >= f.lines_planned) &&
+                                     (!reads_back(f) || f.checked.size() >= f.settings_planned);
     if (f.link_lost)
         return {RESULT_LINK_LOST, joined(f.gone, joined(how_far(f), unanswered))};
     if (!complete)
@@ -65,8 +64,8 @@ cli_verdict cli_decide(const cli_facts &f)
                                         (read ? "" : ": " + how_far(f))};
     if (read)
         return {f.unanswered.empty() ? RESULT_DONE : RESULT_NOT_ACKED, unanswered};
-    const bool refused = std::any_of(f.sent.begin(), f.sent.end(),
-                                     [](const cli_sent_line &s) { return !s.acked; });
+    const bool refused =
+        std::any_of(f.sent.begin(), f.sent.end(), [](const cli_sent_line &s) { return !s.acked; });
     const bool differs = std::any_of(f.checked.begin(), f.checked.end(),
                                      [](const cli_checked &c) { return !c.holds; });
     if (refused)

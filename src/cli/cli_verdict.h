@@ -33,8 +33,8 @@ struct cli_facts {
     std::vector<cli_checked> checked;
     std::vector<std::string> unanswered; // read, export: queries without a value
     bool link_lost = false;
-    std::string gone;      // why the link counts as lost
-    std::string cut_short; // why the work was stopped early ("": it was not)
+    std::string gone;           // why the link counts as lost
+    std::string cut_short;      // why the work was stopped early ("": it was not)
     std::string mid, mid_after; // at connect, and read again at the end
 };
 

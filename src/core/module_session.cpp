@@ -75,8 +75,7 @@ bool verify_line_target(const std::string &line, std::string *name, std::string 
     return true;
 }
 
-bool verify_value_holds(const std::string &name, const std::string &args,
-                        const std::string &value)
+bool verify_value_holds(const std::string &name, const std::string &args, const std::string &value)
 {
     if (value == args)
         return true;

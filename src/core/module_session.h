@@ -38,7 +38,6 @@ bool verify_line_target(const std::string &line, std::string *name, std::string 
 // The module holds what setting NAME was set to when the value it reports
 // equals ARGS. Only "WANN=DHCP" may be reported with more after a ",": the
 // addresses the module got by DHCP, which the command does not set.
-bool verify_value_holds(const std::string &name, const std::string &args,
-                        const std::string &value);
+bool verify_value_holds(const std::string &name, const std::string &args, const std::string &value);
 
 #endif

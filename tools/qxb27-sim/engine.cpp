@@ -169,8 +169,8 @@ void engine::command_line(const std::string &text, std::vector<action> &out, boo
         std::string name = text.substr(3, eq == std::string::npos ? std::string::npos : eq - 3);
         if (eq != std::string::npos && refusal(name) != 0) {
             reply("+ERR=" + std::to_string(refusal(name)), out);
-        } else if (eq != std::string::npos &&
-                   std::find(faults_.keep.begin(), faults_.keep.end(), name) != faults_.keep.end()) {
+        } else if (eq != std::string::npos && std::find(faults_.keep.begin(), faults_.keep.end(),
+                                                        name) != faults_.keep.end()) {
             reply(ok, out);
         } else if (eq != std::string::npos) {
             int err = store_.apply(name, text.substr(eq + 1));

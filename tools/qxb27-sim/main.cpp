@@ -296,8 +296,8 @@ void parse_swap(const char *text, sim::faults &f)
     const char *eq = std::strchr(text, '=');
     if (!eq || eq[1] == '\0')
         usage("--swap-after wants N=MID");
-    f.swap_after = parse_count(std::string(text, static_cast<size_t>(eq - text)).c_str(),
-                               "--swap-after");
+    f.swap_after =
+        parse_count(std::string(text, static_cast<size_t>(eq - text)).c_str(), "--swap-after");
     f.swap_mid = eq + 1;
 }
 
