@@ -289,7 +289,7 @@ cli_event cli_history::worker_event(const cli_event &raw)
             o.row_values = recs[0];
     } else if (k == cli_ev::VALUE) {
         o.values.emplace_back(ev.get("name"), ev.get("value"));
-    } else if (k == cli_ev::CHECKED || k == cli_ev::SENT) {
+    } else if (k == cli_ev::CHECKED || k == cli_ev::SENT || k == cli_ev::ANSWER) {
         cli_outcome_take_fact(o, ev);
     } else if (k == cli_ev::UNVERIFIABLE) {
         o.unverifiable.push_back(ev.get("line"));

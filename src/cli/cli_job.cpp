@@ -69,6 +69,7 @@ struct worker_state {
     std::string last_refusal;     // the "+ERR" answer of the last set command
     long long frames_written = 0; // writes that went out whole
     bool last_written = false;    // the last set command's frame went out
+    bool applying = false;        // set commands now are the file's lines
     // Records this worker's module as its events go by.
     cli_history *history = nullptr;
     // The link under the exchange, counting the bytes the module sends and
@@ -217,8 +218,15 @@ int counted_write(void *ctx, const char *buf, int len)
 {
     worker_state &w = *static_cast<worker_state *>(ctx);
     const int n = time_is_up(w) ? -1 : w.base_link->write(w.base_link->ctx, buf, len);
-    if (n == len)
-        w.frames_written++;
+    if (n != len)
+        return n;
+    w.frames_written++;
+    // Said as it leaves, before its answer: a run cut short during the
+    // wait still records the line as sent.
+    if (w.applying && len > 0) {
+        w.facts.sent.push_back({std::string(buf, static_cast<size_t>(len - 1)), false, ""});
+        emit(w, cli_event(cli_ev::SENT).set("line", w.facts.sent.back().line));
+    }
     return n;
 }
 
@@ -330,11 +338,13 @@ struct apply_watch : cmd_apply_observer {
         // not sent, whatever the file planned.
         if (!w.last_written)
             return false;
-        w.facts.sent.push_back({line, acked != 0, acked ? "" : w.last_refusal});
-        emit(w, cli_event(cli_ev::SENT)
+        cli_sent_line &s = w.facts.sent.back();
+        s.acked = acked != 0;
+        s.refusal = acked ? "" : w.last_refusal;
+        emit(w, cli_event(cli_ev::ANSWER)
                     .set("line", line)
                     .set("acked", acked ? 1L : 0L)
-                    .set("refusal", w.facts.sent.back().refusal));
+                    .set("refusal", s.refusal));
         emit(w, cli_event(cli_ev::PROGRESS)
                     .set("stage", "apply")
                     .set("done", static_cast<long>(w.facts.sent.size()))
@@ -434,7 +444,9 @@ void run_task(worker_state &w, const cli_job &job, const std::string &mid)
         f.lines_planned = job.lines.size();
         apply_watch watch(w);
         watch.total = job.file_lines;
+        w.applying = true;
         cmd_lines_apply(job.lines, &watch);
+        w.applying = false;
         if (job.verify) {
             f.settings_planned = cli_readback_targets(job.lines).size();
             if (!w.link_lost && !w.parent_gone) {

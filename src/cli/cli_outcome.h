@@ -80,8 +80,8 @@ struct cli_outcome {
 };
 
 struct cli_event;
-// Takes a worker's "sent" or "checked" event into `c`: the fact, and the
-// line a person reads (not acknowledged, mismatch).
+// Takes a worker's "sent", "answer" or "checked" event into `c`: the fact,
+// and the line a person reads (not acknowledged, mismatch).
 void cli_outcome_take_fact(cli_outcome &c, const cli_event &ev);
 
 #endif

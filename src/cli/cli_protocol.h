@@ -17,8 +17,9 @@
 // - "progress" stage, done, total: lines applied or read back so far.
 // - "value" name, value: a query answered while reading.
 // - "command" line: a set command of an export.
-// - "sent" line, acked, refusal: a line of the file went out; acked 1 when
-//   the module acknowledged it, refusal its "+ERR..." answer.
+// - "sent" line: the frame of a line of the file went out.
+// - "answer" line, acked, refusal: the module's answer to it; acked 1 when
+//   it acknowledged, refusal its "+ERR..." line.
 // - "unverifiable" line.
 // - "checked" setting, sent, held, answered, holds: a setting read back;
 //   answered 0 when the module gave no value at all, holds 1 when it is
@@ -52,6 +53,7 @@ constexpr const char *PROGRESS = "progress";
 constexpr const char *VALUE = "value";
 constexpr const char *COMMAND = "command";
 constexpr const char *SENT = "sent";
+constexpr const char *ANSWER = "answer";
 constexpr const char *UNVERIFIABLE = "unverifiable";
 constexpr const char *CHECKED = "checked";
 constexpr const char *PORT_ERROR = "port-error";

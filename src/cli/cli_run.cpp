@@ -205,6 +205,7 @@ const runner::event_handler runner::handlers_[] = {
     {cli_ev::VALUE, &runner::on_value},
     {cli_ev::COMMAND, &runner::on_command},
     {cli_ev::SENT, &runner::on_sent},
+    {cli_ev::ANSWER, &runner::on_sent},
     {cli_ev::UNVERIFIABLE, &runner::on_unverifiable},
     {cli_ev::CHECKED, &runner::on_checked},
     {cli_ev::PORT_ERROR, &runner::on_port_error},
@@ -514,10 +515,11 @@ void runner::on_command(worker &w, const cli_event &ev)
     w.out.commands.push_back(ev.get("line"));
 }
 
+// A line's frame went out, or the module's answer to it came.
 void runner::on_sent(worker &w, const cli_event &ev)
 {
     cli_outcome_take_fact(w.out, ev);
-    if (ev.get_long("acked") == 0)
+    if (ev.kind == cli_ev::ANSWER && ev.get_long("acked") == 0)
         view_.plain(w.out.label, cli_format(cli_gettext("not acknowledged: %s"),
                                             cli_printable(w.out.unacked.back()).c_str()));
 }

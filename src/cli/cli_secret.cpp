@@ -45,7 +45,8 @@ cli_event cli_event_masked(const cli_event &ev)
     const std::string setting = ev.get(ev.kind == "value" ? "name" : "setting");
     for (const auto &f : ev.fields) {
         std::string v = f.second;
-        if ((ev.kind == "sent" || ev.kind == "unverifiable") && f.first == "line")
+        if ((ev.kind == "sent" || ev.kind == "answer" || ev.kind == "unverifiable") &&
+            f.first == "line")
             v = cli_line_masked(v);
         else if ((ev.kind == "checked" && (f.first == "sent" || f.first == "held")) ||
                  (ev.kind == "value" && f.first == "value"))

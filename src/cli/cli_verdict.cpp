@@ -135,10 +135,13 @@ std::vector<cli_setting_row> cli_setting_rows(const cli_facts &f)
 void cli_outcome_take_fact(cli_outcome &c, const cli_event &ev)
 {
     if (ev.kind == cli_ev::SENT) {
-        cli_sent_line s{ev.get("line"), ev.get_long("acked") != 0, ev.get("refusal")};
+        c.sent.push_back({ev.get("line"), false, ""});
+    } else if (ev.kind == cli_ev::ANSWER && !c.sent.empty()) {
+        cli_sent_line &s = c.sent.back();
+        s.acked = ev.get_long("acked") != 0;
+        s.refusal = ev.get("refusal");
         if (!s.acked)
             c.unacked.push_back(s.refusal.empty() ? s.line : s.line + " (" + s.refusal + ")");
-        c.sent.push_back(s);
     } else if (ev.kind == cli_ev::CHECKED) {
         cli_checked k{ev.get("setting"), ev.get("sent"), ev.get("held"),
                       ev.get_long("answered") != 0, ev.get_long("holds") != 0};
