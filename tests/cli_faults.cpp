@@ -7,6 +7,7 @@
 #include "tcp_peer.h"
 #include "temp_dir.h"
 
+#include <chrono>
 #include <gtest/gtest.h>
 #include <map>
 #include <regex>
@@ -133,7 +134,8 @@ TEST_F(ModcfgFaults, AReconnectingModuleIsConfiguredOnceAndAFailingOneRetried)
         << run.err();
     // Let go with "AT+ENTM" and their connections kept: a module whose
     // link is closed connects again at once, and would be asked over and
-    // over. Two seconds are ten of the emulator's reconnects.
+    // over. Two seconds are ten of the emulator's reconnects. Each run asks
+    // the MID twice (at connect, and after its read-back).
     const auto mids = [](const char *log) {
         return static_cast<int>(count_of(read_file(log), "AT+MID\\n"));
     };
@@ -141,7 +143,7 @@ TEST_F(ModcfgFaults, AReconnectingModuleIsConfiguredOnceAndAFailingOneRetried)
                   [] { return read_file("bad.log").rfind("AT+ENTM") != std::string::npos; }, 30000),
               1);
     EXPECT_EQ(
-        modcfg_child::wait_for([&] { return mids("good.log") > 2 || mids("bad.log") > 3; }, 2000),
+        modcfg_child::wait_for([&] { return mids("good.log") > 3 || mids("bad.log") > 5; }, 2000),
         0)
         << read_file("good.log") << read_file("bad.log");
     run.signal(SIGINT);
@@ -281,6 +283,10 @@ TEST_F(ModcfgFaults, AFileWithNothingToReadBackIsAcknowledged)
         }
     EXPECT_EQ(console_lines, 2u) << one.err;
     EXPECT_NE(one.err.find("Connect to Module"), std::string::npos) << one.err;
+    // verify sends nothing: with nothing to read back, nothing was checked.
+    const ran v = modcfg({"verify", "--port", other.pty_path(), "one.txt"}, 60000);
+    EXPECT_EQ(v.status, 1) << v.err;
+    EXPECT_NE(v.out.find("unverifiable"), std::string::npos) << v.out;
 }
 
 // A second Ctrl-C ends the run at once, but not before the module in
@@ -292,8 +298,8 @@ TEST_F(ModcfgFaults, ASecondCtrlCStillLetsTheModuleGo)
     ASSERT_TRUE(slow.start_pty(
         {"--mode", "command", "--set", "MID=SLOW", "--delay", "300", "--log", "slow.log"}));
     modcfg_child run;
-    ASSERT_TRUE(
-        run.start({"provision", "set.txt", "--port", slow.pty_path(), "--report", "r.csv"}));
+    ASSERT_TRUE(run.start({"provision", "set.txt", "--port", slow.pty_path(), "--report", "r.csv",
+                           "--db", "sqlite:h.db"}));
     ASSERT_EQ(
         modcfg_child::wait_for(
             [] { return read_file("slow.log").find("AT+WMODE=") != std::string::npos ? 1 : 0; },
@@ -312,6 +318,100 @@ TEST_F(ModcfgFaults, ASecondCtrlCStillLetsTheModuleGo)
               1)
         << read_file("slow.log");
     EXPECT_EQ(rows_with(read_file("r.csv"), "SLOW", "interrupted"), 1u) << read_file("r.csv");
+    // The record lists as sent only lines the module got (one may still
+    // have been on its way), none read back.
+    const ran h = modcfg({"history", "--db", "sqlite:h.db", "--json"});
+    const size_t got = count_of(read_file("slow.log"), "=");
+    EXPECT_LE(count_of(h.out, "\"sent\":"), got) << h.out;
+    EXPECT_GE(count_of(h.out, "\"sent\":") + 1, got) << h.out;
+    EXPECT_EQ(count_of(h.out, "\"held\":\""), 0u) << h.out;
+    EXPECT_NE(h.out.find("stopped by a second Ctrl-C: sent "), std::string::npos) << h.out;
+}
+
+// The terminal hung up: the module in progress is finished and recorded,
+// as after one Ctrl-C.
+TEST_F(ModcfgFaults, AHangUpFinishesTheModuleInProgress)
+{
+    write_file("set.txt", command_file);
+    sim_process slow;
+    ASSERT_TRUE(slow.start_pty(
+        {"--mode", "command", "--set", "MID=HUP", "--delay", "100", "--log", "hup.log"}));
+    modcfg_child run;
+    ASSERT_TRUE(
+        run.start({"provision", "set.txt", "--port", slow.pty_path(), "--report", "r.csv"}));
+    ASSERT_TRUE(modcfg_child::poll_until(
+        [] { return read_file("hup.log").find("AT+WMODE=") != std::string::npos; }));
+    run.signal(SIGHUP);
+    EXPECT_EQ(run.wait(60000), 0) << run.err();
+    EXPECT_EQ(rows_with(read_file("r.csv"), "HUP", "verified"), 1u) << read_file("r.csv");
+    EXPECT_TRUE(modcfg_child::poll_until(
+        [] { return read_file("hup.log").rfind("AT+ENTM\\n") != std::string::npos; }, 5000));
+}
+
+// A refused line is an answer, at either timing: named with the module's
+// code at once. Every end lets the module go, its deadline too.
+TEST_F(ModcfgFaults, ARefusedLineIsAnsweredAtOnceAndEveryEndLetsTheModuleGo)
+{
+    write_file("set.txt", command_file);
+    sim_process no;
+    ASSERT_TRUE(no.start_pty(
+        {"--mode", "command", "--refuse", "WMODE", "--refuse", "TCPTO=-3", "--log", "no.log"}));
+    const auto start = std::chrono::steady_clock::now();
+    // Each refusal took 40 tries at the module's own timing: 36 s.
+    const ran r = modcfg(
+        {"provision", "set.txt", "--strict-timing", "--port", no.pty_path(), "--report", "r.csv"});
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(30));
+    EXPECT_EQ(r.status, 1) << r.err;
+    EXPECT_NE(r.out.find("not acknowledged: AT+WMODE=STA (+ERR=-4)"), std::string::npos) << r.out;
+    EXPECT_NE(read_file("r.csv").find("not acknowledged: AT+TCPTO=120 (+ERR=-3)"),
+              std::string::npos);
+    const auto released = [](const char *log) {
+        return modcfg_child::poll_until(
+            [&] { return read_file(log).rfind("AT+ENTM\\n") != std::string::npos; }, 5000);
+    };
+    EXPECT_TRUE(released("no.log")) << read_file("no.log");
+    sim_process late;
+    ASSERT_TRUE(late.start_pty({"--mode", "command", "--late", "300", "--log", "late.log"}));
+    const ran l =
+        modcfg({"provision", "set.txt", "--port", late.pty_path(), "--module-timeout", "2"});
+    EXPECT_NE(l.out.find("took longer than 2 s"), std::string::npos) << l.out;
+    EXPECT_TRUE(released("late.log")) << read_file("late.log");
+}
+
+// Another module put in place during the run (MID read again at the end):
+// link-lost, and nothing recorded as held or verified for either.
+TEST_F(ModcfgFaults, AModuleSwappedMidRunVerifiesNothing)
+{
+    write_file("set.txt", command_file);
+    sim_process sim;
+    // Frames: the probe, the echo test, MID, VER, then three lines.
+    ASSERT_TRUE(
+        sim.start_pty({"--mode", "command", "--set", "MID=FIRST", "--swap-after", "7=SECOND"}));
+    const ran r = modcfg({"provision", "set.txt", "--port", sim.pty_path(), "--db", "sqlite:h.db"});
+    EXPECT_EQ(r.status, 1) << r.err;
+    EXPECT_NE(r.out.find("link-lost"), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("module changed: FIRST \u2192 SECOND"), std::string::npos) << r.out;
+    const ran h = modcfg({"history", "--db", "sqlite:h.db", "--json"});
+    EXPECT_EQ(h.out.find("verified"), std::string::npos) << h.out;
+    EXPECT_EQ(count_of(h.out, "\"held\":null"), 5u) << h.out;
+}
+
+// Two fixtures holding modules of one MID at once: the second is a failed
+// result of its own, named, and gets nothing.
+TEST_F(ModcfgFaults, TwoModulesWithOneMidAtOnceMakeADuplicate)
+{
+    write_file("set.txt", command_file);
+    sim_process a, b;
+    for (auto *s : {&a, &b})
+        ASSERT_TRUE(s->start_pty({"--mode", "command", "--set", "MID=TWIN", "--delay", "50",
+                                  "--log", s == &a ? "a.log" : "b.log"}));
+    const ran r = modcfg({"provision", "set.txt", "--port", a.pty_path(), "--port", b.pty_path(),
+                          "--report", "r.csv"});
+    EXPECT_EQ(r.status, 1) << r.err;
+    EXPECT_NE(r.out.find("modules done: 2, verified: 1, failed: 1"), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("duplicate-mid"), std::string::npos) << r.out;
+    EXPECT_EQ(rows_with(read_file("r.csv"), "TWIN", "duplicate-mid"), 1u) << read_file("r.csv");
+    EXPECT_EQ(count_of(read_file("a.log") + read_file("b.log"), "AT+WMODE="), 1u);
 }
 
 // --loop waits for modules; Ctrl-C before any came is no failure, on

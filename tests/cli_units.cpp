@@ -7,8 +7,10 @@
 #include "cli_report.h"
 #include "cli_secret.h"
 #include "cli_summary.h"
+#include "cli_verdict.h"
 #include "temp_dir.h"
 
+#include <cstring>
 #include <fcntl.h>
 #include <glib.h>
 #include <gtest/gtest.h>
@@ -234,10 +236,10 @@ TEST(CliEvent, SecretsAreMaskedWhereverTheyTravel)
                   std::string("AT+") + r.name + "=" + r.shown);
     }
     const cli_event m = cli_event_masked(
-        cli_event("mismatch").set("setting", "WSKEY").set("sent", "W,A,k1").set("held", "W,A,k2"));
+        cli_event("checked").set("setting", "WSKEY").set("sent", "W,A,k1").set("held", "W,A,k2"));
     EXPECT_EQ(m.get("setting"), "WSKEY");
     EXPECT_EQ(m.get("sent") + m.get("held"), "W,A,***W,A,***");
-    EXPECT_EQ(cli_event_masked(cli_event("unacked").set("line", "AT+WEBU=u,p")).get("line"),
+    EXPECT_EQ(cli_event_masked(cli_event("sent").set("line", "AT+WEBU=u,p")).get("line"),
               "AT+WEBU=u,***");
     EXPECT_EQ(
         cli_event_masked(cli_event("value").set("name", "WEBU").set("value", "u,p")).get("value"),
@@ -349,6 +351,74 @@ TEST(CliOptions, CheckedInTheOrderTheyAreToldAndTurnedIntoTheRun)
                       std::make_tuple(r.count, r.timeout, r.loop, std::string("set.txt")));
         }
     }
+}
+
+// Five settings, each a line: what the wire showed decides, and no result
+// or record row claims more than was done.
+TEST(CliVerdict, ResultsAndRecordsClaimNoMoreThanTheWireShowed)
+{
+    using t = cli_task;
+    struct row {
+        t task;
+        size_t sent, acked, checked, held; // of 5 lines and 5 settings, from the first
+        const char *cut, *gone, *mid_after;
+        bool read_back;
+        const char *result, *note;
+    } rows[] = {
+        {t::provision, 5, 5, 5, 5, "", "", "", true, "verified", ""},
+        {t::provision, 5, 5, 0, 0, "", "", "", false, "done", ""},
+        {t::provision, 5, 4, 5, 5, "", "", "", true, "not-acknowledged", ""},
+        {t::provision, 5, 5, 5, 4, "", "", "", true, "mismatch", ""},
+        {t::provision, 2, 2, 0, 0, "stopped by a second Ctrl-C", "", "", true, "interrupted",
+         "stopped by a second Ctrl-C: sent 2 of 5 lines, acknowledged 2, read back 0 of 5"},
+        {t::apply, 5, 5, 3, 3, "the parent went away", "", "", true, "interrupted",
+         "the parent went away: sent 5 of 5 lines, acknowledged 5, read back 3 of 5"},
+        {t::apply, 5, 5, 3, 3, "", "", "", true, "interrupted", "ended early: sent 5 of 5"},
+        {t::apply, 3, 3, 0, 0, "", "no answer", "", true, "link-lost", "no answer; sent 3 of 5"},
+        {t::apply, 5, 5, 5, 5, "", "", "B", true, "link-lost", "module changed: A \u2192 B"},
+        {t::verify, 0, 0, 5, 5, "", "", "", true, "verified", ""},
+        {t::verify, 0, 0, 2, 2, "stopped by a second Ctrl-C", "", "", true, "interrupted",
+         "stopped by a second Ctrl-C: read back 2 of 5"},
+        {t::read, 0, 0, 0, 0, "stopped by a second Ctrl-C", "", "", true, "interrupted", ""},
+    };
+    const char *names[] = {"WMODE", "WAP", "TCPTO", "WSSSID", "WEBU"};
+    for (const auto &r : rows) {
+        cli_facts f;
+        f.task = r.task;
+        f.read_back = r.read_back;
+        f.lines_planned = r.task == t::verify || r.task == t::read ? 0 : 5;
+        f.settings_planned = r.read_back && r.task != t::read ? 5 : 0;
+        f.cut_short = r.cut;
+        f.link_lost = *r.gone != 0;
+        f.gone = r.gone;
+        f.mid = "A";
+        f.mid_after = r.mid_after;
+        for (size_t i = 0; i < r.sent; i++)
+            f.sent.push_back({std::string("AT+") + names[i] + "=v", i < r.acked, ""});
+        for (size_t i = 0; i < r.checked; i++)
+            f.checked.push_back({names[i], "v", "v", true, i < r.held});
+        const cli_verdict v = cli_decide(f);
+        EXPECT_EQ(v.result, r.result) << v.note;
+        EXPECT_EQ(v.note.compare(0, std::strlen(r.note), r.note), 0) << v.note;
+        // A record row says sent only for a line that went out, and held
+        // only for a setting read back from this module.
+        size_t sent = 0, held = 0;
+        for (const auto &c : cli_setting_rows(f)) {
+            sent += c.sent;
+            held += c.held_known;
+        }
+        EXPECT_EQ(sent, r.sent) << v.result;
+        EXPECT_EQ(held, *r.mid_after ? 0 : r.checked) << v.result;
+    }
+    // Nothing in the file can be read back: verify checked nothing.
+    cli_facts none;
+    none.task = t::verify;
+    EXPECT_EQ(cli_decide(none).result, "unverifiable");
+    none.task = t::apply;
+    none.lines_planned = 1;
+    none.sent.push_back({"AT+E", true, ""});
+    EXPECT_EQ(cli_decide(none).result, "acknowledged");
+    EXPECT_EQ(cli_setting_rows(none).size(), 0u);
 }
 
 TEST(CliSummary, ExitStatusAndLastLineFollowTheOutcomes)

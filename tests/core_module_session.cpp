@@ -58,21 +58,26 @@ TEST(VerifyRule, WhichLinesAreReadBackAndWhatCountsAsHeld)
         }
     }
     struct held {
-        const char *args, *value;
+        const char *name, *args, *value;
         bool holds;
     } values[] = {
-        {"STA", "STA", true},
-        {"DHCP", "DHCP,192.168.1.7,255.255.255.0,192.168.1.1", true}, // more than was set
-        {"DHCP", "DHCPX", false},                                     // not followed by ","
-        {"11BGN,Shop,CH6", "11BGN,Shop,Auto", false},                 // channel refused
-        {"Long SSID name", "Long SSID", false},                       // cut short
-        {"120", "0120", false},
-        {"", "", true},
-        {"", ",x", true},
-        {"STA", "", false},
+        {"WMODE", "STA", "STA", true},
+        {"WANN", "DHCP", "DHCP,192.168.1.7,255.255.255.0,192.168.1.1", true}, // got by DHCP
+        {"WANN", "DHCP", "DHCPX", false},                                     // not followed by ","
+        {"WAP", "11BGN,Shop,CH6", "11BGN,Shop,Auto", false},                  // channel refused
+        {"WSSSID", "Long SSID name", "Long SSID", false},                     // cut short
+        {"TCPTO", "120", "0120", false},
+        {"WSSSID", "", "", true},
+        {"WSSSID", "", ",x", false},
+        {"WMODE", "STA", "", false},
+        {"WSSSID", "lab", "lab,5G", false}, // the whole value, elsewhere
+        {"WEBU", "admin", "admin,secret", false},
+        {"WANN", "Static,10.0.0.3,255.255.255.0,10.0.0.1",
+         "Static,10.0.0.3,255.255.255.0,10.0.0.1,x", false},
     };
     for (const auto &v : values)
-        EXPECT_EQ(verify_value_holds(v.args, v.value), v.holds) << v.args << " / " << v.value;
+        EXPECT_EQ(verify_value_holds(v.name, v.args, v.value), v.holds)
+            << v.name << " " << v.args << " / " << v.value;
 }
 
 // The query list the command line reads back by is the readers' own: the

@@ -78,7 +78,6 @@ int cli_history::prepare(const cli_db_options &o, const std::string &command, cl
             g_free(bytes);
         }
     }
-    lines_ = run.lines;
     if (o.values || o.pool) {
         pool_ = o.pool && *o.pool ? o.pool : pool_from_file(o.values);
         std::string error;
@@ -162,63 +161,55 @@ bool cli_history::keep_outcome(const cli_outcome &c, std::string *why)
     r.result = c.result;
     r.seconds = c.seconds;
     r.restarted = c.restarted;
-    r.note = text(c.note);
+    std::string note = c.note;
+    // As the report has them: the line and the module's answer.
+    for (const auto &u : c.unacked)
+        note += (note.empty() ? "" : "; ") + ("not acknowledged: " + u);
+    r.note = text(note);
 
-    // Per setting what was sent and what the module held.
-    std::vector<std::pair<std::string, std::string>> sent;
-    if (task_ == cli_task::read || task_ == cli_task::export_) {
-        for (const auto &v : c.values)
-            sent.emplace_back(v.first, "");
-    } else {
-        std::vector<std::string> lines = lines_;
-        if (c.seq > 0) {
-            store_row row;
-            row.seq = c.seq;
-            row.values = c.row_values;
-            std::string error;
-            template_expand_row(lines_, columns_, row, c.mid, &lines, &error);
-        }
-        for (const auto &line : lines) {
-            std::string name, args;
-            if (!verify_line_target(line, &name, &args))
-                continue;
-            for (auto it = sent.begin(); it != sent.end(); ++it)
-                if (it->first == name) {
-                    sent.erase(it);
-                    break;
-                }
-            sent.emplace_back(name, args);
-        }
-    }
+    // Per setting what was sent, its answer, and what the module held:
+    // from what happened, never from the file's plan.
     JsonBuilder *b = json_builder_new();
     json_builder_begin_array(b);
-    for (const auto &s : sent) {
-        std::string held;
-        bool known = false;
-        if (task_ == cli_task::read || task_ == cli_task::export_) {
-            for (const auto &v : c.values)
-                if (v.first == s.first)
-                    held = v.second, known = true;
-        } else {
-            for (const auto &m : c.mismatches)
-                if (m.setting == s.first)
-                    held = m.held, known = true;
-            if (!known && c.result == RESULT_VERIFIED)
-                held = s.second, known = true;
+    const bool read = task_ == cli_task::read || task_ == cli_task::export_;
+    std::vector<cli_setting_row> rows;
+    if (read) {
+        for (const auto &v : c.values) {
+            cli_setting_row row;
+            row.setting = v.first;
+            row.held_known = true;
+            row.held = v.second;
+            rows.push_back(row);
         }
+    } else {
+        cli_facts f;
+        f.task = task_;
+        f.sent = c.sent;
+        f.checked = c.checked;
+        f.mid = c.mid;
+        f.mid_after = c.mid_after;
+        rows = cli_setting_rows(f);
+    }
+    for (const auto &row : rows) {
         auto shown = [&](const std::string &v) {
-            return text(show_secrets_ ? v : cli_secret_masked(s.first, v));
+            return text(show_secrets_ ? v : cli_secret_masked(row.setting, v));
         };
         json_builder_begin_object(b);
         json_builder_set_member_name(b, "setting");
-        json_builder_add_string_value(b, s.first.c_str());
-        if (task_ != cli_task::read && task_ != cli_task::export_) {
+        json_builder_add_string_value(b, row.setting.c_str());
+        if (row.sent) {
             json_builder_set_member_name(b, "sent");
-            json_builder_add_string_value(b, shown(s.second).c_str());
+            json_builder_add_string_value(b, shown(row.value_sent).c_str());
+            json_builder_set_member_name(b, "acknowledged");
+            json_builder_add_boolean_value(b, row.acked);
+            if (!row.refusal.empty()) {
+                json_builder_set_member_name(b, "answer");
+                json_builder_add_string_value(b, text(row.refusal).c_str());
+            }
         }
         json_builder_set_member_name(b, "held");
-        if (known)
-            json_builder_add_string_value(b, shown(held).c_str());
+        if (row.held_known)
+            json_builder_add_string_value(b, shown(row.held).c_str());
         else
             json_builder_add_null_value(b);
         json_builder_end_object(b);
@@ -298,10 +289,8 @@ cli_event cli_history::worker_event(const cli_event &raw)
             o.row_values = recs[0];
     } else if (k == cli_ev::VALUE) {
         o.values.emplace_back(ev.get("name"), ev.get("value"));
-    } else if (k == cli_ev::MISMATCH) {
-        o.mismatches.push_back({ev.get("setting"), ev.get("sent"), ev.get("held")});
-    } else if (k == cli_ev::UNACKED) {
-        o.unacked.push_back(ev.get("line"));
+    } else if (k == cli_ev::CHECKED || k == cli_ev::SENT || k == cli_ev::ANSWER) {
+        cli_outcome_take_fact(o, ev);
     } else if (k == cli_ev::UNVERIFIABLE) {
         o.unverifiable.push_back(ev.get("line"));
     } else if (k == cli_ev::RESULT && !o.mid.empty()) {
@@ -310,6 +299,7 @@ cli_event cli_history::worker_event(const cli_event &raw)
         o.result = ev.get("result");
         o.note = ev.get("note");
         o.restarted = ev.get_long("restarted") != 0;
+        o.mid_after = ev.get("mid-after");
         o.seconds = g_get_monotonic_time() / 1e6 - worker_start_;
         cli_event out = ev;
         std::string error;

@@ -60,7 +60,7 @@ class cli_history
     bool failed_said_ = false;
     bool show_secrets_ = false;
     std::string station_, file_, sha256_, pool_;
-    std::vector<std::string> columns_, lines_;
+    std::vector<std::string> columns_;
     cli_task task_ = cli_task::read;
 };
 

@@ -10,6 +10,7 @@
 #include "cli_protocol.h"
 #include "cli_scan.h"
 #include "cli_text.h"
+#include "cli_verdict.h"
 #include "cmd_file.h"
 #include "line_scan.h"
 #include "main.h"
@@ -63,6 +64,12 @@ struct worker_state {
     long long heard = 0;
     int silent_exchanges = 0;
     std::string gone_note;
+    // What happened to the module in progress, for its result.
+    cli_facts facts;
+    std::string last_refusal;     // the "+ERR" answer of the last set command
+    long long frames_written = 0; // writes that went out whole
+    bool last_written = false;    // the last set command's frame went out
+    bool applying = false;        // set commands now are the file's lines
     // Records this worker's module as its events go by.
     cli_history *history = nullptr;
     // The link under the exchange, counting the bytes the module sends and
@@ -98,42 +105,47 @@ long elapsed_ms(const timespec &since)
     return (now.tv_sec - since.tv_sec) * 1000L + (now.tv_nsec - since.tv_nsec) / 1000000L;
 }
 
-// A second Ctrl-C: a module in command mode is let go with "AT+ENTM" (its
-// "+ok" awaited CLI_LEAVE_BUDGET_MS at most), then the worker ends. Only
-// async-signal-safe calls: the exchange under way is abandoned.
+// Lets the module on `fd` go with "AT+ENTM", its "+ok" awaited
+// CLI_LEAVE_BUDGET_MS at most. Only async-signal-safe calls: a second
+// Ctrl-C abandons the exchange under way for it.
+void leave_raw(int fd, bool on_socket)
+{
+    static const char frame[] = "AT+ENTM\n";
+    const size_t len = sizeof frame - 1;
+    const ssize_t sent = on_socket ? send(fd, frame, len, MSG_NOSIGNAL) : write(fd, frame, len);
+    timespec start;
+    clock_gettime(CLOCK_MONOTONIC, &start);
+    char seen[4] = {0, 0, 0, 0};
+    for (long left = CLI_LEAVE_BUDGET_MS; sent > 0 && left > 0;
+         left = CLI_LEAVE_BUDGET_MS - elapsed_ms(start)) {
+        pollfd p = {fd, POLLIN, 0};
+        if (poll(&p, 1, static_cast<int>(left)) <= 0)
+            break;
+        char buf[64];
+        const ssize_t n = read(fd, buf, sizeof buf);
+        if (n <= 0)
+            break;
+        bool ok = false;
+        for (ssize_t i = 0; i < n && !ok; i++) {
+            seen[0] = seen[1];
+            seen[1] = seen[2];
+            seen[2] = buf[i];
+            ok = seen[0] == '+' && seen[1] == 'o' && seen[2] == 'k';
+        }
+        if (ok)
+            break;
+    }
+}
+
+// A second Ctrl-C: a module in command mode is let go, then the worker ends.
 void on_abort(int)
 {
     const int fd = leave_fd;
-    if (fd > 0) {
-        static const char frame[] = "AT+ENTM\n";
-        const size_t len = sizeof frame - 1;
-        const ssize_t sent =
-            leave_on_socket ? send(fd, frame, len, MSG_NOSIGNAL) : write(fd, frame, len);
-        timespec start;
-        clock_gettime(CLOCK_MONOTONIC, &start);
-        char seen[4] = {0, 0, 0, 0};
-        for (long left = CLI_LEAVE_BUDGET_MS; sent > 0 && left > 0;
-             left = CLI_LEAVE_BUDGET_MS - elapsed_ms(start)) {
-            pollfd p = {fd, POLLIN, 0};
-            if (poll(&p, 1, static_cast<int>(left)) <= 0)
-                break;
-            char buf[64];
-            const ssize_t n = read(fd, buf, sizeof buf);
-            if (n <= 0)
-                break;
-            bool ok = false;
-            for (ssize_t i = 0; i < n && !ok; i++) {
-                seen[0] = seen[1];
-                seen[1] = seen[2];
-                seen[2] = buf[i];
-                ok = seen[0] == '+' && seen[1] == 'o' && seen[2] == 'k';
-            }
-            if (ok)
-                break;
-        }
-    }
+    if (fd > 0)
+        leave_raw(fd, leave_on_socket != 0);
     _exit(0);
 }
+
 void emit(worker_state &w, const cli_event &ev)
 {
     const cli_event out = w.history ? w.history->worker_event(ev) : ev;
@@ -205,7 +217,17 @@ bool time_is_up(worker_state &w)
 int counted_write(void *ctx, const char *buf, int len)
 {
     worker_state &w = *static_cast<worker_state *>(ctx);
-    return time_is_up(w) ? -1 : w.base_link->write(w.base_link->ctx, buf, len);
+    const int n = time_is_up(w) ? -1 : w.base_link->write(w.base_link->ctx, buf, len);
+    if (n != len)
+        return n;
+    w.frames_written++;
+    // Said as it leaves, before its answer: a run cut short during the
+    // wait still records the line as sent.
+    if (w.applying && len > 0) {
+        w.facts.sent.push_back({std::string(buf, static_cast<size_t>(len - 1)), false, ""});
+        emit(w, cli_event(cli_ev::SENT).set("line", w.facts.sent.back().line));
+    }
+    return n;
 }
 
 int counted_read(void *ctx, char *buf, int len)
@@ -309,47 +331,35 @@ struct apply_watch : cmd_apply_observer {
     explicit apply_watch(worker_state &state) : w(state) {}
     worker_state &w;
     int total = 0;
-    std::vector<std::string> lines;
-    int unacked = 0;
     bool sent(int number, const std::string &line, int acked) override
     {
         (void)number;
-        lines.push_back(line);
-        if (!acked) {
-            unacked++;
-            emit(w, cli_event(cli_ev::UNACKED).set("line", line));
-        }
+        // A frame that never went out (the link gone, the time up) was
+        // not sent, whatever the file planned.
+        if (!w.last_written)
+            return false;
+        cli_sent_line &s = w.facts.sent.back();
+        s.acked = acked != 0;
+        s.refusal = acked ? "" : w.last_refusal;
+        emit(w, cli_event(cli_ev::ANSWER)
+                    .set("line", line)
+                    .set("acked", acked ? 1L : 0L)
+                    .set("refusal", s.refusal));
         emit(w, cli_event(cli_ev::PROGRESS)
                     .set("stage", "apply")
-                    .set("done", static_cast<long>(lines.size()))
+                    .set("done", static_cast<long>(w.facts.sent.size()))
                     .set("total", total));
         return !w.link_lost && !w.parent_gone;
     }
 };
 
-// Reads back what `lines` set; the number of settings the module does not
-// hold (or did not report). `checked` gets the number of settings that
-// could be read back.
-int verify_lines(worker_state &w, const std::vector<std::string> &lines, size_t *checked = nullptr)
+// Reads back what `lines` set, each setting into the facts.
+void read_back(worker_state &w, const std::vector<std::string> &lines)
 {
-    // A setting given twice holds its last value.
-    std::vector<std::pair<std::string, std::string>> targets;
-    for (const auto &line : lines) {
-        std::string name, args;
-        if (!verify_line_target(line, &name, &args)) {
-            emit(w, cli_event(cli_ev::UNVERIFIABLE).set("line", line));
-            continue;
-        }
-        for (auto it = targets.begin(); it != targets.end(); ++it)
-            if (it->first == name) {
-                targets.erase(it);
-                break;
-            }
-        targets.emplace_back(name, args);
-    }
-    if (checked)
-        *checked = targets.size();
-    int failed = 0;
+    std::vector<std::string> unverifiable;
+    const auto targets = cli_readback_targets(lines, &unverifiable);
+    for (const auto &line : unverifiable)
+        emit(w, cli_event(cli_ev::UNVERIFIABLE).set("line", line));
     for (size_t i = 0; i < targets.size() && !w.link_lost && !w.parent_gone; i++) {
         emit(w, cli_event(cli_ev::PROGRESS)
                     .set("stage", "verify")
@@ -361,16 +371,36 @@ int verify_lines(worker_state &w, const std::vector<std::string> &lines, size_t 
         // Three silences in a row: the module is gone, not mismatched.
         if (!got && w.link_lost)
             break;
-        if (!got || !verify_value_holds(t.second, v)) {
-            failed++;
-            emit(w, cli_event(cli_ev::MISMATCH)
-                        .set("setting", t.first)
-                        .set("sent", t.second)
-                        .set("held", v)
-                        .set("answered", got ? 1L : 0L));
-        }
+        const bool holds = got && verify_value_holds(t.first, t.second, v);
+        w.facts.checked.push_back({t.first, t.second, v, got, holds});
+        emit(w, cli_event(cli_ev::CHECKED)
+                    .set("setting", t.first)
+                    .set("sent", t.second)
+                    .set("held", v)
+                    .set("answered", got ? 1L : 0L)
+                    .set("holds", holds ? 1L : 0L));
     }
-    return failed;
+}
+
+// read, export: every query of the readers, the values as events.
+void read_settings(worker_state &w, const cli_job &job)
+{
+    emit(w, cli_event(cli_ev::STAGE).set("text", "read"));
+    w.answered.clear();
+    init_module_mana_struct();
+    init_module_comm_struct();
+    init_module_ap_struct();
+    init_module_sta_struct();
+    for (const char *name : module_query_names) {
+        auto it = w.answered.find(std::string("AT+") + name);
+        if (it == w.answered.end())
+            w.facts.unanswered.push_back(name);
+        else
+            emit(w, cli_event(cli_ev::VALUE).set("name", name).set("value", it->second));
+    }
+    if (w.facts.unanswered.empty() && job.task == cli_task::export_)
+        for (const auto &line : module_setting_commands())
+            emit(w, cli_event(cli_ev::COMMAND).set("line", line));
 }
 
 void restart_module(const worker_state &w)
@@ -385,95 +415,79 @@ void restart_module(const worker_state &w)
     }
 }
 
-// The task on a module that is in command mode; emits the result.
-void run_task(worker_state &w, const cli_job &job)
+// Lets the module go, on every path: over the exchange, or raw past its
+// deadline (the exchange no longer writes then). A module that went silent
+// counts as gone and gets nothing more.
+void release(worker_state &w)
 {
-    std::string result = RESULT_DONE;
-    std::string note;
-    bool restarted = false;
-    switch (job.task) {
-    case cli_task::read:
-    case cli_task::export_: {
-        emit(w, cli_event(cli_ev::STAGE).set("text", "read"));
-        w.answered.clear();
-        init_module_mana_struct();
-        init_module_comm_struct();
-        init_module_ap_struct();
-        init_module_sta_struct();
-        int missing = 0;
-        for (const char *name : module_query_names) {
-            auto it = w.answered.find(std::string("AT+") + name);
-            if (it == w.answered.end()) {
-                missing++;
-                note += (note.empty() ? "no answer to AT+" : ", AT+") + std::string(name);
-            } else {
-                emit(w, cli_event(cli_ev::VALUE).set("name", name).set("value", it->second));
-            }
-        }
-        if (missing > 0) {
-            result = w.link_lost ? RESULT_LINK_LOST : RESULT_NOT_ACKED;
-        } else if (job.task == cli_task::export_) {
-            for (const auto &line : module_setting_commands())
-                emit(w, cli_event(cli_ev::COMMAND).set("line", line));
-        }
-        break;
-    }
-    case cli_task::apply:
-    case cli_task::provision: {
+    emit(w, cli_event(cli_ev::STAGE).set("text", "release"));
+    if (!w.link_lost)
+        module_session_leave();
+    else if (w.past_deadline && !link_gone_now(w))
+        leave_raw(link_fd(w), w.link_in_use == link_kind::tcp);
+}
+
+// The task on the module `mid`, in command mode; emits the result, decided
+// from what happened.
+void run_task(worker_state &w, const cli_job &job, const std::string &mid)
+{
+    cli_facts &f = w.facts;
+    f = cli_facts();
+    f.task = job.task;
+    f.read_back = job.verify;
+    f.mid = mid;
+    const bool applies = job.task == cli_task::apply || job.task == cli_task::provision;
+    if (job.task == cli_task::read || job.task == cli_task::export_) {
+        read_settings(w, job);
+    } else if (applies) {
         emit(w, cli_event(cli_ev::STAGE).set("text", "apply"));
+        f.lines_planned = job.lines.size();
         apply_watch watch(w);
         watch.total = job.file_lines;
+        w.applying = true;
         cmd_lines_apply(job.lines, &watch);
-        int mismatches = 0;
-        size_t checked = 0;
-        if (job.verify && !w.link_lost && !w.parent_gone) {
-            emit(w, cli_event(cli_ev::STAGE).set("text", "verify"));
-            mismatches = verify_lines(w, watch.lines, &checked);
+        w.applying = false;
+        if (job.verify) {
+            f.settings_planned = cli_readback_targets(job.lines).size();
+            if (!w.link_lost && !w.parent_gone) {
+                emit(w, cli_event(cli_ev::STAGE).set("text", "verify"));
+                read_back(w, job.lines);
+            }
         }
-        if (w.link_lost)
-            result = RESULT_LINK_LOST;
-        else if (watch.unacked > 0)
-            result = RESULT_NOT_ACKED;
-        else if (mismatches > 0)
-            result = RESULT_MISMATCH;
-        else if (!job.verify)
-            result = RESULT_DONE;
-        else
-            // "verified" would claim a read-back that no line allowed.
-            result = checked > 0 ? RESULT_VERIFIED : RESULT_ACKNOWLEDGED;
-        // Only a module that took everything is restarted: new settings
-        // that went wrong (a serial rate, an address) could leave it out of
-        // reach once they take effect.
-        if (job.restart && cli_result_done(result)) {
-            emit(w, cli_event(cli_ev::STAGE).set("text", "restart"));
-            restart_module(w);
-            restarted = true;
-        }
-        break;
-    }
-    case cli_task::verify: {
+    } else {
         emit(w, cli_event(cli_ev::STAGE).set("text", "verify"));
-        const int mismatches = verify_lines(w, job.lines);
-        result = w.link_lost      ? RESULT_LINK_LOST
-                 : mismatches > 0 ? RESULT_MISMATCH
-                                  : RESULT_VERIFIED;
-        break;
+        f.settings_planned = cli_readback_targets(job.lines).size();
+        read_back(w, job.lines);
     }
+    // A module put in place of this one meanwhile tells another MID.
+    if (job.task != cli_task::read && job.task != cli_task::export_ && !mid.empty() &&
+        !w.link_lost && !w.parent_gone) {
+        const std::string now = query("AT+MID");
+        if (!now.empty() && now != mid)
+            f.mid_after = now;
     }
-    if (!restarted && !w.link_lost) {
-        emit(w, cli_event(cli_ev::STAGE).set("text", "release"));
-        module_session_leave();
+    f.link_lost = w.link_lost;
+    f.gone = w.gone_note;
+    if (w.parent_gone)
+        f.cut_short = "the parent went away";
+    const cli_verdict v = cli_decide(f);
+    // Only a module that took everything is restarted: new settings
+    // that went wrong (a serial rate, an address) could leave it out of
+    // reach once they take effect.
+    bool restarted = false;
+    if (applies && job.restart && cli_result_done(v.result)) {
+        emit(w, cli_event(cli_ev::STAGE).set("text", "restart"));
+        restart_module(w);
+        restarted = true;
     }
+    if (!restarted)
+        release(w);
     leave_fd = -1;
-    if (w.link_lost) {
-        result = RESULT_LINK_LOST;
-        if (!w.gone_note.empty())
-            note = w.gone_note + (note.empty() ? "" : "; " + note);
-    }
     emit(w, cli_event(cli_ev::RESULT)
-                .set("result", result)
-                .set("note", note)
-                .set("restarted", restarted ? 1L : 0L));
+                .set("result", v.result)
+                .set("note", v.note)
+                .set("restarted", restarted ? 1L : 0L)
+                .set("mid-after", f.mid_after));
 }
 
 // The module's row of the job's pool, before anything is sent; a module
@@ -626,7 +640,7 @@ int run_serial(worker_state &w, const cli_job &job)
         emit(w, cli_event(cli_ev::VERSION).set("version", query("AT+VER")));
         cli_job work = job;
         if (take_row(w, work, mid))
-            run_task(w, work);
+            run_task(w, work, mid);
         close_serial();
         return 0;
     }
@@ -665,7 +679,7 @@ int run_tcp(worker_state &w, const cli_job &job)
     emit(w, cli_event(cli_ev::VERSION).set("version", query("AT+VER")));
     cli_job work = job;
     if (take_row(w, work, mid))
-        run_task(w, work);
+        run_task(w, work, mid);
     tcpsock_drop();
     return 0;
 }
@@ -696,16 +710,19 @@ int job_get(void *ctx, const char *cmd, char *ret)
 int job_set(void *ctx, const char *cmd)
 {
     worker_state &w = *static_cast<worker_state *>(ctx);
+    w.last_written = false;
     if (w.link_lost)
         return 0;
     const long long before = w.heard;
+    const long long written = w.frames_written;
     int ok;
     if (w.link_in_use == link_kind::tcp) {
         tcp_exchange ex;
-        ok = at_send_cmd_set(w.counted_link, cmd);
+        ok = at_send_cmd_set_refused(w.counted_link, cmd, &w.last_refusal);
     } else {
-        ok = at_send_cmd_set(w.counted_link, cmd);
+        ok = at_send_cmd_set_refused(w.counted_link, cmd, &w.last_refusal);
     }
+    w.last_written = w.frames_written > written;
     after_exchange(w, ok, before);
     return ok;
 }
@@ -743,8 +760,10 @@ void cli_job_install_signals()
     ab.sa_handler = on_abort;
     sigfillset(&ab.sa_mask);
     sigaction(SIGUSR1, &ab, nullptr);
-    // Ctrl-C reaches the whole process group: only the parent decides.
+    // Ctrl-C and a terminal's hang-up reach the whole process group: only
+    // the parent decides.
     signal(SIGINT, SIG_IGN);
+    signal(SIGHUP, SIG_IGN);
 }
 
 int cli_job_run(const cli_job &job, int fd)

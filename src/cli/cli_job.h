@@ -73,8 +73,12 @@ constexpr const char *RESULT_NO_MODULE = "no-module";
 constexpr const char *RESULT_LINK_LOST = "link-lost";
 // Every line acknowledged, none of them could be read back.
 constexpr const char *RESULT_ACKNOWLEDGED = "acknowledged";
-// Ended by a second Ctrl-C while in progress.
+// Stopped before its work was done (a second Ctrl-C, the parent gone).
 constexpr const char *RESULT_INTERRUPTED = "interrupted";
+// verify of a file none of whose settings can be read back.
+constexpr const char *RESULT_UNVERIFIABLE = "unverifiable";
+// Its MID is in progress on another port or connection at the same time.
+constexpr const char *RESULT_DUPLICATE_MID = "duplicate-mid";
 
 // True for the results that count as done (exit status 0, and a module
 // that reconnects is not provisioned again).

@@ -387,6 +387,8 @@ int cli_module_command(const cli_command &cmd, int argc, char **argv)
         return rc;
 
     at_set_fast(!o.strict);
+    // A refused line is answered: its wait ends at once, at either timing.
+    at_set_refusal_answers(true);
     std::vector<cli_outcome> outcomes;
     if (!cli_run(run, outcomes))
         return CLI_EXIT_PORT;

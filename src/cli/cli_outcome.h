@@ -5,6 +5,7 @@
 
 #include "cli_job.h"
 #include "cli_report.h"
+#include "cli_verdict.h"
 #include "net_access.h"
 
 #include <string>
@@ -63,6 +64,10 @@ struct cli_outcome {
     double seconds = 0;
     std::vector<cli_mismatch> mismatches;
     std::vector<std::string> unacked, unverifiable;
+    // What happened on the wire: each line sent, each setting read back.
+    std::vector<cli_sent_line> sent;
+    std::vector<cli_checked> checked;
+    std::string mid_after; // the MID read again at the end (another module's?)
     std::vector<std::pair<std::string, std::string>> values; // read
     std::vector<std::string> commands;                       // export
     std::string port_error, hint;                            // open failed
@@ -73,5 +78,10 @@ struct cli_outcome {
     std::vector<std::string> row_values;
     bool recorded = false; // the worker put it in the history
 };
+
+struct cli_event;
+// Takes a worker's "sent", "answer" or "checked" event into `c`: the fact,
+// and the line a person reads (not acknowledged, mismatch).
+void cli_outcome_take_fact(cli_outcome &c, const cli_event &ev);
 
 #endif

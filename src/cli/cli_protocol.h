@@ -17,9 +17,13 @@
 // - "progress" stage, done, total: lines applied or read back so far.
 // - "value" name, value: a query answered while reading.
 // - "command" line: a set command of an export.
-// - "unacked" line; "unverifiable" line.
-// - "mismatch" setting, sent, held, answered: a setting read back that
-//   differs; answered 0 when the module gave no value at all.
+// - "sent" line: the frame of a line of the file went out.
+// - "answer" line, acked, refusal: the module's answer to it; acked 1 when
+//   it acknowledged, refusal its "+ERR..." line.
+// - "unverifiable" line.
+// - "checked" setting, sent, held, answered, holds: a setting read back;
+//   answered 0 when the module gave no value at all, holds 1 when it is
+//   the value sent.
 // - "port-error" error, errno, hint: the port could not be opened (the
 //   worker then ends with CLI_EXIT_PORT).
 // - "row" pool, seq, values: the module's row of the pool (values as CSV).
@@ -48,9 +52,10 @@ constexpr const char *NOT_A_MODULE = "not-a-module";
 constexpr const char *PROGRESS = "progress";
 constexpr const char *VALUE = "value";
 constexpr const char *COMMAND = "command";
-constexpr const char *UNACKED = "unacked";
+constexpr const char *SENT = "sent";
+constexpr const char *ANSWER = "answer";
 constexpr const char *UNVERIFIABLE = "unverifiable";
-constexpr const char *MISMATCH = "mismatch";
+constexpr const char *CHECKED = "checked";
 constexpr const char *PORT_ERROR = "port-error";
 constexpr const char *ROW = "row";
 constexpr const char *RESULT = "result";

@@ -1,6 +1,6 @@
 // The parent of a run: one worker per port or accepted connection, their
-// events, the records, and Ctrl-C: the first ends the run after the
-// modules in progress, a second ends it at once.
+// events, the records, and Ctrl-C (or a hang-up): the first ends the run
+// after the modules in progress, a second ends it at once.
 #include "cli_run.h"
 
 #include "cli_escape.h"
@@ -142,7 +142,9 @@ class runner
     std::string decide(worker &w);
     void answer(worker &w, const std::string &why);
     void note_result(const worker &w, const std::string &result);
+    void duplicate(const worker &w);
     cli_job job_for(size_t slot_index) const;
+    cli_facts facts_of(const cli_outcome &c) const;
     void spawn_port(size_t slot_index);
     void accept_one();
     void handle(worker &w, const cli_event &ev);
@@ -154,6 +156,7 @@ class runner
     void stop_for_database(const std::string &why);
     void report_error(const std::string &error);
     void on_signal();
+    void leave_terminal();
 
     void on_stage(worker &w, const cli_event &ev);
     void on_waiting(worker &w, const cli_event &ev);
@@ -165,9 +168,9 @@ class runner
     void on_progress(worker &w, const cli_event &ev);
     void on_value(worker &w, const cli_event &ev);
     void on_command(worker &w, const cli_event &ev);
-    void on_unacked(worker &w, const cli_event &ev);
+    void on_sent(worker &w, const cli_event &ev);
     void on_unverifiable(worker &w, const cli_event &ev);
-    void on_mismatch(worker &w, const cli_event &ev);
+    void on_checked(worker &w, const cli_event &ev);
     void on_port_error(worker &w, const cli_event &ev);
     void on_row(worker &w, const cli_event &ev);
     void on_result(worker &w, const cli_event &ev);
@@ -185,6 +188,8 @@ class runner
     int interrupts_ = 0;
     bool report_failed_ = false;
     bool database_said_ = false;
+    // Standard output and error were a terminal at the start.
+    bool tty_out_ = false, tty_err_ = false;
 };
 
 // In the order of the protocol's list; "alive" only proves the worker lives.
@@ -199,9 +204,10 @@ const runner::event_handler runner::handlers_[] = {
     {cli_ev::PROGRESS, &runner::on_progress},
     {cli_ev::VALUE, &runner::on_value},
     {cli_ev::COMMAND, &runner::on_command},
-    {cli_ev::UNACKED, &runner::on_unacked},
+    {cli_ev::SENT, &runner::on_sent},
+    {cli_ev::ANSWER, &runner::on_sent},
     {cli_ev::UNVERIFIABLE, &runner::on_unverifiable},
-    {cli_ev::MISMATCH, &runner::on_mismatch},
+    {cli_ev::CHECKED, &runner::on_checked},
     {cli_ev::PORT_ERROR, &runner::on_port_error},
     {cli_ev::ROW, &runner::on_row},
     {cli_ev::RESULT, &runner::on_result},
@@ -254,6 +260,21 @@ cli_job runner::job_for(size_t i) const
     job.history = o_.history;
     job.label = slots_[i].label;
     return job;
+}
+
+// A module's facts as its worker's events told them.
+cli_facts runner::facts_of(const cli_outcome &c) const
+{
+    cli_facts f;
+    f.task = o_.task;
+    f.read_back = o_.verify;
+    f.lines_planned = o_.lines.size();
+    f.settings_planned = cli_readback_targets(o_.lines).size();
+    f.sent = c.sent;
+    f.checked = c.checked;
+    f.mid = c.mid;
+    f.mid_after = c.mid_after;
+    return f;
 }
 
 void runner::spawn_port(size_t i)
@@ -350,6 +371,21 @@ void runner::answer(worker &w, const std::string &why)
     cli_event_write(w.answer, ev);
 }
 
+// A second module with the MID of one in progress (two fixtures, one MID):
+// a result of its own, failed, named and recorded; it was let go untouched.
+void runner::duplicate(const worker &w)
+{
+    cli_outcome c = w.out;
+    c.result = RESULT_DUPLICATE_MID;
+    c.seconds = seconds_since(w.connect_at);
+    for (const auto &other : workers_)
+        if (other.get() != &w && other->in_progress && other->out.mid == w.out.mid)
+            c.note = "MID " + w.out.mid + " is in progress on " + other->out.label;
+    c.adapter = slots_[w.slot].device;
+    outcomes_.push_back(c);
+    record(c);
+}
+
 void runner::note_result(const worker &w, const std::string &result)
 {
     if (w.in_progress && !w.out.mid.empty())
@@ -435,6 +471,8 @@ void runner::on_module(worker &w, const cli_event &ev)
     answer(w, why);
     if (!why.empty()) {
         w.let_go = why == "done";
+        if (why == "busy")
+            duplicate(w);
         w.out.mid.clear();
         return;
     }
@@ -477,11 +515,13 @@ void runner::on_command(worker &w, const cli_event &ev)
     w.out.commands.push_back(ev.get("line"));
 }
 
-void runner::on_unacked(worker &w, const cli_event &ev)
+// A line's frame went out, or the module's answer to it came.
+void runner::on_sent(worker &w, const cli_event &ev)
 {
-    w.out.unacked.push_back(ev.get("line"));
-    view_.plain(w.out.label, cli_format(cli_gettext("not acknowledged: %s"),
-                                        cli_printable(ev.get("line")).c_str()));
+    cli_outcome_take_fact(w.out, ev);
+    if (ev.kind == cli_ev::ANSWER && ev.get_long("acked") == 0)
+        view_.plain(w.out.label, cli_format(cli_gettext("not acknowledged: %s"),
+                                            cli_printable(w.out.unacked.back()).c_str()));
 }
 
 void runner::on_unverifiable(worker &w, const cli_event &ev)
@@ -489,15 +529,9 @@ void runner::on_unverifiable(worker &w, const cli_event &ev)
     w.out.unverifiable.push_back(ev.get("line"));
 }
 
-void runner::on_mismatch(worker &w, const cli_event &ev)
+void runner::on_checked(worker &w, const cli_event &ev)
 {
-    cli_mismatch m{ev.get("setting"), ev.get("sent"), ev.get("held")};
-    // A mismatch names only a value the module gave.
-    if (ev.get_long("answered") == 0)
-        w.out.note +=
-            (w.out.note.empty() ? "" : "; ") + std::string("no answer to AT+") + m.setting;
-    else
-        w.out.mismatches.push_back(m);
+    cli_outcome_take_fact(w.out, ev);
 }
 
 void runner::on_port_error(worker &w, const cli_event &ev)
@@ -519,6 +553,7 @@ void runner::on_result(worker &w, const cli_event &ev)
 {
     w.got_result = true;
     w.out.restarted = ev.get_long("restarted") != 0;
+    w.out.mid_after = ev.get("mid-after");
     if (o_.history)
         w.out.recorded = o_.history->worker_result(ev);
     if (!ev.get("spooled").empty() && !o_.pool.empty())
@@ -564,17 +599,21 @@ void runner::finish(worker &w)
         outcomes_.push_back(c);
     } else if (!w.got_result && w.in_progress) {
         c.seconds = seconds_since(w.connect_at);
+        // What its events told, by the rule the worker itself decides by.
+        cli_facts f = facts_of(c);
         if (w.interrupted) {
-            c.result = RESULT_INTERRUPTED;
-            c.note = "stopped by a second Ctrl-C";
+            f.cut_short = "stopped by a second Ctrl-C";
         } else {
-            c.result = RESULT_LINK_LOST;
-            c.note = w.timed_out ? "took longer than " + std::to_string(o_.module_timeout) + " s"
+            f.link_lost = true;
+            f.gone = w.timed_out ? "took longer than " + std::to_string(o_.module_timeout) + " s"
                      : w.killed  ? "the worker gave no sign and was ended"
                                  : "the worker ended without a result";
             if (WIFSIGNALED(status))
-                c.note += " (signal " + std::to_string(WTERMSIG(status)) + ")";
+                f.gone += " (signal " + std::to_string(WTERMSIG(status)) + ")";
         }
+        const cli_verdict v = cli_decide(f);
+        c.result = v.result;
+        c.note = v.note + (c.note.empty() ? "" : "; " + c.note);
         note_result(w, c.result);
     }
     // Without a result and without a module it was asked to stop while it
@@ -688,8 +727,11 @@ void runner::stop_for_database(const std::string &why)
 void runner::on_signal()
 {
     char c;
-    while (read(signal_pipe[0], &c, 1) == 1)
+    while (read(signal_pipe[0], &c, 1) == 1) {
         interrupts_++;
+        if (c == SIGHUP)
+            leave_terminal();
+    }
     if (interrupts_ == 0)
         return;
     if (!stopping_ || interrupts_ == 1) {
@@ -711,6 +753,21 @@ void runner::on_signal()
                 w->kill_at = mono::now() + ABORT_GRACE;
                 kill(w->pid, SIGUSR1);
             }
+}
+
+// The terminal hung up (closed, an SSH session dropped): nothing more is
+// written to it; results and records going elsewhere go on.
+void runner::leave_terminal()
+{
+    const int null = open("/dev/null", O_WRONLY | O_CLOEXEC);
+    if (null < 0)
+        return;
+    std::fflush(nullptr);
+    if (tty_out_)
+        dup2(null, STDOUT_FILENO);
+    if (tty_err_)
+        dup2(null, STDERR_FILENO);
+    close(null);
 }
 
 // Listens for modules; the first line of progress names where.
@@ -756,6 +813,10 @@ bool runner::start()
     sigemptyset(&sa.sa_mask);
     sigaction(SIGINT, &sa, nullptr);
     sigaction(SIGTERM, &sa, nullptr);
+    // A hang-up is a Ctrl-C whose terminal is gone.
+    sigaction(SIGHUP, &sa, nullptr);
+    tty_out_ = isatty(STDOUT_FILENO);
+    tty_err_ = isatty(STDERR_FILENO);
     signal(SIGPIPE, SIG_IGN);
     if (o_.listen)
         return open_server();

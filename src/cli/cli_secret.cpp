@@ -45,9 +45,10 @@ cli_event cli_event_masked(const cli_event &ev)
     const std::string setting = ev.get(ev.kind == "value" ? "name" : "setting");
     for (const auto &f : ev.fields) {
         std::string v = f.second;
-        if ((ev.kind == "unacked" || ev.kind == "unverifiable") && f.first == "line")
+        if ((ev.kind == "sent" || ev.kind == "answer" || ev.kind == "unverifiable") &&
+            f.first == "line")
             v = cli_line_masked(v);
-        else if ((ev.kind == "mismatch" && (f.first == "sent" || f.first == "held")) ||
+        else if ((ev.kind == "checked" && (f.first == "sent" || f.first == "held")) ||
                  (ev.kind == "value" && f.first == "value"))
             v = cli_secret_masked(setting, v);
         out.set(f.first, v);

@@ -19,7 +19,7 @@ std::string cli_line_masked(const std::string &line);
 // secret of the command in it masked.
 std::string cli_console_masked(const std::string &line);
 // A worker's event with every secret it carries masked: the lines of
-// "unacked" and "unverifiable", the values of "mismatch" and "value".
+// "sent", "answer" and "unverifiable", the values of "checked" and "value".
 // "command" (an export's output) is left whole.
 cli_event cli_event_masked(const cli_event &ev);
 

@@ -38,6 +38,7 @@ bool cli_worker_spawn(const cli_job &job, bool console, const std::vector<int> &
     sigaddset(&stops, SIGINT);
     sigaddset(&stops, SIGTERM);
     sigaddset(&stops, SIGUSR1);
+    sigaddset(&stops, SIGHUP);
     sigprocmask(SIG_BLOCK, &stops, &old_mask);
     const pid_t pid = fork();
     if (pid != 0)

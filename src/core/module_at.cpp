@@ -4,6 +4,7 @@
 
 #include "pccom.h"
 
+#include <algorithm>
 #include <array>
 #include <chrono>
 #include <climits>
@@ -17,6 +18,7 @@ namespace
 {
 
 bool fast_exchange = false;
+bool refusal_answers = false;
 // Fast exchange: probes of the connect under way whose reads got nothing.
 // A slow module's answers to them are still to come and must be read off,
 // or the next command would take one for its own reply.
@@ -211,6 +213,29 @@ void skip_rest(const at_link &link, const reply_tail &tail)
         if (n < SET_READ && !read_was_cut(link))
             return;
     }
+}
+
+// Longest refusal line kept ("+ERR=" and the module's code).
+constexpr size_t REFUSAL_MAX = 32;
+
+// The module's "+ERR..." reply whose front is buf[0..n), read to its line
+// end; line ends are not part of it. The rest of the reply is read off, so
+// the next command does not take it for its own.
+std::string refusal_line(const at_link &link, const char *buf, int n)
+{
+    std::string text(buf, static_cast<size_t>(n));
+    reply_tail last = last_bytes(buf, n);
+    while (text.find_first_of("\r\n") == std::string::npos && text.size() < REFUSAL_MAX) {
+        char more[SET_READ];
+        const int m = read_some(link, more, SET_READ, reply_complete(last));
+        if (m <= 0)
+            break;
+        text.append(more, static_cast<size_t>(m));
+        last = last_bytes(text.data(), static_cast<int>(text.size()));
+    }
+    if (!ends_reply(text.data(), static_cast<int>(text.size())))
+        skip_rest(link, last);
+    return text.substr(0, std::min(text.find_first_of("\r\n"), REFUSAL_MAX));
 }
 
 // The module's echo of the command just sent: the command text, then its
@@ -413,6 +438,18 @@ int at_send_cmd_get(const at_link &link, const char *cmd, char *ret)
 
 int at_send_cmd_set(const at_link &link, const char *cmd)
 {
+    return at_send_cmd_set_refused(link, cmd, nullptr);
+}
+
+void at_set_refusal_answers(bool on)
+{
+    refusal_answers = on;
+}
+
+int at_send_cmd_set_refused(const at_link &link, const char *cmd, std::string *refusal)
+{
+    if (refusal)
+        refusal->clear();
     drop_waiting(link);
     if (!send_frame(link, cmd))
         return 0;
@@ -427,15 +464,23 @@ int at_send_cmd_set(const at_link &link, const char *cmd)
             read_owed(link, buf, SET_READ, reply_complete(last_bytes(buf, n)));
             return 1;
         }
-        int left = echo.strip(buf, n);
-        if (echo.seen() && n > 0 && left == 0)
+        const int got = echo.strip(buf, n);
+        if (echo.seen() && n > 0 && got == 0)
             continue; // only the echo so far: the reply is on its way
-        if ((left = reply_from_front(buf, left)) >= 0) {
+        int left;
+        if ((left = reply_from_front(buf, got)) >= 0) {
             // After an echo the reply may go on past a full read: read the
             // rest off, or the next command would take it for its reply.
             if (echo.seen() && n == SET_READ && !ends_reply(buf, left))
                 skip_rest(link, last_bytes(buf, left));
             return 1;
+        }
+        const int err = refusal_answers && got > 0 ? find_in(buf, got, "+ERR") : -1;
+        if (err >= 0) {
+            const std::string line = refusal_line(link, buf + err, got - err);
+            if (refusal)
+                *refusal = line;
+            return 0;
         }
         reply_pause();
     }

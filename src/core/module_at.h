@@ -5,6 +5,8 @@
 
 #include "module.h"
 
+#include <string>
+
 // Pause between two reply reads of a query or set command, ms.
 constexpr int AT_REPLY_PAUSE_MS = 200;
 // Reply reads of a query or set command before it gives up.
@@ -74,6 +76,14 @@ int at_send_cmd_get(const at_link &link, const char *cmd, char *ret);
 // "AT+E" whose rest is then read and dropped), else 0 after AT_REPLY_TRIES.
 // Any other echo of `cmd` before the "+ok" is skipped as for a query.
 int at_send_cmd_set(const at_link &link, const char *cmd);
+// The same; with refusals answered (at_set_refusal_answers) a reply
+// "+ERR..." ends the wait at once with 0, its line (line ends removed) in
+// `refusal` when given; `refusal` is emptied otherwise.
+int at_send_cmd_set_refused(const at_link &link, const char *cmd, std::string *refusal);
+// Off by default and set once at start: a set command's "+ERR" reply is an
+// answer, not a read to try again. The window keeps the module's own
+// timing of 40 tries; the command line turns it on.
+void at_set_refusal_answers(bool on);
 // Echo test: 1 when the module echoes the probe "AT+" (the reply's first
 // byte is "A"), else 0.
 int at_echo(const at_link &link);

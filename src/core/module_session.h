@@ -35,9 +35,9 @@ std::vector<std::string> module_setting_commands();
 // "AT+E", "AT+ENTM", "AT+RELD", anything not of that form), which cannot be
 // verified.
 bool verify_line_target(const std::string &line, std::string *name, std::string *args);
-// The module holds what was set when the value it reports equals ARGS, or
-// begins with ARGS followed by "," (it may report more than was set, such as
-// the addresses it got by DHCP after "WANN=DHCP").
-bool verify_value_holds(const std::string &args, const std::string &value);
+// The module holds what setting NAME was set to when the value it reports
+// equals ARGS. Only "WANN=DHCP" may be reported with more after a ",": the
+// addresses the module got by DHCP, which the command does not set.
+bool verify_value_holds(const std::string &name, const std::string &args, const std::string &value);
 
 #endif

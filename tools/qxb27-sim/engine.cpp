@@ -154,6 +154,8 @@ void engine::command_line(const std::string &text, std::vector<action> &out, boo
 {
     if (text != "AT+W" && faults_.silent_after > 0 && ++commands_ > faults_.silent_after)
         hung_ = true;
+    if (text != "AT+W")
+        swap_count();
     if (echo_)
         send(text + "\r\n", false, out);
 
@@ -165,8 +167,10 @@ void engine::command_line(const std::string &text, std::vector<action> &out, boo
     } else {
         size_t eq = text.find('=');
         std::string name = text.substr(3, eq == std::string::npos ? std::string::npos : eq - 3);
-        if (eq != std::string::npos &&
-            std::find(faults_.keep.begin(), faults_.keep.end(), name) != faults_.keep.end()) {
+        if (eq != std::string::npos && refusal(name) != 0) {
+            reply("+ERR=" + std::to_string(refusal(name)), out);
+        } else if (eq != std::string::npos && std::find(faults_.keep.begin(), faults_.keep.end(),
+                                                        name) != faults_.keep.end()) {
             reply(ok, out);
         } else if (eq != std::string::npos) {
             int err = store_.apply(name, text.substr(eq + 1));
@@ -202,6 +206,20 @@ void engine::command_line(const std::string &text, std::vector<action> &out, boo
         out.push_back({action::drop, "", false});
         stop = true;
     }
+}
+
+int engine::refusal(const std::string &name) const
+{
+    for (const auto &r : faults_.refuse)
+        if (r.first == name)
+            return r.second;
+    return 0;
+}
+
+void engine::swap_count()
+{
+    if (faults_.swap_after > 0 && ++swap_frames_ == faults_.swap_after)
+        store_.set_raw("MID", faults_.swap_mid);
 }
 
 void engine::reply(const std::string &body, std::vector<action> &out) const

@@ -50,6 +50,12 @@ struct faults {
     long last_byte_ms = 0; // the last byte of each reply to a frame comes this late
     bool stray = false;    // one byte 0xff follows each reply to a frame, 5 ms after it
     std::string trickle;   // the reply to this setting's query comes a byte every 150 ms
+    // Set commands of these settings are answered "+ERR=<code>" (name, code).
+    std::vector<std::pair<std::string, int>> refuse;
+    // After this many command frames (keep-alives not counted) another
+    // module is in place: it reports swap_mid as its MID. 0: never.
+    long swap_after = 0;
+    std::string swap_mid;
 };
 
 struct action {
@@ -94,6 +100,11 @@ class engine
     void command_byte(char c, std::vector<action> &out, bool &stop);
     void command_line(const std::string &frame, std::vector<action> &out, bool &stop);
     void reply(const std::string &body, std::vector<action> &out) const;
+    // The "+ERR" code --refuse gives a set command of NAME, or 0.
+    int refusal(const std::string &name) const;
+    // --swap-after: counts a command frame; the other module is in place
+    // once their number is reached.
+    void swap_count();
     // The timing faults of a reply to the frame `text`, on its action.
     void reply_faults(const std::string &text, action &a) const;
     void send(const std::string &bytes, bool is_reply, std::vector<action> &out) const;
@@ -115,6 +126,7 @@ class engine
     long frames_ = 0;
     long commands_ = 0; // command frames seen, keep-alives not counted
     bool hung_ = false; // silent_after reached
+    long swap_frames_ = 0;
 };
 
 } // namespace sim

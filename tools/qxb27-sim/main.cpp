@@ -36,6 +36,10 @@
 //   parity None and Even look alike (Odd, Mark and Space are told apart).
 // - Log lines: the frame's bytes with "\n", "\r", "\\" and "\xHH" for any
 //   other byte outside printable ASCII (the keep-alive: "AT+W\n\x00").
+// - --refuse NAME[=CODE]: every set command of NAME gets "+ERR=CODE" (-4
+//   by default), the setting unchanged.
+// - --swap-after N=MID: from the N-th command frame on (keep-alives not
+//   counted) the module reports MID, as another module put in its place.
 #include "engine.h"
 #include "store.h"
 
@@ -172,6 +176,7 @@ void pause_ms(long ms)
                "       [--ok-late MS] [--last-byte-late MS] [--stray] [--trickle NAME]\n"
                "       [--set NAME=VALUE]... [--keep NAME=VALUE]... [--log FILE] [--state FILE]\n"
                "       [--counts FILE] [--uart BAUD,BITS,PARITY,STOP]\n"
+               "       [--refuse NAME[=CODE]]... [--swap-after N=MID]\n"
                "   or: qxb27-sim --help | --version\n",
                to);
     if (status == 0)
@@ -216,6 +221,10 @@ void pause_ms(long ms)
             "  --uart B,D,P,S      the module's line settings (e.g. 115200,8,N,1; parity\n"
             "                      N, O, E, M or S): while the tool's pty settings differ,\n"
             "                      bytes both ways are garbled; AT+UART reports them\n"
+            "  --refuse NAME[=CODE]\n"
+            "                      answer set commands of NAME \"+ERR=CODE\" (default -4)\n"
+            "  --swap-after N=MID  from the N-th command frame on, report MID: another\n"
+            "                      module was put in place\n"
             "  --help, --version   print this help or the version, and exit\n",
             to);
     std::exit(status);
@@ -267,6 +276,31 @@ std::string uart_value(const options &o)
            std::to_string(o.uart_stop) + "," + parity + ",NFC";
 }
 
+// --refuse NAME[=CODE]
+void parse_refuse(const char *text, sim::faults &f)
+{
+    const char *eq = std::strchr(text, '=');
+    const std::string name = eq ? std::string(text, static_cast<size_t>(eq - text)) : text;
+    if (sim::store::find(name) < 0)
+        usage(("no setting " + name).c_str());
+    char *end = nullptr;
+    const long code = eq ? std::strtol(eq + 1, &end, 10) : static_cast<long>(sim::err_arg_value);
+    if ((eq && (end == eq + 1 || *end)) || code == 0 || code < -1000 || code > 1000)
+        usage("--refuse wants NAME or NAME=CODE, CODE a number other than 0");
+    f.refuse.emplace_back(name, static_cast<int>(code));
+}
+
+// --swap-after N=MID
+void parse_swap(const char *text, sim::faults &f)
+{
+    const char *eq = std::strchr(text, '=');
+    if (!eq || eq[1] == '\0')
+        usage("--swap-after wants N=MID");
+    f.swap_after =
+        parse_count(std::string(text, static_cast<size_t>(eq - text)).c_str(), "--swap-after");
+    f.swap_mid = eq + 1;
+}
+
 options parse_options(int argc, char **argv)
 {
     enum {
@@ -296,6 +330,8 @@ options parse_options(int argc, char **argv)
         o_state,
         o_counts,
         o_uart,
+        o_refuse,
+        o_swap_after,
         o_help,
         o_version
     };
@@ -325,6 +361,8 @@ options parse_options(int argc, char **argv)
                                       {"state", required_argument, nullptr, o_state},
                                       {"counts", required_argument, nullptr, o_counts},
                                       {"uart", required_argument, nullptr, o_uart},
+                                      {"refuse", required_argument, nullptr, o_refuse},
+                                      {"swap-after", required_argument, nullptr, o_swap_after},
                                       {"help", no_argument, nullptr, o_help},
                                       {"version", no_argument, nullptr, o_version},
                                       {nullptr, 0, nullptr, 0}};
@@ -433,6 +471,12 @@ options parse_options(int argc, char **argv)
             break;
         case o_uart:
             parse_uart(optarg, o);
+            break;
+        case o_refuse:
+            parse_refuse(optarg, o.faults);
+            break;
+        case o_swap_after:
+            parse_swap(optarg, o.faults);
             break;
         case o_help:
             usage(nullptr, 0);
