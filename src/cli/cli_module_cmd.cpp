@@ -388,7 +388,9 @@ int cli_module_command(const cli_command &cmd, int argc, char **argv)
 
     at_set_fast(!o.strict);
     std::vector<cli_outcome> outcomes;
-    if (!cli_run(run, outcomes))
+    const bool ran = cli_run(run, outcomes);
+    history.end_of_run();
+    if (!ran)
         return CLI_EXIT_PORT;
     return finish(cmd, o, run, outcomes, report.incomplete() || history.incomplete());
 }

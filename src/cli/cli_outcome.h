@@ -52,6 +52,7 @@ struct cli_run_options {
     // command file is no template).
     cli_history *history = nullptr;
     std::string db_url, pool;
+    store_options db_options;
     std::vector<std::string> pool_columns;
 };
 
@@ -72,6 +73,8 @@ struct cli_outcome {
     long seq = 0;
     std::vector<std::string> row_values;
     bool recorded = false; // the worker put it in the history
+    // The record the worker began (empty: none), completed with its id.
+    std::string record_id, record_time;
 };
 
 #endif

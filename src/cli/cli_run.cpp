@@ -170,6 +170,7 @@ class runner
     void on_mismatch(worker &w, const cli_event &ev);
     void on_port_error(worker &w, const cli_event &ev);
     void on_row(worker &w, const cli_event &ev);
+    void on_record(worker &w, const cli_event &ev);
     void on_result(worker &w, const cli_event &ev);
 
     const cli_run_options &o_;
@@ -204,6 +205,7 @@ const runner::event_handler runner::handlers_[] = {
     {cli_ev::MISMATCH, &runner::on_mismatch},
     {cli_ev::PORT_ERROR, &runner::on_port_error},
     {cli_ev::ROW, &runner::on_row},
+    {cli_ev::RECORD, &runner::on_record},
     {cli_ev::RESULT, &runner::on_result},
 };
 
@@ -249,6 +251,7 @@ cli_job runner::job_for(size_t i) const
     job.restart = o_.restart;
     job.module_timeout = o_.module_timeout;
     job.db_url = o_.db_url;
+    job.db_options = o_.db_options;
     job.pool = o_.pool;
     job.pool_columns = o_.pool_columns;
     job.history = o_.history;
@@ -515,13 +518,23 @@ void runner::on_row(worker &w, const cli_event &ev)
         w.out.row_values = recs[0];
 }
 
+void runner::on_record(worker &w, const cli_event &ev)
+{
+    w.out.record_id = ev.get("id");
+    w.out.record_time = ev.get("time");
+    if (o_.history)
+        o_.history->worker_spooled(ev);
+    if (ev.get_long("lost") != 0 && !o_.pool.empty())
+        stop_for_database("connection lost");
+}
+
 void runner::on_result(worker &w, const cli_event &ev)
 {
     w.got_result = true;
     w.out.restarted = ev.get_long("restarted") != 0;
     if (o_.history)
         w.out.recorded = o_.history->worker_result(ev);
-    if (!ev.get("spooled").empty() && !o_.pool.empty())
+    if (ev.get_long("lost") != 0 && !o_.pool.empty())
         stop_for_database("connection lost");
     if (!ev.get("database").empty())
         stop_for_database(ev.get("note"));
