@@ -337,6 +337,12 @@ TEST_F(Pools, ValuesAndQueriesTheCommandLineChecks)
             << c.args[1] << ": " << got.out << got.err;
     }
     EXPECT_EQ(count(modcfg({"history", "--limit", "1", "--db", db}).out, "\n"), 1u);
+    // Reading needs no write access (as nobody when the tests run as root).
+    const std::string as = (geteuid() ? "" : "runuser -u nobody -- ") + std::string(MODCFG_CLI_BIN);
+    const std::string ro = "mkdir ro && cp " + db + " ro && chmod 444 ro/* && chmod 555 ro && " +
+                           "chmod 711 . && " + as + " pool list --db ro/history.sqlite && " + as +
+                           " history --db ro/history.sqlite";
+    EXPECT_EQ(std::system(ro.c_str()), 0);
 }
 
 TEST_F(Pools, APoolOneRowShortLeavesOneModuleUntouched)
@@ -571,10 +577,8 @@ TEST_P(Stations, HostileMidsTakeNoRowVerifyTakesNoneAndARowCanBeGivenBack)
         return sims.back()->start(
             {"--tcp", "127.0.0.1:" + std::to_string(port), "--set", "MID=" + mid});
     };
-    ASSERT_TRUE(connect("QX\x1b"
-                        "1",
-                        a.listen_port()));
-    ASSERT_TRUE(connect(std::string(85, 'Z'), a.listen_port()));
+    ASSERT_TRUE(connect("QX\x1b\x31", a.listen_port()) &&
+                connect(std::string(85, 'Z'), a.listen_port()));
     EXPECT_TRUE(modcfg_child::poll_until([&] { return count(a.out(), " bad-mid ") == 2; }))
         << a.out() << a.err();
     ASSERT_TRUE(connect("M1", a.listen_port()));
@@ -587,22 +591,18 @@ TEST_P(Stations, HostileMidsTakeNoRowVerifyTakesNoneAndARowCanBeGivenBack)
     ASSERT_TRUE(
         v.start({"verify", "t.txt", "--pool", "line", "--listen", "127.0.0.1:0", "--db", db}, "v"));
     ASSERT_TRUE(connect("STRANGER", v.listen_port()));
-    EXPECT_EQ(v.wait(), 1);
-    EXPECT_NE(v.out().find("no-values"), std::string::npos) << v.out();
+    EXPECT_TRUE(v.wait() == 1 && v.out().find("no-values") != std::string::npos) << v.out();
     EXPECT_EQ(show_pool(db, "line").held.at(2), "");
     // A row given back: never a verified module's without --force, and
     // the history says who gave it back, when.
     const ran kept = modcfg({"pool", "release", "line", "1", "--db", db});
-    EXPECT_EQ(kept.status, 1);
-    EXPECT_NE(kept.err.find("verified module M1"), std::string::npos) << kept.err;
+    EXPECT_TRUE(kept.status == 1 && kept.err.find("verified module M1") != std::string::npos);
     const ran freed =
         modcfg({"pool", "release", "line", "1", "--force", "--station", "S", "--db", db});
     EXPECT_EQ(freed.status, 0) << freed.err;
     EXPECT_EQ(show_pool(db, "line").held.at(1), "");
-    const auto recs = history(db, "M1");
-    ASSERT_EQ(recs.size(), 2u);
-    EXPECT_EQ(recs[0].at("result"), "released");
-    EXPECT_EQ(recs[0].at("station") + recs[0].at("row"), "S1");
+    const auto rec = history(db, "M1").at(0);
+    EXPECT_EQ(rec.at("result") + rec.at("station") + rec.at("row"), "releasedS1");
 }
 
 TEST_P(Stations, ALockedHistoryNeverStopsTheStationAndAFullDiskLeavesTheModuleUntouched)
@@ -631,8 +631,7 @@ TEST_P(Stations, ALockedHistoryNeverStopsTheStationAndAFullDiskLeavesTheModuleUn
     sim_process untouched, sims[2];
     ASSERT_TRUE(untouched.start({"--tcp", "127.0.0.1:" + std::to_string(f.listen_port()), "--set",
                                  "MID=F0", "--log", "f0.log"}));
-    EXPECT_EQ(f.wait(), 1) << f.err();
-    EXPECT_NE(f.out().find(" no-record "), std::string::npos) << f.out() << f.err();
+    EXPECT_TRUE(f.wait() == 1 && f.out().find(" no-record ") != std::string::npos) << f.err();
     EXPECT_EQ(read_file("f0.log").find("AT+WSSSID"), std::string::npos);
     // The station goes on, each record waits in the spool.
     ASSERT_TRUE(
@@ -644,13 +643,8 @@ TEST_P(Stations, ALockedHistoryNeverStopsTheStationAndAFullDiskLeavesTheModuleUn
     EXPECT_TRUE(modcfg_child::poll_until([&] { return count(l.out(), " verified ") == 2; }))
         << l.out() << l.err();
     EXPECT_NE(l.err().find("records go to the spool"), std::string::npos) << l.err();
-    if (pg) {
-        PQclear(PQexec(lock_pg, "COMMIT"));
-        PQfinish(lock_pg);
-    } else {
-        sqlite3_exec(lock_lite, "COMMIT", nullptr, nullptr, nullptr);
-        sqlite3_close(lock_lite);
-    }
+    PQfinish(lock_pg); // its transaction and lock end with it
+    sqlite3_close(lock_lite);
     l.signal(SIGINT);
     EXPECT_EQ(l.wait(), 0) << l.err(); // its records sent at its end
     EXPECT_EQ(count(modcfg({"history", "--db", db}).out, " verified "), 2u);
@@ -735,7 +729,7 @@ TEST_P(ServerGone, RecordsInProgressGoToTheSpoolAndAreSyncedOnce)
     EXPECT_EQ(mids.size(), 3u);
 }
 
-TEST_P(ServerGone, APasswordIsNeverShownAndReadingNeedsNoWriteAccess)
+TEST_P(ServerGone, APasswordIsNeverShownNorInTheProcessList)
 {
     ASSERT_TRUE(pg);
     const std::string with_pw = db + "&password=S3cr3t-pw";
@@ -759,7 +753,7 @@ TEST_P(ServerGone, APasswordIsNeverShownAndReadingNeedsNoWriteAccess)
     EXPECT_NE(shown.find("password=***"), std::string::npos) << shown;
     EXPECT_EQ(shown.find("S3cr3t"), std::string::npos) << shown;
     a.signal(SIGINT);
-    a.wait();
+    EXPECT_EQ(a.wait(), 0);
     EXPECT_EQ(count(a.err(), "PGPASSFILE"), 1u) << a.err();
     EXPECT_EQ(a.err().find("S3cr3t"), std::string::npos) << a.err();
     for (const std::string &url : {std::string("postgresql://line:S3cr3t-pw@[::1:55432/line"),
@@ -768,15 +762,6 @@ TEST_P(ServerGone, APasswordIsNeverShownAndReadingNeedsNoWriteAccess)
         EXPECT_EQ(r.status, 3) << r.err;
         EXPECT_EQ(r.err.find("S3cr3t"), std::string::npos) << r.err;
     }
-    // A user who may only read the records reads them.
-    PGconn *c = PQconnectdb(db.c_str());
-    PQclear(PQexec(c, "CREATE ROLE reader LOGIN; GRANT SELECT ON ALL TABLES IN SCHEMA public "
-                      "TO reader"));
-    PQfinish(c);
-    const std::string reader = db.substr(0, db.find("&user=")) + "&user=reader";
-    EXPECT_EQ(modcfg({"history", "--db", reader}).status, 0);
-    EXPECT_NE(modcfg({"pool", "list", "--db", reader}).out.find("line  rows 30"),
-              std::string::npos);
 }
 
 INSTANTIATE_TEST_SUITE_P(shared, Stations, ::testing::Values("sqlite", "postgresql"),
