@@ -25,6 +25,51 @@ std::vector<std::string> shown_values(const store_pool_info &info, const store_r
     return out;
 }
 
+// "pool show NAME --json": one object with the columns and every row.
+void show_json(const char *name, const store_pool_info &info, const std::vector<store_row> &rows,
+               bool show_secrets)
+{
+    JsonBuilder *b = json_builder_new();
+    json_builder_begin_object(b);
+    json_builder_set_member_name(b, "pool");
+    json_builder_add_string_value(b, name);
+    json_builder_set_member_name(b, "columns");
+    json_builder_begin_array(b);
+    for (const auto &c : info.columns)
+        json_builder_add_string_value(b, c.c_str());
+    json_builder_end_array(b);
+    json_builder_set_member_name(b, "rows");
+    json_builder_begin_array(b);
+    for (const auto &r : rows) {
+        json_builder_begin_object(b);
+        json_builder_set_member_name(b, "seq");
+        json_builder_add_int_value(b, r.seq);
+        json_builder_set_member_name(b, "values");
+        json_builder_begin_object(b);
+        const std::vector<std::string> values = shown_values(info, r, show_secrets);
+        for (size_t i = 0; i < info.columns.size(); i++) {
+            json_builder_set_member_name(b, info.columns[i].c_str());
+            json_builder_add_string_value(b, values[i].c_str());
+        }
+        json_builder_end_object(b);
+        const std::pair<const char *, const std::string *> texts[] = {
+            {"held_by", &r.held_by},
+            {"held_since", &r.held_since},
+            {"last_result", &r.last_result}};
+        for (const auto &t : texts) {
+            json_builder_set_member_name(b, t.first);
+            if (t.second->empty())
+                json_builder_add_null_value(b);
+            else
+                json_builder_add_string_value(b, t.second->c_str());
+        }
+        json_builder_end_object(b);
+    }
+    json_builder_end_array(b);
+    json_builder_end_object(b);
+    std::fprintf(cli_out, "%s\n", cli_json_finish(b).c_str());
+}
+
 // "pool release NAME ROW": the row free again, and a record saying so.
 int release(store &db, const std::string &url, const char *pool, const char *seq_text,
             const char *station, bool force)
@@ -149,44 +194,6 @@ int cli_pool_command(const cli_command &, int argc, char **argv)
         }
         return 0;
     }
-    JsonBuilder *b = json_builder_new();
-    json_builder_begin_object(b);
-    json_builder_set_member_name(b, "pool");
-    json_builder_add_string_value(b, argv[2]);
-    json_builder_set_member_name(b, "columns");
-    json_builder_begin_array(b);
-    for (const auto &c : columns)
-        json_builder_add_string_value(b, c.c_str());
-    json_builder_end_array(b);
-    json_builder_set_member_name(b, "rows");
-    json_builder_begin_array(b);
-    for (const auto &r : rows) {
-        json_builder_begin_object(b);
-        json_builder_set_member_name(b, "seq");
-        json_builder_add_int_value(b, r.seq);
-        json_builder_set_member_name(b, "values");
-        json_builder_begin_object(b);
-        const std::vector<std::string> values = shown_values(info, r, show_secrets);
-        for (size_t i = 0; i < columns.size(); i++) {
-            json_builder_set_member_name(b, columns[i].c_str());
-            json_builder_add_string_value(b, values[i].c_str());
-        }
-        json_builder_end_object(b);
-        const std::pair<const char *, const std::string *> texts[] = {
-            {"held_by", &r.held_by},
-            {"held_since", &r.held_since},
-            {"last_result", &r.last_result}};
-        for (const auto &t : texts) {
-            json_builder_set_member_name(b, t.first);
-            if (t.second->empty())
-                json_builder_add_null_value(b);
-            else
-                json_builder_add_string_value(b, t.second->c_str());
-        }
-        json_builder_end_object(b);
-    }
-    json_builder_end_array(b);
-    json_builder_end_object(b);
-    std::fprintf(cli_out, "%s\n", cli_json_finish(b).c_str());
+    show_json(argv[2], info, rows, show_secrets);
     return 0;
 }
