@@ -4,8 +4,6 @@
 #ifndef MODCFG_CLI_JOB_H
 #define MODCFG_CLI_JOB_H
 
-#include "store.h"
-
 #include <string>
 #include <vector>
 
@@ -58,7 +56,6 @@ struct cli_job {
     long module_timeout = CLI_MODULE_TIMEOUT_FAST;
     // The lines are a template filled from the module's row of this pool.
     std::string db_url, pool;
-    store_options db_options;
     std::vector<std::string> pool_columns;
     // Records the module from the worker (null: nothing is recorded), under
     // this port or peer name.

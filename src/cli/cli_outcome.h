@@ -52,7 +52,6 @@ struct cli_run_options {
     // command file is no template).
     cli_history *history = nullptr;
     std::string db_url, pool;
-    store_options db_options;
     std::vector<std::string> pool_columns;
 };
 

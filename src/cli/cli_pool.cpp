@@ -52,7 +52,7 @@ bool cli_pool_take(cli_job &job, const std::string &mid, cli_event *event)
         return false;
     }
     std::string error;
-    auto db = store_open(job.db_url, job.db_options, &error);
+    auto db = store_open(job.db_url, &error);
     store_row row;
     const store_claim claim = !db ? store_claim::failed
                               : job.task == cli_task::verify

@@ -251,7 +251,6 @@ cli_job runner::job_for(size_t i) const
     job.restart = o_.restart;
     job.module_timeout = o_.module_timeout;
     job.db_url = o_.db_url;
-    job.db_options = o_.db_options;
     job.pool = o_.pool;
     job.pool_columns = o_.pool_columns;
     job.history = o_.history;
