@@ -2,6 +2,7 @@
 // modules: each module its own row for good, checks before any module is
 // touched, two stations sharing one pool (SQLite file or PostgreSQL), a
 // station killed mid-run, and a server that goes away mid-run.
+#include "cli_db.h"
 #include "modcfg_child.h"
 #include "pg_server.h"
 #include "sim_process.h"
@@ -13,11 +14,14 @@
 #include <glib.h>
 #include <gtest/gtest.h>
 #include <json-glib/json-glib.h>
+#include <libpq-fe.h>
 #include <map>
 #include <memory>
 #include <netinet/in.h>
 #include <set>
 #include <spawn.h>
+#include <sqlite3.h>
+#include <sys/resource.h>
 #include <sys/socket.h>
 #include <sys/wait.h>
 #include <thread>
@@ -272,6 +276,75 @@ TEST_F(Pools, TemplateFaultsNameRowAndLineAndTouchNoModule)
         << nodb.err;
 }
 
+TEST_F(Pools, ValuesAndQueriesTheCommandLineChecks)
+{
+    sim_process sim;
+    ASSERT_TRUE(sim.start_pty({"--mode", "command", "--set", "MID=W1", "--log", "w.log"}));
+    auto run = [&](const std::string &values, const std::string &more = "") {
+        std::vector<std::string> a = {"provision", "t.txt", "--values", values,
+                                      "--db",      db,      "--port",   sim.pty_path()};
+        if (!more.empty())
+            a.insert(a.end(), {"--pool", more});
+        return modcfg(a);
+    };
+    // A refused file writes nothing; empty rows are skipped and said; a
+    // row of columns the template never sends, over a message's size,
+    // does not cut the worker off.
+    write_file("bad.csv", "NAME,KEY\nok,k\n" + std::string(120, 'n') + ",k\n");
+    EXPECT_EQ(run("bad.csv").status, 2);
+    EXPECT_EQ(modcfg({"pool", "list", "--db", db}).out, "");
+    std::string wide = "NAME,KEY,WPW", row = "w,key12345,pw123456";
+    for (int c = 0; c < 300; c++)
+        wide += ",C" + std::to_string(c), row += "," + std::string(4000, 'c');
+    write_file("wide.csv", wide + "\n,,,\n" + row + "\n" + std::string(303, ',') + "\n");
+    std::string t = template_file;
+    t.replace(t.find("${MID}"), 6, "${WPW}");
+    write_file("t.txt", t);
+    const ran wide_run = run("wide.csv");
+    EXPECT_EQ(wide_run.status, 0) << wide_run.out << wide_run.err;
+    EXPECT_NE(wide_run.err.find("2 empty rows skipped"), std::string::npos) << wide_run.err;
+    // Secret columns masked by pool show, by name (KEY) and by use (WPW).
+    const std::string shown = modcfg({"pool", "show", "wide", "--db", db}).out;
+    EXPECT_NE(shown.find("1  w,***,***,"), std::string::npos) << shown.substr(0, 80);
+    EXPECT_NE(modcfg({"pool", "show", "wide", "--db", db, "--show-secrets"})
+                  .out.find("w,key12345,pw123456,"),
+              std::string::npos);
+    // A begun record never completed shows as interrupted.
+    std::string error;
+    auto store = store_open(db, &error);
+    store_record r;
+    r.id = "old", r.time = "2026-05-19T11:00:00.000000Z", r.mid = "GONE";
+    ASSERT_TRUE(store->history_begin(r, &error)) << error;
+    const struct {
+        std::vector<std::string> args;
+        int status;
+        const char *says; // in stdout, or stderr for a failure
+    } cases[] = {
+        {{"history", "--since", "2026-05-19T12:00"}, 0, "W1"},
+        {{"history", "--since", "2026-05-19T10:00Z", "GONE"}, 0, " interrupted "},
+        {{"history", "--limit", "1"}, 0, "W1"},
+        {{"provision", "t.txt", "--values", "halle-\xe4.csv", "--port", sim.pty_path()},
+         2,
+         "--pool NAME"},
+    };
+    write_file("halle-\xe4.csv", "NAME\nx\n");
+    for (const auto &c : cases) {
+        std::vector<std::string> a = c.args;
+        a.insert(a.end(), {"--db", db});
+        const ran got = modcfg(a);
+        EXPECT_EQ(got.status, c.status) << c.args[0] << got.err;
+        EXPECT_NE((c.status ? got.err : got.out).find(c.says), std::string::npos)
+            << c.args[1] << ": " << got.out << got.err;
+    }
+    EXPECT_EQ(count(modcfg({"history", "--limit", "1", "--db", db}).out, "\n"), 1u);
+    // Reading needs no write access (as nobody when the tests run as root).
+    const std::string as = (geteuid() ? "" : "runuser -u nobody -- ") + std::string(MODCFG_CLI_BIN);
+    const std::string ro = "mkdir ro && cp " + db + " ro && chmod 444 ro/* && chmod 555 ro && " +
+                           "chmod 711 . && " + as + " pool list --db ro/history.sqlite && " + as +
+                           " history --db ro/history.sqlite";
+    EXPECT_EQ(std::system(ro.c_str()), 0);
+}
+
 TEST_F(Pools, APoolOneRowShortLeavesOneModuleUntouched)
 {
     write_file("short.csv", values_rows(2));
@@ -494,6 +567,118 @@ TEST_P(Stations, AStationKilledMidRunAndRestartedHoldsNoRowTwice)
     }
 }
 
+TEST_P(Stations, HostileMidsTakeNoRowVerifyTakesNoneAndARowCanBeGivenBack)
+{
+    modcfg_child a, v;
+    ASSERT_TRUE(station(a, "A", 0, true)) << a.err();
+    std::vector<std::unique_ptr<sim_process>> sims;
+    auto connect = [&](const std::string &mid, int port) {
+        sims.push_back(std::make_unique<sim_process>());
+        return sims.back()->start(
+            {"--tcp", "127.0.0.1:" + std::to_string(port), "--set", "MID=" + mid});
+    };
+    ASSERT_TRUE(connect("QX\x1b\x31", a.listen_port()) &&
+                connect(std::string(85, 'Z'), a.listen_port()));
+    EXPECT_TRUE(modcfg_child::poll_until([&] { return count(a.out(), " bad-mid ") == 2; }))
+        << a.out() << a.err();
+    ASSERT_TRUE(connect("M1", a.listen_port()));
+    EXPECT_TRUE(modcfg_child::poll_until([&] { return count(a.out(), " verified ") == 1; }));
+    a.signal(SIGINT);
+    EXPECT_EQ(a.wait(), 1);
+    EXPECT_EQ(show_pool(db, "line").held.at(1), "M1"); // the first row was left free
+    EXPECT_EQ(count(modcfg({"history", "--db", db}).out, " bad-mid "), 2u);
+    // verify looks a module's row up and takes none.
+    ASSERT_TRUE(
+        v.start({"verify", "t.txt", "--pool", "line", "--listen", "127.0.0.1:0", "--db", db}, "v"));
+    ASSERT_TRUE(connect("STRANGER", v.listen_port()));
+    EXPECT_TRUE(v.wait() == 1 && v.out().find("no-values") != std::string::npos) << v.out();
+    EXPECT_EQ(show_pool(db, "line").held.at(2), "");
+    // A row given back: never a verified module's without --force, and
+    // the history says who gave it back, when.
+    const ran kept = modcfg({"pool", "release", "line", "1", "--db", db});
+    EXPECT_TRUE(kept.status == 1 && kept.err.find("verified module M1") != std::string::npos);
+    const ran freed =
+        modcfg({"pool", "release", "line", "1", "--force", "--station", "S", "--db", db});
+    EXPECT_EQ(freed.status, 0) << freed.err;
+    EXPECT_EQ(show_pool(db, "line").held.at(1), "");
+    const auto rec = history(db, "M1").at(0);
+    EXPECT_EQ(rec.at("result") + rec.at("station") + rec.at("row"), "releasedS1");
+}
+
+TEST_P(Stations, ALockedHistoryNeverStopsTheStationAndAFullDiskLeavesTheModuleUntouched)
+{
+    write_file("plain.txt", command_file);
+    ASSERT_EQ(modcfg({"history", "--db", db}).status, 0); // the tables made
+    // Another session holds the history (as VACUUM FULL or ALTER TABLE).
+    PGconn *lock_pg = pg ? PQconnectdb(db.c_str()) : nullptr;
+    sqlite3 *lock_lite = nullptr;
+    if (pg)
+        PQclear(PQexec(lock_pg, "BEGIN; LOCK TABLE history"));
+    else
+        ASSERT_EQ(sqlite3_open(db.c_str(), &lock_lite) |
+                      sqlite3_exec(lock_lite, "BEGIN EXCLUSIVE", nullptr, nullptr, nullptr),
+                  SQLITE_OK);
+    // The disk full too: no record can be begun anywhere.
+    rlimit was, full = {};
+    getrlimit(RLIMIT_FSIZE, &was);
+    full.rlim_cur = 4000, full.rlim_max = was.rlim_max;
+    modcfg_child f, l;
+    setrlimit(RLIMIT_FSIZE, &full);
+    const bool started = f.start(
+        {"provision", "plain.txt", "--listen", "127.0.0.1:0", "--count", "1", "--db", db}, "full");
+    setrlimit(RLIMIT_FSIZE, &was);
+    ASSERT_TRUE(started && f.listen_port());
+    sim_process untouched, sims[2];
+    ASSERT_TRUE(untouched.start({"--tcp", "127.0.0.1:" + std::to_string(f.listen_port()), "--set",
+                                 "MID=F0", "--log", "f0.log"}));
+    EXPECT_TRUE(f.wait() == 1 && f.out().find(" no-record ") != std::string::npos) << f.err();
+    EXPECT_EQ(read_file("f0.log").find("AT+WSSSID"), std::string::npos);
+    // The station goes on, each record waits in the spool.
+    ASSERT_TRUE(
+        l.start({"provision", "plain.txt", "--listen", "127.0.0.1:0", "--loop", "--db", db}, "L") &&
+        l.listen_port());
+    for (int i = 0; i < 2; i++)
+        ASSERT_TRUE(sims[i].start({"--tcp", "127.0.0.1:" + std::to_string(l.listen_port()), "--set",
+                                   "MID=L" + std::to_string(i)}));
+    EXPECT_TRUE(modcfg_child::poll_until([&] { return count(l.out(), " verified ") == 2; }))
+        << l.out() << l.err();
+    EXPECT_NE(l.err().find("records go to the spool"), std::string::npos) << l.err();
+    PQfinish(lock_pg); // its transaction and lock end with it
+    sqlite3_close(lock_lite);
+    l.signal(SIGINT);
+    EXPECT_EQ(l.wait(), 0) << l.err(); // its records sent at its end
+    EXPECT_EQ(count(modcfg({"history", "--db", db}).out, " verified "), 2u);
+}
+
+TEST_P(Stations, TheSpoolBelongsToTheDatabaseNotToTheSpellingOfItsUrl)
+{
+    std::string error;
+    auto main = store_open(db, &error);
+    ASSERT_TRUE(main) << error;
+    store_row row;
+    row.values = {"a"};
+    ASSERT_EQ(main->pool_import("p", {"NAME"}, {row}, &error), store_status::ok) << error;
+    ASSERT_EQ(main->pool_claim("p", "X", &row, &error), store_claim::got) << error;
+    // X failed at one station (spooled), then was verified at another.
+    store_record late, newer;
+    late.id = "late", late.time = "2026-05-19T10:00:00.000000Z", late.mid = "X";
+    late.pool = "p", late.seq = 1, late.result = "mismatch";
+    newer = late;
+    newer.id = "newer", newer.time = "2026-05-19T11:00:00.000000Z", newer.result = "verified";
+    ASSERT_TRUE(main->history_add(newer, &error)) << error;
+    auto spool = store_open("sqlite:" + cli_spool_path(db), &error);
+    ASSERT_TRUE(spool && spool->history_add(late, &error)) << error;
+    const ran sync = modcfg(
+        {"history", "--sync", "--db",
+         pg ? db + "&application_name=modcfg" : "sqlite:" + dir.path() + "/./shared.sqlite"});
+    EXPECT_NE(sync.err.find("1 records found in the spool " + cli_spool_path(db)),
+              std::string::npos)
+        << sync.err;
+    EXPECT_NE(sync.err.find("1 records from the spool sent"), std::string::npos) << sync.err;
+    EXPECT_NE(modcfg({"pool", "show", "p", "--db", db}).out.find("last verified"),
+              std::string::npos);
+}
+
 // Only a server can go away in the middle of a run.
 struct ServerGone : Stations {
 };
@@ -542,6 +727,41 @@ TEST_P(ServerGone, RecordsInProgressGoToTheSpoolAndAreSyncedOnce)
         EXPECT_FALSE(r.at("row").empty());
     }
     EXPECT_EQ(mids.size(), 3u);
+}
+
+TEST_P(ServerGone, APasswordIsNeverShownNorInTheProcessList)
+{
+    ASSERT_TRUE(pg);
+    const std::string with_pw = db + "&password=S3cr3t-pw";
+    modcfg_child a;
+    ASSERT_TRUE(a.start({"provision", "t.txt", "--values", "line.csv", "--listen", "127.0.0.1:0",
+                         "--loop", "--db", with_pw},
+                        "A") &&
+                a.listen_port());
+    sim_process slow;
+    ASSERT_TRUE(slow.start({"--tcp", "127.0.0.1:" + std::to_string(a.listen_port()), "--delay",
+                            "300", "--set", "MID=P1"}));
+    ASSERT_TRUE(modcfg_child::poll_until([&] { return count(a.err(), "module MID") == 1; }));
+    // What ps shows of the station and of its worker.
+    const std::string pid = std::to_string(a.pid());
+    std::string shown = read_file("/proc/" + pid + "/cmdline");
+    const std::string children = read_file("/proc/" + pid + "/task/" + pid + "/children");
+    EXPECT_FALSE(children.empty());
+    for (size_t at = 0; at < children.size(); at = children.find(' ', at) + 1)
+        shown +=
+            read_file("/proc/" + std::to_string(std::atoi(children.c_str() + at)) + "/cmdline");
+    EXPECT_NE(shown.find("password=***"), std::string::npos) << shown;
+    EXPECT_EQ(shown.find("S3cr3t"), std::string::npos) << shown;
+    a.signal(SIGINT);
+    EXPECT_EQ(a.wait(), 0);
+    EXPECT_EQ(count(a.err(), "PGPASSFILE"), 1u) << a.err();
+    EXPECT_EQ(a.err().find("S3cr3t"), std::string::npos) << a.err();
+    for (const std::string &url : {std::string("postgresql://line:S3cr3t-pw@[::1:55432/line"),
+                                   with_pw + "&sslmode=bogus", with_pw + "&dbname=none"}) {
+        const ran r = modcfg({"history", "--db", url});
+        EXPECT_EQ(r.status, 3) << r.err;
+        EXPECT_EQ(r.err.find("S3cr3t"), std::string::npos) << r.err;
+    }
 }
 
 INSTANTIATE_TEST_SUITE_P(shared, Stations, ::testing::Values("sqlite", "postgresql"),

@@ -4,6 +4,7 @@
 #include "cli_output.h"
 #include "cli_text.h"
 
+#include <algorithm>
 #include <cstring>
 #include <sys/stat.h>
 
@@ -15,40 +16,75 @@ std::string data_dir()
     return std::string(g_get_user_data_dir()) + "/modcfg";
 }
 
+std::string spool_named(const std::string &key)
+{
+    gchar *sum = g_compute_checksum_for_string(G_CHECKSUM_SHA256, key.c_str(), -1);
+    const std::string name = "spool-" + std::string(sum).substr(0, 16) + ".sqlite";
+    g_free(sum);
+    return data_dir() + "/" + name;
+}
+
+// Where an older release kept the spool: named after the URL as written.
+std::string legacy_spool_path(const std::string &url)
+{
+    return spool_named(url);
+}
+
+void cli_note(const std::string &text)
+{
+    std::fprintf(stderr, "modcfg: %s\n", text.c_str());
+    std::fflush(stderr);
+}
+
 } // namespace
 
-std::unique_ptr<store> cli_db_open(const std::string &url)
+std::unique_ptr<store> cli_db_open(const std::string &url, bool reading)
 {
     std::string error;
     auto db = store_open(url, &error);
+    // A reader needs no write access: a database it may only read will do.
+    store_options ro;
+    ro.read_only = true;
+    std::string ro_error;
+    if (!db && reading)
+        db = store_open(url, ro, &ro_error);
     if (!db)
         cli_error(cli_format(cli_gettext("database %s: %s"), store_url_shown(url).c_str(),
-                             error.c_str()));
+                             store_mask_secrets(url, error).c_str()));
     return db;
 }
 
-// Sends the spool when the database is a server and the spool has records.
+// Sends the spool when it has records; the spool of an older release,
+// named after the URL's spelling, too.
 bool cli_spool_send(store &db, const std::string &url, bool say)
 {
-    if (std::strcmp(db.kind(), "postgresql") != 0)
-        return true;
-    struct stat st;
-    if (stat(cli_spool_path(url).c_str(), &st) != 0)
-        return true;
-    std::string error;
-    const long n = cli_spool_sync(db, url, &error);
-    if (n < 0) {
-        cli_error(
-            cli_format(cli_gettext("spool %s: %s"), cli_spool_path(url).c_str(), error.c_str()));
-        return false;
+    bool ok = true;
+    long found = 0;
+    const std::string paths[] = {cli_spool_path(url), legacy_spool_path(url)};
+    for (const std::string &path : paths) {
+        struct stat st;
+        if (stat(path.c_str(), &st) != 0 || (&path != paths && path == paths[0]))
+            continue;
+        std::string error;
+        long held = 0;
+        const long n = cli_spool_sync(db, path, &held, &error);
+        found += held;
+        if (held > 0 || say)
+            cli_note(
+                cli_format(cli_gettext("%ld records found in the spool %s"), held, path.c_str()));
+        if (n < 0) {
+            cli_error(cli_format(cli_gettext("spool %s not sent: %s"), path.c_str(),
+                                 store_mask_secrets(url, error).c_str()));
+            ok = false;
+        } else if (held > 0 || say) {
+            cli_note(cli_format(cli_gettext("%ld records from the spool sent to the database"), n));
+        }
     }
-    if (n > 0 || say) {
-        std::fprintf(
-            stderr, "modcfg: %s\n",
-            cli_format(cli_gettext("%ld records from the spool sent to the database"), n).c_str());
-        std::fflush(stderr);
-    }
-    return true;
+    if (found == 0 && say)
+        cli_note(cli_format(cli_gettext("0 records from the spool sent to the database (none "
+                                        "found in %s)"),
+                            cli_spool_path(url).c_str()));
+    return ok;
 }
 
 cli_db_options::~cli_db_options()
@@ -95,31 +131,54 @@ std::string cli_db_url(const char *option)
 
 std::string cli_spool_path(const std::string &url)
 {
-    gchar *sum = g_compute_checksum_for_string(G_CHECKSUM_SHA256, url.c_str(), -1);
-    const std::string name = "spool-" + std::string(sum).substr(0, 16) + ".sqlite";
-    g_free(sum);
-    return data_dir() + "/" + name;
+    return spool_named(store_identity(url));
 }
 
-long cli_spool_sync(store &db, const std::string &url, std::string *error)
+long cli_spool_sync(store &db, const std::string &path, long *held, std::string *error)
 {
-    auto spool = store_open("sqlite:" + cli_spool_path(url), error);
+    auto spool = store_open("sqlite:" + path, error);
     if (!spool)
         return -1;
     std::vector<store_record> recs;
     if (!spool->history_list("", "", &recs, error))
         return -1;
+    *held = static_cast<long>(recs.size());
     long n = 0;
     // Oldest first; the server keeps one record per id, so a sync cut off
     // between the send and the removal sends that record again harmlessly.
+    // A record sets its row's result by its own time, so a late one never
+    // overwrites a newer result.
     for (auto it = recs.rbegin(); it != recs.rend(); ++it) {
         if (!db.history_add(*it, error))
             return -1;
-        if (!it->pool.empty() && it->seq > 0)
-            db.pool_set_result(it->pool, it->seq, it->result, nullptr);
         if (!spool->history_remove(it->id, error))
             return -1;
         n++;
     }
     return n;
+}
+
+char **cli_db_hide_arguments(int argc, char **argv)
+{
+    char **copy = g_new0(char *, argc + 1);
+    bool said = false;
+    for (int i = 0; i < argc; i++) {
+        copy[i] = g_strdup(argv[i]);
+        const char *url = std::strstr(argv[i], "postgres");
+        if (!url)
+            continue;
+        const std::string shown = store_mask_secrets(url, argv[i]);
+        if (shown == argv[i])
+            continue;
+        // What ps shows of this process and of every worker it forks.
+        const size_t len = std::strlen(argv[i]);
+        std::memset(argv[i], 0, len);
+        std::memcpy(argv[i], shown.data(), std::min(len, shown.size()));
+        if (!said)
+            cli_error(cli_gettext("--db holds a password, which any user of this machine can read "
+                                  "in the process list: give the URL in MODCFG_DB, or the "
+                                  "password in PGPASSFILE or ~/.pgpass, or use PGSERVICE"));
+        said = true;
+    }
+    return copy;
 }

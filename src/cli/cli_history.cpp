@@ -46,6 +46,83 @@ std::string text(const std::string &s)
 
 } // namespace
 
+namespace
+{
+
+// The rows a start check covers: a row bound to a MID is checked against
+// that module alone, before it takes it, so that no MID makes a whole pool
+// unusable.
+std::vector<store_row> rows_without_mid(const std::vector<store_row> &rows)
+{
+    std::vector<store_row> out;
+    for (const auto &r : rows)
+        if (r.held_by.empty())
+            out.push_back(r);
+    return out;
+}
+
+} // namespace
+
+// Imports --values (checked whole against the template inside the
+// import: a refused file writes nothing), or checks the pool --pool names.
+int cli_history::prepare_pool(const cli_db_options &o, const std::string &command,
+                              const cli_run_options &run)
+{
+    pool_ = o.pool && *o.pool ? o.pool : pool_from_file(o.values);
+    if (!g_utf8_validate(pool_.c_str(), -1, nullptr)) {
+        cli_usage_error(command, cli_format(cli_gettext("%s: a pool's name is text; name it "
+                                                        "with --pool NAME"),
+                                            cli_printable(o.values).c_str()));
+        return CLI_EXIT_USAGE;
+    }
+    const std::string file = cli_printable(o.values ? o.values : "");
+    std::string error;
+    if (o.values) {
+        std::vector<std::string> columns;
+        std::vector<store_row> rows;
+        size_t empty = 0;
+        if (!values_file_load(o.values, &columns, &rows, &error, &empty)) {
+            cli_error(
+                cli_format(cli_gettext("%s: %s; nothing was sent"), file.c_str(), error.c_str()));
+            return CLI_EXIT_USAGE;
+        }
+        if (empty > 0)
+            cli_error(cli_format(cli_gettext("%s: %zu empty rows skipped"), file.c_str(), empty));
+        store_import_options io;
+        io.secret_columns = template_secret_columns(run.lines, columns);
+        io.check = [&run](const std::vector<std::string> &cols, const std::vector<store_row> &all,
+                          std::string *why) {
+            return template_check(run.lines, cols, rows_without_mid(all), why);
+        };
+        const store_status st = db_->pool_import(pool_, columns, rows, io, &error);
+        if (st == store_status::refused) {
+            cli_error(cli_format(cli_gettext("%s: pool %s: %s; nothing was sent"), file.c_str(),
+                                 pool_.c_str(), error.c_str()));
+            return CLI_EXIT_USAGE;
+        }
+        if (st == store_status::failed) {
+            cli_error(cli_format(cli_gettext("database %s: %s"), store_url_shown(url_).c_str(),
+                                 error.c_str()));
+            return CLI_EXIT_DB;
+        }
+    }
+    std::vector<store_row> rows;
+    const store_status st = db_->pool_get(pool_, &columns_, &rows, &error);
+    if (st != store_status::ok) {
+        cli_error(st == store_status::refused
+                      ? cli_format(cli_gettext("%s (import one with --values FILE)"), error.c_str())
+                      : cli_format(cli_gettext("database %s: %s"), store_url_shown(url_).c_str(),
+                                   error.c_str()));
+        return st == store_status::refused ? CLI_EXIT_USAGE : CLI_EXIT_DB;
+    }
+    if (!o.values && !template_check(run.lines, columns_, rows_without_mid(rows), &error)) {
+        cli_error(
+            cli_format(cli_gettext("%s: %s; nothing was sent"), run.file.c_str(), error.c_str()));
+        return CLI_EXIT_USAGE;
+    }
+    return 0;
+}
+
 int cli_history::prepare(const cli_db_options &o, const std::string &command, cli_run_options &run)
 {
     task_ = run.task;
@@ -63,8 +140,8 @@ int cli_history::prepare(const cli_db_options &o, const std::string &command, cl
     db_ = cli_db_open(url);
     if (!db_)
         return CLI_EXIT_DB;
-    if (!cli_spool_send(*db_, url_, false))
-        return CLI_EXIT_DB;
+    // Records a spool could not send stay there: said, and the run goes on.
+    cli_spool_send(*db_, url_, false);
     station_ = o.station && *o.station ? o.station : g_get_host_name();
     file_ = run.file;
     if (!run.file.empty()) {
@@ -79,43 +156,9 @@ int cli_history::prepare(const cli_db_options &o, const std::string &command, cl
         }
     }
     if (o.values || o.pool) {
-        pool_ = o.pool && *o.pool ? o.pool : pool_from_file(o.values);
-        std::string error;
-        if (o.values) {
-            std::vector<std::string> columns;
-            std::vector<store_row> rows;
-            if (!values_file_load(o.values, &columns, &rows, &error)) {
-                cli_error(
-                    cli_format(cli_gettext("%s: %s; nothing was sent"), o.values, error.c_str()));
-                return CLI_EXIT_USAGE;
-            }
-            const store_status st = db_->pool_import(pool_, columns, rows, &error);
-            if (st == store_status::refused) {
-                cli_error(cli_format(cli_gettext("%s: pool %s: %s; nothing was sent"), o.values,
-                                     pool_.c_str(), error.c_str()));
-                return CLI_EXIT_USAGE;
-            }
-            if (st == store_status::failed) {
-                cli_error(cli_format(cli_gettext("database %s: %s"), store_url_shown(url).c_str(),
-                                     error.c_str()));
-                return CLI_EXIT_DB;
-            }
-        }
-        std::vector<store_row> rows;
-        const store_status st = db_->pool_get(pool_, &columns_, &rows, &error);
-        if (st != store_status::ok) {
-            cli_error(
-                st == store_status::refused
-                    ? cli_format(cli_gettext("%s (import one with --values FILE)"), error.c_str())
-                    : cli_format(cli_gettext("database %s: %s"), store_url_shown(url).c_str(),
-                                 error.c_str()));
-            return st == store_status::refused ? CLI_EXIT_USAGE : CLI_EXIT_DB;
-        }
-        if (!template_check(run.lines, columns_, rows, &error)) {
-            cli_error(cli_format(cli_gettext("%s: %s; nothing was sent"), run.file.c_str(),
-                                 error.c_str()));
-            return CLI_EXIT_USAGE;
-        }
+        const int status = prepare_pool(o, command, run);
+        if (status != 0)
+            return status;
         run.db_url = url;
         run.pool = pool_;
         run.pool_columns = columns_;
@@ -137,11 +180,19 @@ bool cli_history::add(const cli_outcome &c)
 
 bool cli_history::keep_outcome(const cli_outcome &c, std::string *why)
 {
+    return keep(record_of(c), why, false);
+}
+
+store_record cli_history::record_of(const cli_outcome &c) const
+{
     store_record r;
-    gchar *uuid = g_uuid_string_random();
-    r.id = uuid;
-    g_free(uuid);
-    r.time = store_now();
+    r.id = c.record_id;
+    if (r.id.empty()) {
+        gchar *uuid = g_uuid_string_random();
+        r.id = uuid;
+        g_free(uuid);
+    }
+    r.time = c.record_time.empty() ? store_now() : c.record_time;
     r.station = text(station_);
     r.tool_version = MODCFG_VERSION;
     r.port = text(c.label);
@@ -216,44 +267,56 @@ bool cli_history::keep_outcome(const cli_outcome &c, std::string *why)
     }
     json_builder_end_array(b);
     r.settings = cli_json_finish(b);
-
-    return keep(r, why);
+    return r;
 }
 
-// To the database, or to the spool once a server is gone.
-bool cli_history::keep(const store_record &r, std::string *error)
+// A worker writes to the database, each statement bounded, and to the
+// spool when the database fails or does not answer in time; the parent
+// writes to the spool only (its loop never waits on the database), and
+// sends it at the end of the run.
+bool cli_history::keep(const store_record &r, std::string *error, bool begin)
 {
-    if (!db_) // a worker's own connection, made when first needed
-        db_ = store_open(url_, error);
-    if (db_ && !db_->lost()) {
-        if (db_->history_add(r, error)) {
-            if (r.seq > 0)
-                db_->pool_set_result(r.pool, r.seq, r.result, nullptr);
+    auto write = [&](store &s) {
+        return begin ? s.history_begin(r, error) : s.history_add(r, error);
+    };
+    std::string why = "the station keeps its own records in the spool during the run";
+    if (in_worker_) {
+        if (!db_) // a worker's own connection, made when first needed
+            db_ = store_open(url_, worker_options(), error);
+        if (db_ && !db_->lost() && write(*db_))
             return true;
-        }
-        if (!db_->lost()) {
-            *error = "history: " + *error;
-            return false;
-        }
-    }
-    if (!db_ && std::strncmp(url_.c_str(), "postgres", 8) != 0) {
-        *error = "history: " + *error;
-        return false;
-    }
-    if (!lost_said_ && !in_worker_) {
-        lost_said_ = true;
-        cli_error(cli_format(cli_gettext("database: the connection was lost (%s); records go to "
-                                         "the spool %s until a run reaches the database again"),
-                             error->c_str(), cli_spool_path(url_).c_str()));
+        why = store_mask_secrets(url_, *error);
+        spool_lost_ = !db_ || db_->lost();
     }
     if (!spool_)
         spool_ = store_open("sqlite:" + cli_spool_path(url_), error);
-    if (!spool_ || !spool_->history_add(r, error)) {
-        *error = "spool: " + *error;
+    if (!spool_ || !write(*spool_)) {
+        *error = "history: " + why + "; spool: " + store_mask_secrets(url_, *error);
         return false;
     }
-    spooled_ = true;
+    spooled_ = why;
     return true;
+}
+
+store_options cli_history::worker_options()
+{
+    // Well inside the time a module may take: a record that cannot be
+    // written by then waits in the spool.
+    store_options o;
+    o.lock_timeout_ms = CLI_RECORD_LOCK_MS;
+    o.statement_timeout_ms = CLI_RECORD_STATEMENT_MS;
+    return o;
+}
+
+void cli_history::end_of_run()
+{
+    if (!db_ || in_worker_ || (spooled_.empty() && !spool_said_))
+        return;
+    spool_.reset();
+    if (db_->lost() || !cli_spool_send(*db_, url_, false))
+        cli_error(cli_format(cli_gettext("records stay in the spool %s; \"modcfg history --sync\" "
+                                         "sends them"),
+                             cli_spool_path(url_).c_str()));
 }
 
 void cli_history::worker_begin(const std::string &label, const std::string &device)
@@ -303,24 +366,56 @@ cli_event cli_history::worker_event(const cli_event &raw)
         o.seconds = g_get_monotonic_time() / 1e6 - worker_start_;
         cli_event out = ev;
         std::string error;
-        spooled_ = false;
+        spooled_.clear();
         if (!keep_outcome(o, &error))
             out.set("unrecorded", error);
+        else if (spooled_.empty())
+            out.set("recorded", 1L);
         else
-            out.set(spooled_ ? "spooled" : "recorded", 1L);
+            out.set("spooled", spooled_).set("lost", spool_lost_ ? 1L : 0L);
         return out;
     }
     return ev;
 }
 
+bool cli_history::worker_record_begin(cli_event *event)
+{
+    gchar *uuid = g_uuid_string_random();
+    worker_out_.record_id = uuid;
+    g_free(uuid);
+    worker_out_.record_time = store_now();
+    cli_outcome o = worker_out_;
+    o.result = STORE_IN_PROGRESS;
+    std::string error;
+    spooled_.clear();
+    if (!keep(record_of(o), &error, true)) {
+        *event =
+            cli_event(cli_ev::RESULT)
+                .set("result", RESULT_NO_RECORD)
+                .set("note", "the record could not be begun, the module was not touched: " + error);
+        return false;
+    }
+    *event = cli_event(cli_ev::RECORD)
+                 .set("id", worker_out_.record_id)
+                 .set("time", worker_out_.record_time);
+    if (!spooled_.empty())
+        event->set("spooled", spooled_).set("lost", spool_lost_ ? 1L : 0L);
+    return true;
+}
+
+void cli_history::worker_spooled(const cli_event &ev)
+{
+    if (ev.get("spooled").empty() || spool_said_)
+        return;
+    spool_said_ = true;
+    cli_error(cli_format(cli_gettext("database: %s; records go to the spool %s until a run "
+                                     "reaches the database again"),
+                         ev.get("spooled").c_str(), cli_spool_path(url_).c_str()));
+}
+
 bool cli_history::worker_result(const cli_event &ev)
 {
-    if (!ev.get("spooled").empty() && !lost_said_) {
-        lost_said_ = true;
-        cli_error(cli_format(cli_gettext("database: the connection was lost; records go to the "
-                                         "spool %s until a run reaches the database again"),
-                             cli_spool_path(url_).c_str()));
-    }
+    worker_spooled(ev);
     const std::string why = ev.get("unrecorded");
     if (!why.empty()) {
         if (!failed_said_)

@@ -495,7 +495,12 @@ void run_task(worker_state &w, const cli_job &job, const std::string &mid)
 bool take_row(worker_state &w, cli_job &job, const std::string &mid)
 {
     cli_event ev;
-    const bool got = cli_pool_take(job, mid, &ev);
+    bool got = cli_pool_take(job, mid, &ev);
+    if (got && !ev.kind.empty())
+        emit(w, ev);
+    // A module is touched only once its record is begun.
+    if (got && w.history)
+        got = w.history->worker_record_begin(&ev);
     if (!got && !w.link_lost)
         module_session_leave();
     if (!ev.kind.empty())

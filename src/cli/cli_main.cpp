@@ -2,6 +2,7 @@
 // apply, verify and provision modules on serial ports or as a TCP server,
 // list and probe the serial ports, and show the pools and the history.
 #include "cli_commands.h"
+#include "cli_db.h"
 #include "cli_escape.h"
 #include "cli_event.h"
 #include "cli_output.h"
@@ -54,8 +55,8 @@ const cli_command cli_commands[] = {
         "verify, optionally restart, and record the result. With --loop it waits on each\n"
         "port for the next module until Ctrl-C, which ends the run after the modules in\n"
         "progress. A MID done in this run is not provisioned again, wherever it comes back.")},
-    {"pool", N_("list the pools of values for templates, or show one"), cli_pool_command,
-     cli_task::read, nullptr, nullptr},
+    {"pool", N_("list the pools of values for templates, show one, or release a row"),
+     cli_pool_command, cli_task::read, nullptr, nullptr},
     {"history", N_("the records of the modules handled, newest first"), cli_history_command,
      cli_task::read, nullptr, nullptr},
     {"scan", N_("find the line settings and mode at which each port's module answers"),
@@ -75,16 +76,11 @@ std::string cli_commands_text()
            cli_gettext("Run \"modcfg COMMAND --help\" for the options of a command.\n");
 }
 
-int main(int argc, char **argv)
+namespace
 {
-    // GLib's help and error texts in the user's language and character set;
-    // numbers stay as the report's readers expect them ("8.43", not "8,43").
-    std::setlocale(LC_ALL, "");
-    std::setlocale(LC_NUMERIC, "C");
-    cli_text_init();
-    // A report over the file size limit fails its write, which is reported
-    // and truncated back, instead of killing the program mid-record.
-    signal(SIGXFSZ, SIG_IGN);
+
+int run(int argc, char **argv)
+{
     const std::string command = argc > 1 && argv[1][0] != '-' ? argv[1] : "";
     if (command.empty()) {
         gboolean version = FALSE;
@@ -127,4 +123,26 @@ int main(int argc, char **argv)
     cli_error(cli_format(cli_gettext("unknown command %s"), cli_printable(command).c_str()));
     std::fprintf(stderr, "%s", cli_commands_text().c_str());
     return CLI_EXIT_USAGE;
+}
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+    // GLib's help and error texts in the user's language and character set;
+    // numbers stay as the report's readers expect them ("8.43", not "8,43").
+    std::setlocale(LC_ALL, "");
+    std::setlocale(LC_NUMERIC, "C");
+    cli_text_init();
+    // A report over the file size limit fails its write, which is reported
+    // and truncated back, instead of killing the program mid-record.
+    signal(SIGXFSZ, SIG_IGN);
+    // The program parses a copy (option parsing moves the pointers, the
+    // strings stay the copy's); the arguments ps shows hide a password.
+    char **args = cli_db_hide_arguments(argc, argv);
+    char **parsed = static_cast<char **>(g_memdup2(args, sizeof(char *) * (argc + 1)));
+    const int rc = run(argc, parsed);
+    g_free(parsed);
+    g_strfreev(args);
+    return rc;
 }

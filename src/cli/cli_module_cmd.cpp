@@ -390,7 +390,9 @@ int cli_module_command(const cli_command &cmd, int argc, char **argv)
     // A refused line is answered: its wait ends at once, at either timing.
     at_set_refusal_answers(true);
     std::vector<cli_outcome> outcomes;
-    if (!cli_run(run, outcomes))
+    const bool ran = cli_run(run, outcomes);
+    history.end_of_run();
+    if (!ran)
         return CLI_EXIT_PORT;
     return finish(cmd, o, run, outcomes, report.incomplete() || history.incomplete());
 }

@@ -77,6 +77,8 @@ struct cli_outcome {
     long seq = 0;
     std::vector<std::string> row_values;
     bool recorded = false; // the worker put it in the history
+    // The record the worker began (empty: none), completed with its id.
+    std::string record_id, record_time;
 };
 
 struct cli_event;

@@ -10,6 +10,8 @@
 
 // A module that found no free row in its pool: let go untouched.
 constexpr const char *RESULT_NO_VALUES = "no-values";
+// A module whose MID cannot fill the template in: failed, and no row taken.
+constexpr const char *RESULT_BAD_MID = "bad-mid";
 
 // In the worker, once the module's MID is known: takes its row of the
 // job's pool and fills the job's lines in. True with `event` the "row"

@@ -27,9 +27,12 @@
 // - "port-error" error, errno, hint: the port could not be opened (the
 //   worker then ends with CLI_EXIT_PORT).
 // - "row" pool, seq, values: the module's row of the pool (values as CSV).
+// - "record" id, time [spooled, lost]: the module's record is begun (before
+//   anything that changes it is sent); `spooled` says why it went to the
+//   spool, `lost` that the server is gone.
 // - "result" result, note, restarted: the last event of a module. A failed
 //   claim adds "database"; a worker that records the module itself adds
-//   "recorded", "spooled" or "unrecorded" (the reason).
+//   "recorded", "spooled" (why, and "lost") or "unrecorded" (the reason).
 // - "alive": an exchange ended (the parent's watchdog).
 //
 // Parent to worker, on `answer_fd`, once per "module":
@@ -58,6 +61,7 @@ constexpr const char *UNVERIFIABLE = "unverifiable";
 constexpr const char *CHECKED = "checked";
 constexpr const char *PORT_ERROR = "port-error";
 constexpr const char *ROW = "row";
+constexpr const char *RECORD = "record";
 constexpr const char *RESULT = "result";
 constexpr const char *ALIVE = "alive";
 

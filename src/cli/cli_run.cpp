@@ -173,6 +173,7 @@ class runner
     void on_checked(worker &w, const cli_event &ev);
     void on_port_error(worker &w, const cli_event &ev);
     void on_row(worker &w, const cli_event &ev);
+    void on_record(worker &w, const cli_event &ev);
     void on_result(worker &w, const cli_event &ev);
 
     const cli_run_options &o_;
@@ -210,6 +211,7 @@ const runner::event_handler runner::handlers_[] = {
     {cli_ev::CHECKED, &runner::on_checked},
     {cli_ev::PORT_ERROR, &runner::on_port_error},
     {cli_ev::ROW, &runner::on_row},
+    {cli_ev::RECORD, &runner::on_record},
     {cli_ev::RESULT, &runner::on_result},
 };
 
@@ -549,6 +551,16 @@ void runner::on_row(worker &w, const cli_event &ev)
         w.out.row_values = recs[0];
 }
 
+void runner::on_record(worker &w, const cli_event &ev)
+{
+    w.out.record_id = ev.get("id");
+    w.out.record_time = ev.get("time");
+    if (o_.history)
+        o_.history->worker_spooled(ev);
+    if (ev.get_long("lost") != 0 && !o_.pool.empty())
+        stop_for_database("connection lost");
+}
+
 void runner::on_result(worker &w, const cli_event &ev)
 {
     w.got_result = true;
@@ -556,7 +568,7 @@ void runner::on_result(worker &w, const cli_event &ev)
     w.out.mid_after = ev.get("mid-after");
     if (o_.history)
         w.out.recorded = o_.history->worker_result(ev);
-    if (!ev.get("spooled").empty() && !o_.pool.empty())
+    if (ev.get_long("lost") != 0 && !o_.pool.empty())
         stop_for_database("connection lost");
     if (!ev.get("database").empty())
         stop_for_database(ev.get("note"));

@@ -1,6 +1,7 @@
 // Template expansion and values files.
 #include "cli_template.h"
 
+#include "cli_secret.h"
 #include "cmd_file.h"
 #include "store_csv.h"
 
@@ -113,7 +114,7 @@ bool template_check(const std::vector<std::string> &lines, const std::vector<std
 }
 
 bool values_file_load(const std::string &path, std::vector<std::string> *columns,
-                      std::vector<store_row> *rows, std::string *error)
+                      std::vector<store_row> *rows, std::string *error, size_t *empty_rows)
 {
     gchar *bytes = nullptr;
     gsize size = 0;
@@ -132,11 +133,12 @@ bool values_file_load(const std::string &path, std::vector<std::string> *columns
     std::vector<std::vector<std::string>> recs;
     if (!csv_parse(text, recs, error))
         return false;
-    // A blank line is no row.
-    std::vector<std::vector<std::string>> kept;
-    for (auto &r : recs)
-        if (!(r.size() == 1 && r[0].empty()))
-            kept.push_back(std::move(r));
+    // A blank line is no row, nor is a spreadsheet's row of empty cells.
+    if (empty_rows)
+        *empty_rows = csv_drop_empty(recs);
+    else
+        csv_drop_empty(recs);
+    const auto &kept = recs;
     if (kept.empty()) {
         *error = "no header row";
         return false;
@@ -190,4 +192,54 @@ bool values_file_load(const std::string &path, std::vector<std::string> *columns
         rows->push_back(row);
     }
     return true;
+}
+
+bool template_uses(const std::vector<std::string> &lines, const std::string &name)
+{
+    const std::string ref = "${" + name + "}";
+    for (const auto &l : lines)
+        if (l.find(ref) != std::string::npos)
+            return true;
+    return false;
+}
+
+std::vector<std::string> template_secret_columns(const std::vector<std::string> &lines,
+                                                 const std::vector<std::string> &columns)
+{
+    std::vector<std::string> out;
+    for (const auto &c : columns) {
+        gchar *up = g_ascii_strup(c.c_str(), -1);
+        const std::string name = up;
+        g_free(up);
+        bool secret = false;
+        for (const char *word : {"KEY", "PSK", "PASS", "SECRET"})
+            secret = secret || name.find(word) != std::string::npos;
+        // A column the template puts into a key or password: the masking
+        // of every output hides it.
+        const std::string probe = "probe4secret";
+        auto lookup = [&](const std::string &n, std::string *v) {
+            *v = n == c ? probe : "x";
+            return true;
+        };
+        for (const auto &l : lines) {
+            std::string filled, error;
+            if (!secret && l.find("${" + c + "}") != std::string::npos &&
+                template_expand(l, lookup, &filled, &error))
+                secret = cli_line_masked(filled).find(probe) == std::string::npos;
+        }
+        if (secret)
+            out.push_back(c);
+    }
+    return out;
+}
+
+std::string template_mid_fault(const std::vector<std::string> &lines, const std::string &mid)
+{
+    if (!cmd_file_line_is_text(mid))
+        return "the MID holds control bytes";
+    if (mid.size() > STORE_CELL_MAX ||
+        (template_uses(lines, "MID") && mid.size() > TEMPLATE_MID_MAX))
+        return "the MID is " + std::to_string(mid.size()) + " bytes, more than the " +
+               std::to_string(TEMPLATE_MID_MAX) + " the template allows for ${MID}";
+    return "";
 }

@@ -39,9 +39,25 @@ bool template_check(const std::vector<std::string> &lines, const std::vector<std
 
 // Reads a values file (RFC 4180 CSV, UTF-8, a header row of names). A MID
 // column binds its row to that module (held_by); the other columns, in
-// file order, are `columns`. Blank lines are skipped. False with `error`
-// naming the line or row.
+// file order, are `columns`. Blank lines and rows of empty cells are
+// skipped (the latter counted in `empty_rows`). False with `error` naming
+// the line or row.
 bool values_file_load(const std::string &path, std::vector<std::string> *columns,
-                      std::vector<store_row> *rows, std::string *error);
+                      std::vector<store_row> *rows, std::string *error,
+                      size_t *empty_rows = nullptr);
+
+// True when a line of the template names ${`name`}.
+bool template_uses(const std::vector<std::string> &lines, const std::string &name);
+
+// The columns whose values are secrets: those the template puts into a key
+// or password, and those named so (KEY, PSK, PASS or SECRET in any case).
+std::vector<std::string> template_secret_columns(const std::vector<std::string> &lines,
+                                                 const std::vector<std::string> &columns);
+
+// Why the module `mid` cannot take a row of a pool for this template
+// (control bytes, longer than ${MID} allows), or "" when it can: checked
+// before its row is claimed, so that a MID that could never be filled in
+// holds no row.
+std::string template_mid_fault(const std::vector<std::string> &lines, const std::string &mid);
 
 #endif

@@ -738,6 +738,15 @@ bool store::history_add(const store_record &r, std::string *error)
 {
     if (!begin_write(error))
         return false;
+    if (!history_write(r, error) || !commit(error)) {
+        rollback();
+        return false;
+    }
+    return true;
+}
+
+bool store::history_write(const store_record &r, std::string *error)
+{
     char secs[32];
     std::snprintf(secs, sizeof secs, "%.3f", r.seconds);
     // A begun record is completed by its id; a completed one stays.
@@ -771,14 +780,47 @@ bool store::history_add(const store_record &r, std::string *error)
                                   r.settings,
                                   r.note};
     const bool result = !r.pool.empty() && r.seq > 0 && r.result != STORE_IN_PROGRESS;
-    if (!exec(sql.c_str(), p, nullptr, error) ||
-        (result &&
-         !exec(set_result_sql, {r.result, r.time, r.pool, r.seq, r.time}, nullptr, error)) ||
-        !commit(error)) {
+    return exec(sql.c_str(), p, nullptr, error) &&
+           (!result ||
+            exec(set_result_sql, {r.result, r.time, r.pool, r.seq, r.time}, nullptr, error));
+}
+
+store_status store::pool_release(const store_record &r, bool force, std::string *error)
+{
+    if (!begin_write(error))
+        return store_status::failed;
+    rows_t pool, row;
+    if (!exec(pool_lock_sql(true), {r.pool}, &pool, error) ||
+        !exec("SELECT held_by, last_result FROM pool_rows WHERE pool = ? AND seq = ?",
+              {r.pool, r.seq}, &row, error)) {
         rollback();
-        return false;
+        return store_status::failed;
     }
-    return true;
+    const std::string seq = std::to_string(r.seq);
+    std::string refusal;
+    if (pool.empty())
+        refusal = "no pool " + r.pool;
+    else if (row.empty())
+        refusal = "pool " + r.pool + " has no row " + seq;
+    else if (row[0][0].empty())
+        refusal = "row " + seq + " is free";
+    else if (row[0][1] == "verified" && !force)
+        refusal = "row " + seq + " holds the verified module " + row[0][0] +
+                  " (--force releases it anyway)";
+    if (!refusal.empty()) {
+        rollback();
+        *error = refusal;
+        return store_status::refused;
+    }
+    store_record rec = r;
+    rec.mid = row[0][0];
+    if (!exec("UPDATE pool_rows SET held_by = NULL, held_since = NULL WHERE pool = ? AND seq = ?",
+              {r.pool, r.seq}, nullptr, error) ||
+        !history_write(rec, error) || !commit(error)) {
+        rollback();
+        return store_status::failed;
+    }
+    return store_status::ok;
 }
 
 bool store::history_each(const store_history_query &q,

@@ -159,6 +159,12 @@ class store
     bool pool_set_result(const std::string &pool, long seq, const std::string &result,
                          std::string *error);
 
+    // Gives row `r.seq` of pool `r.pool` back (free for the next module)
+    // and adds `r` (its MID set to the row's former module) as the record
+    // of that, in one transaction. Refused for a free row, and for one
+    // whose module was verified unless `force`.
+    store_status pool_release(const store_record &r, bool force, std::string *error);
+
     // Begins a record before its module is touched: `r` with result
     // STORE_IN_PROGRESS. Again with the same id: kept as it was.
     bool history_begin(const store_record &r, std::string *error);
@@ -179,6 +185,8 @@ class store
     bool history_remove(const std::string &id, std::string *error);
 
   protected:
+    // Writes `r` as history_add does, inside the caller's transaction.
+    bool history_write(const store_record &r, std::string *error);
     // A parameter bound to a statement; SQL text is never built from one.
     struct param {
         bool null = false;
