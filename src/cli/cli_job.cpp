@@ -5,6 +5,7 @@
 
 #include "cli_event.h"
 #include "cli_history.h"
+#include "cli_export.h"
 #include "cli_output.h"
 #include "cli_pool.h"
 #include "cli_protocol.h"
@@ -413,8 +414,13 @@ void run_task(worker_state &w, const cli_job &job)
         if (missing > 0) {
             result = w.link_lost ? RESULT_LINK_LOST : RESULT_NOT_ACKED;
         } else if (job.task == cli_task::export_) {
-            for (const auto &line : module_setting_commands())
-                emit(w, cli_event(cli_ev::COMMAND).set("line", line));
+            for (const auto &l : cli_export_lines(module_setting_commands(), w.answered)) {
+                cli_event ev(cli_ev::COMMAND);
+                ev.set("line", l.line);
+                if (l.kept_field >= 0)
+                    ev.set("kept", static_cast<long>(l.kept_field));
+                emit(w, ev);
+            }
         }
         break;
     }
@@ -556,7 +562,12 @@ int run_serial(worker_state &w, const cli_job &job)
         if (module_session_enter_serial() != 1) {
             close_serial();
             if (!job.wait_new) {
-                emit(w, cli_event(cli_ev::RESULT).set("result", RESULT_NO_MODULE).set("note", ""));
+                // The usual cause: the module's rate is not the one asked.
+                emit(w, cli_event(cli_ev::RESULT)
+                            .set("result", RESULT_NO_MODULE)
+                            .set("note", cli_format(cli_gettext("no answer at %d baud; try "
+                                                                "\"modcfg scan\" or --baud auto"),
+                                                    job.line.baud)));
                 return 0;
             }
             emit(w, cli_event(cli_ev::WAITING).set("text", cli_gettext("no module")));
@@ -576,8 +587,10 @@ int run_serial(worker_state &w, const cli_job &job)
             module_session_leave();
             leave_fd = -1;
             close_serial();
-            emit(w, cli_event(cli_ev::WAITING).set(
-                        "text", cli_format(cli_gettext("module %s is done"), mid.c_str())));
+            emit(w, cli_event(cli_ev::WAITING)
+                        .set("text", cli_format(job.last_failed ? cli_gettext("module %s failed")
+                                                                : cli_gettext("module %s is done"),
+                                                mid.c_str())));
             nap(WAIT_PAUSE_MS);
             continue;
         }

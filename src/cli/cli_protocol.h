@@ -16,7 +16,8 @@
 // - "not-a-module": a TCP peer that did not answer "AT+MID" with a MID.
 // - "progress" stage, done, total: lines applied or read back so far.
 // - "value" name, value: a query answered while reading.
-// - "command" line: a set command of an export.
+// - "command" line [kept]: a set command of an export; `kept` when it
+//   carries the module's own value (cli_export_line).
 // - "unacked" line; "unverifiable" line.
 // - "mismatch" setting, sent, held, answered: a setting read back that
 //   differs; answered 0 when the module gave no value at all.
