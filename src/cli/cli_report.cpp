@@ -120,8 +120,10 @@ bool is_own_report(int fd, bool json)
         return true;
     if (!json) {
         const std::string header = CLI_CSV_HEADER;
-        const std::string first = bytes.substr(0, bytes.find('\n') + 1);
-        return first == header || first == header.substr(0, header.size() - 2) + "\n";
+        std::string first = bytes.substr(0, bytes.find('\n'));
+        if (!first.empty() && first.back() == '\r')
+            first.pop_back();
+        return first == header.substr(0, header.size() - 2);
     }
     size_t at = 0;
     while (at < bytes.size()) {
