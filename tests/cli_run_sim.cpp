@@ -9,12 +9,12 @@
 
 #include <arpa/inet.h>
 #include <chrono>
-#include <cstdlib>
-#include <iterator>
 #include <csignal>
+#include <cstdlib>
 #include <fcntl.h>
 #include <glib.h>
 #include <gtest/gtest.h>
+#include <iterator>
 #include <json-glib/json-glib.h>
 #include <map>
 #include <spawn.h>
@@ -280,12 +280,19 @@ TEST_F(Modcfg, LoopTakesAFirstModuleWithoutMid)
 }
 
 // A second Ctrl-C during the connect ends the run at once: the port got no
-// module, which is no success.
+// module, which is no success. One is enough while nothing answered yet,
+// and the port is left fit for the next run.
 TEST_F(Modcfg, StoppedBeforeAModuleAnsweredIsNoSuccess)
 {
     write_file("set.txt", command_file);
     sim_process silent; // the connect tries everything, for seconds
     ASSERT_TRUE(silent.start_pty({"--silent"}));
+    modcfg_child read;
+    ASSERT_TRUE(read.start({"read", "--strict-timing", "--port", silent.pty_path()}, "read"));
+    ASSERT_TRUE(modcfg_child::poll_until(
+        [&] { return read.err().find(": connect") != std::string::npos; }));
+    read.signal(SIGINT);
+    EXPECT_EQ(read.wait(5000), 1) << read.err(); // the strict connect alone takes far longer
     modcfg_child apply;
     ASSERT_TRUE(apply.start({"apply", "--strict-timing", "--port", silent.pty_path(), "set.txt"}));
     const auto said = [&](const char *text) {
@@ -378,7 +385,8 @@ TEST_F(Modcfg, ExportWritesValuesTheWindowsListsLackAsTheModuleHoldsThem)
     for (const auto &r : rows) {
         EXPECT_NE(ex.out.find(std::string("AT+") + r.name + "=" + r.value + "\r\n"),
                   std::string::npos)
-            << r.name << "\n" << ex.out;
+            << r.name << "\n"
+            << ex.out;
         EXPECT_NE(ex.err.find(std::string(r.name) + ": " + r.named +
                               " is not in the window's list; written as the module holds it"),
                   std::string::npos)
@@ -401,7 +409,8 @@ TEST_F(Modcfg, ExportWritesValuesTheWindowsListsLackAsTheModuleHoldsThem)
 ran to_full(const std::vector<std::string> &args)
 {
     // A port that is named but missing gives "ports" a line to write.
-    std::string line = std::string("MODCFG_COM7=/dev/no-such-adapter exec '") + MODCFG_CLI_BIN + "'";
+    std::string line =
+        std::string("MODCFG_COM7=/dev/no-such-adapter exec '") + MODCFG_CLI_BIN + "'";
     for (const auto &a : args)
         line += " '" + a + "'";
     const int st = std::system((line + " >/dev/full 2>full.err").c_str());
@@ -452,8 +461,7 @@ TEST_F(Modcfg, OutputFilesAreRegularFilesAndFailedWritesFail)
     for (const auto &c : commands) {
         const ran r = to_full(c);
         EXPECT_EQ(r.status, 1) << c[0] << " " << r.err;
-        EXPECT_NE(r.err.find("modcfg: standard output: No space left on device"),
-                  std::string::npos)
+        EXPECT_NE(r.err.find("modcfg: standard output: No space left on device"), std::string::npos)
             << c[0] << " " << r.err;
     }
     const ran help = modcfg({"read", "--help"});

@@ -221,7 +221,9 @@ TEST_F(CommandFiles, ReadLinesTellsWhereAndWhyTheyEnded)
     } rows[] = {
         {"end line", "AT+A\r\nE\r\nAT+B\r\n", 1, {2, false, 0, 2, 1}},
         {"file's end", "AT+A\r\nAT+B", 2, {0, false, 0, 0, 0}},
-        {"empty line, then lines", "AT+A\r\n\r\nAT+B\r\n\r\nAT+C\r\nE\r\nAT+D\r\n", 1,
+        {"empty line, then lines",
+         "AT+A\r\n\r\nAT+B\r\n\r\nAT+C\r\nE\r\nAT+D\r\n",
+         1,
          {2, true, 2, 6, 1}},
         {"empty lines at the end only", "AT+A\r\n\r\n\r\n", 1, {2, true, 0, 0, 0}},
         {"empty line before the end line", "AT+A\n\nE\n", 1, {2, true, 0, 3, 0}},

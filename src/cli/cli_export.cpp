@@ -52,8 +52,8 @@ std::vector<cli_export_line> cli_export_lines(const std::vector<std::string> &bu
     for (const auto &line : built) {
         cli_export_line l{line, -1};
         std::string name, args;
-        const auto it = verify_line_target(line, &name, &args) ? answered.find("AT+" + name)
-                                                              : answered.end();
+        const auto it =
+            verify_line_target(line, &name, &args) ? answered.find("AT+" + name) : answered.end();
         if (it != answered.end() && !verify_value_holds(args, it->second)) {
             l.line = "AT+" + name + "=" + it->second;
             l.kept_field = first_difference(args, it->second);

@@ -4,8 +4,8 @@
 #define MODCFG_CLI_EXPORT_H
 
 #include <map>
-#include <sys/types.h>
 #include <string>
+#include <sys/types.h>
 #include <vector>
 
 struct cli_export_line {

@@ -4,8 +4,8 @@
 #include "cli_job.h"
 
 #include "cli_event.h"
-#include "cli_history.h"
 #include "cli_export.h"
+#include "cli_history.h"
 #include "cli_output.h"
 #include "cli_pool.h"
 #include "cli_protocol.h"
@@ -22,6 +22,7 @@
 #include "pccom.h"
 #include "tcpsock.h"
 
+#include <atomic>
 #include <cerrno>
 #include <chrono>
 #include <csignal>
@@ -29,6 +30,7 @@
 #include <ctime>
 #include <map>
 #include <poll.h>
+#include <sys/ioctl.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <thread>
@@ -87,9 +89,21 @@ constexpr auto ALIVE_EVERY = std::chrono::seconds(1);
 // Pause between two looks for a module in wait mode, milliseconds.
 constexpr int WAIT_PAUSE_MS = 1000;
 
+// The port while the connect looks for a module on it (-1: none); taken
+// by exchange, so the handler and the worker never both close it.
+std::atomic<int> connecting_fd{-1};
+static_assert(std::atomic<int>::is_always_lock_free, "reached by a signal handler");
+
 void on_term(int)
 {
     stop_asked = 1;
+    // A stop during the connect ends it at once: a silent port would hold
+    // the run for the handshake's seconds. Reads of the closed port fail.
+    const int fd = connecting_fd.exchange(-1);
+    if (fd > 0) {
+        ioctl(fd, TIOCNXCL); // the flag would outlive the close
+        close(fd);
+    }
 }
 
 long elapsed_ms(const timespec &since)
@@ -559,8 +573,14 @@ int run_serial(worker_state &w, const cli_job &job)
         const std::string dev = device_id(job.device);
         emit(w, cli_event(cli_ev::STAGE).set("text", "connect"));
         module_begins(w);
-        if (module_session_enter_serial() != 1) {
+        connecting_fd = fd;
+        const int entered = stop_asked ? 0 : module_session_enter_serial();
+        if (connecting_fd.exchange(-1) < 0)
+            strPCCom.fd = 0; // closed by the stop
+        if (entered != 1) {
             close_serial();
+            if (stop_asked)
+                return 0;
             if (!job.wait_new) {
                 // The usual cause: the module's rate is not the one asked.
                 emit(w, cli_event(cli_ev::RESULT)

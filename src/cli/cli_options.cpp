@@ -80,9 +80,10 @@ bool cli_run_options_build(const cli_module_args &a, const std::string &command,
     if (!why->empty())
         return false;
     run->retries = a.retries;
-    run->module_timeout = a.module_timeout != CLI_MODULE_TIMEOUT_UNSET ? a.module_timeout
-                          : a.strict           ? CLI_MODULE_TIMEOUT_STRICT
-                                               : CLI_MODULE_TIMEOUT_FAST;
+    const bool timeout_given = a.module_timeout != CLI_MODULE_TIMEOUT_UNSET;
+    run->module_timeout = timeout_given ? a.module_timeout
+                          : a.strict    ? CLI_MODULE_TIMEOUT_STRICT
+                                        : CLI_MODULE_TIMEOUT_FAST;
     run->max_workers = a.max_workers;
     run->listen = a.listen != nullptr;
     for (const auto &text : a.allow) {

@@ -44,11 +44,12 @@ int cli_pool_command(const cli_command &, int argc, char **argv)
 {
     gchar *db_opt = nullptr;
     gboolean json = FALSE;
-    const GOptionEntry entries[] = {
-        {"db", 0, 0, G_OPTION_ARG_STRING, &db_opt, N_("The database (as for provision)"),
-         N_("URL")},
-        {"json", 0, 0, G_OPTION_ARG_NONE, &json, N_("JSON: an array of pools (list), or one object (show)"), nullptr},
-        {nullptr, 0, 0, G_OPTION_ARG_NONE, nullptr, nullptr, nullptr}};
+    const GOptionEntry entries[] = {{"db", 0, 0, G_OPTION_ARG_STRING, &db_opt,
+                                     N_("The database (as for provision)"), N_("URL")},
+                                    {"json", 0, 0, G_OPTION_ARG_NONE, &json,
+                                     N_("JSON: an array of pools (list), or one object (show)"),
+                                     nullptr},
+                                    {nullptr, 0, 0, G_OPTION_ARG_NONE, nullptr, nullptr, nullptr}};
     GOptionContext *ctx = g_option_context_new(N_("list | show NAME"));
     cli_text_domain(ctx);
     g_option_context_set_summary(

@@ -13,8 +13,8 @@
 
 #include <climits>
 #include <cstdio>
-#include <cstring>
 #include <cstdlib>
+#include <cstring>
 #include <fstream>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
@@ -142,9 +142,9 @@ int cli_ports_resolve(const std::string &command, const std::vector<std::string>
         if (device.empty() || stat(device.c_str(), &st) != 0)
             continue; // missing: said when it is opened
         // A regular file or a FIFO has no device number of its own.
-        const std::string id = S_ISCHR(st.st_mode) ? "c" + std::to_string(st.st_rdev)
-                                                   : "f" + std::to_string(st.st_dev) + ":" +
-                                                         std::to_string(st.st_ino);
+        const std::string id =
+            S_ISCHR(st.st_mode) ? "c" + std::to_string(st.st_rdev)
+                                : "f" + std::to_string(st.st_dev) + ":" + std::to_string(st.st_ino);
         for (const auto &d : seen)
             if (d.first == id) {
                 cli_usage_error(command,

@@ -89,8 +89,8 @@ bool ends_with(const std::string &s, const char *suffix)
 bool is_record_json(const std::string &line)
 {
     JsonParser *parser = json_parser_new();
-    bool ok = json_parser_load_from_data(parser, line.data(), static_cast<gssize>(line.size()),
-                                         nullptr);
+    bool ok =
+        json_parser_load_from_data(parser, line.data(), static_cast<gssize>(line.size()), nullptr);
     JsonNode *root = ok ? json_parser_get_root(parser) : nullptr;
     ok = root && JSON_NODE_HOLDS_OBJECT(root);
     for (const char *member :

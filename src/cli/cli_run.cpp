@@ -102,7 +102,7 @@ std::string result_text(const cli_outcome &c)
                 cli_format(cli_gettext("mismatch %s: sent \"%s\", module holds \"%s\""),
                            m.setting.c_str(), cli_printable(m.sent).c_str(),
                            cli_printable(m.held).c_str()) +
-                (m.differs.empty()      ? ""
+                (m.differs.empty()    ? ""
                  : m.differs == "key" ? std::string(" ") + cli_gettext("(key differs)")
                                       : std::string(" ") + cli_gettext("(password differs)")) +
                 "\n";
@@ -480,7 +480,8 @@ void runner::on_value(worker &w, const cli_event &ev)
 void runner::on_command(worker &w, const cli_event &ev)
 {
     const std::string kept = ev.get("kept");
-    w.out.commands.push_back({ev.get("line"), kept.empty() ? -1 : static_cast<int>(ev.get_long("kept"))});
+    w.out.commands.push_back(
+        {ev.get("line"), kept.empty() ? -1 : static_cast<int>(ev.get_long("kept"))});
 }
 
 void runner::on_unacked(worker &w, const cli_event &ev)
