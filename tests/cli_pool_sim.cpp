@@ -180,6 +180,8 @@ TEST_F(Pools, EachModuleGetsItsOwnRowForGoodAndIsVerifiedAgainstIt)
     const ran second = modcfg(args);
     ASSERT_EQ(second.status, 0) << second.err;
     EXPECT_EQ(show_pool(db, "line").held, pool.held);
+    const ran listed = modcfg({"pool", "list", "--json", "--db", db});
+    EXPECT_EQ(listed.out.rfind("[{\"pool\":\"line\",\"rows\":4,\"held\":3,", 0), 0u) << listed.out;
 
     // history MID --json: every attempt, newest first, with row and result;
     // the key masked as the console masks it.

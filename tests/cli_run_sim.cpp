@@ -10,9 +10,11 @@
 #include <arpa/inet.h>
 #include <chrono>
 #include <csignal>
+#include <cstdlib>
 #include <fcntl.h>
 #include <glib.h>
 #include <gtest/gtest.h>
+#include <iterator>
 #include <json-glib/json-glib.h>
 #include <map>
 #include <spawn.h>
@@ -119,6 +121,7 @@ TEST_F(Modcfg, ExportThenApplyMakesTheSecondModuleACopy)
     EXPECT_EQ(file.substr(0, 14), "AT+WMODE=STA\r\n");
     EXPECT_EQ(file.substr(file.size() - 3), "E\r\n");
     EXPECT_EQ(lines_of(file).size(), 18u) << file; // 17 writable settings and "E"
+    EXPECT_EQ(ex.err.find("not in the window's list"), std::string::npos) << ex.err;
 
     modcfg_child apply;
     ASSERT_TRUE(apply.start({"apply", "--listen", "127.0.0.1:0", "copy.txt"}));
@@ -194,6 +197,9 @@ TEST_F(Modcfg, ProvisionThreePortsRecordsEachModulesOwnResult)
     }
     EXPECT_EQ(result_of[good.pty_path()], "verified GOOD0001");
     EXPECT_EQ(result_of[silent.pty_path()], "no-module ");
+    EXPECT_NE(r.out.find("no answer at 57600 baud; try \"modcfg scan\" or --baud auto"),
+              std::string::npos)
+        << r.out;
     EXPECT_EQ(result_of[dropping.pty_path()], "link-lost DROP0003");
     const state_map s = sim_read_state("good.state");
     EXPECT_EQ(s.at("WAP"), "11N,Line AP,CH6");
@@ -274,12 +280,19 @@ TEST_F(Modcfg, LoopTakesAFirstModuleWithoutMid)
 }
 
 // A second Ctrl-C during the connect ends the run at once: the port got no
-// module, which is no success.
+// module, which is no success. One is enough while nothing answered yet,
+// and the port is left fit for the next run.
 TEST_F(Modcfg, StoppedBeforeAModuleAnsweredIsNoSuccess)
 {
     write_file("set.txt", command_file);
     sim_process silent; // the connect tries everything, for seconds
     ASSERT_TRUE(silent.start_pty({"--silent"}));
+    modcfg_child read;
+    ASSERT_TRUE(read.start({"read", "--strict-timing", "--port", silent.pty_path()}, "read"));
+    ASSERT_TRUE(modcfg_child::poll_until(
+        [&] { return read.err().find(": connect") != std::string::npos; }));
+    read.signal(SIGINT);
+    EXPECT_EQ(read.wait(5000), 1) << read.err(); // the strict connect alone takes far longer
     modcfg_child apply;
     ASSERT_TRUE(apply.start({"apply", "--strict-timing", "--port", silent.pty_path(), "set.txt"}));
     const auto said = [&](const char *text) {
@@ -338,7 +351,121 @@ TEST_F(Modcfg, ExportWritesOnlyWhatTheModuleMeantAsCommands)
     ASSERT_EQ(chmod("copy.txt", 0640), 0);
     ASSERT_EQ(modcfg({"export", "--port", good.pty_path(), "-o", "copy.txt"}).status, 0);
     ASSERT_EQ(stat("copy.txt", &st), 0);
-    EXPECT_EQ(st.st_mode & 0777, 0640u);
+    EXPECT_EQ(st.st_mode & 0777, 0600u) << "narrowed, not copied";
+    ASSERT_EQ(chmod("copy.txt", 0400), 0);
+    ASSERT_EQ(modcfg({"export", "--port", good.pty_path(), "-o", "copy.txt"}).status, 0);
+    ASSERT_EQ(stat("copy.txt", &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0400u);
+}
+
+// Values outside the window's lists (its records would fall back to a
+// default) are written as the module holds them, each named; a value that
+// makes a line no frame holds is refused.
+TEST_F(Modcfg, ExportWritesValuesTheWindowsListsLackAsTheModuleHoldsThem)
+{
+    const struct row {
+        const char *name, *value, *named;
+    } rows[] = {
+        {"WAKEY", "WPA3SAE,AES,apkey12345", "WPA3SAE"},
+        {"WSKEY", "WPA2PSK,CCMP,stakey123", "CCMP"},
+        {"UART", "921600,8,1,None,NFC", "921600"},
+        {"WMODE", "APSTA", "APSTA"},
+        {"TMODE", "Modbus", "Modbus"},
+        {"WAP", "11AC,Lab,CH36", "11AC"},
+        {"WANN", "PPPoE,user,pass", "PPPoE"},
+        {"DHCPGW", "", "\"\""},
+    };
+    std::vector<std::string> args{"--mode", "command"};
+    for (const auto &r : rows)
+        args.insert(args.end(), {"--set", std::string(r.name) + "=" + r.value});
+    sim_process odd;
+    ASSERT_TRUE(odd.start_pty(args));
+    const ran ex = modcfg({"export", "--port", odd.pty_path()});
+    EXPECT_EQ(ex.status, 0) << ex.err;
+    for (const auto &r : rows) {
+        EXPECT_NE(ex.out.find(std::string("AT+") + r.name + "=" + r.value + "\r\n"),
+                  std::string::npos)
+            << r.name << "\n"
+            << ex.out;
+        EXPECT_NE(ex.err.find(std::string(r.name) + ": " + r.named +
+                              " is not in the window's list; written as the module holds it"),
+                  std::string::npos)
+            << ex.err;
+    }
+    EXPECT_EQ(count_of(ex.err, "not in the window's list"), std::size(rows)) << ex.err;
+
+    sim_process far;
+    ASSERT_TRUE(far.start_pty({"--mode", "command", "--set", "WSSSID=" + std::string(90, 's')}));
+    const ran refused = modcfg({"export", "--port", far.pty_path(), "-o", "far.txt"});
+    EXPECT_EQ(refused.status, 1) << refused.err;
+    EXPECT_NE(refused.err.find("export: the module's WSSSID makes a line of 100 bytes"),
+              std::string::npos)
+        << refused.err;
+    struct stat st;
+    EXPECT_NE(stat("far.txt", &st), 0);
+}
+
+// modcfg with standard output on a full device.
+ran to_full(const std::vector<std::string> &args)
+{
+    // A port that is named but missing gives "ports" a line to write.
+    std::string line =
+        std::string("MODCFG_COM7=/dev/no-such-adapter exec '") + MODCFG_CLI_BIN + "'";
+    for (const auto &a : args)
+        line += " '" + a + "'";
+    const int st = std::system((line + " >/dev/full 2>full.err").c_str());
+    return {WIFEXITED(st) ? WEXITSTATUS(st) : -1, "", read_file("full.err")};
+}
+
+// -o names a regular file (a link is followed), or "-"; the file is never
+// more open than 0600. Results that cannot be written fail the command.
+TEST_F(Modcfg, OutputFilesAreRegularFilesAndFailedWritesFail)
+{
+    sim_process sim;
+    ASSERT_TRUE(sim.start_pty(with_sets({"--mode", "command"}, golden)));
+    const std::string pty = sim.pty_path();
+    write_file("real.txt", "old");
+    ASSERT_EQ(chmod("real.txt", 0666), 0);
+    ASSERT_EQ(symlink("real.txt", "link.txt"), 0);
+    ASSERT_EQ(modcfg({"export", "--port", pty, "-o", "link.txt"}).status, 0);
+    struct stat st;
+    ASSERT_EQ(lstat("link.txt", &st), 0);
+    EXPECT_TRUE(S_ISLNK(st.st_mode));
+    ASSERT_EQ(stat("real.txt", &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0600u);
+    EXPECT_NE(read_file("real.txt").find("AT+WSKEY=WPA2PSK,AES,secret123\r\n"), std::string::npos);
+    const ran dash = modcfg({"export", "--port", pty, "-o", "-"});
+    EXPECT_EQ(dash.status, 0) << dash.err;
+    EXPECT_NE(dash.out.find("AT+WSKEY=WPA2PSK,AES,secret123\r\n"), std::string::npos);
+    // No device node: a program without the check, run as root, would
+    // replace it.
+    ASSERT_EQ(mkfifo("fifo.txt", 0666), 0);
+    ASSERT_EQ(symlink("fifo.txt", "to-fifo.txt"), 0);
+    for (const char *target : {"fifo.txt", "to-fifo.txt", "."}) {
+        const ran r = modcfg({"export", "--port", pty, "-o", target});
+        EXPECT_EQ(r.status, 2) << target << " " << r.err;
+        EXPECT_NE(r.err.find("not a regular file"), std::string::npos) << r.err;
+    }
+    ASSERT_EQ(stat("fifo.txt", &st), 0);
+    EXPECT_TRUE(S_ISFIFO(st.st_mode));
+
+    write_file("set.txt", command_file);
+    const std::vector<std::vector<std::string>> commands = {
+        {"export", "--port", pty},
+        {"read", "--port", pty},
+        {"provision", "set.txt", "--port", pty, "--db", "h.sqlite"},
+        {"history", "--db", "h.sqlite"},
+        {"ports"},
+        {"scan", "--port", pty},
+    };
+    for (const auto &c : commands) {
+        const ran r = to_full(c);
+        EXPECT_EQ(r.status, 1) << c[0] << " " << r.err;
+        EXPECT_NE(r.err.find("modcfg: standard output: No space left on device"), std::string::npos)
+            << c[0] << " " << r.err;
+    }
+    const ran help = modcfg({"read", "--help"});
+    EXPECT_NE(help.out.find("standard\noutput could not be written"), std::string::npos);
 }
 
 // A production line relies on the record: one that cannot be written (a
@@ -599,11 +726,14 @@ TEST_F(Modcfg, SecretsAreMaskedInLinesAndRecords)
     const ran p = modcfg({"provision", "set.txt", "--port", sim.pty_path(), "--report", "r.csv"});
     EXPECT_EQ(p.status, 1) << p.err;
     EXPECT_NE(p.out.find("mismatch WSKEY: sent \"WPA2PSK,AES,***\", module holds "
-                         "\"WPA2PSK,AES,***\""),
+                         "\"WPA2PSK,AES,***\" (key differs)\n"),
               std::string::npos)
         << p.out;
     const std::string report = read_file("r.csv");
-    EXPECT_NE(report.find("WSKEY: sent \"\"WPA2PSK,AES,***\"\""), std::string::npos) << report;
+    EXPECT_NE(report.find("WSKEY: sent \"\"WPA2PSK,AES,***\"\", module holds "
+                          "\"\"WPA2PSK,AES,***\"\" (key differs)"),
+              std::string::npos)
+        << report;
     // The core's console lines too, with --verbose.
     const ran v = modcfg({"apply", "set.txt", "--port", sim.pty_path(), "--verbose"});
     EXPECT_EQ(v.status, 1) << v.err;
@@ -634,6 +764,10 @@ TEST_F(Modcfg, ComNamesInEitherCaseAndStaleVariablesNamed)
     ASSERT_EQ(setenv("MODCFG_COM7", "/dev/no-such-adapter", 1), 0);
     const ran r = modcfg({"read", "--port", "com2"});
     const ran p = modcfg({"ports"});
+    // Relative paths: from the working directory first, then under /dev.
+    ASSERT_EQ(symlink(sim.pty_path().c_str(), "m1"), 0);
+    for (const std::string &name : {std::string("./m1"), sim.pty_path().substr(5)})
+        EXPECT_EQ(modcfg({"read", "--port", name}).status, 0) << name;
     unsetenv("MODCFG_COM2");
     unsetenv("MODCFG_COM7");
     EXPECT_EQ(r.status, 0) << r.err;
@@ -656,6 +790,15 @@ TEST_F(Modcfg, BadUsageAndUnusablePortsChangeNothing)
                                "\r\nAT+NETP=TCP,Client,8899," + std::string(75, 'h') + "\r\nE\r\n");
     // Lines after an empty one would never be sent.
     write_file("gap.txt", "AT+WMODE=STA\r\n\r\nAT+TCPTO=9\r\n\r\nAT+MAXSK=5\r\nE\r\n");
+    // Two exports joined with cat: the second would be lost.
+    write_file("cat.txt", std::string(command_file) + command_file);
+    write_file("entm.txt", "AT+WMODE=STA\r\nAT+ENTM\r\nAT+WSKEY=WPA2PSK,AES,k123\r\nE\r\n");
+    write_file("z.txt", "AT+WMODE=STA\r\nAT+Z\r\nE\r\n");
+    write_file("reld.txt", "at+reld\r\nE\r\n");
+    const std::string csv = "time,port,mid,version,result,seconds,mismatches,note\r\n";
+    write_file("fmt.jsonl", csv);
+    write_file("rep.JSONL", csv);
+    write_file("other.csv", "name,value\r\n");
     ASSERT_EQ(mkfifo("fifo.csv", 0600), 0);
     ASSERT_EQ(mkdir("dir.jsonl", 0700), 0);
     const std::string pty = sim.pty_path();
@@ -683,6 +826,23 @@ TEST_F(Modcfg, BadUsageAndUnusablePortsChangeNothing)
          2,
          "gap.txt: line 2 is empty and ends the commands, but 2 lines follow it; nothing was "
          "sent"},
+        {{"apply", "cat.txt", "--port", pty},
+         2,
+         "cat.txt: line 6 (E) ends the commands, but 6 lines follow it; nothing was sent"},
+        {{"provision", "entm.txt", "--port", pty},
+         2,
+         "entm.txt: line 2 (AT+ENTM) ends the module's command mode"},
+        {{"apply", "z.txt", "--port", pty}, 2, "z.txt: line 2 (AT+Z) ends"},
+        {{"verify", "reld.txt", "--port", pty}, 2, "reld.txt: line 1 (at+reld) ends"},
+        // Reports of another format, or none at all.
+        {{"provision", "set.txt", "--port", pty, "--report", "fmt.jsonl"},
+         2,
+         "fmt.jsonl: holds lines that are not this tool's JSON records"},
+        {{"provision", "set.txt", "--port", pty, "--report", "rep.JSONL"}, 2, "rep.JSONL: holds"},
+        {{"provision", "set.txt", "--port", pty, "--report", "other.csv"},
+         2,
+         "other.csv: its first line is not this tool's CSV header"},
+        {{"provision", "set.txt", "--port", pty, "-r", "-"}, 2, "-: a report is a file"},
         {{"provision", "set.txt", "--port", pty, "--report", "no/dir/r.csv"}, 2, "no/dir/r.csv"},
         // A report that is no regular file: nothing would be recorded (a
         // FIFO without a reader would stop the run at the first record).
@@ -701,6 +861,11 @@ TEST_F(Modcfg, BadUsageAndUnusablePortsChangeNothing)
          3,
          "no-such-tty"},
         {{"read", "--port", "/dev/no-such-tty"}, 3, "/dev/no-such-tty"},
+        {{"scan", "-p", pty, "-p", pty}, 2, "are the same device"},
+        {{"read", "-p", pty, "-q", "-v"}, 2, "--quiet and --verbose"},
+        {{"provision", "set.txt", "-p", pty, "-r", "a.csv", "-r", "b.csv"}, 2, "twice"},
+        {{"read", "--port", "set.txt"}, 3, "set.txt: not a serial port\n"},
+        {{"scan", "--port", "fifo.csv"}, 3, "fifo.csv: not a serial port\n"},
         // Only COM1..COM12 have a MODCFG_COMn; the lower case is the same.
         {{"read", "--port", "COM13"}, 3, "COM13: no serial device for this port\n"},
         {{"read", "--port", "com12"}, 3, "(set MODCFG_COM12 to a device path)"},
@@ -718,6 +883,9 @@ TEST_F(Modcfg, BadUsageAndUnusablePortsChangeNothing)
     const ran busy = modcfg({"verify", "--port", pty, "set.txt"});
     close(held);
     EXPECT_EQ(busy.status, 3) << busy.err;
+    EXPECT_NE(busy.err.find("; held by process " + std::to_string(getpid()) + " ("),
+              std::string::npos)
+        << busy.err;
     // Nothing of all that reached the module.
     EXPECT_EQ(read_file("frames.log"), "");
     struct stat st;

@@ -199,6 +199,9 @@ TEST(CliEvent, FramesSurvivePiecesAndCarryBytes)
                      6); // a length no frame has
     EXPECT_FALSE(cli_event_take(junk, got));
     EXPECT_EQ(cli_printable("a\x1b[2Jb\x7f"), "a\\x1b[2Jb\\x7f");
+    // The text "\xe9" and the byte 0xe9 read apart, in every output.
+    EXPECT_EQ(cli_printable("\\xe9|\xe9"), "\\\\xe9|\\xe9");
+    EXPECT_EQ(cli_utf8("a\\b"), "a\\\\b");
     // A CSI as C1 (U+009B), bytes that are no UTF-8, a GB18030 text.
     EXPECT_EQ(cli_printable("\xc2\x9b"
                             "2J\xff!"),
@@ -317,7 +320,10 @@ TEST(CliOptions, CheckedInTheOrderTheyAreToldAndTurnedIntoTheRun)
         {[](cli_module_args &a) { a.count = -1, a.retries = -1; }, "--count wants", 0, 0, false},
         {[](cli_module_args &a) { a.retries = -1, a.module_timeout = 0; }, "--retries wants", 0, 0,
          false},
-        {[](cli_module_args &a) { a.module_timeout = -2; }, "--module-timeout wants", 0, 0, false},
+        {[](cli_module_args &a) { a.module_timeout = -1; }, "--module-timeout wants", 0, 0, false},
+        {[](cli_module_args &a) { a.quiet = a.verbose = true; }, "--quiet and --verbose", 0, 0,
+         false},
+        {[](cli_module_args &a) { a.reports = 2; }, "--report given twice", 0, 0, false},
         {[](cli_module_args &a) { a.max_workers = 0; }, "--max-workers wants at least 1", 0, 0,
          false},
         {[](cli_module_args &a) { a.ports.clear(), a.listen = "1.2.3:5"; }, "--listen wants", 0, 0,
@@ -440,6 +446,8 @@ TEST(CliSummary, ExitStatusAndLastLineFollowTheOutcomes)
         {{"port", "port"}, none, 3, "no module done: p0, p1 could not be opened"},
         {{"verified"}, none, 1, "modules done: 1, verified: 1, failed: 0"}, // a port owed one
         {{"verified"}, [](cli_run_facts &f) { f.loop = true; }, 0, nullptr},
+        {{"verified"}, [](cli_run_facts &f) { f.loop = true, f.count = 2; }, 1, nullptr},
+        {{"verified", "done"}, [](cli_run_facts &f) { f.loop = true, f.count = 2; }, 0, nullptr},
         {{"verified", "done"}, [](cli_run_facts &f) { f.records_incomplete = true; }, 1, nullptr},
         {{}, [](cli_run_facts &f) { f.listen = true, f.ports = 0; }, 1, nullptr},
         {{}, [](cli_run_facts &f) { f.listen = f.loop_asked = true, f.ports = 0; }, 0, nullptr},

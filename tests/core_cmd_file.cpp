@@ -219,12 +219,17 @@ TEST_F(CommandFiles, ReadLinesTellsWhereAndWhyTheyEnded)
         size_t lines;
         cmd_file_end end;
     } rows[] = {
-        {"end line", "AT+A\r\nE\r\nAT+B\r\n", 1, {2, false, 0}},
-        {"file's end", "AT+A\r\nAT+B", 2, {0, false, 0}},
-        {"empty line, then lines", "AT+A\r\n\r\nAT+B\r\n\r\nAT+C\r\nE\r\nAT+D\r\n", 1, {2, true, 2}},
-        {"empty lines at the end only", "AT+A\r\n\r\n\r\n", 1, {2, true, 0}},
-        {"empty line before the end line", "AT+A\n\nE\n", 1, {2, true, 0}},
-        {"after a byte-order mark", "\xef\xbb\xbf\r\nAT+A\r\n", 0, {1, true, 1}},
+        {"end line", "AT+A\r\nE\r\nAT+B\r\n", 1, {2, false, 0, 2, 1}},
+        {"file's end", "AT+A\r\nAT+B", 2, {0, false, 0, 0, 0}},
+        {"empty line, then lines",
+         "AT+A\r\n\r\nAT+B\r\n\r\nAT+C\r\nE\r\nAT+D\r\n",
+         1,
+         {2, true, 2, 6, 1}},
+        {"empty lines at the end only", "AT+A\r\n\r\n\r\n", 1, {2, true, 0, 0, 0}},
+        {"empty line before the end line", "AT+A\n\nE\n", 1, {2, true, 0, 3, 0}},
+        {"after a byte-order mark", "\xef\xbb\xbf\r\nAT+A\r\n", 0, {1, true, 1, 0, 0}},
+        {"two files joined", "AT+A\r\nE\r\n\r\nAT+B\r\nE\r\n", 1, {2, false, 0, 2, 2}},
+        {"empty lines after the end line", "AT+A\r\nE\r\n\r\n\n", 1, {2, false, 0, 2, 0}},
     };
     for (const auto &r : rows) {
         write_file("f.txt", r.file);
@@ -235,6 +240,8 @@ TEST_F(CommandFiles, ReadLinesTellsWhereAndWhyTheyEnded)
         EXPECT_EQ(end.line, r.end.line) << r.what;
         EXPECT_EQ(end.empty, r.end.empty) << r.what;
         EXPECT_EQ(end.following, r.end.following) << r.what;
+        EXPECT_EQ(end.end_mark, r.end.end_mark) << r.what;
+        EXPECT_EQ(end.after_mark, r.end.after_mark) << r.what;
     }
 }
 

@@ -27,7 +27,9 @@ std::string cli_text(const std::string &text, cli_escape how)
         }
         const char *next = g_utf8_next_char(p);
         const bool c0 = c < 0x20 || c == 0x7f;
-        if (how == cli_escape::csv && c == '\r')
+        if (c == '\\')
+            out += "\\\\"; // the text "\xe9" must not read as the byte 0xe9
+        else if (how == cli_escape::csv && c == '\r')
             out += "\\r";
         else if (how == cli_escape::csv && c == '\n')
             out += "\\n";

@@ -15,7 +15,7 @@ enum class cli_escape {
 // A module's text as valid UTF-8 that loses nothing: shown as the window
 // shows it (UTF-8 as it is, GB18030 decoded); where it is neither, the
 // valid UTF-8 sequences are kept and every other byte becomes the four
-// characters "\xNN". C1 characters (U+0080..U+009F; U+009B starts a
+// characters "\xNN", and a backslash becomes "\\". C1 characters (U+0080..U+009F; U+009B starts a
 // terminal command) become "\xNN" for each of their two bytes, always; C0
 // ones as `how` says.
 std::string cli_text(const std::string &text, cli_escape how);

@@ -131,7 +131,7 @@ int cli_history_command(const cli_command &, int argc, char **argv)
             {"id", &r.id},           {"time", &r.time},
             {"station", &r.station}, {"tool_version", &r.tool_version},
             {"port", &r.port},       {"adapter", &r.adapter},
-            {"mid", &r.mid},         {"firmware", &r.firmware},
+            {"mid", &r.mid},         {"version", &r.firmware},
             {"file", &r.file},       {"file_sha256", &r.file_sha256},
             {"result", &r.result},   {"note", &r.note}};
         for (const auto &t : texts) {

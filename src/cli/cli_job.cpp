@@ -4,6 +4,7 @@
 #include "cli_job.h"
 
 #include "cli_event.h"
+#include "cli_export.h"
 #include "cli_history.h"
 #include "cli_output.h"
 #include "cli_pool.h"
@@ -22,6 +23,7 @@
 #include "pccom.h"
 #include "tcpsock.h"
 
+#include <atomic>
 #include <cerrno>
 #include <chrono>
 #include <csignal>
@@ -29,6 +31,7 @@
 #include <ctime>
 #include <map>
 #include <poll.h>
+#include <sys/ioctl.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <thread>
@@ -93,9 +96,21 @@ constexpr auto ALIVE_EVERY = std::chrono::seconds(1);
 // Pause between two looks for a module in wait mode, milliseconds.
 constexpr int WAIT_PAUSE_MS = 1000;
 
+// The port while the connect looks for a module on it (-1: none); taken
+// by exchange, so the handler and the worker never both close it.
+std::atomic<int> connecting_fd{-1};
+static_assert(std::atomic<int>::is_always_lock_free, "reached by a signal handler");
+
 void on_term(int)
 {
     stop_asked = 1;
+    // A stop during the connect ends it at once: a silent port would hold
+    // the run for the handshake's seconds. Reads of the closed port fail.
+    const int fd = connecting_fd.exchange(-1);
+    if (fd > 0) {
+        ioctl(fd, TIOCNXCL); // the flag would outlive the close
+        close(fd);
+    }
 }
 
 long elapsed_ms(const timespec &since)
@@ -399,8 +414,13 @@ void read_settings(worker_state &w, const cli_job &job)
             emit(w, cli_event(cli_ev::VALUE).set("name", name).set("value", it->second));
     }
     if (w.facts.unanswered.empty() && job.task == cli_task::export_)
-        for (const auto &line : module_setting_commands())
-            emit(w, cli_event(cli_ev::COMMAND).set("line", line));
+        for (const auto &l : cli_export_lines(module_setting_commands(), w.answered)) {
+            cli_event ev(cli_ev::COMMAND);
+            ev.set("line", l.line);
+            if (l.kept_field >= 0)
+                ev.set("kept", static_cast<long>(l.kept_field));
+            emit(w, ev);
+        }
 }
 
 void restart_module(const worker_state &w)
@@ -572,10 +592,21 @@ int run_serial(worker_state &w, const cli_job &job)
         const std::string dev = device_id(job.device);
         emit(w, cli_event(cli_ev::STAGE).set("text", "connect"));
         module_begins(w);
-        if (module_session_enter_serial() != 1) {
+        connecting_fd = fd;
+        const int entered = stop_asked ? 0 : module_session_enter_serial();
+        if (connecting_fd.exchange(-1) < 0)
+            strPCCom.fd = 0; // closed by the stop
+        if (entered != 1) {
             close_serial();
+            if (stop_asked)
+                return 0;
             if (!job.wait_new) {
-                emit(w, cli_event(cli_ev::RESULT).set("result", RESULT_NO_MODULE).set("note", ""));
+                // The usual cause: the module's rate is not the one asked.
+                emit(w, cli_event(cli_ev::RESULT)
+                            .set("result", RESULT_NO_MODULE)
+                            .set("note", cli_format(cli_gettext("no answer at %d baud; try "
+                                                                "\"modcfg scan\" or --baud auto"),
+                                                    job.line.baud)));
                 return 0;
             }
             emit(w, cli_event(cli_ev::WAITING).set("text", cli_gettext("no module")));
@@ -595,8 +626,10 @@ int run_serial(worker_state &w, const cli_job &job)
             module_session_leave();
             leave_fd = -1;
             close_serial();
-            emit(w, cli_event(cli_ev::WAITING).set(
-                        "text", cli_format(cli_gettext("module %s is done"), mid.c_str())));
+            emit(w, cli_event(cli_ev::WAITING)
+                        .set("text", cli_format(job.last_failed ? cli_gettext("module %s failed")
+                                                                : cli_gettext("module %s is done"),
+                                                mid.c_str())));
             nap(WAIT_PAUSE_MS);
             continue;
         }

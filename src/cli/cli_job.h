@@ -46,6 +46,7 @@ struct cli_job {
     bool wait_new = false;    // wait on the port for a module not yet done
     bool done_before = false; // a module was done on this port in this run
     std::string last_mid;     // the module done last on this port
+    bool last_failed = false; // and its result was a failure
     std::string last_device;  // identity of the port's device node then
     // The parent's answers ("go" or "skip") to this worker's "module"
     // event (cli_protocol.h).

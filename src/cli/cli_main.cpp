@@ -119,7 +119,7 @@ int run(int argc, char **argv)
     g_set_prgname(("modcfg " + command).c_str());
     for (const cli_command *c = cli_commands; c->name; c++)
         if (command == c->name)
-            return c->run(*c, argc - 1, argv + 1);
+            return cli_out_close(c->run(*c, argc - 1, argv + 1));
     cli_error(cli_format(cli_gettext("unknown command %s"), cli_printable(command).c_str()));
     std::fprintf(stderr, "%s", cli_commands_text().c_str());
     return CLI_EXIT_USAGE;

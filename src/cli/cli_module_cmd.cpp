@@ -4,6 +4,7 @@
 #include "cli_commands.h"
 #include "cli_escape.h"
 #include "cli_event.h"
+#include "cli_export.h"
 #include "cli_history.h"
 #include "cli_options.h"
 #include "cli_output.h"
@@ -44,9 +45,9 @@ struct module_options {
     gboolean loop = FALSE;
     gint count = 0;
     gint retries = 2;
-    gint module_timeout = -1;
+    gint module_timeout = CLI_MODULE_TIMEOUT_UNSET;
     gint max_workers = CLI_MAX_CONNECTION_WORKERS;
-    gchar *report = nullptr;
+    gchar **report = nullptr; // a list: a second --report must not silently win
     gboolean show_secrets = FALSE;
     ~module_options()
     {
@@ -56,7 +57,7 @@ struct module_options {
         g_free(baud);
         g_free(parity);
         g_free(output);
-        g_free(report);
+        g_strfreev(report);
     }
 };
 
@@ -92,6 +93,7 @@ cli_module_args args_of(const cli_command &cmd, const module_options &o, int arg
     a.count = o.count;
     a.retries = o.retries;
     a.module_timeout = o.module_timeout;
+    a.reports = static_cast<int>(texts(o.report).size());
     a.max_workers = o.max_workers;
     return a;
 }
@@ -148,7 +150,7 @@ std::vector<GOptionEntry> module_entries(const cli_command &cmd, module_options 
                            N_("Restart the module (\"AT+Z\") once everything it was sent holds"),
                            nullptr});
     if (many) {
-        entries.push_back({"report", 'r', 0, G_OPTION_ARG_FILENAME, &o.report,
+        entries.push_back({"report", 'r', 0, G_OPTION_ARG_FILENAME_ARRAY, &o.report,
                            N_("Append one record per module: CSV, or JSON Lines for .jsonl, "
                               ".ndjson and .json"),
                            N_("FILE")});
@@ -206,10 +208,23 @@ std::string file_problem_text(const std::string &file, const cmd_file_problem &p
                                    p.following),
                          p.line, p.following);
         break;
+    case cmd_file_fault::after_end:
+        why = cli_format(dngettext(MODCFG_CLI_TEXT_DOMAIN,
+                                   "line %d (E) ends the commands, but %d line follows it",
+                                   "line %d (E) ends the commands, but %d lines follow it",
+                                   p.following),
+                         p.line, p.following);
+        break;
     case cmd_file_fault::not_text:
     case cmd_file_fault::too_long:
+    case cmd_file_fault::ends_link:
         why = p.fault == cmd_file_fault::not_text
                   ? cli_gettext("is not text (a zero byte or control bytes)")
+              : p.fault == cmd_file_fault::ends_link
+                  ? cli_format(cli_gettext("(%s) ends the module's command mode: later lines "
+                                           "would reach its network as data (--restart "
+                                           "restarts a module at the end)"),
+                               cli_printable(p.text).c_str())
                   : cli_format(cli_gettext("is longer than a command frame holds (%zu bytes, "
                                            "at most %d)"),
                                p.length, static_cast<int>(CMD_TEXT_MAX));
@@ -222,40 +237,47 @@ std::string file_problem_text(const std::string &file, const cmd_file_problem &p
     return cli_format(cli_gettext("%s: %s; nothing was sent"), file.c_str(), why.c_str());
 }
 
-int write_export(const cli_outcome &c, const char *output)
+int write_export(const cli_outcome &c, const cli_export_target &to, bool show_secrets)
 {
     std::string bytes;
-    for (const auto &line : c.commands) {
+    for (const auto &l : c.commands) {
+        const std::string name = cli_printable(cli_export_setting(l.line));
         // A module text holding a line feed ("x\nAT+RELD") would make a
         // second line, a command of its own, of every module the file goes
         // to: the same rule as Confirm and apply, and no file at all.
-        if (!cmd_file_line_is_text(line)) {
-            const size_t eq = line.find('=');
-            std::string name = line.substr(0, std::min(eq, line.size()));
-            if (name.compare(0, 3, "AT+") == 0)
-                name.erase(0, 3);
+        if (!cmd_file_line_is_text(l.line)) {
             cli_error(cli_format(cli_gettext("export: the module's %s holds a zero byte or control "
                                              "bytes; no command file was written"),
-                                 cli_printable(name).c_str()));
+                                 name.c_str()));
             return CLI_EXIT_FAILED;
         }
-        bytes += line + "\r\n";
+        // Nor a line no module takes back.
+        if (l.line.size() > CMD_TEXT_MAX) {
+            cli_error(cli_format(cli_gettext("export: the module's %s makes a line of %zu bytes, "
+                                             "longer than a command frame holds (at most %d); "
+                                             "no command file was written"),
+                                 name.c_str(), l.line.size(), static_cast<int>(CMD_TEXT_MAX)));
+            return CLI_EXIT_FAILED;
+        }
+        bytes += l.line + "\r\n";
     }
     bytes += "E\r\n";
-    if (!output || std::strcmp(output, "-") == 0) {
+    for (const auto &l : c.commands)
+        if (l.kept_field >= 0)
+            cli_error(cli_export_kept_text(l, show_secrets));
+    if (to.to_stdout) {
         std::fwrite(bytes.data(), 1, bytes.size(), cli_out);
         return 0;
     }
     // Written beside the file and renamed over it: a failed export never
-    // leaves half a command file. The keys in it are the user's alone.
-    if (!cmd_file_write_whole(output, bytes)) {
-        cli_error(cli_printable(output) + ": " + std::strerror(errno));
+    // leaves half a command file.
+    if (!cmd_file_write_whole(to.path, bytes, to.mode)) {
+        cli_error(cli_printable(to.path) + ": " + std::strerror(errno));
         return CLI_EXIT_FAILED;
     }
-    std::fprintf(stderr, "modcfg: %s\n",
-                 cli_format(cli_gettext("%s: %zu commands from module %s"), output,
-                            c.commands.size(), cli_printable(c.mid).c_str())
-                     .c_str());
+    cli_error(cli_format(cli_gettext("%s: %zu commands from module %s"),
+                         cli_printable(to.path).c_str(), c.commands.size(),
+                         cli_printable(c.mid).c_str()));
     return 0;
 }
 
@@ -300,7 +322,8 @@ void separate_results(bool verbose)
 
 // What the run printed last, and its exit status.
 int finish(const cli_command &cmd, const module_options &o, const cli_run_options &run,
-           const std::vector<cli_outcome> &outcomes, bool records_incomplete)
+           const std::vector<cli_outcome> &outcomes, bool records_incomplete,
+           const cli_export_target &to)
 {
     // What a read got is printed even when some queries went unanswered
     // (those are named on standard error, and the status says it).
@@ -313,9 +336,11 @@ int finish(const cli_command &cmd, const module_options &o, const cli_run_option
     f.loop_asked = o.loop;
     f.loop = run.loop;
     f.ports = run.ports.size();
+    f.count = run.count;
     f.records_incomplete = records_incomplete;
     f.export_failed = cmd.task == cli_task::export_ && !outcomes.empty() &&
-                      outcomes[0].result == RESULT_DONE && write_export(outcomes[0], o.output) != 0;
+                      outcomes[0].result == RESULT_DONE &&
+                      write_export(outcomes[0], to, o.show_secrets) != 0;
     const cli_run_end end = cli_run_end_of(f, outcomes);
     if (!end.summary.empty())
         std::fprintf(cli_out, "%s\n", end.summary.c_str());
@@ -352,7 +377,9 @@ int cli_module_command(const cli_command &cmd, int argc, char **argv)
     // Everything is checked before any module is touched.
     cli_run_options run;
     std::string why;
-    if (!cli_run_options_build(args_of(cmd, o, argc, argv), name, &run, &why)) {
+    cli_export_target to;
+    if (!cli_run_options_build(args_of(cmd, o, argc, argv), name, &run, &why) ||
+        !cli_export_target_check(o.output, &to, &why)) {
         cli_usage_error(name, why);
         return CLI_EXIT_USAGE;
     }
@@ -377,7 +404,7 @@ int cli_module_command(const cli_command &cmd, int argc, char **argv)
     cli_report report;
     if (o.report) {
         std::string err;
-        if (!report.open(o.report, &err)) {
+        if (!report.open(o.report[0], &err)) {
             cli_error(cli_format(cli_gettext("report %s"), err.c_str()));
             return CLI_EXIT_USAGE;
         }
@@ -394,5 +421,5 @@ int cli_module_command(const cli_command &cmd, int argc, char **argv)
     history.end_of_run();
     if (!ran)
         return CLI_EXIT_PORT;
-    return finish(cmd, o, run, outcomes, report.incomplete() || history.incomplete());
+    return finish(cmd, o, run, outcomes, report.incomplete() || history.incomplete(), to);
 }

@@ -66,8 +66,12 @@ bool cli_run_options_build(const cli_module_args &a, const std::string &command,
         *why = cli_gettext("--count wants a number of modules, at least 1");
     else if (a.retries < 0)
         *why = cli_gettext("--retries wants a number, 0 or more");
-    else if (a.module_timeout == 0 || a.module_timeout < -1)
+    else if (a.module_timeout != CLI_MODULE_TIMEOUT_UNSET && a.module_timeout < 1)
         *why = cli_gettext("--module-timeout wants seconds, at least 1");
+    else if (a.quiet && a.verbose)
+        *why = cli_gettext("--quiet and --verbose ask for opposite things; give one");
+    else if (a.reports > 1)
+        *why = cli_gettext("--report given twice; records go to one file");
     else if (a.max_workers < 1)
         *why = cli_gettext("--max-workers wants at least 1");
     else if (a.listen && !parse_listen(a.listen, run->listen_addr, run->listen_port))
@@ -76,9 +80,10 @@ bool cli_run_options_build(const cli_module_args &a, const std::string &command,
     if (!why->empty())
         return false;
     run->retries = a.retries;
-    run->module_timeout = a.module_timeout > 0 ? a.module_timeout
-                          : a.strict           ? CLI_MODULE_TIMEOUT_STRICT
-                                               : CLI_MODULE_TIMEOUT_FAST;
+    const bool timeout_given = a.module_timeout != CLI_MODULE_TIMEOUT_UNSET;
+    run->module_timeout = timeout_given ? a.module_timeout
+                          : a.strict    ? CLI_MODULE_TIMEOUT_STRICT
+                                        : CLI_MODULE_TIMEOUT_FAST;
     run->max_workers = a.max_workers;
     run->listen = a.listen != nullptr;
     for (const auto &text : a.allow) {

@@ -8,6 +8,9 @@
 #include <string>
 #include <vector>
 
+// --module-timeout not given: the timing's default.
+constexpr int CLI_MODULE_TIMEOUT_UNSET = -2147483647 - 1;
+
 // What the command line said, before any check.
 struct cli_module_args {
     cli_task task = cli_task::read;
@@ -29,7 +32,8 @@ struct cli_module_args {
     bool loop = false;
     int count = 0;
     int retries = 2;
-    int module_timeout = -1; // -1: the timing's default
+    int module_timeout = CLI_MODULE_TIMEOUT_UNSET;
+    int reports = 0; // --report given this many times
     int max_workers = CLI_MAX_CONNECTION_WORKERS;
 };
 

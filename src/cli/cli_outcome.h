@@ -3,6 +3,7 @@
 #ifndef MODCFG_CLI_OUTCOME_H
 #define MODCFG_CLI_OUTCOME_H
 
+#include "cli_export.h"
 #include "cli_job.h"
 #include "cli_report.h"
 #include "cli_verdict.h"
@@ -69,7 +70,7 @@ struct cli_outcome {
     std::vector<cli_checked> checked;
     std::string mid_after; // the MID read again at the end (another module's?)
     std::vector<std::pair<std::string, std::string>> values; // read
-    std::vector<std::string> commands;                       // export
+    std::vector<cli_export_line> commands;                   // export
     std::string port_error, hint;                            // open failed
     std::string adapter;                                     // serial device
     bool restarted = false;

@@ -22,6 +22,12 @@ extern const char cli_exit_text[];
 // console lines are kept off it).
 extern FILE *cli_out;
 
+// Flushes and closes cli_out at the end of a command whose exit status is
+// `status`: results that did not reach their file (a full disk, /dev/full)
+// are a failure, said on standard error. Returns `status`, or
+// CLI_EXIT_FAILED in place of CLI_EXIT_OK when the write or close failed.
+int cli_out_close(int status);
+
 // Prints `text` on standard error as one "modcfg: ..." line.
 void cli_error(const std::string &text);
 

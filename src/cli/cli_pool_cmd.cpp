@@ -25,6 +25,31 @@ std::vector<std::string> shown_values(const store_pool_info &info, const store_r
     return out;
 }
 
+// "pool list --json": one array, an object per pool.
+std::string pools_json(const std::vector<store_pool_info> &pools)
+{
+    JsonBuilder *b = json_builder_new();
+    json_builder_begin_array(b);
+    for (const auto &p : pools) {
+        json_builder_begin_object(b);
+        json_builder_set_member_name(b, "pool");
+        json_builder_add_string_value(b, cli_utf8(p.name).c_str());
+        for (const auto &n : {std::make_pair("rows", p.rows), std::make_pair("held", p.held),
+                              std::make_pair("free", p.free)}) {
+            json_builder_set_member_name(b, n.first);
+            json_builder_add_int_value(b, n.second);
+        }
+        json_builder_set_member_name(b, "columns");
+        json_builder_begin_array(b);
+        for (const auto &c : p.columns)
+            json_builder_add_string_value(b, cli_utf8(c).c_str());
+        json_builder_end_array(b);
+        json_builder_end_object(b);
+    }
+    json_builder_end_array(b);
+    return cli_json_finish(b);
+}
+
 // "pool show NAME --json": one object with the columns and every row.
 void show_json(const char *name, const store_pool_info &info, const std::vector<store_row> &rows,
                bool show_secrets)
@@ -115,7 +140,7 @@ int cli_pool_command(const cli_command &, int argc, char **argv)
     const GOptionEntry entries[] = {
         {"db", 0, 0, G_OPTION_ARG_STRING, &db_opt, N_("The database (as for provision)"),
          N_("URL")},
-        {"json", 0, 0, G_OPTION_ARG_NONE, &json, N_("One JSON object (show)"), nullptr},
+        {"json", 0, 0, G_OPTION_ARG_NONE, &json, N_("JSON: an array of pools (list), or one object (show)"), nullptr},
         {"show-secrets", 0, 0, G_OPTION_ARG_NONE, &show_secrets,
          N_("Show the values of secret columns (show)"), nullptr},
         {"force", 0, 0, G_OPTION_ARG_NONE, &force,
@@ -156,6 +181,10 @@ int cli_pool_command(const cli_command &, int argc, char **argv)
             cli_error(
                 cli_format(cli_gettext("database: %s"), store_mask_secrets(url, why).c_str()));
             return CLI_EXIT_DB;
+        }
+        if (json) {
+            std::fprintf(cli_out, "%s\n", pools_json(pools).c_str());
+            return 0;
         }
         for (const auto &p : pools)
             std::fprintf(cli_out, "%s  rows %ld  held %ld  free %ld  columns %s\n", p.name.c_str(),

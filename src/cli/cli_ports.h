@@ -25,9 +25,21 @@ std::vector<cli_port_info> cli_list_ports(const std::string &root = "");
 // The window's COM number of `name` ("COM3", "com3"), or 0.
 int cli_com_number(const std::string &name);
 
-// The device of a port given as "COMn" (in either case), a device path, or
-// a name under /dev ("ttyUSB0"); "" when there is none.
+// The device of a port given as "COMn" (in either case), an absolute path,
+// a path relative to the working directory ("./t/m1"), or a name under /dev
+// ("ttyUSB0", "pts/1"); "" when there is none.
 std::string cli_resolve_port(const std::string &name);
+
+// The devices of `names` (cli_resolve_port), one per name. CLI_EXIT_USAGE,
+// after the usage error of `command`, when two names are one device; else 0.
+int cli_ports_resolve(const std::string &command, const std::vector<std::string> &names,
+                      std::vector<std::string> *devices);
+// "not a serial port" for a path that is no character device (a regular
+// file, a FIFO); "" otherwise.
+std::string cli_port_unfit(const std::string &device);
+// Who holds a busy port, when /proc tells ("held by process 1234
+// (picocom)"), or "".
+std::string cli_port_holder(const std::string &device);
 
 // Before any module is touched: every port in `names` resolves to a device
 // of its own and opens at `line`. 0 with `devices` (one per name), or the

@@ -16,14 +16,15 @@
 // - "not-a-module": a TCP peer that did not answer "AT+MID" with a MID.
 // - "progress" stage, done, total: lines applied or read back so far.
 // - "value" name, value: a query answered while reading.
-// - "command" line: a set command of an export.
+// - "command" line [kept]: a set command of an export; `kept` when it
+//   carries the module's own value (cli_export_line).
 // - "sent" line: the frame of a line of the file went out.
 // - "answer" line, acked, refusal: the module's answer to it; acked 1 when
 //   it acknowledged, refusal its "+ERR..." line.
 // - "unverifiable" line.
-// - "checked" setting, sent, held, answered, holds: a setting read back;
-//   answered 0 when the module gave no value at all, holds 1 when it is
-//   the value sent.
+// - "checked" setting, sent, held, answered, holds [differs]: a setting
+//   read back; answered 0 when the module gave no value at all, holds 1
+//   when it is the value sent; `differs` added by the mask (cli_secret.h).
 // - "port-error" error, errno, hint: the port could not be opened (the
 //   worker then ends with CLI_EXIT_PORT).
 // - "row" pool, seq, values: the module's row of the pool (values as CSV).

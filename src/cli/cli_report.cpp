@@ -5,6 +5,7 @@
 #include "cli_event.h"
 #include "cli_output.h"
 #include "cli_text.h"
+#include "store.h"
 
 #include <cerrno>
 #include <cstdio>
@@ -70,30 +71,80 @@ std::string mismatch_text(const std::vector<cli_mismatch> &list)
         if (!out.empty())
             out += "; ";
         out += m.setting + ": sent \"" + m.sent + "\", module holds \"" + m.held + "\"";
+        if (!m.differs.empty())
+            out += " (" + m.differs + " differs)";
     }
     return out;
 }
 
+// "rep.JSONL" is as much JSON Lines as "rep.jsonl".
 bool ends_with(const std::string &s, const char *suffix)
 {
     const size_t n = std::strlen(suffix);
-    return s.size() >= n && s.compare(s.size() - n, n, suffix) == 0;
+    return s.size() >= n && g_ascii_strcasecmp(s.c_str() + s.size() - n, suffix) == 0;
+}
+
+// One line of a JSON Lines report (without its line end): an object with
+// every member a record has.
+bool is_record_json(const std::string &line)
+{
+    JsonParser *parser = json_parser_new();
+    bool ok =
+        json_parser_load_from_data(parser, line.data(), static_cast<gssize>(line.size()), nullptr);
+    JsonNode *root = ok ? json_parser_get_root(parser) : nullptr;
+    ok = root && JSON_NODE_HOLDS_OBJECT(root);
+    for (const char *member :
+         {"time", "port", "mid", "version", "result", "seconds", "mismatches", "note"})
+        ok = ok && json_object_has_member(json_node_get_object(root), member);
+    g_object_unref(parser);
+    return ok;
+}
+
+// An existing report with records of another format (a CSV file named
+// .jsonl, another program's CSV) would get lines no reader of either can
+// use. Empty is new. A JSON Lines file may end on a record torn by a crash:
+// the next record starts a line of its own.
+bool is_own_report(int fd, bool json)
+{
+    std::string bytes;
+    char buf[65536];
+    ssize_t n;
+    while ((n = pread(fd, buf, sizeof buf, static_cast<off_t>(bytes.size()))) > 0) {
+        bytes.append(buf, static_cast<size_t>(n));
+        if (!json && bytes.find('\n') != std::string::npos)
+            break;
+    }
+    if (n < 0)
+        return false;
+    if (bytes.empty())
+        return true;
+    if (!json) {
+        const std::string header = CLI_CSV_HEADER;
+        std::string first = bytes.substr(0, bytes.find('\n'));
+        if (!first.empty() && first.back() == '\r')
+            first.pop_back();
+        return first == header.substr(0, header.size() - 2);
+    }
+    size_t at = 0;
+    while (at < bytes.size()) {
+        const size_t end = bytes.find('\n', at);
+        std::string line = bytes.substr(at, end == std::string::npos ? end : end - at);
+        if (!line.empty() && line.back() == '\r')
+            line.pop_back();
+        const bool torn = end == std::string::npos && line.compare(0, 9, "{\"time\":\"") == 0;
+        if (!line.empty() && !torn && !is_record_json(line))
+            return false;
+        at = end == std::string::npos ? bytes.size() : end + 1;
+    }
+    return true;
 }
 
 } // namespace
 
 std::string cli_iso_time()
 {
-    const time_t now = time(nullptr);
-    struct tm local;
-    localtime_r(&now, &local);
-    char buf[40];
-    std::strftime(buf, sizeof buf, "%Y-%m-%dT%H:%M:%S%z", &local);
-    // strftime gives "+0200"; ISO 8601's extended form wants "+02:00".
-    std::string t = buf;
-    if (t.size() >= 5)
-        t.insert(t.size() - 2, ":");
-    return t;
+    // One format for every time modcfg writes: the history's.
+    return store_now();
 }
 
 std::string cli_record_csv(const cli_record &r)
@@ -149,6 +200,10 @@ cli_report::~cli_report()
 bool cli_report::open(const std::string &path, std::string *error)
 {
     path_ = path;
+    if (path == "-") {
+        *error = cli_gettext("-: a report is a file (records are written as modules finish)");
+        return false;
+    }
     json_ = ends_with(path, ".jsonl") || ends_with(path, ".ndjson") || ends_with(path, ".json");
     // O_NONBLOCK: opening a FIFO must not wait for a reader before the
     // check below refuses it.
@@ -173,6 +228,16 @@ bool cli_report::open(const std::string &path, std::string *error)
     struct stat st;
     if (fstat(fd_, &st) != 0 || !S_ISREG(st.st_mode)) {
         *error = cli_format(cli_gettext("%s: not a regular file (a FIFO, a device or a directory)"),
+                            path.c_str());
+        close(fd_);
+        fd_ = -1;
+        return false;
+    }
+    if (!is_own_report(fd_, json_)) {
+        *error = cli_format(json_ ? cli_gettext("%s: holds lines that are not this tool's JSON "
+                                                "records; give a new or empty file")
+                                  : cli_gettext("%s: its first line is not this tool's CSV header; "
+                                                "give a new or empty file"),
                             path.c_str());
         close(fd_);
         fd_ = -1;

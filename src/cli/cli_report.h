@@ -11,10 +11,12 @@ struct cli_mismatch {
     std::string setting; // query name, e.g. "WAP"
     std::string sent;    // the arguments that were set
     std::string held;    // what the module reported
+    // "key" or "password" when sent and held are masked and differ there
+    std::string differs = {};
 };
 
 struct cli_record {
-    std::string time;    // ISO 8601, local time with its offset
+    std::string time;    // ISO 8601 in UTC, as the history writes it
     std::string port;    // port as given, or the peer's address
     std::string mid;     // module identification
     std::string version; // firmware version
@@ -24,7 +26,7 @@ struct cli_record {
     std::string note; // lines not acknowledged or not verifiable, errors
 };
 
-// The current time as "2024-05-01T14:03:07+02:00".
+// The current time as the history writes it: "2024-05-01T12:03:07.123456Z".
 std::string cli_iso_time();
 
 // CSV header line, and one record as a CSV line (with its line end). Fields
@@ -50,9 +52,11 @@ class cli_report
     // appending; a missing one is created (mode 0600: records can name
     // networks) only with the first record, so a run that ends before any
     // module leaves none behind. JSON Lines for the extensions .jsonl,
-    // .ndjson and .json, CSV for any other. False with `error` set for a
-    // FIFO, a device or a directory, or a file that cannot be opened or
-    // created.
+    // .ndjson and .json (in any case), CSV for any other. False with
+    // `error` set for "-", a FIFO, a device or a directory, a file that
+    // cannot be opened or created, or one that holds something else than
+    // this tool's records (CSV: its first line is not CLI_CSV_HEADER; JSON
+    // Lines: a line is not a record).
     bool open(const std::string &path, std::string *error);
     bool is_open() const { return checked_; }
     // Queues one record and writes what is queued if the file's lock can be

@@ -70,6 +70,7 @@ struct slot {
     std::string device; // serial ports only
     std::string last_mid, last_device;
     bool done_before = false; // a module's outcome was recorded here
+    bool last_failed = false;
     std::string status;
     bool busy = false; // a worker serves it
     bool closed = false;
@@ -101,6 +102,9 @@ std::string result_text(const cli_outcome &c)
                 cli_format(cli_gettext("mismatch %s: sent \"%s\", module holds \"%s\""),
                            m.setting.c_str(), cli_printable(m.sent).c_str(),
                            cli_printable(m.held).c_str()) +
+                (m.differs.empty()    ? ""
+                 : m.differs == "key" ? std::string(" ") + cli_gettext("(key differs)")
+                                      : std::string(" ") + cli_gettext("(password differs)")) +
                 "\n";
     for (const auto &u : c.unacked)
         line +=
@@ -287,6 +291,7 @@ void runner::spawn_port(size_t i)
     job.wait_new = o_.loop;
     job.done_before = slots_[i].done_before;
     job.last_mid = slots_[i].last_mid;
+    job.last_failed = slots_[i].last_failed;
     job.last_device = slots_[i].last_device;
     spawn(i, job);
 }
@@ -514,7 +519,9 @@ void runner::on_value(worker &w, const cli_event &ev)
 
 void runner::on_command(worker &w, const cli_event &ev)
 {
-    w.out.commands.push_back(ev.get("line"));
+    const std::string kept = ev.get("kept");
+    w.out.commands.push_back(
+        {ev.get("line"), kept.empty() ? -1 : static_cast<int>(ev.get_long("kept"))});
 }
 
 // A line's frame went out, or the module's answer to it came.
@@ -634,6 +641,7 @@ void runner::finish(worker &w)
         outcomes_.push_back(c);
         record(c);
         s.last_mid = c.mid;
+        s.last_failed = !cli_result_done(c.result);
         s.last_device = w.device_id;
         s.done_before = true;
     }

@@ -6,6 +6,7 @@
 #include "cli_escape.h"
 #include "cli_event.h"
 #include "cli_output.h"
+#include "cli_ports.h"
 #include "cli_text.h"
 #include "module.h"
 #include "module_at.h"
@@ -320,8 +321,9 @@ int cli_scan_command(int argc, char **argv)
                 "handshake. Prints the settings found, the mode the module was in, its MID,\n"
                 "version and AT+UART, and leaves it in that mode. Ports are scanned at once."));
     g_option_context_set_description(
-        ctx, N_("Exit status: 0 a module on every port; 1 a port without one; 2 bad usage;\n"
-                "3 a port that is missing, busy or not permitted."));
+        ctx, N_("Exit status: 0 a module on every port; 1 a port without one, or standard\n"
+                "output could not be written; 2 bad usage; 3 a port that is missing, busy or\n"
+                "not permitted."));
     g_option_context_add_main_entries(ctx, entries, nullptr);
     GError *error = nullptr;
     const bool parsed = g_option_context_parse(ctx, &argc, &argv, &error);
@@ -343,18 +345,22 @@ int cli_scan_command(int argc, char **argv)
         return CLI_EXIT_USAGE;
     }
     int status = 0;
-    for (auto &r : ports) {
-        std::string device = serial_resolve_port(r.label.c_str());
-        struct stat st;
-        if (device.empty() && r.label.find('/') == std::string::npos &&
-            stat(("/dev/" + r.label).c_str(), &st) == 0)
-            device = "/dev/" + r.label;
-        if (device.empty()) {
-            cli_error(cli_format(cli_gettext("%s: no serial device for this port"),
-                                 cli_printable(r.label).c_str()));
+    std::vector<std::string> names, devices;
+    for (const auto &r : ports)
+        names.push_back(r.label);
+    if (cli_ports_resolve("scan", names, &devices) != 0)
+        return CLI_EXIT_USAGE;
+    for (size_t i = 0; i < ports.size(); i++) {
+        port_result &r = ports[i];
+        const std::string unfit = devices[i].empty() ? "" : cli_port_unfit(devices[i]);
+        if (devices[i].empty() || !unfit.empty()) {
+            cli_error(devices[i].empty()
+                          ? cli_format(cli_gettext("%s: no serial device for this port"),
+                                       cli_printable(r.label).c_str())
+                          : cli_printable(r.label) + ": " + unfit);
             return CLI_EXIT_PORT;
         }
-        r.device = device;
+        r.device = devices[i];
     }
     at_set_fast(true);
     scan_all(ports, line_scan_settings(all_framings), verbose);
@@ -380,7 +386,6 @@ int cli_scan_command(int argc, char **argv)
         if (status == 0)
             status = CLI_EXIT_FAILED;
     }
-    std::fflush(cli_out);
     return status;
 }
 
@@ -420,6 +425,5 @@ int cli_ports_probe(const std::vector<cli_port_info> &list,
             line += cli_format(cli_gettext("no module at %s"), tried_text(r.tried).c_str());
         std::fprintf(cli_out, "%s\n", line.c_str());
     }
-    std::fflush(cli_out);
     return 0;
 }

@@ -53,5 +53,9 @@ cli_event cli_event_masked(const cli_event &ev)
             v = cli_secret_masked(setting, v);
         out.set(f.first, v);
     }
+    // Two masked values that look alike must not pass for equal ones.
+    if (ev.kind == "checked" && ev.get("sent") != ev.get("held") &&
+        out.get("sent") == out.get("held"))
+        out.set("differs", setting == "WEBU" ? "password" : "key");
     return out;
 }

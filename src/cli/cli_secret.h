@@ -20,7 +20,9 @@ std::string cli_line_masked(const std::string &line);
 std::string cli_console_masked(const std::string &line);
 // A worker's event with every secret it carries masked: the lines of
 // "sent", "answer" and "unverifiable", the values of "checked" and "value".
-// "command" (an export's output) is left whole.
+// "command" (an export's output) is left whole. A setting read back whose
+// values differ only in their masked parts gets "differs": "key" or
+// "password".
 cli_event cli_event_masked(const cli_event &ev);
 
 #endif

@@ -39,6 +39,12 @@ cli_run_end cli_run_end_of(const cli_run_facts &f, const std::vector<cli_outcome
     // second Ctrl-C during the connect, a worker that died) was not done.
     if (!f.listen && !f.loop && outcomes.size() < f.ports && status == 0)
         status = CLI_EXIT_FAILED;
+    // A Ctrl-C that ended "--count 100" after 32 modules: not all was done.
+    long handled = 0;
+    for (const auto &c : outcomes)
+        handled += c.result.empty() ? 0 : 1;
+    if (f.count > 0 && handled < f.count && status == 0)
+        status = CLI_EXIT_FAILED;
     // A production line relies on the record of every module.
     if (f.records_incomplete && status == 0)
         status = CLI_EXIT_FAILED;

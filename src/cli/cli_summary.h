@@ -15,6 +15,7 @@ struct cli_run_facts {
     bool loop_asked = false;         // --loop itself (not --count)
     bool loop = false;               // the run waited for further modules
     size_t ports = 0;                // serial ports given
+    long count = 0;                  // modules asked for (--count; 0: no number)
     bool records_incomplete = false; // the report or the history misses one
     bool export_failed = false;      // the command file was not written
 };

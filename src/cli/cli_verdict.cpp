@@ -147,7 +147,7 @@ void cli_outcome_take_fact(cli_outcome &c, const cli_event &ev)
                       ev.get_long("answered") != 0, ev.get_long("holds") != 0};
         // A mismatch names only a value the module gave.
         if (k.answered && !k.holds)
-            c.mismatches.push_back({k.setting, k.expected, k.held});
+            c.mismatches.push_back({k.setting, k.expected, k.held, ev.get("differs")});
         c.checked.push_back(k);
     }
 }

@@ -1,6 +1,7 @@
 // Command files: temporary files of Confirm, saving and applying.
 #include "cmd_file.h"
 
+#include <cctype>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -41,7 +42,12 @@ bool cmd_file_write_whole(const std::string &path, const std::string &bytes)
     // Command files hold Wi-Fi keys: a new one is the user's alone, an
     // existing one keeps the mode its owner gave it.
     struct stat st;
-    const mode_t mode = stat(path.c_str(), &st) == 0 ? (st.st_mode & 07777) : 0600;
+    return cmd_file_write_whole(path, bytes,
+                                stat(path.c_str(), &st) == 0 ? (st.st_mode & 07777) : 0600);
+}
+
+bool cmd_file_write_whole(const std::string &path, const std::string &bytes, mode_t mode)
+{
     const std::string tmp = path + ".new";
     const int fd = open(tmp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, mode);
     if (fd < 0)
@@ -98,6 +104,14 @@ bool cmd_file_line_is_text(const std::string &line)
         if ((c < 0x20 && c != '\t') || c == 0x7f)
             return false;
     return true;
+}
+
+bool cmd_line_ends_link(const std::string &line)
+{
+    std::string name = line.substr(0, line.find('='));
+    for (char &c : name)
+        c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    return name == "AT+ENTM" || name == "AT+Z" || name == "AT+RELD";
 }
 
 const char *cmd_tmp_file(int type)
@@ -237,10 +251,23 @@ bool cmd_file_read_lines(const std::string &path, std::vector<std::string> &line
     }
     // What an empty line would leave unsent: the lines up to the end line.
     if (where.empty) {
-        while (read_line(in, line, had_end) && line.compare(0, 1, "E") != 0)
+        while (read_line(in, line, had_end)) {
+            number++;
+            if (line.compare(0, 1, "E") == 0) {
+                where.end_mark = number;
+                break;
+            }
             if (!line.empty())
                 where.following++;
+        }
+    } else if (where.line > 0) {
+        where.end_mark = where.line;
     }
+    // And what the end line leaves: a second file joined to this one.
+    if (where.end_mark > 0)
+        while (read_line(in, line, had_end))
+            if (!line.empty())
+                where.after_mark++;
     if (end)
         *end = where;
     // A read that failed, not the end of the file, leaves no whole file.
@@ -306,16 +333,25 @@ bool cmd_file_check(const std::string &path, std::vector<std::string> &lines,
         problem->following = end.following;
         return false;
     }
+    if (end.after_mark > 0) {
+        problem->fault = cmd_file_fault::after_end;
+        problem->line = end.end_mark;
+        problem->following = end.after_mark;
+        return false;
+    }
     for (size_t i = 0; i < lines.size(); i++) {
         // A longer line overflows the module's frame, and its progress
         // message alone can outgrow a worker's pipe frames.
         const cmd_file_fault f = !cmd_file_line_is_text(lines[i]) ? cmd_file_fault::not_text
                                  : lines[i].size() > CMD_TEXT_MAX ? cmd_file_fault::too_long
+                                 : cmd_line_ends_link(lines[i])   ? cmd_file_fault::ends_link
                                                                   : cmd_file_fault::none;
         if (f != cmd_file_fault::none) {
             problem->fault = f;
             problem->line = static_cast<int>(i + 1);
             problem->length = lines[i].size();
+            if (f == cmd_file_fault::ends_link)
+                problem->text = lines[i];
             return false;
         }
     }

@@ -6,6 +6,7 @@
 #include "command.h"
 
 #include <string>
+#include <sys/types.h>
 #include <vector>
 
 // Temporary command file of a page (ENCMDTYPE code), e.g. "cmd_mana_tmp.txt".
@@ -18,6 +19,8 @@ constexpr const char *CMD_FILE_DIR = "data/";
 // 0600 (command files hold Wi-Fi keys); an existing one keeps its mode.
 // False with errno set when it could not be written; the old file stays.
 bool cmd_file_write_whole(const std::string &path, const std::string &bytes);
+// The same with the file's mode given.
+bool cmd_file_write_whole(const std::string &path, const std::string &bytes, mode_t mode);
 
 // True when a command-file line (without its line end) may be sent: no
 // zero byte and no control bytes other than tab. Any other bytes pass, in
@@ -63,6 +66,8 @@ struct cmd_file_end {
     int line = 0;       // number of the line that ended them (0: the file's end)
     bool empty = false; // that line is empty, not one beginning with "E"
     int following = 0;  // non-empty lines after an empty one, up to an "E" line
+    int end_mark = 0;   // number of the first line beginning with "E" (0: none)
+    int after_mark = 0; // non-empty lines after that one
 };
 
 // The lines an apply sends, from the file at `path`: up to the first line
@@ -83,6 +88,8 @@ enum class cmd_file_fault {
     not_text,   // `line` holds a zero byte or control bytes
     too_long,   // `line` is `length` bytes, more than CMD_TEXT_MAX
     no_command, // nothing before its end
+    after_end,  // the end line `line` has `following` non-empty lines after it
+    ends_link,  // `line` ends the module's command mode ("AT+ENTM", "AT+Z", "AT+RELD")
 };
 struct cmd_file_problem {
     cmd_file_fault fault = cmd_file_fault::none;
@@ -90,15 +97,23 @@ struct cmd_file_problem {
     int line = 0; // from 1
     int following = 0;
     size_t length = 0;
+    std::string text; // the line at fault (ends_link)
 };
 
 // Reads `path` as cmd_file_read_lines does and checks that what an apply
 // would send goes out whole: the window's apply would stop at an empty line
-// or skip a line that is not text and send the rest, and a module configured
-// without them is worse than one not configured. True with `lines`; false
-// with `problem` saying the first fault.
+// or at the end line (two files joined lose the second), or skip a line that
+// is not text and send the rest, and a module configured without them is
+// worse than one not configured. A line that ends the command mode
+// (cmd_line_ends_link) is refused too: every later line would reach the
+// module's network peer as data. True with `lines`; false with `problem`
+// saying the first fault.
 bool cmd_file_check(const std::string &path, std::vector<std::string> &lines,
                     cmd_file_problem *problem);
+
+// True when `line` is "AT+ENTM", "AT+Z" or "AT+RELD" (any case, with or
+// without "=" and arguments): after it the module takes no more commands.
+bool cmd_line_ends_link(const std::string &line);
 
 // Told of each line an apply sent, for a face that shows progress or reads
 // the settings back afterwards.
