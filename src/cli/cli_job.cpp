@@ -27,6 +27,7 @@
 #include <cstring>
 #include <ctime>
 #include <map>
+#include <set>
 #include <poll.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
@@ -53,6 +54,11 @@ struct worker_state {
     bool link_lost = false;
     // Query text -> value of every query answered in this process.
     std::map<std::string, std::string> answered;
+    // Queries whose reply was cut short (longer than a frame, or still
+    // coming when its read ran out): failed, never a value.
+    std::set<std::string> cut_short;
+    // The module was brought into command mode (its echo test ran).
+    bool entered = false;
     mono::time_point last_alive;
     // The module in progress: its deadline, the bytes it sent, the
     // exchanges in a row it left without a byte of answer, and why it
@@ -72,11 +78,17 @@ struct worker_state {
     at_link counted_link = {nullptr, nullptr, nullptr};
 };
 
+// The one worker of this process, for the end of an orphan.
+worker_state *the_worker = nullptr;
+
 // Reached by the signal handlers.
 volatile sig_atomic_t stop_asked = 0;
 // The link in command mode, for the "AT+ENTM" of a second Ctrl-C (-1: none).
 volatile sig_atomic_t leave_fd = -1;
 volatile sig_atomic_t leave_on_socket = 0;
+// The parent has died (PR_SET_PDEATHSIG): nothing more is sent but the
+// module's release.
+volatile sig_atomic_t orphaned = 0;
 // How long a worker waits for the parent's go or skip. The parent answers
 // as it reads the event; this only bounds a parent that stopped reading.
 constexpr auto ANSWER_WAIT = std::chrono::seconds(60);
@@ -98,12 +110,10 @@ long elapsed_ms(const timespec &since)
     return (now.tv_sec - since.tv_sec) * 1000L + (now.tv_nsec - since.tv_nsec) / 1000000L;
 }
 
-// A second Ctrl-C: a module in command mode is let go with "AT+ENTM" (its
-// "+ok" awaited CLI_LEAVE_BUDGET_MS at most), then the worker ends. Only
-// async-signal-safe calls: the exchange under way is abandoned.
-void on_abort(int)
+// Lets the module on `fd` go with "AT+ENTM" (its "+ok" awaited
+// CLI_LEAVE_BUDGET_MS at most). Only async-signal-safe calls.
+void leave_at_once(int fd)
 {
-    const int fd = leave_fd;
     if (fd > 0) {
         static const char frame[] = "AT+ENTM\n";
         const size_t len = sizeof frame - 1;
@@ -132,7 +142,23 @@ void on_abort(int)
                 break;
         }
     }
+}
+
+// A second Ctrl-C: a module in command mode is let go, then the worker
+// ends; the exchange under way is abandoned.
+void on_abort(int)
+{
+    leave_at_once(leave_fd);
     _exit(0);
+}
+
+// The parent died: every read under way fails at once, and the worker's
+// next step ends it (orphan_end).
+void on_orphan(int)
+{
+    orphaned = 1;
+    stop_asked = 1;
+    serial_interrupt_reads();
 }
 void emit(worker_state &w, const cli_event &ev)
 {
@@ -195,8 +221,25 @@ void module_begins(worker_state &w)
     w.gone_note.clear();
 }
 
+// An orphan stops talking: the module in command mode is let go, its
+// record says the run was interrupted, and the worker ends at once.
+[[noreturn]] void orphan_end(worker_state &w)
+{
+    const int fd = leave_fd > 0 ? static_cast<int>(leave_fd) : w.entered ? link_fd(w) : -1;
+    leave_at_once(fd);
+    w.parent_gone = true;
+    emit(w, cli_event(cli_ev::RESULT)
+                .set("result", RESULT_INTERRUPTED)
+                .set("note", "modcfg ended; the module was let go")
+                .set("restarted", 0L));
+    std::fflush(nullptr);
+    _exit(0);
+}
+
 bool time_is_up(worker_state &w)
 {
+    if (orphaned)
+        orphan_end(w);
     if (!w.past_deadline && mono::now() >= w.deadline)
         w.past_deadline = true;
     return w.past_deadline;
@@ -230,6 +273,21 @@ int counted_read_until(void *ctx, char *buf, int len, int first_byte_ms, const a
     return n;
 }
 
+void counted_drop(void *ctx)
+{
+    worker_state &w = *static_cast<worker_state *>(ctx);
+    if (w.base_link->drop_waiting)
+        w.base_link->drop_waiting(w.base_link->ctx);
+}
+
+bool counted_read_cut(void *ctx)
+{
+    worker_state &w = *static_cast<worker_state *>(ctx);
+    return w.base_link->read_cut && w.base_link->read_cut(w.base_link->ctx);
+}
+
+// The link the window's exchange uses, with its drop of waiting bytes,
+// cut-read check and empty-read time, counting what the module sends.
 void use_link(worker_state &w, link_kind kind)
 {
     w.link_in_use = kind;
@@ -237,6 +295,9 @@ void use_link(worker_state &w, link_kind kind)
     w.counted_link.write = counted_write;
     w.counted_link.read = counted_read;
     w.counted_link.read_until = w.base_link->read_until ? counted_read_until : nullptr;
+    w.counted_link.drop_waiting = counted_drop;
+    w.counted_link.read_cut = counted_read_cut;
+    w.counted_link.empty_read_ms = w.base_link->empty_read_ms;
     w.counted_link.ctx = &w;
 }
 
@@ -246,6 +307,8 @@ void nap(int ms)
     const auto end = mono::now() + std::chrono::milliseconds(ms);
     while (!stop_asked && mono::now() < end)
         std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    if (orphaned && the_worker)
+        orphan_end(*the_worker);
 }
 
 void close_serial()
@@ -305,6 +368,16 @@ std::string query(const char *cmd)
     return module_send_cmd_get(cmd, v) ? v : "";
 }
 
+// The module's MID, asked once more when it came empty (a reply another
+// frame left on the line); empty when it stays so.
+std::string module_mid(const worker_state &w)
+{
+    std::string mid = query("AT+MID");
+    if (mid.empty() && !w.link_lost)
+        mid = query("AT+MID");
+    return mid;
+}
+
 struct apply_watch : cmd_apply_observer {
     explicit apply_watch(worker_state &state) : w(state) {}
     worker_state &w;
@@ -357,7 +430,8 @@ int verify_lines(worker_state &w, const std::vector<std::string> &lines, size_t 
                     .set("total", static_cast<long>(targets.size())));
         const auto &t = targets[i];
         char v[AT_VALUE_MAX + 1] = "";
-        const bool got = module_send_cmd_get(("AT+" + t.first).c_str(), v) == 1;
+        const std::string q = "AT+" + t.first;
+        const bool got = module_send_cmd_get(q.c_str(), v) == 1;
         // Three silences in a row: the module is gone, not mismatched.
         if (!got && w.link_lost)
             break;
@@ -366,8 +440,9 @@ int verify_lines(worker_state &w, const std::vector<std::string> &lines, size_t 
             emit(w, cli_event(cli_ev::MISMATCH)
                         .set("setting", t.first)
                         .set("sent", t.second)
-                        .set("held", v)
-                        .set("answered", got ? 1L : 0L));
+                        .set("held", got ? v : "")
+                        .set("answered", got ? 1L : 0L)
+                        .set("why", !got && w.cut_short.count(q) ? "reply cut short" : ""));
         }
     }
     return failed;
@@ -401,15 +476,22 @@ void run_task(worker_state &w, const cli_job &job)
         init_module_ap_struct();
         init_module_sta_struct();
         int missing = 0;
+        std::string cut;
         for (const char *name : module_query_names) {
-            auto it = w.answered.find(std::string("AT+") + name);
-            if (it == w.answered.end()) {
+            const std::string q = std::string("AT+") + name;
+            auto it = w.answered.find(q);
+            if (it == w.answered.end() && w.cut_short.count(q)) {
                 missing++;
-                note += (note.empty() ? "no answer to AT+" : ", AT+") + std::string(name);
+                cut += (cut.empty() ? "reply cut short: " : ", ") + q;
+            } else if (it == w.answered.end()) {
+                missing++;
+                note += (note.empty() ? "no answer to " : ", ") + q;
             } else {
                 emit(w, cli_event(cli_ev::VALUE).set("name", name).set("value", it->second));
             }
         }
+        if (!cut.empty())
+            note += (note.empty() ? "" : "; ") + cut;
         if (missing > 0) {
             result = w.link_lost ? RESULT_LINK_LOST : RESULT_NOT_ACKED;
         } else if (job.task == cli_task::export_) {
@@ -508,6 +590,11 @@ int run_serial(worker_state &w, const cli_job &job)
             emit(w, cli_event(cli_ev::STAGE).set("text", "scan"));
             const line_scan_result r =
                 line_scan_find(job.device, line_scan_settings(false), nullptr);
+            if (orphaned) {
+                if (r.mode == line_mode::transparent)
+                    leave_at_once(r.fd);
+                orphan_end(w);
+            }
             found = r.mode != line_mode::none;
             // As CommOpen gives it: 0 for a port that cannot be opened.
             fd = found ? r.fd : r.open_failed ? 0 : -1;
@@ -553,7 +640,11 @@ int run_serial(worker_state &w, const cli_job &job)
         const std::string dev = device_id(job.device);
         emit(w, cli_event(cli_ev::STAGE).set("text", "connect"));
         module_begins(w);
-        if (module_session_enter_serial() != 1) {
+        w.entered = false;
+        const int entered = module_session_enter_serial();
+        if (orphaned)
+            orphan_end(w);
+        if (entered != 1) {
             close_serial();
             if (!job.wait_new) {
                 emit(w, cli_event(cli_ev::RESULT).set("result", RESULT_NO_MODULE).set("note", ""));
@@ -565,7 +656,7 @@ int run_serial(worker_state &w, const cli_job &job)
         }
         leave_on_socket = 0;
         leave_fd = fd;
-        const std::string mid = query("AT+MID");
+        const std::string mid = module_mid(w);
         // The node was made anew since the last module: the adapter was
         // unplugged and plugged in again.
         if (!last_device.empty() && dev != last_device)
@@ -580,6 +671,16 @@ int run_serial(worker_state &w, const cli_job &job)
                         "text", cli_format(cli_gettext("module %s is done"), mid.c_str())));
             nap(WAIT_PAUSE_MS);
             continue;
+        }
+        if (mid.empty() && !w.link_lost) {
+            // A module is known by its MID: without one it is not worked on.
+            module_session_leave();
+            leave_fd = -1;
+            close_serial();
+            emit(w, cli_event(cli_ev::RESULT)
+                        .set("result", RESULT_NO_MID)
+                        .set("note", "the module gave no MID (asked twice)"));
+            return 0;
         }
         if (w.link_lost) {
             leave_fd = -1;
@@ -681,14 +782,17 @@ int job_get(void *ctx, const char *cmd, char *ret)
         return 0;
     const long long before = w.heard;
     int ok;
+    bool cut = false;
     if (w.link_in_use == link_kind::tcp) {
         tcp_exchange ex;
-        ok = at_send_cmd_get(w.counted_link, cmd, ret);
+        ok = at_send_cmd_whole(w.counted_link, cmd, ret, &cut);
     } else {
-        ok = at_send_cmd_get(w.counted_link, cmd, ret);
+        ok = at_send_cmd_whole(w.counted_link, cmd, ret, &cut);
     }
     if (ok)
         w.answered[cmd] = ret;
+    else if (cut)
+        w.cut_short.insert(cmd);
     after_exchange(w, ok, before);
     return ok;
 }
@@ -715,6 +819,8 @@ int job_echo(void *ctx)
     worker_state &w = *static_cast<worker_state *>(ctx);
     if (w.link_lost)
         return 0;
+    // Only a module in command mode is given the echo test.
+    w.entered = true;
     int ok;
     if (w.link_in_use == link_kind::tcp) {
         tcp_exchange ex;
@@ -743,6 +849,10 @@ void cli_job_install_signals()
     ab.sa_handler = on_abort;
     sigfillset(&ab.sa_mask);
     sigaction(SIGUSR1, &ab, nullptr);
+    struct sigaction orphan = {};
+    orphan.sa_handler = on_orphan; // no SA_RESTART: a wait wakes up
+    sigfillset(&orphan.sa_mask);
+    sigaction(SIGUSR2, &orphan, nullptr);
     // Ctrl-C reaches the whole process group: only the parent decides.
     signal(SIGINT, SIG_IGN);
 }
@@ -750,6 +860,7 @@ void cli_job_install_signals()
 int cli_job_run(const cli_job &job, int fd)
 {
     worker_state w;
+    the_worker = &w;
     w.event_fd = fd;
     w.answer_fd = job.answer_fd;
     w.module_timeout_s = job.module_timeout;
@@ -765,5 +876,6 @@ int cli_job_run(const cli_job &job, int fd)
         w.history->worker_begin(job.label, job.device);
     const int rc = job.device.empty() ? run_tcp(w, job) : run_serial(w, job);
     module_bind(module_ops());
+    the_worker = nullptr;
     return rc;
 }

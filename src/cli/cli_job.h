@@ -73,6 +73,8 @@ constexpr const char *RESULT_NO_MODULE = "no-module";
 constexpr const char *RESULT_LINK_LOST = "link-lost";
 // Every line acknowledged, none of them could be read back.
 constexpr const char *RESULT_ACKNOWLEDGED = "acknowledged";
+// A module that gave no MID, asked twice: not worked on, counted as failed.
+constexpr const char *RESULT_NO_MID = "no-mid";
 // Ended by a second Ctrl-C while in progress.
 constexpr const char *RESULT_INTERRUPTED = "interrupted";
 
@@ -90,6 +92,9 @@ int cli_job_run(const cli_job &job, int event_fd);
 // Asks a waiting worker to end (its SIGTERM handler); a worker with a
 // module in progress finishes that module first. SIGUSR1 ends a worker at
 // once (a second Ctrl-C), after "AT+ENTM" to a module in command mode.
+// SIGUSR2 tells the parent's death (PR_SET_PDEATHSIG): the worker sends
+// nothing more but "AT+ENTM" to a module in command mode, says
+// "interrupted" and ends, within a second.
 void cli_job_install_signals();
 
 #endif

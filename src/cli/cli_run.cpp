@@ -493,9 +493,10 @@ void runner::on_mismatch(worker &w, const cli_event &ev)
 {
     cli_mismatch m{ev.get("setting"), ev.get("sent"), ev.get("held")};
     // A mismatch names only a value the module gave.
+    const std::string why = ev.get("why");
     if (ev.get_long("answered") == 0)
-        w.out.note +=
-            (w.out.note.empty() ? "" : "; ") + std::string("no answer to AT+") + m.setting;
+        w.out.note += (w.out.note.empty() ? "" : "; ") +
+                      (why.empty() ? std::string("no answer to") : why + ":") + " AT+" + m.setting;
     else
         w.out.mismatches.push_back(m);
 }
