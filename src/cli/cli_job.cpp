@@ -645,6 +645,9 @@ int run_serial(worker_state &w, const cli_job &job)
         if (orphaned)
             orphan_end(w);
         if (entered != 1) {
+            // A module that took "a" was sent "AT+ENTM": the port stays
+            // open until it has been taken, or it is lost with the close.
+            uart_read2clean(fd, 0);
             close_serial();
             if (!job.wait_new) {
                 emit(w, cli_event(cli_ev::RESULT).set("result", RESULT_NO_MODULE).set("note", ""));

@@ -742,7 +742,7 @@ int connect_to_module()
     return ok;
 }
 
-int line_probe_wait_ms(int fd)
+int line_wire_ms(int fd, int bytes)
 {
     termios t;
     int baud = 0, bits = 10;
@@ -754,9 +754,13 @@ int line_probe_wait_ms(int fd)
     }
     if (baud <= 0)
         baud = 50;
+    return static_cast<int>((static_cast<long>(bytes) * bits * 1000 + baud - 1) / baud);
+}
+
+int line_probe_wait_ms(int fd)
+{
     constexpr int REPLY_LEN = 7; // "+ok\r\n\r\n"
     // The probe and the reply's first byte are in CommReadUntil's count.
-    const long wire = (static_cast<long>(REPLY_LEN - 1) * bits * 1000 + baud - 1) / baud;
-    const long wait = wire + LINE_PROBE_MARGIN_MS;
+    const long wait = line_wire_ms(fd, REPLY_LEN - 1) + LINE_PROBE_MARGIN_MS;
     return static_cast<int>(wait < LINE_PROBE_WAIT_MIN_MS ? LINE_PROBE_WAIT_MIN_MS : wait);
 }

@@ -56,6 +56,9 @@ constexpr int LINE_PROBE_MARGIN_MS = 20;
 // LINE_PROBE_WAIT_MIN_MS (57600 and 9600 baud: 30; 50: 1220). Also when
 // the settings cannot be read, the wait for 50 baud.
 int line_probe_wait_ms(int fd);
+// Milliseconds `bytes` bytes take on `fd`'s line at its rate and frame
+// (50 baud when the settings cannot be read).
+int line_wire_ms(int fd, int bytes);
 
 // Before each frame of a query, set command or echo test, the bytes
 // already waiting on the link are dropped: a reply is taken only from bytes

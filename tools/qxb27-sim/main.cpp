@@ -170,6 +170,7 @@ void pause_ms(long ms)
                "       [--wire BAUD] [--byte-gap MS] [--garbage] [--no-line-ends]\n"
                "       [--drop-after N] [--silent-after N] [--late MS] [--probe-late MS]\n"
                "       [--ok-late MS] [--last-byte-late MS] [--stray] [--trickle NAME]\n"
+               "       [--late-on NAME]... [--split N,MS]\n"
                "       [--set NAME=VALUE]... [--keep NAME=VALUE]... [--log FILE] [--state FILE]\n"
                "       [--counts FILE] [--uart BAUD,BITS,PARITY,STOP]\n"
                "   or: qxb27-sim --help | --version\n",
@@ -204,6 +205,10 @@ void pause_ms(long ms)
             "  --stray             one byte 0xff follows each reply to a frame, 5 ms later\n"
             "  --trickle NAME      the reply to the query of setting NAME comes a byte\n"
             "                      every 150 ms\n"
+            "  --late-on NAME      --late holds only for the replies to frames of setting\n"
+            "                      NAME (repeat for more settings)\n"
+            "  --split N,MS        each reply to a frame comes as its first N bytes, then\n"
+            "                      the rest MS ms later\n"
             "  --set NAME=VALUE    start with this setting (e.g. WMODE=STA), unchecked;\n"
             "                      a line break in VALUE only without --state\n"
             "  --keep NAME=VALUE   hold VALUE: set commands of NAME get \"+ok\" and\n"
@@ -292,6 +297,8 @@ options parse_options(int argc, char **argv)
         o_last_late,
         o_stray,
         o_trickle,
+        o_late_on,
+        o_split,
         o_log,
         o_state,
         o_counts,
@@ -321,6 +328,8 @@ options parse_options(int argc, char **argv)
                                       {"last-byte-late", required_argument, nullptr, o_last_late},
                                       {"stray", no_argument, nullptr, o_stray},
                                       {"trickle", required_argument, nullptr, o_trickle},
+                                      {"late-on", required_argument, nullptr, o_late_on},
+                                      {"split", required_argument, nullptr, o_split},
                                       {"log", required_argument, nullptr, o_log},
                                       {"state", required_argument, nullptr, o_state},
                                       {"counts", required_argument, nullptr, o_counts},
@@ -406,6 +415,19 @@ options parse_options(int argc, char **argv)
                 usage((std::string("no setting ") + optarg).c_str());
             o.faults.trickle = optarg;
             break;
+        case o_late_on:
+            if (sim::store::find(optarg) < 0)
+                usage((std::string("no setting ") + optarg).c_str());
+            o.faults.late_on.push_back(optarg);
+            break;
+        case o_split: {
+            char *end;
+            o.faults.split_at = std::strtol(optarg, &end, 10);
+            if (*end != ',' || o.faults.split_at <= 0)
+                usage("--split wants N,MS (e.g. 1,250)");
+            o.faults.split_ms = parse_count(end + 1, "--split");
+            break;
+        }
         case o_silent_after:
             o.faults.silent_after = parse_count(optarg, "--silent-after");
             break;
@@ -627,6 +649,11 @@ outcome perform(int fd, bool sock, const std::vector<sim::action> &actions, cons
                     pause_ms(gap);
                 ok = write_all(fd, sock, &a.bytes[i], 1);
             }
+        } else if (a.split_at > 0 && a.bytes.size() > static_cast<size_t>(a.split_at)) {
+            const size_t at = static_cast<size_t>(a.split_at);
+            ok = write_all(fd, sock, a.bytes.data(), at);
+            pause_ms(a.split_ms);
+            ok = ok && write_all(fd, sock, a.bytes.data() + at, a.bytes.size() - at);
         } else if (a.last_ms > 0 && a.bytes.size() > 1) {
             ok = write_all(fd, sock, a.bytes.data(), a.bytes.size() - 1);
             pause_ms(a.last_ms);
