@@ -4,6 +4,7 @@
 
 #include "pccom.h"
 
+#include <algorithm>
 #include <array>
 #include <chrono>
 #include <climits>
@@ -45,9 +46,15 @@ constexpr int HANDSHAKE_OK_LEN = 7;
 constexpr int VALUE_HEAD = 4;
 constexpr int VALUE_TAIL = 4;
 
+// A pause, cut short once the process must end (serial_interrupt_reads).
 void pause_ms(int ms)
 {
-    std::this_thread::sleep_for(std::chrono::milliseconds(ms));
+    constexpr int slice_ms = 50;
+    const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
+    for (auto now = std::chrono::steady_clock::now(); now < end && !serial_reads_interrupted();
+         now = std::chrono::steady_clock::now())
+        std::this_thread::sleep_for(
+            std::min<std::chrono::steady_clock::duration>(end - now, std::chrono::milliseconds(slice_ms)));
 }
 
 bool begins(const char *buf, int n, const char *prefix)

@@ -615,6 +615,11 @@ void serial_interrupt_reads()
     reads_interrupted = 1;
 }
 
+bool serial_reads_interrupted()
+{
+    return reads_interrupted != 0;
+}
+
 int CommWrite(int fd, const char *buffer, int len)
 {
     if (fd <= 0) {

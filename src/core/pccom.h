@@ -133,6 +133,8 @@ long serial_quiet_ms(int fd);
 // any more; writes still go, for the "AT+ENTM" that lets a module go.
 // For a process that must end soon (its parent has died).
 void serial_interrupt_reads();
+// True once serial_interrupt_reads was called: the exchange's pauses end.
+bool serial_reads_interrupted();
 
 // errno of the last failure of the serial layer (0 when none yet), and a
 // text naming the step and the OS's reason ("open /dev/ttyUSB0: Permission
