@@ -1,141 +1,104 @@
-// modcfg's fast exchange against its default, module behaviour by
-// behaviour, through the program (read --json, provision) on a pty and over
-// TCP, and the scan: fast reads the default's values or fails what the
-// default fails, no value is another query's, and every module ends in the
-// mode it was let go into. All runs go at once. Cells slow at the default
-// timing run only with MODCFG_SLOW_CELLS=1 (tests/fast_differential_slow.sh).
+// Fast against default through modcfg (read, provision, scan; pty, TCP): the default's
+// values or failures, no value another query's, every module let go as it should be.
 #include "modcfg_child.h"
 #include "sim_process.h"
 
-#include <algorithm>
 #include <cstdio>
 #include <future>
 #include <gtest/gtest.h>
-#include <map>
-#include <poll.h>
-#include <termios.h>
 #include <sys/stat.h>
 
 namespace
 {
 
+// clang-format off
 // Values that differ from each other, so that another query's reply shows.
-const std::vector<std::string> settings = {
-    "--set", "MID=DIFF-MODULE", "--set", "WEBU=webuser,webpass", "--set", "UARTFT=123",
-    "--set", "UARTFL=456", "--set", "MAXSK=7", "--set", "TCPTO=99", "--set",
-    "WAP=11N,Shop AP,CH11", "--set", "WSSSID=ssid-forty-bytes-long-0123456789abcdef"};
-
-std::vector<std::string> late(const char *ms)
-{
-    return {"--mode", "command", "--late", ms, "--late-on", "TMODE", "--late-on", "UARTF",
-            "--late-on", "DHCPGW"};
-}
-std::vector<std::string> cmd_mode(std::vector<std::string> a)
-{
-    a.insert(a.begin(), {"--mode", "command"});
-    return a;
-}
+const std::vector<std::string> settings = {"--set", "MID=DIFF-MODULE", "--set", "WEBU=webuser,webpass",
+    "--set", "UARTFT=123", "--set", "UARTFL=456", "--set", "MAXSK=7", "--set", "TCPTO=99",
+    "--set", "WSSSID=ssid-forty-bytes-long-0123456789abcdef"};
+const std::vector<std::string> late_on = {"--late-on", "TMODE", "--late-on", "UARTF", "--late-on", "TCPTO"};
 
 struct cell {
     const char *name;
-    std::vector<std::string> args;
+    std::vector<std::string> args; // "C" first: the module starts in command mode
     bool tcp, slow;
-    int fails;     // queries the default fails (19: the connect fails)
+    int fails;     // queries the default fails (19: it finds no module)
     int scan_rate; // 0: read and provision; else a scan, the module at this rate
 };
 const cell cells[] = {
-    {"on_time", cmd_mode({}), true, false, 0, 0},
-    {"late_300ms", late("300"), true, false, 0, 0},
-    {"late_1s", late("1000"), true, true, 0, 0},
-    {"late_4500ms", late("4500"), true, true, 0, 0},
-    {"late_12s", late("12000"), false, true, 0, 0},
-    {"last_byte_late", cmd_mode({"--last-byte-late", "150"}), true, false, 0, 0},
-    {"stray_bytes", cmd_mode({"--stray"}), true, false, 0, 0},
-    {"echo_on", cmd_mode({"--echo"}), true, false, 0, 0},
-    {"trickle_past_limit", cmd_mode({"--trickle", "WSSSID"}), true, false, 1, 0},
-    {"split_replies", cmd_mode({"--split", "2,150"}), true, false, 0, 0},
-    {"probe_late_500ms", cmd_mode({"--probe-late", "500"}), false, false, 0, 0},
-    {"probe_late_1s", cmd_mode({"--probe-late", "1000"}), false, true, 0, 0},
-    {"probe_late_1500ms", cmd_mode({"--probe-late", "1500"}), false, true, 0, 0},
+    {"on_time", {"C"}, true, false, 0, 0},
+    {"late_300ms", {"C", "--late", "300"}, true, false, 0, 0},
+    {"late_1s", {"C", "--late", "1000"}, true, true, 0, 0},
+    {"late_4500ms", {"C", "--late", "4500"}, true, true, 0, 0},
+    {"late_12s", {"C", "--late", "12000"}, false, true, 0, 0},
+    {"last_byte_late", {"C", "--last-byte-late", "150"}, true, false, 0, 0},
+    {"stray_bytes", {"C", "--stray"}, true, false, 0, 0},
+    {"echo_on", {"C", "--echo"}, true, false, 0, 0},
+    {"trickle_past_limit", {"C", "--trickle", "WSSSID"}, true, false, 1, 0},
+    {"split_replies", {"C", "--split", "2,150"}, true, false, 0, 0},
+    {"probe_late_500ms", {"C", "--probe-late", "500"}, false, false, 0, 0},
+    {"probe_late_1s", {"C", "--probe-late", "1000"}, false, true, 0, 0},
+    {"probe_late_1500ms", {"C", "--probe-late", "1500"}, false, true, 0, 0},
     {"ok_late_300ms", {"--ok-late", "300"}, false, false, 0, 0},
     {"ok_late_800ms", {"--ok-late", "800"}, false, false, 19, 0},
-    {"scan_probe_late_500ms", cmd_mode({"--probe-late", "500"}), false, false, 0, 57600},
+    {"scan_probe_late_500ms", {"C", "--probe-late", "500"}, false, false, 0, 57600},
     {"scan_ok_late_800ms", {"--ok-late", "800"}, false, false, 0, 57600},
-    {"scan_probe_late_500ms_134", cmd_mode({"--probe-late", "500"}), false, true, 0, 134},
+    {"scan_probe_late_500ms_134", {"C", "--probe-late", "500"}, false, true, 0, 134},
     {"scan_ok_late_800ms_134", {"--ok-late", "800"}, false, true, 0, 134},
 };
+// clang-format on
 
 struct run_out {
     int status = -1;
     double s = 0;
-    std::map<std::string, std::string> values, held; // what modcfg gave; the module's
-    std::string out, err;
-    bool command_mode_after = false;
+    std::string out, err, report, mode_after; // the emulator's mode at the end
+    std::map<std::string, std::string> held;  // and its settings
 };
 
-// The "NAME":"VALUE" members of the JSON in `text` (the values here need
-// no unescaping).
-std::map<std::string, std::string> members(const std::string &text)
+// How many "NAME":"VALUE" members `json` has, and how many of them are the
+// module's own NAME=VALUE.
+std::pair<int, int> own_values(const std::string &json,
+                               const std::map<std::string, std::string> &held)
 {
-    std::map<std::string, std::string> out;
-    for (size_t at = 0; (at = text.find('"', at)) != std::string::npos;) {
-        const size_t k = text.find('"', at + 1);
-        if (k == std::string::npos || text.compare(k, 3, "\":\"") != 0) {
-            at = k == std::string::npos ? k : k + 1;
-            continue;
-        }
-        const size_t v = text.find('"', k + 3);
-        out[text.substr(at + 1, k - at - 1)] = text.substr(k + 3, v - k - 3);
-        at = v + 1;
-    }
-    return out;
+    int all = 0, own = 0;
+    for (size_t at = 0; (at = json.find("\":\"", at)) != std::string::npos; at++)
+        all++;
+    for (const auto &h : held)
+        own += json.find("\"" + h.first + "\":\"" + h.second + "\"") != std::string::npos;
+    return {all, own};
+}
+std::string field(const std::string &json, const std::string &name)
+{
+    const size_t at = json.find("\"" + name + "\":\""), from = at + name.size() + 4;
+    return at == std::string::npos ? "" : json.substr(from, json.find('"', from) - from);
 }
 
-// True when the module on `path` answers a probe: it is in command mode.
-bool answers_probe(const std::string &path)
-{
-    const int fd = open(path.c_str(), O_RDWR | O_NOCTTY);
-    termios t{};
-    std::string got;
-    if (fd >= 0 && tcgetattr(fd, &t) == 0 && (cfmakeraw(&t), tcsetattr(fd, TCSANOW, &t)) == 0 &&
-        write(fd, "AT+\n", 4) == 4) {
-        const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(2);
-        for (pollfd p = {fd, POLLIN, 0}; got.find("+ok") == std::string::npos &&
-                                         std::chrono::steady_clock::now() < end && poll(&p, 1, 100) >= 0;) {
-            char buf[64];
-            const ssize_t n = (p.revents & POLLIN) ? read(fd, buf, sizeof buf) : 0;
-            got.append(buf, n > 0 ? size_t(n) : 0);
-        }
-    }
-    if (fd >= 0)
-        close(fd);
-    return got.find("+ok") != std::string::npos;
-}
-
-// modcfg `what` ("read", "provision" or "scan") on the cell's module, its
-// files in `dir`.
+// modcfg `what` (read, provision, scan) on the cell's module, files in `dir`.
 run_out run(const cell &c, const std::string &what, bool tcp, bool fast, const std::string &dir)
 {
-    std::vector<std::string> sim = c.args, args = {what};
-    sim.insert(sim.end(), settings.begin(), settings.end());
-    sim.insert(sim.end(), {"--state", dir + "/state.txt"});
+    std::vector<std::string> sim = settings, args = {what, "--port", "", "--module-timeout", "600"};
+    for (const std::string &a : c.args)
+        a == "C" ? sim.insert(sim.end(), {"--mode", "command"}) : sim.insert(sim.end(), a);
+    if (c.args.size() > 1 && c.args[1] == "--late") // late only on some settings' replies
+        sim.insert(sim.end(), late_on.begin(), late_on.end());
+    sim.insert(sim.end(), {"--state", dir + "/state", "--mode-file", dir + "/mode"});
     const std::string rate = std::to_string(c.scan_rate);
     if (c.scan_rate)
         sim.insert(sim.end(), {"--uart", rate + ",8,N,1", "--wire", rate});
-    if (what != "scan")
-        args.insert(args.end(), {"--no-history", "--module-timeout", "600"});
+    args.insert(args.end(), {"--no-history", "--show-secrets", "--strict-timing", dir + "/set.txt",
+                             "--report", dir + "/r.jsonl"});
+    args.resize(what == "scan" ? 3 : what == "read" ? 8 : 11);
     if (what == "read")
-        args.insert(args.end(), {"--json", "--show-secrets"});
-    if (what == "provision")
-        args.insert(args.end(), {dir + "/set.txt", "--report", dir + "/r.jsonl"});
-    if (!fast && what != "scan")
-        args.push_back("--strict-timing");
-    args.insert(args.end(), {tcp ? "--listen" : "--port", "127.0.0.1:0"});
+        args.push_back("--json");
+    if (fast && what != "scan")
+        args.erase(args.begin() + 7);
     run_out o;
     sim_process module;
     modcfg_child m;
     const auto t0 = std::chrono::steady_clock::now();
-    if (!tcp && (!module.start_pty(sim) || (args.back() = module.pty_path()).empty()))
+    if (tcp)
+        args[1] = "--listen", args[2] = "127.0.0.1:0";
+    else if (!module.start_pty(sim) || (args[2] = module.pty_path()).empty())
         return o;
     if (!m.start(args, dir + "/" + what))
         return o;
@@ -145,11 +108,10 @@ run_out run(const cell &c, const std::string &what, bool tcp, bool fast, const s
         return o;
     o.status = m.wait(900000);
     o.s = std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
-    o.out = m.out();
-    o.err = m.err();
-    o.values = members(what == "provision" ? read_file(dir + "/r.jsonl") : o.out);
-    o.command_mode_after = !tcp && answers_probe(module.pty_path());
-    o.held = sim_read_state(dir + "/state.txt");
+    module.stop();
+    o.out = m.out(), o.err = m.err(), o.report = read_file(dir + "/r.jsonl");
+    o.mode_after = read_file(dir + "/mode");
+    o.held = sim_read_state(dir + "/state");
     return o;
 }
 
@@ -171,51 +133,45 @@ TEST(FastDifferential, ThroughTheProgram)
                     (c.scan_rate != 0) != (std::string(what) == "scan"))
                     continue;
                 const std::string d = dir.path() + "/" + std::to_string(n++);
-                mkdir(d.c_str(), 0700);
-                mkdir((d + "f").c_str(), 0700);
                 for (const std::string &x : {d, d + "f"})
-                    write_file(x + "/set.txt", "AT+TCPTO=321\r\nAT+TMODE=Through\r\nE\r\n");
-                jobs.push_back({&c, what, tcp, std::async(std::launch::async, run, c, what, tcp, false, d),
+                    mkdir(x.c_str(), 0700), write_file(x + "/set.txt", "AT+TCPTO=321\r\nE\r\n");
+                jobs.push_back({&c, what, tcp,
+                                std::async(std::launch::async, run, c, what, tcp, false, d),
                                 std::async(std::launch::async, run, c, what, tcp, true, d + "f")});
             }
     for (auto &j : jobs) {
         run_out def = j.def.get(), fast = j.fast.get();
         const cell &c = *j.c;
-        const bool transparent = std::find(c.args.begin(), c.args.end(), "command") == c.args.end();
-        auto brief = [&](run_out &o) {
-            const std::string got = j.what == "read"        ? std::to_string(o.values.size()) + "/19"
-                                    : j.what == "provision" ? o.values["result"]
-                                                            : (o.status ? "none" : "found");
-            char b[64];
-            std::snprintf(b, sizeof b, "rc %d %5.1f s %-10s", o.status, o.s, got.c_str());
-            return std::string(b);
-        };
-        std::printf("cell %-26s %-9s %-3s | default %s | fast %s\n", c.name, j.what.c_str(),
-                    j.tcp ? "tcp" : "pty", brief(def).c_str(), brief(fast).c_str());
+        std::printf("cell %-26s %-9s %-3s", c.name, j.what.c_str(), j.tcp ? "tcp" : "pty");
+        for (run_out *o : {&def, &fast})
+            std::printf(" | %s rc %d %5.1f s %-10s", o == &def ? "default" : "fast", o->status,
+                        o->s,
+                        (j.what == "read" ? std::to_string(own_values(o->out, o->held).first)
+                                          : field(o->report, "result"))
+                            .c_str());
+        std::printf("\n");
         SCOPED_TRACE(std::string(c.name) + " " + j.what + (j.tcp ? " tcp" : " pty") +
                      "\ndefault: " + def.err + "\nfast: " + fast.err);
         // Where the default misses the module (its "+ok" after "a" comes past
         // the default's read), fast may read it whole.
         const bool fast_found = c.fails == 19 && fast.status == 0;
         if (j.what == "read") {
-            for (run_out *o : {&def, &fast})
-                for (const auto &v : o->values)
-                    EXPECT_EQ(v.second, o->held[v.first]) << v.first;
-            EXPECT_EQ(def.values.size(), size_t(19 - c.fails));
-            EXPECT_EQ(fast.values.size(), fast_found ? 19 : def.values.size());
+            const auto d = own_values(def.out, def.held), f = own_values(fast.out, fast.held);
+            EXPECT_EQ(d, std::make_pair(19 - c.fails, 19 - c.fails)) << def.out;
+            EXPECT_EQ(f, fast_found ? std::make_pair(19, 19) : d) << fast.out;
         } else if (j.what == "provision") {
-            EXPECT_EQ(fast.values["result"], fast_found ? "verified" : def.values["result"]);
-            EXPECT_EQ(fast.values["mid"], c.fails == 19 && !fast_found ? "" : "DIFF-MODULE");
+            EXPECT_EQ(field(fast.report, "result"),
+                      fast_found ? "verified" : field(def.report, "result"));
+            EXPECT_EQ(field(fast.report, "mid"), c.fails == 19 && !fast_found ? "" : "DIFF-MODULE");
         } else {
-            EXPECT_NE(def.out.find(std::string(transparent ? "transparent" : "command") +
-                                   " mode  MID DIFF-MODULE"),
-                      std::string::npos)
-                << def.out;
+            const std::string found = c.args[0] == "C" ? "command" : "transparent";
+            EXPECT_NE(def.out.find(found + " mode  MID DIFF-MODULE"), std::string::npos) << def.out;
         }
         EXPECT_EQ(fast.status, fast_found ? 0 : def.status);
         // Let go as the window does ("AT+ENTM"), or as found (scan).
-        EXPECT_EQ(def.command_mode_after, j.what == "scan" && !transparent);
-        EXPECT_EQ(fast.command_mode_after, def.command_mode_after);
+        const char *want = j.what == "scan" && c.args[0] == "C" ? "command\n" : "transparent\n";
+        EXPECT_TRUE(j.tcp || def.mode_after == want) << def.mode_after;
+        EXPECT_EQ(fast.mode_after, def.mode_after);
     }
 }
 

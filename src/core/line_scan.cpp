@@ -258,6 +258,9 @@ line_scan_result line_scan_find(const std::string &device,
 {
     line_scan_result r;
     for (const auto &s : settings) {
+        // The process must end (its parent died): nothing more is sent.
+        if (serial_reads_interrupted())
+            break;
         r = line_scan_try(device, s);
         if (r.open_failed || r.mode != line_mode::none)
             return r;

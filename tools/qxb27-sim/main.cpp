@@ -88,6 +88,7 @@ struct options {
     sim::faults faults;
     std::vector<std::pair<std::string, std::string>> sets;
     std::string log_path, state_path, counts_path;
+    std::string mode_path; // --mode-file
 };
 
 // What crossed the link in this run, for --counts.
@@ -170,7 +171,7 @@ void pause_ms(long ms)
                "       [--wire BAUD] [--byte-gap MS] [--garbage] [--no-line-ends]\n"
                "       [--drop-after N] [--silent-after N] [--late MS] [--probe-late MS]\n"
                "       [--ok-late MS] [--last-byte-late MS] [--stray] [--trickle NAME]\n"
-               "       [--late-on NAME]... [--split N,MS]\n"
+               "       [--late-on NAME]... [--split N,MS] [--mode-file FILE]\n"
                "       [--set NAME=VALUE]... [--keep NAME=VALUE]... [--log FILE] [--state FILE]\n"
                "       [--counts FILE] [--uart BAUD,BITS,PARITY,STOP]\n"
                "   or: qxb27-sim --help | --version\n",
@@ -209,6 +210,8 @@ void pause_ms(long ms)
             "                      NAME (repeat for more settings)\n"
             "  --split N,MS        each reply to a frame comes as its first N bytes, then\n"
             "                      the rest MS ms later\n"
+            "  --mode-file FILE    when the run ends, write to FILE the mode the module\n"
+            "                      is in: command or transparent\n"
             "  --set NAME=VALUE    start with this setting (e.g. WMODE=STA), unchecked;\n"
             "                      a line break in VALUE only without --state\n"
             "  --keep NAME=VALUE   hold VALUE: set commands of NAME get \"+ok\" and\n"
@@ -298,6 +301,7 @@ options parse_options(int argc, char **argv)
         o_stray,
         o_trickle,
         o_late_on,
+        o_mode_file,
         o_split,
         o_log,
         o_state,
@@ -329,6 +333,7 @@ options parse_options(int argc, char **argv)
                                       {"stray", no_argument, nullptr, o_stray},
                                       {"trickle", required_argument, nullptr, o_trickle},
                                       {"late-on", required_argument, nullptr, o_late_on},
+                                      {"mode-file", required_argument, nullptr, o_mode_file},
                                       {"split", required_argument, nullptr, o_split},
                                       {"log", required_argument, nullptr, o_log},
                                       {"state", required_argument, nullptr, o_state},
@@ -414,6 +419,9 @@ options parse_options(int argc, char **argv)
             if (sim::store::find(optarg) < 0)
                 usage((std::string("no setting ") + optarg).c_str());
             o.faults.trickle = optarg;
+            break;
+        case o_mode_file:
+            o.mode_path = optarg;
             break;
         case o_late_on:
             if (sim::store::find(optarg) < 0)
@@ -619,6 +627,20 @@ void write_counts(const std::string &path)
                                       counts.received, counts.sent, counts.replies) > 0;
     if ((f && std::fclose(f) != 0) || !ok)
         std::fprintf(stderr, "qxb27-sim: cannot write counts %s: %s\n", path.c_str(),
+                     std::strerror(errno));
+}
+
+// --mode-file: the mode the module is left in, for a test of what a tool
+// let it go into.
+void write_mode(const std::string &path, sim::link_mode mode)
+{
+    if (path.empty())
+        return;
+    std::FILE *f = std::fopen(path.c_str(), "w");
+    const bool ok =
+        f && std::fputs(mode == sim::link_mode::command ? "command\n" : "transparent\n", f) >= 0;
+    if ((f && std::fclose(f) != 0) || !ok)
+        std::fprintf(stderr, "qxb27-sim: cannot write mode %s: %s\n", path.c_str(),
                      std::strerror(errno));
 }
 
@@ -913,5 +935,6 @@ int main(int argc, char **argv)
 
     const int status = o.pty ? run_pty(o, eng) : run_tcp(o, eng, start);
     write_counts(o.counts_path);
+    write_mode(o.mode_path, eng.mode());
     return status;
 }
