@@ -144,13 +144,15 @@ line_mode handshake(int fd, int wait)
     return line_mode::none;
 }
 
-line_mode try_open_port(int fd)
+line_mode try_open_port(int fd, bool patient)
 {
     char buf[READ_LEN];
     const int wait = line_probe_wait_ms(fd);
-    // The default's probe read, and the probe's and its answer's time on
-    // the line: a module slow to answer is found as the window finds it.
-    const int probe_wait = std::max(wait, read_ms(READ_LEN) + line_wire_ms(fd, PROBE_LEN + 7));
+    // Patient: the default's probe read, and the probe's and its answer's
+    // time on the line, so a module slow to answer is found as the window
+    // finds it.
+    const int probe_wait =
+        patient ? std::max(wait, read_ms(READ_LEN) + line_wire_ms(fd, PROBE_LEN + 7)) : wait;
     for (int i = 0; i < 2; i++) {
         if (CommWrite(fd, PROBE, PROBE_LEN) != PROBE_LEN)
             return line_mode::none;
@@ -227,7 +229,7 @@ std::vector<line_setting> line_scan_settings(bool all_framings)
     return out;
 }
 
-line_scan_result line_scan_try(const std::string &device, const line_setting &s)
+line_scan_result line_scan_try(const std::string &device, const line_setting &s, bool patient)
 {
     line_scan_result r;
     r.setting = s;
@@ -236,7 +238,7 @@ line_scan_result line_scan_try(const std::string &device, const line_setting &s)
         r.open_failed = true;
         return r;
     }
-    r.mode = try_open_port(fd);
+    r.mode = try_open_port(fd, patient);
     // A setting is found only where the module tells who it is and how its
     // line is set; a module woken at a wrong one goes back as it was.
     if (r.mode != line_mode::none &&
@@ -257,15 +259,21 @@ line_scan_result line_scan_find(const std::string &device,
                                 std::vector<std::string> *tried)
 {
     line_scan_result r;
-    for (const auto &s : settings) {
-        // The process must end (its parent died): nothing more is sent.
-        if (serial_reads_interrupted())
-            break;
-        r = line_scan_try(device, s);
-        if (r.open_failed || r.mode != line_mode::none)
-            return r;
+    // A quick pass finds a module that answers at once; only without one
+    // are the settings tried again with the default's waits.
+    for (const bool patient : {false, true}) {
         if (tried)
-            tried->push_back(line_setting_text(s));
+            tried->clear();
+        for (const auto &s : settings) {
+            // The process must end (its parent died): nothing more is sent.
+            if (serial_reads_interrupted())
+                return r;
+            r = line_scan_try(device, s, patient);
+            if (r.open_failed || r.mode != line_mode::none)
+                return r;
+            if (tried)
+                tried->push_back(line_setting_text(s));
+        }
     }
     return r;
 }

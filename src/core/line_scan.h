@@ -52,9 +52,11 @@ struct line_scan_result {
 // "+ok\r\n\r\n"; a module that answered "a" without it gets "AT+ENTM".
 // Nothing else is sent: at a wrong rate a module in transparent mode takes
 // every byte as data for its network peer. A setting is found only when
-// "AT+MID" and "AT+UART" answer there. Every wait is at least the
-// default's, plus the bytes' time on the line at the rate tried.
-line_scan_result line_scan_try(const std::string &device, const line_setting &s);
+// "AT+MID" and "AT+UART" answer there. Every wait is the bytes' time on
+// the line at the rate tried more than the quick wait or the default's.
+// With `patient`, the probe waits at least as long as the default's read;
+// else as long as the line and a quick module take.
+line_scan_result line_scan_try(const std::string &device, const line_setting &s, bool patient);
 
 // Sends "AT+ENTM" on `fd` and awaits its "+ok", assembled across reads,
 // for the default's time and the bytes' time at the line's rate: true when
@@ -62,8 +64,8 @@ line_scan_result line_scan_try(const std::string &device, const line_setting &s)
 bool line_scan_release(int fd);
 
 // Tries `settings` in order on `device` until one finds a module or the
-// port cannot be opened; `tried` (may be null) gets each setting that
-// found none, as line_setting_text gives it.
+// port cannot be opened, first quickly, then patiently; `tried` (may be
+// null) gets each setting that found none, as line_setting_text gives it.
 line_scan_result line_scan_find(const std::string &device,
                                 const std::vector<line_setting> &settings,
                                 std::vector<std::string> *tried);
