@@ -169,6 +169,11 @@ line_mode try_open_port(int fd, bool patient)
         if (got.empty())
             break;
     }
+    // The quick pass sent "+++" at this setting already: a module in
+    // transparent mode would have answered it, and more would only be data
+    // for its network peer.
+    if (patient)
+        return line_mode::none;
     // The guard before "+++", read on: a slow module's late answer to the
     // probe shows here, before any "+++" could be taken for its command.
     for (int i = 0; i < GUARD_READS; i++) {
