@@ -27,8 +27,8 @@
 #include <cstring>
 #include <ctime>
 #include <map>
-#include <set>
 #include <poll.h>
+#include <set>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <thread>
@@ -57,8 +57,9 @@ struct worker_state {
     // Queries whose reply was cut short (longer than a frame, or still
     // coming when its read ran out): failed, never a value.
     std::set<std::string> cut_short;
-    // The module was brought into command mode (its echo test ran).
-    bool entered = false;
+    // The module was brought into command mode (its echo test ran), and
+    // taken on (the parent said go: it is asked its version, and recorded).
+    bool entered = false, taken_on = false;
     mono::time_point last_alive;
     // The module in progress: its deadline, the bytes it sent, the
     // exchanges in a row it left without a byte of answer, and why it
@@ -67,6 +68,7 @@ struct worker_state {
     long module_timeout_s = CLI_MODULE_TIMEOUT_FAST;
     bool past_deadline = false;
     long long heard = 0;
+    mono::time_point last_byte; // when the module sent its last byte
     int silent_exchanges = 0;
     std::string gone_note;
     // Records this worker's module as its events go by.
@@ -217,6 +219,7 @@ void module_begins(worker_state &w)
 {
     w.deadline = mono::now() + std::chrono::seconds(w.module_timeout_s);
     w.past_deadline = false;
+    w.last_byte = mono::now();
     w.silent_exchanges = 0;
     w.gone_note.clear();
 }
@@ -228,10 +231,12 @@ void module_begins(worker_state &w)
     const int fd = leave_fd > 0 ? static_cast<int>(leave_fd) : w.entered ? link_fd(w) : -1;
     leave_at_once(fd);
     w.parent_gone = true;
-    emit(w, cli_event(cli_ev::RESULT)
-                .set("result", RESULT_INTERRUPTED)
-                .set("note", "modcfg ended; the module was let go")
-                .set("restarted", 0L));
+    // One only asked its MID was not taken on: no record, as when let go.
+    if (w.taken_on)
+        emit(w, cli_event(cli_ev::RESULT)
+                    .set("result", RESULT_INTERRUPTED)
+                    .set("note", "modcfg ended; the module was let go")
+                    .set("restarted", 0L));
     std::fflush(nullptr);
     _exit(0);
 }
@@ -251,25 +256,42 @@ int counted_write(void *ctx, const char *buf, int len)
     return time_is_up(w) ? -1 : w.base_link->write(w.base_link->ctx, buf, len);
 }
 
+// A module silent for CLI_SILENCE_GONE_S is gone: its reads fail.
+bool silent_too_long(worker_state &w)
+{
+    if (mono::now() - w.last_byte < std::chrono::seconds(CLI_SILENCE_GONE_S))
+        return false;
+    if (!w.link_lost)
+        w.gone_note = "no answer";
+    w.link_lost = true;
+    return true;
+}
+
+void heard(worker_state &w, int n)
+{
+    if (n > 0) {
+        w.heard += n;
+        w.last_byte = mono::now();
+    }
+}
+
 int counted_read(void *ctx, char *buf, int len)
 {
     worker_state &w = *static_cast<worker_state *>(ctx);
-    if (time_is_up(w))
+    if (time_is_up(w) || silent_too_long(w))
         return -1;
     const int n = w.base_link->read(w.base_link->ctx, buf, len);
-    if (n > 0)
-        w.heard += n;
+    heard(w, n);
     return n;
 }
 
 int counted_read_until(void *ctx, char *buf, int len, int first_byte_ms, const at_read_end &done)
 {
     worker_state &w = *static_cast<worker_state *>(ctx);
-    if (time_is_up(w))
+    if (time_is_up(w) || silent_too_long(w))
         return -1;
     const int n = w.base_link->read_until(w.base_link->ctx, buf, len, first_byte_ms, done);
-    if (n > 0)
-        w.heard += n;
+    heard(w, n);
     return n;
 }
 
@@ -356,7 +378,9 @@ bool parent_says_go(worker_state &w, std::string *why)
             return false;
         if (!evs.empty()) {
             *why = evs[0].get("why");
-            return evs[0].kind == cli_ev::GO;
+            w.last_byte = mono::now(); // the module's silence counts from here
+            w.taken_on = evs[0].kind == cli_ev::GO;
+            return w.taken_on;
         }
     }
     return false;

@@ -17,6 +17,11 @@ constexpr long CLI_MODULE_TIMEOUT_STRICT = 600;
 // Exchanges in a row without a byte of answer after which a module counts
 // as gone (pulled from its fixture while the adapter stays plugged).
 constexpr int CLI_SILENT_EXCHANGES_GONE = 3;
+// Seconds without a byte from the module, while an exchange waits for it,
+// after which it counts as gone (note "no answer"): as long as that many
+// fast exchanges take to give up (40 tries of 250 ms each). A reply that is
+// late but comes within it is still taken, at either timing.
+constexpr int CLI_SILENCE_GONE_S = CLI_SILENT_EXCHANGES_GONE * 10;
 // What a second Ctrl-C leaves a module in progress for its "AT+ENTM",
 // milliseconds.
 constexpr int CLI_LEAVE_BUDGET_MS = 100;

@@ -12,11 +12,11 @@
 #include "pccom.h"
 
 #include <cerrno>
+#include <csignal>
 #include <cstring>
 #include <fcntl.h>
 #include <glib.h>
 #include <poll.h>
-#include <csignal>
 #include <sys/prctl.h>
 #include <sys/stat.h>
 #include <sys/wait.h>

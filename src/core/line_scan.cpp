@@ -92,10 +92,10 @@ bool read_for(int fd, std::string &got, int ms, bool (*done)(const std::string &
                               .count();
         if (left <= 0)
             return true;
-        const int n = CommReadUntil(fd, buf, sizeof buf, static_cast<int>(left),
-                                    [&](const char *b, int k) {
-                                        return done(got + std::string(b, static_cast<size_t>(k)));
-                                    });
+        const int n =
+            CommReadUntil(fd, buf, sizeof buf, static_cast<int>(left), [&](const char *b, int k) {
+                return done(got + std::string(b, static_cast<size_t>(k)));
+            });
         if (n < 0)
             return false;
         got.append(buf, static_cast<size_t>(n));
@@ -246,8 +246,7 @@ line_scan_result line_scan_try(const std::string &device, const line_setting &s,
     r.mode = try_open_port(fd, patient);
     // A setting is found only where the module tells who it is and how its
     // line is set; a module woken at a wrong one goes back as it was.
-    if (r.mode != line_mode::none &&
-        !(ask(fd, "AT+MID", &r.mid) && ask(fd, "AT+UART", &r.uart))) {
+    if (r.mode != line_mode::none && !(ask(fd, "AT+MID", &r.mid) && ask(fd, "AT+UART", &r.uart))) {
         if (r.mode == line_mode::transparent)
             line_scan_release(fd);
         r.mode = line_mode::none;

@@ -44,11 +44,10 @@ struct line_scan_result {
 };
 
 // One try at `s` on `device`: opens it (CommOpen, with its console lines),
-// writes the probe "AT+\n" and waits for "+ok" or its echo; any other answer (a module's "+ERR" for junk a wrong
-// rate left in its line, or that junk echoed) gets the probe once more.
-// Without an answer the line is kept quiet for the guard a module in
-// transparent mode needs (a late answer to the probe still counts then),
-// then "+++" is sent once, and an "a" is answered "a" and must bring
+// writes the probe "AT+\n" and waits for "+ok" or its echo; any other answer (a module's "+ERR" for
+// junk a wrong rate left in its line, or that junk echoed) gets the probe once more. Without an
+// answer the line is kept quiet for the guard a module in transparent mode needs (a late answer to
+// the probe still counts then), then "+++" is sent once, and an "a" is answered "a" and must bring
 // "+ok\r\n\r\n"; a module that answered "a" without it gets "AT+ENTM".
 // Nothing else is sent: at a wrong rate a module in transparent mode takes
 // every byte as data for its network peer. A setting is found only when

@@ -53,8 +53,8 @@ void pause_ms(int ms)
     const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
     for (auto now = std::chrono::steady_clock::now(); now < end && !serial_reads_interrupted();
          now = std::chrono::steady_clock::now())
-        std::this_thread::sleep_for(
-            std::min<std::chrono::steady_clock::duration>(end - now, std::chrono::milliseconds(slice_ms)));
+        std::this_thread::sleep_for(std::min<std::chrono::steady_clock::duration>(
+            end - now, std::chrono::milliseconds(slice_ms)));
 }
 
 bool begins(const char *buf, int n, const char *prefix)
@@ -199,8 +199,8 @@ int default_empty_read_ms(const at_link &link, int len)
 // rest of what the default's tries would have waited, or it would come
 // after the next frame and be taken for that frame's reply. A link whose
 // reads fail (a hang-up) brings no reply: no more waiting then.
-bool more_tries(const at_link &link, int len, int tries, std::chrono::steady_clock::time_point start,
-                bool read_failed)
+bool more_tries(const at_link &link, int len, int tries,
+                std::chrono::steady_clock::time_point start, bool read_failed)
 {
     if (tries < AT_REPLY_TRIES)
         return true;

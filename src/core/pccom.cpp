@@ -5,8 +5,8 @@
 #include <algorithm>
 #include <array>
 #include <cerrno>
-#include <csignal>
 #include <chrono>
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
