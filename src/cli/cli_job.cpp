@@ -595,6 +595,32 @@ bool take_row(worker_state &w, cli_job &job, const std::string &mid)
     return got;
 }
 
+// The parent died: a module `transparent_fd` found in transparent mode (by
+// a scan; -1: none) is let go, and the worker ends.
+void end_if_orphan(worker_state &w, int transparent_fd = -1)
+{
+    if (!orphaned)
+        return;
+    if (transparent_fd > 0)
+        leave_at_once(transparent_fd);
+    orphan_end(w);
+}
+
+// A module is known by its MID: one without (asked twice) is let go,
+// not worked on, and ends as no-mid. True when it did.
+bool ended_without_mid(worker_state &w, const std::string &mid)
+{
+    if (!mid.empty() || w.link_lost)
+        return false;
+    module_session_leave();
+    leave_fd = -1;
+    close_serial();
+    emit(w, cli_event(cli_ev::RESULT)
+                .set("result", RESULT_NO_MID)
+                .set("note", "the module gave no MID (asked twice)"));
+    return true;
+}
+
 int run_serial(worker_state &w, const cli_job &job)
 {
     use_link(w, link_kind::serial);
@@ -614,11 +640,7 @@ int run_serial(worker_state &w, const cli_job &job)
             emit(w, cli_event(cli_ev::STAGE).set("text", "scan"));
             const line_scan_result r =
                 line_scan_find(job.device, line_scan_settings(false), nullptr);
-            if (orphaned) {
-                if (r.mode == line_mode::transparent)
-                    leave_at_once(r.fd);
-                orphan_end(w);
-            }
+            end_if_orphan(w, r.mode == line_mode::transparent ? r.fd : -1);
             found = r.mode != line_mode::none;
             // As CommOpen gives it: 0 for a port that cannot be opened.
             fd = found ? r.fd : r.open_failed ? 0 : -1;
@@ -666,8 +688,7 @@ int run_serial(worker_state &w, const cli_job &job)
         module_begins(w);
         w.entered = false;
         const int entered = module_session_enter_serial();
-        if (orphaned)
-            orphan_end(w);
+        end_if_orphan(w);
         if (entered != 1) {
             // A module that took "a" was sent "AT+ENTM": the port stays
             // open until it has been taken, or it is lost with the close.
@@ -699,16 +720,8 @@ int run_serial(worker_state &w, const cli_job &job)
             nap(WAIT_PAUSE_MS);
             continue;
         }
-        if (mid.empty() && !w.link_lost) {
-            // A module is known by its MID: without one it is not worked on.
-            module_session_leave();
-            leave_fd = -1;
-            close_serial();
-            emit(w, cli_event(cli_ev::RESULT)
-                        .set("result", RESULT_NO_MID)
-                        .set("note", "the module gave no MID (asked twice)"));
+        if (ended_without_mid(w, mid))
             return 0;
-        }
         if (w.link_lost) {
             leave_fd = -1;
             close_serial();
