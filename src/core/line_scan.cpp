@@ -125,10 +125,10 @@ line_mode handshake(int fd, int wait)
 {
     if (CommWrite(fd, "+++", 3) != 3)
         return line_mode::none;
-    // At least the default's read, and twice the least wait: a try must not
-    // miss a module for a busy PC.
+    // Twice the least wait at least (a try must not miss a module for a
+    // busy PC), and the bytes' time: "+++" and "a" take 0.8 s at 50 baud.
     std::string a;
-    read_for(fd, a, std::max({wait, 2 * LINE_PROBE_WAIT_MIN_MS, read_ms(5)}) + line_wire_ms(fd, 4),
+    read_for(fd, a, std::max(wait, 2 * LINE_PROBE_WAIT_MIN_MS) + line_wire_ms(fd, 4),
              [](const std::string &g) { return !g.empty(); });
     if (a.empty() || a[0] != 'a')
         return line_mode::none;
