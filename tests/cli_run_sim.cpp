@@ -268,15 +268,17 @@ TEST_F(Modcfg, LoopTakesTheNextModuleOnThePort)
 }
 
 // The first module on a port is new whatever its MID, even none: it was
-// taken for the one "done" before it and waited on for good.
+// taken for the one "done" before it and waited on for good. Without a MID
+// (asked twice) it is no-mid, a failure, and is not worked on.
 TEST_F(Modcfg, LoopTakesAFirstModuleWithoutMid)
 {
     write_file("set.txt", command_file);
     sim_process sim;
     ASSERT_TRUE(sim.start_pty({"--mode", "command", "--set", "MID=", "--state", "m.state"}));
     const ran r = modcfg({"provision", "set.txt", "--port", sim.pty_path(), "--count", "1"}, 30000);
-    EXPECT_EQ(r.status, 0) << r.err;
-    EXPECT_EQ(sim_read_state("m.state").at("WSSSID"), "Factory net");
+    EXPECT_EQ(r.status, 1) << r.err;
+    EXPECT_NE(r.out.find("no-mid"), std::string::npos) << r.out;
+    EXPECT_EQ(sim_read_state("m.state").at("WSSSID"), "QX-B27_STA");
 }
 
 // A second Ctrl-C during the connect ends the run at once: the port got no

@@ -9,7 +9,7 @@ build=${1:-build-test}
 if [ ! -x "$build/tests/e2e_fast_differential" ]; then
     tools/install-deps.sh
     cmake -S . -B "$build" -DMODCFG_TESTS=ON -DMODCFG_SANITIZE=ON -DCMAKE_BUILD_TYPE=Debug >/dev/null
-    cmake --build "$build" -j2 --target e2e_fast_differential qxb27-sim
+    cmake --build "$build" -j2 --target e2e_fast_differential cli_fast_differential modcfg qxb27-sim
 fi
 export LSAN_OPTIONS="suppressions=$PWD/tests/lsan.supp:print_suppressions=0"
 export ASAN_OPTIONS="detect_leaks=1:abort_on_error=1"
@@ -17,3 +17,4 @@ export UBSAN_OPTIONS="print_stacktrace=1:halt_on_error=1"
 export MODCFG_SLOW_CELLS=1
 cd "$build/tests"
 ./e2e_fast_differential --gtest_filter='Behaviours/FastDifferential.*/late_1s:Behaviours/FastDifferential.*/late_4500ms'
+./cli_fast_differential # through modcfg, with probes late and the scan at 134 baud

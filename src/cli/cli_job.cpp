@@ -31,6 +31,7 @@
 #include <ctime>
 #include <map>
 #include <poll.h>
+#include <set>
 #include <sys/ioctl.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
@@ -57,6 +58,12 @@ struct worker_state {
     bool link_lost = false;
     // Query text -> value of every query answered in this process.
     std::map<std::string, std::string> answered;
+    // Queries whose reply was cut short (longer than a frame, or still
+    // coming when its read ran out): failed, never a value.
+    std::set<std::string> cut_short;
+    // The module was brought into command mode (its echo test ran), and
+    // taken on (the parent said go: it is asked its version, and recorded).
+    bool entered = false, taken_on = false;
     mono::time_point last_alive;
     // The module in progress: its deadline, the bytes it sent, the
     // exchanges in a row it left without a byte of answer, and why it
@@ -65,6 +72,7 @@ struct worker_state {
     long module_timeout_s = CLI_MODULE_TIMEOUT_FAST;
     bool past_deadline = false;
     long long heard = 0;
+    mono::time_point last_byte; // when the module sent its last byte
     int silent_exchanges = 0;
     std::string gone_note;
     // What happened to the module in progress, for its result.
@@ -87,6 +95,9 @@ volatile sig_atomic_t stop_asked = 0;
 // The link in command mode, for the "AT+ENTM" of a second Ctrl-C (-1: none).
 volatile sig_atomic_t leave_fd = -1;
 volatile sig_atomic_t leave_on_socket = 0;
+// The parent has died (PR_SET_PDEATHSIG): nothing more is sent but the
+// module's release.
+volatile sig_atomic_t orphaned = 0;
 // How long a worker waits for the parent's go or skip. The parent answers
 // as it reads the event; this only bounds a parent that stopped reading.
 constexpr auto ANSWER_WAIT = std::chrono::seconds(60);
@@ -161,6 +172,14 @@ void on_abort(int)
     _exit(0);
 }
 
+// The parent died: every read under way fails at once, and the worker's
+// next step ends it (orphan_end).
+void on_orphan(int)
+{
+    orphaned = 1;
+    stop_asked = 1;
+    serial_interrupt_reads();
+}
 void emit(worker_state &w, const cli_event &ev)
 {
     const cli_event out = w.history ? w.history->worker_event(ev) : ev;
@@ -218,12 +237,39 @@ void module_begins(worker_state &w)
 {
     w.deadline = mono::now() + std::chrono::seconds(w.module_timeout_s);
     w.past_deadline = false;
+    w.last_byte = mono::now();
     w.silent_exchanges = 0;
     w.gone_note.clear();
 }
 
+// An orphan stops talking: the module in command mode is let go, its
+// record says the run was interrupted, and the worker ends at once.
+[[noreturn]] void orphan_end(worker_state &w)
+{
+    const int fd = leave_fd > 0 ? static_cast<int>(leave_fd) : w.entered ? link_fd(w) : -1;
+    leave_raw(fd, leave_on_socket != 0);
+    w.parent_gone = true;
+    // One only asked its MID was not taken on: no record, as when let go.
+    // One taken on is recorded as far as it got.
+    if (w.taken_on) {
+        cli_facts f = w.facts;
+        f.link_lost = w.link_lost;
+        f.gone = w.gone_note;
+        f.cut_short = "modcfg ended; the module was let go";
+        const cli_verdict v = cli_decide(f);
+        emit(w, cli_event(cli_ev::RESULT)
+                    .set("result", v.result)
+                    .set("note", v.note)
+                    .set("restarted", 0L));
+    }
+    std::fflush(nullptr);
+    _exit(0);
+}
+
 bool time_is_up(worker_state &w)
 {
+    if (orphaned)
+        orphan_end(w);
     if (!w.past_deadline && mono::now() >= w.deadline)
         w.past_deadline = true;
     return w.past_deadline;
@@ -245,28 +291,60 @@ int counted_write(void *ctx, const char *buf, int len)
     return n;
 }
 
+// A module silent for CLI_SILENCE_GONE_S is gone: its reads fail.
+bool silent_too_long(worker_state &w)
+{
+    if (mono::now() - w.last_byte < std::chrono::seconds(CLI_SILENCE_GONE_S))
+        return false;
+    if (!w.link_lost)
+        w.gone_note = "no answer";
+    w.link_lost = true;
+    return true;
+}
+
+void heard(worker_state &w, int n)
+{
+    if (n > 0) {
+        w.heard += n;
+        w.last_byte = mono::now();
+    }
+}
+
 int counted_read(void *ctx, char *buf, int len)
 {
     worker_state &w = *static_cast<worker_state *>(ctx);
-    if (time_is_up(w))
+    if (time_is_up(w) || silent_too_long(w))
         return -1;
     const int n = w.base_link->read(w.base_link->ctx, buf, len);
-    if (n > 0)
-        w.heard += n;
+    heard(w, n);
     return n;
 }
 
 int counted_read_until(void *ctx, char *buf, int len, int first_byte_ms, const at_read_end &done)
 {
     worker_state &w = *static_cast<worker_state *>(ctx);
-    if (time_is_up(w))
+    if (time_is_up(w) || silent_too_long(w))
         return -1;
     const int n = w.base_link->read_until(w.base_link->ctx, buf, len, first_byte_ms, done);
-    if (n > 0)
-        w.heard += n;
+    heard(w, n);
     return n;
 }
 
+void counted_drop(void *ctx)
+{
+    worker_state &w = *static_cast<worker_state *>(ctx);
+    if (w.base_link->drop_waiting)
+        w.base_link->drop_waiting(w.base_link->ctx);
+}
+
+bool counted_read_cut(void *ctx)
+{
+    worker_state &w = *static_cast<worker_state *>(ctx);
+    return w.base_link->read_cut && w.base_link->read_cut(w.base_link->ctx);
+}
+
+// The link the window's exchange uses, with its drop of waiting bytes,
+// cut-read check and empty-read time, counting what the module sends.
 void use_link(worker_state &w, link_kind kind)
 {
     w.link_in_use = kind;
@@ -274,15 +352,20 @@ void use_link(worker_state &w, link_kind kind)
     w.counted_link.write = counted_write;
     w.counted_link.read = counted_read;
     w.counted_link.read_until = w.base_link->read_until ? counted_read_until : nullptr;
+    w.counted_link.drop_waiting = counted_drop;
+    w.counted_link.read_cut = counted_read_cut;
+    w.counted_link.empty_read_ms = w.base_link->empty_read_ms;
     w.counted_link.ctx = &w;
 }
 
 // Sleeps up to `ms`, less when the parent asked this waiting worker to end.
-void nap(int ms)
+void nap(worker_state &w, int ms)
 {
     const auto end = mono::now() + std::chrono::milliseconds(ms);
     while (!stop_asked && mono::now() < end)
         std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    if (orphaned)
+        orphan_end(w);
 }
 
 void close_serial()
@@ -330,7 +413,10 @@ bool parent_says_go(worker_state &w, std::string *why)
             return false;
         if (!evs.empty()) {
             *why = evs[0].get("why");
-            return evs[0].kind == cli_ev::GO;
+            w.last_byte = mono::now(); // the module's silence counts from here
+            w.taken_on = evs[0].kind == cli_ev::GO;
+            w.facts = cli_facts(); // nothing done to this module yet
+            return w.taken_on;
         }
     }
     return false;
@@ -340,6 +426,16 @@ std::string query(const char *cmd)
 {
     char v[AT_VALUE_MAX + 1] = "";
     return module_send_cmd_get(cmd, v) ? v : "";
+}
+
+// The module's MID, asked once more when it came empty (a reply another
+// frame left on the line); empty when it stays so.
+std::string module_mid(const worker_state &w)
+{
+    std::string mid = query("AT+MID");
+    if (mid.empty() && !w.link_lost)
+        mid = query("AT+MID");
+    return mid;
 }
 
 struct apply_watch : cmd_apply_observer {
@@ -382,18 +478,21 @@ void read_back(worker_state &w, const std::vector<std::string> &lines)
                     .set("total", static_cast<long>(targets.size())));
         const auto &t = targets[i];
         char v[AT_VALUE_MAX + 1] = "";
-        const bool got = module_send_cmd_get(("AT+" + t.first).c_str(), v) == 1;
+        const std::string q = "AT+" + t.first;
+        const bool got = module_send_cmd_get(q.c_str(), v) == 1;
         // Three silences in a row: the module is gone, not mismatched.
         if (!got && w.link_lost)
             break;
         const bool holds = got && verify_value_holds(t.first, t.second, v);
-        w.facts.checked.push_back({t.first, t.second, v, got, holds});
+        const bool cut = !got && w.cut_short.count(q) > 0;
+        w.facts.checked.push_back({t.first, t.second, got ? v : "", got, holds, cut});
         emit(w, cli_event(cli_ev::CHECKED)
                     .set("setting", t.first)
                     .set("sent", t.second)
-                    .set("held", v)
+                    .set("held", got ? v : "")
                     .set("answered", got ? 1L : 0L)
-                    .set("holds", holds ? 1L : 0L));
+                    .set("holds", holds ? 1L : 0L)
+                    .set("cut", cut ? 1L : 0L));
     }
 }
 
@@ -408,9 +507,11 @@ void read_settings(worker_state &w, const cli_job &job)
     init_module_sta_struct();
     for (const char *name : module_query_names) {
         auto it = w.answered.find(std::string("AT+") + name);
-        if (it == w.answered.end())
+        if (it == w.answered.end()) {
             w.facts.unanswered.push_back(name);
-        else
+            if (w.cut_short.count(std::string("AT+") + name))
+                w.facts.cut_replies.push_back(name);
+        } else
             emit(w, cli_event(cli_ev::VALUE).set("name", name).set("value", it->second));
     }
     if (w.facts.unanswered.empty() && job.task == cli_task::export_)
@@ -528,6 +629,32 @@ bool take_row(worker_state &w, cli_job &job, const std::string &mid)
     return got;
 }
 
+// The parent died: a module `transparent_fd` found in transparent mode (by
+// a scan; -1: none) is let go, and the worker ends.
+void end_if_orphan(worker_state &w, int transparent_fd = -1)
+{
+    if (!orphaned)
+        return;
+    if (transparent_fd > 0)
+        leave_raw(transparent_fd, leave_on_socket != 0);
+    orphan_end(w);
+}
+
+// A module is known by its MID: one without (asked twice) is let go,
+// not worked on, and ends as no-mid. True when it did.
+bool ended_without_mid(worker_state &w, const std::string &mid)
+{
+    if (!mid.empty() || w.link_lost)
+        return false;
+    module_session_leave();
+    leave_fd = -1;
+    close_serial();
+    emit(w, cli_event(cli_ev::RESULT)
+                .set("result", RESULT_NO_MID)
+                .set("note", "the module gave no MID (asked twice)"));
+    return true;
+}
+
 int run_serial(worker_state &w, const cli_job &job)
 {
     use_link(w, link_kind::serial);
@@ -547,6 +674,7 @@ int run_serial(worker_state &w, const cli_job &job)
             emit(w, cli_event(cli_ev::STAGE).set("text", "scan"));
             const line_scan_result r =
                 line_scan_find(job.device, line_scan_settings(false), nullptr);
+            end_if_orphan(w, r.mode == line_mode::transparent ? r.fd : -1);
             found = r.mode != line_mode::none;
             // As CommOpen gives it: 0 for a port that cannot be opened.
             fd = found ? r.fd : r.open_failed ? 0 : -1;
@@ -564,7 +692,7 @@ int run_serial(worker_state &w, const cli_job &job)
                 return 0;
             }
             emit(w, cli_event(cli_ev::WAITING).set("text", cli_gettext("no module at any rate")));
-            nap(WAIT_PAUSE_MS);
+            nap(w, WAIT_PAUSE_MS);
             continue;
         }
         if (fd == 0) {
@@ -584,7 +712,7 @@ int run_serial(worker_state &w, const cli_job &job)
                 vanished = true;
             }
             emit(w, cli_event(cli_ev::WAITING).set("text", serial_last_error()));
-            nap(WAIT_PAUSE_MS);
+            nap(w, WAIT_PAUSE_MS);
             continue;
         }
         strPCCom.fd = fd;
@@ -592,11 +720,17 @@ int run_serial(worker_state &w, const cli_job &job)
         const std::string dev = device_id(job.device);
         emit(w, cli_event(cli_ev::STAGE).set("text", "connect"));
         module_begins(w);
+        w.entered = false;
         connecting_fd = fd;
         const int entered = stop_asked ? 0 : module_session_enter_serial();
         if (connecting_fd.exchange(-1) < 0)
             strPCCom.fd = 0; // closed by the stop
+        end_if_orphan(w);
         if (entered != 1) {
+            // A module that took "a" was sent "AT+ENTM": the port stays
+            // open until it has been taken, or it is lost with the close.
+            if (strPCCom.fd > 0)
+                uart_read2clean(fd, 0);
             close_serial();
             if (stop_asked)
                 return 0;
@@ -610,12 +744,12 @@ int run_serial(worker_state &w, const cli_job &job)
                 return 0;
             }
             emit(w, cli_event(cli_ev::WAITING).set("text", cli_gettext("no module")));
-            nap(WAIT_PAUSE_MS);
+            nap(w, WAIT_PAUSE_MS);
             continue;
         }
         leave_on_socket = 0;
         leave_fd = fd;
-        const std::string mid = query("AT+MID");
+        const std::string mid = module_mid(w);
         // The node was made anew since the last module: the adapter was
         // unplugged and plugged in again.
         if (!last_device.empty() && dev != last_device)
@@ -630,9 +764,11 @@ int run_serial(worker_state &w, const cli_job &job)
                         .set("text", cli_format(job.last_failed ? cli_gettext("module %s failed")
                                                                 : cli_gettext("module %s is done"),
                                                 mid.c_str())));
-            nap(WAIT_PAUSE_MS);
+            nap(w, WAIT_PAUSE_MS);
             continue;
         }
+        if (ended_without_mid(w, mid))
+            return 0;
         if (w.link_lost) {
             leave_fd = -1;
             close_serial();
@@ -672,7 +808,7 @@ int run_serial(worker_state &w, const cli_job &job)
             vanished = false;
             emit(w, cli_event(cli_ev::WAITING).set(
                         "text", cli_format(cli_gettext("module %s is done"), mid.c_str())));
-            nap(WAIT_PAUSE_MS);
+            nap(w, WAIT_PAUSE_MS);
             continue;
         }
         emit(w, cli_event(cli_ev::VERSION).set("version", query("AT+VER")));
@@ -733,14 +869,17 @@ int job_get(void *ctx, const char *cmd, char *ret)
         return 0;
     const long long before = w.heard;
     int ok;
+    bool cut = false;
     if (w.link_in_use == link_kind::tcp) {
         tcp_exchange ex;
-        ok = at_send_cmd_get(w.counted_link, cmd, ret);
+        ok = at_send_cmd_whole(w.counted_link, cmd, ret, &cut);
     } else {
-        ok = at_send_cmd_get(w.counted_link, cmd, ret);
+        ok = at_send_cmd_whole(w.counted_link, cmd, ret, &cut);
     }
     if (ok)
         w.answered[cmd] = ret;
+    else if (cut)
+        w.cut_short.insert(cmd);
     after_exchange(w, ok, before);
     return ok;
 }
@@ -770,6 +909,8 @@ int job_echo(void *ctx)
     worker_state &w = *static_cast<worker_state *>(ctx);
     if (w.link_lost)
         return 0;
+    // Only a module in command mode is given the echo test.
+    w.entered = true;
     int ok;
     if (w.link_in_use == link_kind::tcp) {
         tcp_exchange ex;
@@ -798,6 +939,10 @@ void cli_job_install_signals()
     ab.sa_handler = on_abort;
     sigfillset(&ab.sa_mask);
     sigaction(SIGUSR1, &ab, nullptr);
+    struct sigaction orphan = {};
+    orphan.sa_handler = on_orphan; // no SA_RESTART: a wait wakes up
+    sigfillset(&orphan.sa_mask);
+    sigaction(SIGUSR2, &orphan, nullptr);
     // Ctrl-C and a terminal's hang-up reach the whole process group: only
     // the parent decides.
     signal(SIGINT, SIG_IGN);

@@ -17,6 +17,11 @@ constexpr long CLI_MODULE_TIMEOUT_STRICT = 600;
 // Exchanges in a row without a byte of answer after which a module counts
 // as gone (pulled from its fixture while the adapter stays plugged).
 constexpr int CLI_SILENT_EXCHANGES_GONE = 3;
+// Seconds without a byte from the module, while an exchange waits for it,
+// after which it counts as gone (note "no answer"): as long as that many
+// fast exchanges take to give up (40 tries of 250 ms each). A reply that is
+// late but comes within it is still taken, at either timing.
+constexpr int CLI_SILENCE_GONE_S = CLI_SILENT_EXCHANGES_GONE * 10;
 // What a second Ctrl-C leaves a module in progress for its "AT+ENTM",
 // milliseconds.
 constexpr int CLI_LEAVE_BUDGET_MS = 100;
@@ -74,6 +79,8 @@ constexpr const char *RESULT_NO_MODULE = "no-module";
 constexpr const char *RESULT_LINK_LOST = "link-lost";
 // Every line acknowledged, none of them could be read back.
 constexpr const char *RESULT_ACKNOWLEDGED = "acknowledged";
+// A module that gave no MID, asked twice: not worked on, counted as failed.
+constexpr const char *RESULT_NO_MID = "no-mid";
 // Stopped before its work was done (a second Ctrl-C, the parent gone).
 constexpr const char *RESULT_INTERRUPTED = "interrupted";
 // verify of a file none of whose settings can be read back.
@@ -95,6 +102,9 @@ int cli_job_run(const cli_job &job, int event_fd);
 // Asks a waiting worker to end (its SIGTERM handler); a worker with a
 // module in progress finishes that module first. SIGUSR1 ends a worker at
 // once (a second Ctrl-C), after "AT+ENTM" to a module in command mode.
+// SIGUSR2 tells the parent's death (PR_SET_PDEATHSIG): the worker sends
+// nothing more but "AT+ENTM" to a module in command mode, says
+// "interrupted" and ends, within a second.
 void cli_job_install_signals();
 
 #endif

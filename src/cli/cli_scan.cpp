@@ -13,10 +13,12 @@
 #include "pccom.h"
 
 #include <cerrno>
+#include <csignal>
 #include <cstring>
 #include <fcntl.h>
 #include <glib.h>
 #include <poll.h>
+#include <sys/prctl.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -39,6 +41,16 @@ std::string query(const char *cmd)
 {
     char v[AT_VALUE_MAX + 1] = "";
     return at_send_cmd_get(serial_link, cmd, v) ? v : "";
+}
+
+// The parent has died: reads fail at once, and the worker lets go what it
+// found and ends.
+volatile sig_atomic_t scan_orphaned = 0;
+
+void on_scan_orphan(int)
+{
+    scan_orphaned = 1;
+    serial_interrupt_reads();
 }
 
 // The worker: every setting in turn, then the module's identity; the
@@ -65,13 +77,12 @@ int scan_worker(const std::string &device, const std::vector<line_setting> &sett
     strPCCom.fd = found.fd;
     const line_setting &s = found.setting;
     const line_mode m = found.mode;
-    const std::string mid = query("AT+MID");
-    const std::string version = query("AT+VER");
-    const std::string uart = query("AT+UART");
+    const std::string &mid = found.mid, &uart = found.uart;
+    const std::string version = scan_orphaned ? "" : query("AT+VER");
     // A module found in command mode stays there; one found in transparent
     // mode goes back to it, as the window's disconnect lets it go.
     if (m == line_mode::transparent)
-        at_send_cmd_set(serial_link, "AT+ENTM");
+        line_scan_release(found.fd);
     CommClose(strPCCom.fd);
     strPCCom.fd = 0;
     cli_event_write(out, cli_event("found")
@@ -104,6 +115,7 @@ void scan_all(std::vector<port_result> &ports, const std::vector<line_setting> &
             ports[i].error = std::string("pipe: ") + std::strerror(errno);
             continue;
         }
+        const pid_t parent = getpid();
         const pid_t pid = fork();
         if (pid < 0) {
             ports[i].error = std::string("fork: ") + std::strerror(errno);
@@ -113,6 +125,10 @@ void scan_all(std::vector<port_result> &ports, const std::vector<line_setting> &
         }
         if (pid == 0) {
             close(p[0]);
+            signal(SIGUSR2, on_scan_orphan);
+            prctl(PR_SET_PDEATHSIG, SIGUSR2);
+            if (getppid() != parent)
+                _exit(0);
             // The core's console lines: standard error with --verbose, else
             // nowhere; standard output carries the parent's results only.
             const int to = verbose ? dup(STDERR_FILENO) : open("/dev/null", O_WRONLY);

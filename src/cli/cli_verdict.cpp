@@ -46,12 +46,20 @@ cli_verdict cli_decide(const cli_facts &f)
 {
     if (!f.mid_after.empty() && f.mid_after != f.mid)
         return {RESULT_LINK_LOST, "module changed: " + f.mid + " \u2192 " + f.mid_after};
-    std::string unanswered;
+    // A reply cut short is no value, and is said so apart from silence.
+    std::string silent, cut;
+    const auto add = [](std::string &to, const char *head, const std::string &name) {
+        to += (to.empty() ? head : ", AT+") + name;
+    };
     for (const auto &c : f.checked)
         if (!c.answered)
-            unanswered += (unanswered.empty() ? "no answer to AT+" : ", AT+") + c.setting;
-    for (const auto &name : f.unanswered)
-        unanswered += (unanswered.empty() ? "no answer to AT+" : ", AT+") + name;
+            add(c.cut ? cut : silent, c.cut ? "reply cut short: AT+" : "no answer to AT+", c.setting);
+    for (const auto &name : f.unanswered) {
+        const bool was_cut =
+            std::find(f.cut_replies.begin(), f.cut_replies.end(), name) != f.cut_replies.end();
+        add(was_cut ? cut : silent, was_cut ? "reply cut short: AT+" : "no answer to AT+", name);
+    }
+    const std::string unanswered = joined(silent, cut);
     const bool read = f.task == cli_task::read || f.task == cli_task::export_;
     // A read's end cannot be told from its values: one stopped is not done.
     const bool complete = read ? f.cut_short.empty()
@@ -144,7 +152,8 @@ void cli_outcome_take_fact(cli_outcome &c, const cli_event &ev)
             c.unacked.push_back(s.refusal.empty() ? s.line : s.line + " (" + s.refusal + ")");
     } else if (ev.kind == cli_ev::CHECKED) {
         cli_checked k{ev.get("setting"), ev.get("sent"), ev.get("held"),
-                      ev.get_long("answered") != 0, ev.get_long("holds") != 0};
+                      ev.get_long("answered") != 0, ev.get_long("holds") != 0,
+                      ev.get_long("cut") != 0};
         // A mismatch names only a value the module gave.
         if (k.answered && !k.holds)
             c.mismatches.push_back({k.setting, k.expected, k.held, ev.get("differs")});

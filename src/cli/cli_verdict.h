@@ -22,6 +22,7 @@ struct cli_checked {
     std::string setting, expected, held;
     bool answered = false; // the query got a value
     bool holds = false;    // the value is the one expected
+    bool cut = false;      // no value: its reply was cut short
 };
 
 struct cli_facts {
@@ -32,6 +33,7 @@ struct cli_facts {
     std::vector<cli_sent_line> sent;
     std::vector<cli_checked> checked;
     std::vector<std::string> unanswered; // read, export: queries without a value
+    std::vector<std::string> cut_replies; // those of them whose reply was cut short
     bool link_lost = false;
     std::string gone;           // why the link counts as lost
     std::string cut_short;      // why the work was stopped early ("": it was not)

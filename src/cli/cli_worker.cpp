@@ -66,10 +66,10 @@ bool cli_worker_spawn(const cli_job &job, bool console, const std::vector<int> &
             report->forget_in_child();
         if (cli_out != stdout)
             close(fileno(cli_out));
-        prctl(PR_SET_PDEATHSIG, SIGTERM);
+        cli_job_install_signals();
+        prctl(PR_SET_PDEATHSIG, SIGUSR2);
         if (getppid() != parent)
             _exit(0);
-        cli_job_install_signals();
         sigprocmask(SIG_SETMASK, &old_mask, nullptr);
         cli_job own = job;
         own.answer_fd = a[0];

@@ -9,6 +9,7 @@
 #include <array>
 #include <chrono>
 #include <cstring>
+#include <string>
 #include <thread>
 
 namespace
@@ -58,24 +59,121 @@ void drain(int fd, int quiet_ms)
     }
 }
 
-line_mode try_open_port(int fd)
+bool has_reply_end(const std::string &got)
+{
+    return got.find("\r\n\r\n") != std::string::npos;
+}
+
+// The default's waits, ms: a probe's read (20 bytes), the handshake's read
+// for "a" (5 bytes) and for its "+ok" (10 bytes); a scan waits no less, plus
+// the bytes' time on the line at the rate tried (at 50 baud "+ok\r\n\r\n"
+// alone takes 1.4 s).
+constexpr int read_ms(int len)
+{
+    return PCCOM_READ_TOTAL_CONST_MS + PCCOM_READ_TOTAL_PER_BYTE_MS * len;
+}
+// A module's "+ok" after "a" that comes later than the default's read is
+// still awaited this much more: a scan must find a slow module, and must
+// not leave one it woke in command mode.
+constexpr int LATE_OK_MS = 1000;
+// An identity query's wait (besides the bytes' time on the line).
+constexpr int ASK_MS = 2000;
+
+// Reads into `got` until `done` holds for what came so far, or `ms` passed:
+// a reply is assembled across reads, however the line splits it. False
+// when a read failed.
+bool read_for(int fd, std::string &got, int ms, bool (*done)(const std::string &))
+{
+    const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
+    char buf[32];
+    while (!done(got)) {
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+                              end - std::chrono::steady_clock::now())
+                              .count();
+        if (left <= 0)
+            return true;
+        const int n =
+            CommReadUntil(fd, buf, sizeof buf, static_cast<int>(left), [&](const char *b, int k) {
+                return done(got + std::string(b, static_cast<size_t>(k)));
+            });
+        if (n < 0)
+            return false;
+        got.append(buf, static_cast<size_t>(n));
+    }
+    return true;
+}
+
+// Sends `cmd` and a line feed, and the value of the "+ok=" reply that
+// comes (after an echo, if any) into `value`. False without one.
+bool ask(int fd, const char *cmd, std::string *value)
+{
+    serial_drop_waiting(fd);
+    const std::string frame = std::string(cmd) + "\n";
+    if (CommWrite(fd, frame.data(), static_cast<int>(frame.size())) != int(frame.size()))
+        return false;
+    std::string got;
+    read_for(fd, got, ASK_MS + line_wire_ms(fd, int(frame.size()) + 100), has_reply_end);
+    const size_t at = got.find("+ok=");
+    const size_t end = got.find("\r\n\r\n", at == std::string::npos ? 0 : at);
+    if (at == std::string::npos || end == std::string::npos)
+        return false;
+    *value = got.substr(at + 4, end - at - 4);
+    return true;
+}
+
+line_mode handshake(int fd, int wait)
+{
+    if (CommWrite(fd, "+++", 3) != 3)
+        return line_mode::none;
+    // Twice the least wait at least (a try must not miss a module for a
+    // busy PC), and the bytes' time: "+++" and "a" take 0.8 s at 50 baud.
+    std::string a;
+    read_for(fd, a, std::max(wait, 2 * LINE_PROBE_WAIT_MIN_MS) + line_wire_ms(fd, 4),
+             [](const std::string &g) { return !g.empty(); });
+    if (a.empty() || a[0] != 'a')
+        return line_mode::none;
+    if (CommWrite(fd, "a", 1) != 1)
+        return line_mode::none;
+    std::string got;
+    read_for(fd, got, read_ms(10) + LATE_OK_MS + line_wire_ms(fd, 1 + HANDSHAKE_OK_LEN),
+             has_reply_end);
+    if (got.size() == size_t(HANDSHAKE_OK_LEN) && got.compare(0, 3, "+ok") == 0)
+        return line_mode::transparent;
+    // It took "a", and may be in command mode: back to transparent mode.
+    line_scan_release(fd);
+    return line_mode::none;
+}
+
+line_mode try_open_port(int fd, bool patient)
 {
     char buf[READ_LEN];
     const int wait = line_probe_wait_ms(fd);
+    // Patient: the default's probe read, and the probe's and its answer's
+    // time on the line, so a module slow to answer is found as the window
+    // finds it.
+    const int probe_wait =
+        patient ? std::max(wait, read_ms(READ_LEN) + line_wire_ms(fd, PROBE_LEN + 7)) : wait;
     for (int i = 0; i < 2; i++) {
         if (CommWrite(fd, PROBE, PROBE_LEN) != PROBE_LEN)
             return line_mode::none;
-        const int n = CommReadUntil(fd, buf, READ_LEN, wait, complete_reply);
-        if (probe_answer(buf, n)) {
+        std::string got;
+        if (!read_for(fd, got, probe_wait, has_reply_end))
+            return line_mode::none;
+        if (probe_answer(got.data(), int(got.size()))) {
             drain(fd, LINE_PROBE_WAIT_MIN_MS); // an echo's "+ok" may follow
             return line_mode::command;
         }
         // Any answer ("+ERR", or the echo of junk a wrong rate left in the
         // module's line before the probe) may be a module in command mode:
         // the next probe finds its line clean. Silence goes on to "+++".
-        if (n <= 0)
+        if (got.empty())
             break;
     }
+    // The quick pass sent "+++" at this setting already: a module in
+    // transparent mode would have answered it, and more would only be data
+    // for its network peer.
+    if (patient)
+        return line_mode::none;
     // The guard before "+++", read on: a slow module's late answer to the
     // probe shows here, before any "+++" could be taken for its command.
     for (int i = 0; i < GUARD_READS; i++) {
@@ -93,20 +191,7 @@ line_mode try_open_port(int fd)
     }
     if (serial_quiet_ms(fd) < AT_FAST_QUIET_MS)
         return line_mode::none; // junk keeps coming: nothing that listens for "+++"
-    if (CommWrite(fd, "+++", 3) != 3)
-        return line_mode::none;
-    // At least twice the least wait: a try must not miss a module for a
-    // busy PC.
-    const int n = CommReadUntil(fd, buf, 5, std::max(wait, 2 * LINE_PROBE_WAIT_MIN_MS),
-                                [](const char *b, int k) { return k > 0 && b[0] == 'a'; });
-    if (n <= 0 || buf[0] != 'a')
-        return line_mode::none;
-    if (CommWrite(fd, "a", 1) != 1)
-        return line_mode::none;
-    // A module answered: its "+ok" gets the line's full time.
-    const int m = CommReadUntil(fd, buf, 10, -1, complete_reply);
-    return m == HANDSHAKE_OK_LEN && begins(buf, m, "+ok") ? line_mode::transparent
-                                                          : line_mode::none;
+    return handshake(fd, wait);
 }
 
 } // namespace
@@ -149,7 +234,7 @@ std::vector<line_setting> line_scan_settings(bool all_framings)
     return out;
 }
 
-line_scan_result line_scan_try(const std::string &device, const line_setting &s)
+line_scan_result line_scan_try(const std::string &device, const line_setting &s, bool patient)
 {
     line_scan_result r;
     r.setting = s;
@@ -158,7 +243,14 @@ line_scan_result line_scan_try(const std::string &device, const line_setting &s)
         r.open_failed = true;
         return r;
     }
-    r.mode = try_open_port(fd);
+    r.mode = try_open_port(fd, patient);
+    // A setting is found only where the module tells who it is and how its
+    // line is set; a module woken at a wrong one goes back as it was.
+    if (r.mode != line_mode::none && !(ask(fd, "AT+MID", &r.mid) && ask(fd, "AT+UART", &r.uart))) {
+        if (r.mode == line_mode::transparent)
+            line_scan_release(fd);
+        r.mode = line_mode::none;
+    }
     if (r.mode == line_mode::none)
         CommClose(fd);
     else
@@ -171,12 +263,32 @@ line_scan_result line_scan_find(const std::string &device,
                                 std::vector<std::string> *tried)
 {
     line_scan_result r;
-    for (const auto &s : settings) {
-        r = line_scan_try(device, s);
-        if (r.open_failed || r.mode != line_mode::none)
-            return r;
+    // A quick pass finds a module that answers at once; only without one
+    // are the settings tried again with the default's waits.
+    for (const bool patient : {false, true}) {
         if (tried)
-            tried->push_back(line_setting_text(s));
+            tried->clear();
+        for (const auto &s : settings) {
+            // The process must end (its parent died): nothing more is sent.
+            if (serial_reads_interrupted())
+                return r;
+            r = line_scan_try(device, s, patient);
+            if (r.open_failed || r.mode != line_mode::none)
+                return r;
+            if (tried)
+                tried->push_back(line_setting_text(s));
+        }
     }
     return r;
+}
+
+bool line_scan_release(int fd)
+{
+    serial_drop_waiting(fd);
+    if (CommWrite(fd, "AT+ENTM\n", 8) != 8)
+        return false;
+    std::string got;
+    read_for(fd, got, read_ms(10) + LATE_OK_MS + line_wire_ms(fd, 8 + 7),
+             [](const std::string &g) { return g.find("+ok") != std::string::npos; });
+    return got.find("+ok") != std::string::npos;
 }

@@ -40,22 +40,31 @@ struct line_scan_result {
     line_setting setting;
     int fd = -1;
     bool open_failed = false;
+    std::string mid, uart; // what "AT+MID" and "AT+UART" answered there
 };
 
 // One try at `s` on `device`: opens it (CommOpen, with its console lines),
-// writes the probe "AT+\n" and waits line_probe_wait_ms (module_at.h) for
-// "+ok" or its echo; any other answer (a module's "+ERR" for junk a wrong
-// rate left in its line, or that junk echoed) gets the probe once more.
-// Without an answer the line is kept quiet for the guard a module in
-// transparent mode needs (a late answer to the probe still counts then),
-// then "+++" is sent once, and an "a" is answered "a" and must bring
-// "+ok\r\n\r\n". Nothing else is sent: at a wrong rate a module in
-// transparent mode takes every byte as data for its network peer.
-line_scan_result line_scan_try(const std::string &device, const line_setting &s);
+// writes the probe "AT+\n" and waits for "+ok" or its echo; any other answer (a module's "+ERR" for
+// junk a wrong rate left in its line, or that junk echoed) gets the probe once more. Without an
+// answer the line is kept quiet for the guard a module in transparent mode needs (a late answer to
+// the probe still counts then), then "+++" is sent once, and an "a" is answered "a" and must bring
+// "+ok\r\n\r\n"; a module that answered "a" without it gets "AT+ENTM".
+// Nothing else is sent: at a wrong rate a module in transparent mode takes
+// every byte as data for its network peer. A setting is found only when
+// "AT+MID" and "AT+UART" answer there. Every wait is the bytes' time on
+// the line at the rate tried more than the quick wait or the default's.
+// With `patient`, the probe waits at least as long as the default's read;
+// else as long as the line and a quick module take.
+line_scan_result line_scan_try(const std::string &device, const line_setting &s, bool patient);
+
+// Sends "AT+ENTM" on `fd` and awaits its "+ok", assembled across reads,
+// for the default's time and the bytes' time at the line's rate: true when
+// it came.
+bool line_scan_release(int fd);
 
 // Tries `settings` in order on `device` until one finds a module or the
-// port cannot be opened; `tried` (may be null) gets each setting that
-// found none, as line_setting_text gives it.
+// port cannot be opened, first quickly, then patiently; `tried` (may be
+// null) gets each setting that found none, as line_setting_text gives it.
 line_scan_result line_scan_find(const std::string &device,
                                 const std::vector<line_setting> &settings,
                                 std::vector<std::string> *tried);

@@ -23,6 +23,9 @@ bool refusal_answers = false;
 // A slow module's answers to them are still to come and must be read off,
 // or the next command would take one for its own reply.
 int probes_unanswered = 0;
+// Fast exchange: the last query or set command failed, and its reply may
+// still be on its way; the next frame waits for a quiet line.
+bool reply_may_follow = false;
 
 constexpr char PROBE[] = "AT+\n";
 constexpr int PROBE_LEN = 4;
@@ -44,9 +47,15 @@ constexpr int HANDSHAKE_OK_LEN = 7;
 constexpr int VALUE_HEAD = 4;
 constexpr int VALUE_TAIL = 4;
 
+// A pause, cut short once the process must end (serial_interrupt_reads).
 void pause_ms(int ms)
 {
-    std::this_thread::sleep_for(std::chrono::milliseconds(ms));
+    constexpr int slice_ms = 50;
+    const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
+    for (auto now = std::chrono::steady_clock::now(); now < end && !serial_reads_interrupted();
+         now = std::chrono::steady_clock::now())
+        std::this_thread::sleep_for(std::min<std::chrono::steady_clock::duration>(
+            end - now, std::chrono::milliseconds(slice_ms)));
 }
 
 bool begins(const char *buf, int n, const char *prefix)
@@ -177,20 +186,67 @@ void reply_pause()
     pause_ms(fast_exchange ? AT_FAST_REPLY_PAUSE_MS : AT_REPLY_PAUSE_MS);
 }
 
-// Whether one more try of a reply read is due after `tries`, begun at
-// `start`: AT_REPLY_TRIES of them. Over a link whose empty reads end soon
-// (TCP), the fast exchange's shorter pauses would give up long before the
-// default does, and a reply the default takes would come after the next
-// frame: there fast tries on until the default's tries would have ended.
-bool more_tries(const at_link &link, int tries, std::chrono::steady_clock::time_point start)
+// How long a read of `len` bytes that gets nothing takes at the default
+// timing: the link's own figure (TCP), else the serial port's time-out.
+int default_empty_read_ms(const at_link &link, int len)
+{
+    return link.empty_read_ms > 0 ? link.empty_read_ms
+                                  : PCCOM_READ_TOTAL_CONST_MS + PCCOM_READ_TOTAL_PER_BYTE_MS * len;
+}
+
+// Whether one more try of a reply read of `len` bytes is due after `tries`,
+// begun at `start`: AT_REPLY_TRIES of them. Fast exchange shortens only the
+// waits that end on a reply: one that has not come in its tries gets the
+// rest of what the default's tries would have waited, or it would come
+// after the next frame and be taken for that frame's reply. A link whose
+// reads fail (a hang-up) brings no reply: no more waiting then.
+bool more_tries(const at_link &link, int len, int tries,
+                std::chrono::steady_clock::time_point start, bool read_failed)
 {
     if (tries < AT_REPLY_TRIES)
         return true;
-    if (!fast_exchange || link.read_until || link.empty_read_ms <= 0)
+    if (!fast_exchange || read_failed)
         return false;
-    const auto budget =
-        std::chrono::milliseconds(AT_REPLY_TRIES * (AT_REPLY_PAUSE_MS + link.empty_read_ms));
+    const auto budget = std::chrono::milliseconds(
+        AT_REPLY_TRIES * (AT_REPLY_PAUSE_MS + default_empty_read_ms(link, len)));
     return std::chrono::steady_clock::now() - start < budget;
+}
+
+// Fast exchange, after a failed query or set command: its reply may still
+// come. The next frame goes out once the line has been quiet for
+// AT_REPLY_GAP_MS; what comes meanwhile is dropped. Bounded, for a module
+// that never stops sending.
+void wait_for_quiet(const at_link &link)
+{
+    if (!reply_may_follow)
+        return;
+    reply_may_follow = false;
+    char buf[64];
+    constexpr int max_reads = 64;
+    if (link.read_until) {
+        for (int i = 0; i < max_reads; i++)
+            if (link.read_until(link.ctx, buf, sizeof buf, AT_REPLY_GAP_MS, nullptr) <= 0)
+                return;
+        return;
+    }
+    using clk = std::chrono::steady_clock;
+    auto quiet_since = clk::now();
+    for (int i = 0; i < max_reads * 8; i++) {
+        const int n = link.read(link.ctx, buf, sizeof buf);
+        if (n < 0)
+            return;
+        if (n > 0)
+            quiet_since = clk::now();
+        else if (clk::now() - quiet_since >= std::chrono::milliseconds(AT_REPLY_GAP_MS))
+            return;
+    }
+}
+
+// Notes how an exchange ended, for the next frame's wait.
+int exchange_ended(int ok)
+{
+    reply_may_follow = fast_exchange && !ok;
+    return ok;
 }
 
 // Reads off the rest of a reply that did not fit one read, up to its final
@@ -307,6 +363,34 @@ int entry_read(int fd, char *buf, int len, const at_read_end &done)
                          : CommRead(fd, buf, len);
 }
 
+// Set while a fast connect retries at the default timing: that entry too
+// reads off the answer it still owes, which the window's own default entry
+// leaves (its timing is kept as it is).
+bool owed_answers_read = false;
+
+// A probe sent at `owed` is still unanswered, while the one sent at
+// `first` was answered just now: the module answers that late, so the owed
+// answer is awaited as long after its probe (and a reply gap more), and
+// read off, so that no command after the connect takes it for its reply.
+void read_owed_answer(int fd, std::chrono::steady_clock::time_point first,
+                      std::chrono::steady_clock::time_point owed)
+{
+    using clk = std::chrono::steady_clock;
+    const auto due = owed + (clk::now() - first) + std::chrono::milliseconds(AT_REPLY_GAP_MS);
+    char buf[PROBE_READ];
+    int n = 0;
+    while (clk::now() < due && !ends_reply(buf, n)) {
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(due - clk::now());
+        const int got = CommReadUntil(fd, buf + n, PROBE_READ - n, static_cast<int>(left.count()),
+                                      reply_complete(last_bytes(buf, n)));
+        if (got < 0)
+            break;
+        n += got;
+        if (n == PROBE_READ)
+            n = 0; // not an answer to a probe; keep reading to the end
+    }
+}
+
 // Reads off `count` late answers to probes, each with the full time-out.
 void read_late_answers(int fd, int count)
 {
@@ -378,16 +462,24 @@ bool at_fast()
     return fast_exchange;
 }
 
-int at_send_cmd_get(const at_link &link, const char *cmd, char *ret)
+namespace
 {
+
+// The query of at_send_cmd_get and at_send_cmd_whole; `cut` null: a value
+// longer than one read is taken cut to AT_VALUE_MAX, as the window does.
+int send_cmd_get(const at_link &link, const char *cmd, char *ret, bool *cut_short)
+{
+    wait_for_quiet(link);
     drop_waiting(link);
     if (!send_frame(link, cmd))
         return 0;
     echo_filter echo(cmd);
     char buf[GET_READ];
     const auto start = std::chrono::steady_clock::now();
-    for (int i = 0; more_tries(link, i, start); i++) {
+    bool failed = false;
+    for (int i = 0; more_tries(link, GET_READ, i, start, failed); i++) {
         int n = read_some(link, buf, GET_READ);
+        failed = failed || n < 0;
         bool cut = read_was_cut(link);
         const int left = echo.strip(buf, n);
         if (echo.seen()) {
@@ -415,7 +507,9 @@ int at_send_cmd_get(const at_link &link, const char *cmd, char *ret)
                 // coming is not a value: only its front is here.
                 if (full || cut)
                     skip_rest(link, last_bytes(buf, n));
-                if (cut && !full)
+                if (cut_short && (full || cut))
+                    *cut_short = true;
+                if ((cut && !full) || (cut_short && full))
                     return 0;
                 // Only the line-end bytes really there are dropped, so a
                 // module that leaves them out does not lose the value's last
@@ -436,9 +530,87 @@ int at_send_cmd_get(const at_link &link, const char *cmd, char *ret)
     return 0;
 }
 
+// Keeps in buf[0..n) only a reply's beginning that a later read may
+// complete: a tail that is a proper front of "+ok" ("+", "+o"), which a
+// module's pause or a slow line split from its rest. The count kept.
+int keep_split_ok(char *buf, int n)
+{
+    for (int k = 2; k >= 1; k--)
+        if (n >= k && std::memcmp(buf + n - k, "+ok", static_cast<size_t>(k)) == 0) {
+            std::memmove(buf, buf + n - k, static_cast<size_t>(k));
+            return k;
+        }
+    return 0;
+}
+
+int send_cmd_set(const at_link &link, const char *cmd, std::string *refusal)
+{
+    if (refusal)
+        refusal->clear();
+    wait_for_quiet(link);
+    drop_waiting(link);
+    if (!send_frame(link, cmd))
+        return 0;
+    echo_filter echo(cmd);
+    char buf[SET_READ + 2];
+    int kept = 0; // a "+ok" begun in the read before
+    const auto start = std::chrono::steady_clock::now();
+    bool failed = false;
+    for (int i = 0; more_tries(link, SET_READ, i, start, failed); i++) {
+        const int got = read_some(link, buf + kept, SET_READ);
+        failed = failed || got < 0;
+        const int n = kept + (got > 0 ? got : 0);
+        if (kept == 0 && !echo.seen() && begins(buf, n, "AT+E")) {
+            // An echoing module repeats "AT+E..." before its "+ok"; take the
+            // rest of the reply off the line unexamined.
+            read_owed(link, buf, SET_READ, reply_complete(last_bytes(buf, n)));
+            return 1;
+        }
+        const int stripped = kept > 0 ? n : echo.strip(buf, got > 0 ? n : got);
+        kept = 0;
+        if (echo.seen() && got > 0 && stripped == 0)
+            continue; // only the echo so far: the reply is on its way
+        int left;
+        if ((left = reply_from_front(buf, stripped > 0 ? stripped : 0)) >= 0) {
+            // After an echo the reply may go on past a full read: read the
+            // rest off, or the next command would take it for its reply.
+            if (echo.seen() && got == SET_READ && !ends_reply(buf, left))
+                skip_rest(link, last_bytes(buf, left));
+            return 1;
+        }
+        const int err = refusal_answers && stripped > 0 ? find_in(buf, stripped, "+ERR") : -1;
+        if (err >= 0) {
+            const std::string line = refusal_line(link, buf + err, stripped - err);
+            if (refusal)
+                *refusal = line;
+            return 0;
+        }
+        if (got > 0 && (kept = keep_split_ok(buf, stripped)) > 0)
+            continue; // the rest of "+ok" follows at once
+        reply_pause();
+    }
+    return 0;
+}
+
+} // namespace
+
+int at_send_cmd_get(const at_link &link, const char *cmd, char *ret)
+{
+    return exchange_ended(send_cmd_get(link, cmd, ret, nullptr));
+}
+
+int at_send_cmd_whole(const at_link &link, const char *cmd, char *ret, bool *cut)
+{
+    bool was_cut = false;
+    const int ok = exchange_ended(send_cmd_get(link, cmd, ret, &was_cut));
+    if (cut)
+        *cut = was_cut && !ok;
+    return ok;
+}
+
 int at_send_cmd_set(const at_link &link, const char *cmd)
 {
-    return at_send_cmd_set_refused(link, cmd, nullptr);
+    return exchange_ended(send_cmd_set(link, cmd, nullptr));
 }
 
 void at_set_refusal_answers(bool on)
@@ -448,47 +620,12 @@ void at_set_refusal_answers(bool on)
 
 int at_send_cmd_set_refused(const at_link &link, const char *cmd, std::string *refusal)
 {
-    if (refusal)
-        refusal->clear();
-    drop_waiting(link);
-    if (!send_frame(link, cmd))
-        return 0;
-    echo_filter echo(cmd);
-    char buf[SET_READ];
-    const auto start = std::chrono::steady_clock::now();
-    for (int i = 0; more_tries(link, i, start); i++) {
-        const int n = read_some(link, buf, SET_READ);
-        if (!echo.seen() && begins(buf, n, "AT+E")) {
-            // An echoing module repeats "AT+E..." before its "+ok"; take the
-            // rest of the reply off the line unexamined.
-            read_owed(link, buf, SET_READ, reply_complete(last_bytes(buf, n)));
-            return 1;
-        }
-        const int got = echo.strip(buf, n);
-        if (echo.seen() && n > 0 && got == 0)
-            continue; // only the echo so far: the reply is on its way
-        int left;
-        if ((left = reply_from_front(buf, got)) >= 0) {
-            // After an echo the reply may go on past a full read: read the
-            // rest off, or the next command would take it for its reply.
-            if (echo.seen() && n == SET_READ && !ends_reply(buf, left))
-                skip_rest(link, last_bytes(buf, left));
-            return 1;
-        }
-        const int err = refusal_answers && got > 0 ? find_in(buf, got, "+ERR") : -1;
-        if (err >= 0) {
-            const std::string line = refusal_line(link, buf + err, got - err);
-            if (refusal)
-                *refusal = line;
-            return 0;
-        }
-        reply_pause();
-    }
-    return 0;
+    return exchange_ended(send_cmd_set(link, cmd, refusal));
 }
 
 int at_echo(const at_link &link)
 {
+    wait_for_quiet(link);
     drop_waiting(link);
     if (link.write(link.ctx, PROBE, PROBE_LEN) != PROBE_LEN)
         return 0;
@@ -590,8 +727,10 @@ int enter_command_mode(int fd)
     char buf[PROBE_READ];
     bool missed = false; // a probe's read got nothing, so far
     probes_unanswered = 0;
+    std::chrono::steady_clock::time_point sent_at[PROBE_TRIES];
     for (int i = 0; i < PROBE_TRIES; i++) {
         progress("...");
+        sent_at[i] = std::chrono::steady_clock::now();
         CommWrite(fd, PROBE, PROBE_LEN); // a dead port shows in the read
         // Fast exchange: a probe waits only as long as the line and a quick
         // module take; a later answer is caught below.
@@ -602,8 +741,8 @@ int enter_command_mode(int fd)
             // Fast exchange: this read took the late answer to the probe
             // before; the answer to this one is still to come, and must
             // not be taken for the next command's.
-            if (fast_exchange && missed)
-                CommReadUntil(fd, buf, PROBE_READ, -1, reply_complete());
+            if ((fast_exchange || owed_answers_read) && missed)
+                read_owed_answer(fd, sent_at[0], sent_at[i]);
             return 1;
         }
         missed = missed || n == 0;
@@ -642,7 +781,9 @@ int connect_to_module()
         // timing, after what the fast try left on the line.
         serial_drop_waiting(fd);
         fast_exchange = false;
+        owed_answers_read = true;
         ok = enter_command_mode(fd);
+        owed_answers_read = false;
         fast_exchange = true;
         slow = ok == 1;
     }
@@ -652,7 +793,7 @@ int connect_to_module()
     return ok;
 }
 
-int line_probe_wait_ms(int fd)
+int line_wire_ms(int fd, int bytes)
 {
     termios t;
     int baud = 0, bits = 10;
@@ -664,9 +805,13 @@ int line_probe_wait_ms(int fd)
     }
     if (baud <= 0)
         baud = 50;
+    return static_cast<int>((static_cast<long>(bytes) * bits * 1000 + baud - 1) / baud);
+}
+
+int line_probe_wait_ms(int fd)
+{
     constexpr int REPLY_LEN = 7; // "+ok\r\n\r\n"
     // The probe and the reply's first byte are in CommReadUntil's count.
-    const long wire = (static_cast<long>(REPLY_LEN - 1) * bits * 1000 + baud - 1) / baud;
-    const long wait = wire + LINE_PROBE_MARGIN_MS;
+    const long wait = line_wire_ms(fd, REPLY_LEN - 1) + LINE_PROBE_MARGIN_MS;
     return static_cast<int>(wait < LINE_PROBE_WAIT_MIN_MS ? LINE_PROBE_WAIT_MIN_MS : wait);
 }

@@ -17,6 +17,12 @@ constexpr int AT_HANDSHAKE_PAUSE_MS = 1000;
 // module streaming data in transparent mode must not hold the tool forever.
 constexpr int UART_CLEAN_MAX_READS = 10;
 
+// The pause in a module's bytes after which its reply is over, ms: a
+// serial read ends that long after the last byte. In fast exchange, after
+// a failed query or set command, the next frame goes out only once the
+// line has been quiet this long, and what came meanwhile is dropped.
+constexpr int AT_REPLY_GAP_MS = 200;
+
 // Fast exchange, off by default and set once at start: the same frames,
 // tries and replies, shorter waits (docs/user-guide.md, "Fast exchange").
 void at_set_fast(bool on);
@@ -27,9 +33,8 @@ bool at_fast();
 // estimates that from the port's rate). A module answers within a few
 // milliseconds at any rate of the list, and one byte takes at most 200 ms
 // (at 50 baud), which the serial layer adds. A slower module is caught by a
-// later try: a query's or set command's 40 tries give it 40 x (200 + 50) ms
-// = 10 s, against the 5.2 s one query read waits without fast exchange,
-// and the second probe's read takes a late answer to the first (400 ms).
+// later try, and after the 40 tries by the rest of the default's budget;
+// the second probe's read takes a late answer to the first (400 ms).
 constexpr int AT_FAST_FIRST_BYTE_MS = 200;
 // Pause between two reply reads, and after a silent answer to "+++", in
 // fast exchange: a module that answered nothing within
@@ -53,6 +58,9 @@ constexpr int LINE_PROBE_MARGIN_MS = 20;
 // LINE_PROBE_WAIT_MIN_MS (57600 and 9600 baud: 30; 50: 1220). Also when
 // the settings cannot be read, the wait for 50 baud.
 int line_probe_wait_ms(int fd);
+// Milliseconds `bytes` bytes take on `fd`'s line at its rate and frame
+// (50 baud when the settings cannot be read).
+int line_wire_ms(int fd, int bytes);
 
 // Before each frame of a query, set command or echo test, the bytes
 // already waiting on the link are dropped: a reply is taken only from bytes
@@ -71,10 +79,18 @@ int line_probe_wait_ms(int fd);
 // does not take it for its own reply.
 // An echo of the command (`cmd`, then "\r\n" or one CR or LF) before the
 // reply is skipped, in one read with the reply or in reads of its own.
+// In fast exchange a reply that has not come in the fast tries is awaited
+// for the rest of what the default's tries take (as long as reads do not
+// fail), so fast never gives up sooner than the default.
 int at_send_cmd_get(const at_link &link, const char *cmd, char *ret);
+// The query of at_send_cmd_get, except that a value cut short (a reply
+// longer than one read, or still coming when its read ran out of time) is
+// never a value: 0, and `cut` (may be null) set true.
+int at_send_cmd_whole(const at_link &link, const char *cmd, char *ret, bool *cut);
 // Set command `cmd`: 1 when acknowledged ("+ok", or an echo beginning
 // "AT+E" whose rest is then read and dropped), else 0 after AT_REPLY_TRIES.
-// Any other echo of `cmd` before the "+ok" is skipped as for a query.
+// Any other echo of `cmd` before the "+ok" is skipped as for a query. A
+// "+ok" split across reads ("+", then "ok...") is assembled.
 int at_send_cmd_set(const at_link &link, const char *cmd);
 // The same; with refusals answered (at_set_refusal_answers) a reply
 // "+ERR..." ends the wait at once with 0, its line (line ends removed) in

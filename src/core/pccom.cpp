@@ -6,6 +6,7 @@
 #include <array>
 #include <cerrno>
 #include <chrono>
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -231,6 +232,8 @@ line_times &line_of(int fd)
 // `first_byte_ms` (negative: none) and `done` (empty: none).
 // The last read ended by its total time-out while bytes were still coming.
 bool last_read_cut_ = false;
+// Set by serial_interrupt_reads, from a signal handler.
+volatile sig_atomic_t reads_interrupted = 0;
 
 int read_bounded(int fd, char *buffer, int len, int first_byte_ms, const serial_read_end &done)
 {
@@ -242,6 +245,10 @@ int read_bounded(int fd, char *buffer, int len, int first_byte_ms, const serial_
     if (len <= 0)
         return 0;
     last_read_cut_ = false;
+    if (reads_interrupted) {
+        set_error("read", EINTR);
+        return -1;
+    }
     const auto start = mono::now();
     const auto total_end = start + std::chrono::milliseconds(PCCOM_READ_TOTAL_CONST_MS +
                                                              PCCOM_READ_TOTAL_PER_BYTE_MS * len);
@@ -268,7 +275,7 @@ int read_bounded(int fd, char *buffer, int len, int first_byte_ms, const serial_
         pollfd p = {fd, POLLIN, 0};
         const int r = poll(&p, 1, wait);
         if (r < 0) {
-            if (errno == EINTR)
+            if (errno == EINTR && !reads_interrupted)
                 continue;
             set_error("poll", errno);
             return got > 0 ? got : -1;
@@ -601,6 +608,16 @@ long serial_quiet_ms(int fd)
                ? static_cast<long>(
                      std::chrono::duration_cast<std::chrono::milliseconds>(since).count())
                : 0;
+}
+
+void serial_interrupt_reads()
+{
+    reads_interrupted = 1;
+}
+
+bool serial_reads_interrupted()
+{
+    return reads_interrupted != 0;
 }
 
 int CommWrite(int fd, const char *buffer, int len)

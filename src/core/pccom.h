@@ -128,6 +128,14 @@ int serial_drop_waiting(int fd);
 // as above), whichever is later; 0 while bytes are still going out.
 long serial_quiet_ms(int fd);
 
+// From a signal handler (async-signal-safe): every read under way or to
+// come fails at once (-1, EINTR), so that nothing waits for a module
+// any more; writes still go, for the "AT+ENTM" that lets a module go.
+// For a process that must end soon (its parent has died).
+void serial_interrupt_reads();
+// True once serial_interrupt_reads was called: the exchange's pauses end.
+bool serial_reads_interrupted();
+
 // errno of the last failure of the serial layer (0 when none yet), and a
 // text naming the step and the OS's reason ("open /dev/ttyUSB0: Permission
 // denied").

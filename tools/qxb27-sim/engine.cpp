@@ -138,13 +138,27 @@ void engine::command_byte(char c, std::vector<action> &out, bool &stop)
     }
 }
 
+bool engine::late_applies(const std::string &text) const
+{
+    if (faults_.late_on.empty())
+        return true;
+    for (const auto &name : faults_.late_on) {
+        const std::string q = "AT+" + name;
+        if (text == q || text.compare(0, q.size() + 1, q + "=") == 0)
+            return true;
+    }
+    return false;
+}
+
 void engine::reply_faults(const std::string &text, action &a) const
 {
     if (text == "AT+")
         a.delay_ms = faults_.probe_late_ms;
-    else if (text != "AT+W")
+    else if (text != "AT+W" && late_applies(text))
         a.delay_ms = faults_.late_ms;
     a.last_ms = faults_.last_byte_ms;
+    a.split_at = faults_.split_at;
+    a.split_ms = faults_.split_ms;
     a.stray = faults_.stray;
     if (!faults_.trickle.empty() && text == "AT+" + faults_.trickle)
         a.gap_ms = 150;

@@ -56,6 +56,12 @@ struct faults {
     // module is in place: it reports swap_mid as its MID. 0: never.
     long swap_after = 0;
     std::string swap_mid;
+    // Only the replies to these settings' frames come late_ms late (none
+    // given: every command reply).
+    std::vector<std::string> late_on;
+    // Each reply to a frame is written in two parts: its first split_at
+    // bytes, then the rest split_ms later (0: whole).
+    long split_at = 0, split_ms = 0;
 };
 
 struct action {
@@ -65,6 +71,7 @@ struct action {
     long delay_ms = 0; // a further pause before it
     long gap_ms = 0;   // pause between its bytes
     long last_ms = 0;  // pause before its last byte
+    long split_at = 0, split_ms = 0; // pause of split_ms after its first split_at bytes
     bool stray = false; // a stray byte follows it
 };
 
@@ -107,6 +114,8 @@ class engine
     void swap_count();
     // The timing faults of a reply to the frame `text`, on its action.
     void reply_faults(const std::string &text, action &a) const;
+    // Whether --late holds for the reply to the frame `text` (--late-on).
+    bool late_applies(const std::string &text) const;
     void send(const std::string &bytes, bool is_reply, std::vector<action> &out) const;
     void end_frame();
     void flush_log();

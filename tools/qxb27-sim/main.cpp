@@ -92,6 +92,7 @@ struct options {
     sim::faults faults;
     std::vector<std::pair<std::string, std::string>> sets;
     std::string log_path, state_path, counts_path;
+    std::string mode_path; // --mode-file
 };
 
 // What crossed the link in this run, for --counts.
@@ -174,6 +175,7 @@ void pause_ms(long ms)
                "       [--wire BAUD] [--byte-gap MS] [--garbage] [--no-line-ends]\n"
                "       [--drop-after N] [--silent-after N] [--late MS] [--probe-late MS]\n"
                "       [--ok-late MS] [--last-byte-late MS] [--stray] [--trickle NAME]\n"
+               "       [--late-on NAME]... [--split N,MS] [--mode-file FILE]\n"
                "       [--set NAME=VALUE]... [--keep NAME=VALUE]... [--log FILE] [--state FILE]\n"
                "       [--counts FILE] [--uart BAUD,BITS,PARITY,STOP]\n"
                "       [--refuse NAME[=CODE]]... [--swap-after N=MID]\n"
@@ -209,6 +211,12 @@ void pause_ms(long ms)
             "  --stray             one byte 0xff follows each reply to a frame, 5 ms later\n"
             "  --trickle NAME      the reply to the query of setting NAME comes a byte\n"
             "                      every 150 ms\n"
+            "  --late-on NAME      --late holds only for the replies to frames of setting\n"
+            "                      NAME (repeat for more settings)\n"
+            "  --split N,MS        each reply to a frame comes as its first N bytes, then\n"
+            "                      the rest MS ms later\n"
+            "  --mode-file FILE    when the run ends, write to FILE the mode the module\n"
+            "                      is in: command or transparent\n"
             "  --set NAME=VALUE    start with this setting (e.g. WMODE=STA), unchecked;\n"
             "                      a line break in VALUE only without --state\n"
             "  --keep NAME=VALUE   hold VALUE: set commands of NAME get \"+ok\" and\n"
@@ -326,6 +334,9 @@ options parse_options(int argc, char **argv)
         o_last_late,
         o_stray,
         o_trickle,
+        o_late_on,
+        o_mode_file,
+        o_split,
         o_log,
         o_state,
         o_counts,
@@ -357,6 +368,9 @@ options parse_options(int argc, char **argv)
                                       {"last-byte-late", required_argument, nullptr, o_last_late},
                                       {"stray", no_argument, nullptr, o_stray},
                                       {"trickle", required_argument, nullptr, o_trickle},
+                                      {"late-on", required_argument, nullptr, o_late_on},
+                                      {"mode-file", required_argument, nullptr, o_mode_file},
+                                      {"split", required_argument, nullptr, o_split},
                                       {"log", required_argument, nullptr, o_log},
                                       {"state", required_argument, nullptr, o_state},
                                       {"counts", required_argument, nullptr, o_counts},
@@ -444,6 +458,22 @@ options parse_options(int argc, char **argv)
                 usage((std::string("no setting ") + optarg).c_str());
             o.faults.trickle = optarg;
             break;
+        case o_mode_file:
+            o.mode_path = optarg;
+            break;
+        case o_late_on:
+            if (sim::store::find(optarg) < 0)
+                usage((std::string("no setting ") + optarg).c_str());
+            o.faults.late_on.push_back(optarg);
+            break;
+        case o_split: {
+            char *end;
+            o.faults.split_at = std::strtol(optarg, &end, 10);
+            if (*end != ',' || o.faults.split_at <= 0)
+                usage("--split wants N,MS (e.g. 1,250)");
+            o.faults.split_ms = parse_count(end + 1, "--split");
+            break;
+        }
         case o_silent_after:
             o.faults.silent_after = parse_count(optarg, "--silent-after");
             break;
@@ -644,6 +674,20 @@ void write_counts(const std::string &path)
                      std::strerror(errno));
 }
 
+// --mode-file: the mode the module is left in, for a test of what a tool
+// let it go into.
+void write_mode(const std::string &path, sim::link_mode mode)
+{
+    if (path.empty())
+        return;
+    std::FILE *f = std::fopen(path.c_str(), "w");
+    const bool ok =
+        f && std::fputs(mode == sim::link_mode::command ? "command\n" : "transparent\n", f) >= 0;
+    if ((f && std::fclose(f) != 0) || !ok)
+        std::fprintf(stderr, "qxb27-sim: cannot write mode %s: %s\n", path.c_str(),
+                     std::strerror(errno));
+}
+
 enum class outcome { go_on, restart, drop, link_lost };
 
 // Carries out the engine's actions on the link FD.
@@ -671,6 +715,11 @@ outcome perform(int fd, bool sock, const std::vector<sim::action> &actions, cons
                     pause_ms(gap);
                 ok = write_all(fd, sock, &a.bytes[i], 1);
             }
+        } else if (a.split_at > 0 && a.bytes.size() > static_cast<size_t>(a.split_at)) {
+            const size_t at = static_cast<size_t>(a.split_at);
+            ok = write_all(fd, sock, a.bytes.data(), at);
+            pause_ms(a.split_ms);
+            ok = ok && write_all(fd, sock, a.bytes.data() + at, a.bytes.size() - at);
         } else if (a.last_ms > 0 && a.bytes.size() > 1) {
             ok = write_all(fd, sock, a.bytes.data(), a.bytes.size() - 1);
             pause_ms(a.last_ms);
@@ -930,5 +979,6 @@ int main(int argc, char **argv)
 
     const int status = o.pty ? run_pty(o, eng) : run_tcp(o, eng, start);
     write_counts(o.counts_path);
+    write_mode(o.mode_path, eng.mode());
     return status;
 }
