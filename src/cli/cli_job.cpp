@@ -655,6 +655,112 @@ bool ended_without_mid(worker_state &w, const std::string &mid)
     return true;
 }
 
+// What a step of a port's loop says: carry on, look again (wait mode,
+// after its pause), or end the worker.
+enum class step { on, again, end };
+
+// Opens the port, after a scan with --baud auto; `fd` the open port when
+// it says on, `rc` the worker's status when it says end.
+step open_port(worker_state &w, const cli_job &job, bool &vanished, int &fd, int &rc)
+{
+    emit(w, cli_event(cli_ev::STAGE).set("text", "open"));
+    bool found = true;
+    if (job.line.scan) {
+        // --baud auto: the scan leaves the module in command mode on the
+        // open port, and the connect finds it at once.
+        emit(w, cli_event(cli_ev::STAGE).set("text", "scan"));
+        const line_scan_result r = line_scan_find(job.device, line_scan_settings(false), nullptr);
+        end_if_orphan(w, r.mode == line_mode::transparent ? r.fd : -1);
+        found = r.mode != line_mode::none;
+        // As CommOpen gives it: 0 for a port that cannot be opened.
+        fd = found ? r.fd : r.open_failed ? 0 : -1;
+        if (found)
+            emit(w, cli_event(cli_ev::LINE).set("text", line_setting_text(r.setting)));
+    } else {
+        fd = CommOpen(job.device.c_str(), job.line.baud, job.line.data_bits, job.line.parity,
+                      job.line.stop_bits, 0);
+    }
+    rc = 0;
+    if (!found && fd < 0) {
+        if (!job.wait_new) {
+            emit(w, cli_event(cli_ev::RESULT)
+                        .set("result", RESULT_NO_MODULE)
+                        .set("note", "no module answered at any rate at 8N1"));
+            return step::end;
+        }
+        emit(w, cli_event(cli_ev::WAITING).set("text", cli_gettext("no module at any rate")));
+        nap(w, WAIT_PAUSE_MS);
+        return step::again;
+    }
+    if (fd == 0) {
+        const int err = serial_last_errno();
+        if (!job.wait_new) {
+            emit(w, cli_event(cli_ev::PORT_ERROR)
+                        .set("error", serial_last_error())
+                        .set("errno", err)
+                        .set("hint", err == EACCES || err == EPERM
+                                         ? serial_permission_hint(job.device)
+                                         : std::string()));
+            rc = CLI_EXIT_PORT;
+            return step::end;
+        }
+        if (err == ENOENT || err == ENODEV || err == ENXIO || err == EIO) {
+            if (!vanished)
+                emit(w, cli_event(cli_ev::VANISHED));
+            vanished = true;
+        }
+        emit(w, cli_event(cli_ev::WAITING).set("text", serial_last_error()));
+        nap(w, WAIT_PAUSE_MS);
+        return step::again;
+    }
+    return step::on;
+}
+
+// Puts the module on the open port `fd` into command mode; a stop asked
+// meanwhile ends the connect at once.
+step enter_module(worker_state &w, const cli_job &job, int fd)
+{
+    strPCCom.fd = fd;
+    w.link_lost = false;
+    emit(w, cli_event(cli_ev::STAGE).set("text", "connect"));
+    module_begins(w);
+    w.entered = false;
+    connecting_fd = fd;
+    const int entered = stop_asked ? 0 : module_session_enter_serial();
+    if (connecting_fd.exchange(-1) < 0)
+        strPCCom.fd = 0; // closed by the stop
+    end_if_orphan(w);
+    if (entered == 1)
+        return step::on;
+    // A module that took "a" was sent "AT+ENTM": the port stays open until
+    // it has been taken, or it is lost with the close.
+    if (strPCCom.fd > 0)
+        uart_read2clean(fd, 0);
+    close_serial();
+    if (stop_asked)
+        return step::end;
+    if (!job.wait_new) {
+        // The usual cause: the module's rate is not the one asked.
+        emit(w, cli_event(cli_ev::RESULT)
+                    .set("result", RESULT_NO_MODULE)
+                    .set("note", cli_format(cli_gettext("no answer at %d baud; try "
+                                                        "\"modcfg scan\" or --baud auto"),
+                                            job.line.baud)));
+        return step::end;
+    }
+    emit(w, cli_event(cli_ev::WAITING).set("text", cli_gettext("no module")));
+    nap(w, WAIT_PAUSE_MS);
+    return step::again;
+}
+
+// Lets the module in command mode go untouched and closes the port.
+void let_go()
+{
+    module_session_leave();
+    leave_fd = -1;
+    close_serial();
+}
+
 int run_serial(worker_state &w, const cli_job &job)
 {
     use_link(w, link_kind::serial);
@@ -665,86 +771,18 @@ int run_serial(worker_state &w, const cli_job &job)
     for (;;) {
         if (stop_asked)
             return 0;
-        emit(w, cli_event(cli_ev::STAGE).set("text", "open"));
-        int fd = 0;
-        bool found = true;
-        if (job.line.scan) {
-            // --baud auto: the scan leaves the module in command mode on
-            // the open port, and the connect below finds it at once.
-            emit(w, cli_event(cli_ev::STAGE).set("text", "scan"));
-            const line_scan_result r =
-                line_scan_find(job.device, line_scan_settings(false), nullptr);
-            end_if_orphan(w, r.mode == line_mode::transparent ? r.fd : -1);
-            found = r.mode != line_mode::none;
-            // As CommOpen gives it: 0 for a port that cannot be opened.
-            fd = found ? r.fd : r.open_failed ? 0 : -1;
-            if (found)
-                emit(w, cli_event(cli_ev::LINE).set("text", line_setting_text(r.setting)));
-        } else {
-            fd = CommOpen(job.device.c_str(), job.line.baud, job.line.data_bits, job.line.parity,
-                          job.line.stop_bits, 0);
-        }
-        if (!found && fd < 0) {
-            if (!job.wait_new) {
-                emit(w, cli_event(cli_ev::RESULT)
-                            .set("result", RESULT_NO_MODULE)
-                            .set("note", "no module answered at any rate at 8N1"));
-                return 0;
-            }
-            emit(w, cli_event(cli_ev::WAITING).set("text", cli_gettext("no module at any rate")));
-            nap(w, WAIT_PAUSE_MS);
+        int fd = 0, rc = 0;
+        const step opened = open_port(w, job, vanished, fd, rc);
+        if (opened != step::on) {
+            if (opened == step::end)
+                return rc;
             continue;
         }
-        if (fd == 0) {
-            const int err = serial_last_errno();
-            if (!job.wait_new) {
-                emit(w, cli_event(cli_ev::PORT_ERROR)
-                            .set("error", serial_last_error())
-                            .set("errno", err)
-                            .set("hint", err == EACCES || err == EPERM
-                                             ? serial_permission_hint(job.device)
-                                             : std::string()));
-                return CLI_EXIT_PORT;
-            }
-            if (err == ENOENT || err == ENODEV || err == ENXIO || err == EIO) {
-                if (!vanished)
-                    emit(w, cli_event(cli_ev::VANISHED));
-                vanished = true;
-            }
-            emit(w, cli_event(cli_ev::WAITING).set("text", serial_last_error()));
-            nap(w, WAIT_PAUSE_MS);
-            continue;
-        }
-        strPCCom.fd = fd;
-        w.link_lost = false;
         const std::string dev = device_id(job.device);
-        emit(w, cli_event(cli_ev::STAGE).set("text", "connect"));
-        module_begins(w);
-        w.entered = false;
-        connecting_fd = fd;
-        const int entered = stop_asked ? 0 : module_session_enter_serial();
-        if (connecting_fd.exchange(-1) < 0)
-            strPCCom.fd = 0; // closed by the stop
-        end_if_orphan(w);
-        if (entered != 1) {
-            // A module that took "a" was sent "AT+ENTM": the port stays
-            // open until it has been taken, or it is lost with the close.
-            if (strPCCom.fd > 0)
-                uart_read2clean(fd, 0);
-            close_serial();
-            if (stop_asked)
+        const step in = enter_module(w, job, fd);
+        if (in != step::on) {
+            if (in == step::end)
                 return 0;
-            if (!job.wait_new) {
-                // The usual cause: the module's rate is not the one asked.
-                emit(w, cli_event(cli_ev::RESULT)
-                            .set("result", RESULT_NO_MODULE)
-                            .set("note", cli_format(cli_gettext("no answer at %d baud; try "
-                                                                "\"modcfg scan\" or --baud auto"),
-                                                    job.line.baud)));
-                return 0;
-            }
-            emit(w, cli_event(cli_ev::WAITING).set("text", cli_gettext("no module")));
-            nap(w, WAIT_PAUSE_MS);
             continue;
         }
         leave_on_socket = 0;
@@ -757,9 +795,7 @@ int run_serial(worker_state &w, const cli_job &job)
         // Only a module done before can be the same one again: the first
         // may well report no MID (or fail to).
         if (job.wait_new && done_before && !vanished && !w.link_lost && mid == last_mid) {
-            module_session_leave();
-            leave_fd = -1;
-            close_serial();
+            let_go();
             emit(w, cli_event(cli_ev::WAITING)
                         .set("text", cli_format(job.last_failed ? cli_gettext("module %s failed")
                                                                 : cli_gettext("module %s is done"),
@@ -785,18 +821,14 @@ int run_serial(worker_state &w, const cli_job &job)
         // One that came during the connect (Ctrl-C, or --count reached on
         // another port) finds no module under way: this one goes untouched.
         if (stop_asked) {
-            module_session_leave();
-            leave_fd = -1;
-            close_serial();
+            let_go();
             return 0;
         }
         emit(w, cli_event(cli_ev::MODULE).set("mid", mid).set("device", dev));
         std::string why;
         if (!parent_says_go(w, &why)) {
             // Not to be touched: let go as it came.
-            module_session_leave();
-            leave_fd = -1;
-            close_serial();
+            let_go();
             if (why == "stop" || !job.wait_new)
                 return 0;
             cli_job_install_signals();
