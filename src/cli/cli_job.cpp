@@ -563,13 +563,16 @@ void run_task(worker_state &w, const cli_job &job, const std::string &mid)
     } else if (applies) {
         emit(w, cli_event(cli_ev::STAGE).set("text", "apply"));
         f.lines_planned = job.lines.size();
+        // Planned before the first line goes out: a run cut short during the
+        // apply has read back none of them.
+        if (job.verify)
+            f.settings_planned = cli_readback_targets(job.lines).size();
         apply_watch watch(w);
         watch.total = job.file_lines;
         w.applying = true;
         cmd_lines_apply(job.lines, &watch);
         w.applying = false;
         if (job.verify) {
-            f.settings_planned = cli_readback_targets(job.lines).size();
             if (!w.link_lost && !w.parent_gone) {
                 emit(w, cli_event(cli_ev::STAGE).set("text", "verify"));
                 read_back(w, job.lines);
