@@ -407,6 +407,36 @@ TEST_F(Modcfg, ExportWritesValuesTheWindowsListsLackAsTheModuleHoldsThem)
     EXPECT_NE(stat("far.txt", &st), 0);
 }
 
+// A zero byte in a module's value is the module's: shown as \x00, never a
+// value's end, so neither a read-back nor an export takes the front for the
+// whole.
+TEST_F(Modcfg, AZeroByteInAValueIsShownAndNeverTakenForItsEnd)
+{
+    sim_process zero;
+    ASSERT_TRUE(zero.start_pty({"--mode", "command", "--set-bytes", "VER=1.0\\x00x", "--set-bytes",
+                                "WSSSID=x\\x00AT+RELD"}));
+    const std::string pty = zero.pty_path();
+    const ran rd = modcfg({"read", "--port", pty});
+    EXPECT_EQ(rd.status, 0) << rd.err;
+    EXPECT_NE(rd.out.find("VER 1.0\\x00x\n"), std::string::npos) << rd.out;
+    EXPECT_NE(rd.out.find("WSSSID x\\x00AT+RELD\n"), std::string::npos) << rd.out;
+    EXPECT_NE(modcfg({"read", "--json", "--port", pty}).out.find(R"("VER":"1.0\\x00x")"),
+              std::string::npos);
+
+    const ran ex = modcfg({"export", "--port", pty, "-o", "zero.txt"});
+    EXPECT_EQ(ex.status, 1) << ex.err;
+    EXPECT_NE(ex.err.find("the module's WSSSID holds a zero byte"), std::string::npos) << ex.err;
+    struct stat st;
+    EXPECT_NE(stat("zero.txt", &st), 0);
+
+    write_file("front.txt", "AT+WSSSID=x\r\nE\r\n");
+    const ran v = modcfg({"verify", "--port", pty, "front.txt"});
+    EXPECT_EQ(v.status, 1) << v.err;
+    EXPECT_NE(v.out.find(R"(mismatch WSSSID: sent "x", module holds "x\x00AT+RELD")"),
+              std::string::npos)
+        << v.out;
+}
+
 // modcfg with standard output on a full device.
 ran to_full(const std::vector<std::string> &args)
 {

@@ -169,7 +169,7 @@ TEST(CliEvent, FramesSurvivePiecesAndCarryBytes)
     int p[2];
     ASSERT_EQ(pipe(p), 0);
     cli_event a("mismatch");
-    a.set("setting", "WAP").set("held", std::string("\xff,\t\x01", 4));
+    a.set("setting", "WAP").set("held", std::string("\xff,\0\t\x01", 5));
     cli_event b("progress");
     b.set("done", 12L).set("total", 20L);
     ASSERT_TRUE(cli_event_write(p[1], a));
@@ -189,7 +189,7 @@ TEST(CliEvent, FramesSurvivePiecesAndCarryBytes)
     }
     ASSERT_EQ(got.size(), 2u);
     EXPECT_EQ(got[0].kind, "mismatch");
-    EXPECT_EQ(got[0].get("held"), std::string("\xff,\t\x01", 4));
+    EXPECT_EQ(got[0].get("held"), std::string("\xff,\0\t\x01", 5));
     EXPECT_EQ(got[1].get_long("done"), 12);
     EXPECT_EQ(got[1].get("absent"), "");
     EXPECT_TRUE(pending.empty());
@@ -202,6 +202,7 @@ TEST(CliEvent, FramesSurvivePiecesAndCarryBytes)
     // The text "\xe9" and the byte 0xe9 read apart, in every output.
     EXPECT_EQ(cli_printable("\\xe9|\xe9"), "\\\\xe9|\\xe9");
     EXPECT_EQ(cli_utf8("a\\b"), "a\\\\b");
+    EXPECT_EQ(cli_utf8(std::string("1.0\0x\0", 6)), "1.0\\x00x\\x00");
     // A CSI as C1 (U+009B), bytes that are no UTF-8, a GB18030 text.
     EXPECT_EQ(cli_printable("\xc2\x9b"
                             "2J\xff!"),

@@ -8,6 +8,15 @@
 
 std::string cli_text(const std::string &text, cli_escape how)
 {
+    // A zero byte is the module's, not the text's end; the parts around it
+    // are decoded each on its own, as no character set takes it.
+    if (text.find('\0') != std::string::npos) {
+        std::string joined;
+        size_t from = 0;
+        for (size_t zero; (zero = text.find('\0', from)) != std::string::npos; from = zero + 1)
+            joined += cli_text(text.substr(from, zero - from), how) + "\\x00";
+        return joined + cli_text(text.substr(from), how);
+    }
     std::string shown;
     if (!module_text_decoded(text, shown))
         shown = text;

@@ -43,6 +43,27 @@ long cli_event::get_long(const std::string &key) const
     return std::strtol(get(key).c_str(), nullptr, 10);
 }
 
+namespace
+{
+
+void put_length(std::string &out, uint32_t n)
+{
+    out.append(reinterpret_cast<const char *>(&n), sizeof n);
+}
+
+// The part of `body` at `at` up to its next zero byte, or false.
+bool take_name(const std::string &body, size_t &at, std::string &name)
+{
+    const size_t end = body.find('\0', at);
+    if (end == std::string::npos)
+        return false;
+    name = body.substr(at, end - at);
+    at = end + 1;
+    return true;
+}
+
+} // namespace
+
 bool cli_event_write(int fd, const cli_event &ev)
 {
     std::string body = ev.kind;
@@ -50,12 +71,12 @@ bool cli_event_write(int fd, const cli_event &ev)
     for (const auto &f : ev.fields) {
         body += f.first;
         body += '\0';
-        // A zero byte would shift every later field; cut the value there.
-        body.append(f.second.c_str());
-        body += '\0';
+        // Counted, not ended: a module's value may hold a zero byte.
+        put_length(body, static_cast<uint32_t>(f.second.size()));
+        body += f.second;
     }
-    const uint32_t len = static_cast<uint32_t>(body.size());
-    std::string frame(reinterpret_cast<const char *>(&len), sizeof len);
+    std::string frame;
+    put_length(frame, static_cast<uint32_t>(body.size()));
     frame += body;
     // One write per frame: a pipe takes up to PIPE_BUF bytes at once, and
     // only this process writes to it, so frames never interleave anyway.
@@ -74,18 +95,23 @@ bool cli_event_take(std::string &buf, std::vector<cli_event> &out)
             break;
         const std::string body = buf.substr(at + sizeof len, len);
         at += sizeof len + len;
-        std::vector<std::string> parts;
-        size_t start = 0;
-        for (size_t i = 0; i < body.size(); i++)
-            if (body[i] == '\0') {
-                parts.push_back(body.substr(start, i - start));
-                start = i + 1;
-            }
-        if (parts.empty() || parts.size() % 2 != 1 || start != body.size())
+        size_t i = 0;
+        std::string kind;
+        if (!take_name(body, i, kind))
             return false;
-        cli_event ev(parts[0]);
-        for (size_t i = 1; i + 1 < parts.size(); i += 2)
-            ev.set(parts[i], parts[i + 1]);
+        cli_event ev(kind);
+        while (i < body.size()) {
+            std::string key;
+            uint32_t n;
+            if (!take_name(body, i, key) || body.size() - i < sizeof n)
+                return false;
+            std::memcpy(&n, body.data() + i, sizeof n);
+            i += sizeof n;
+            if (body.size() - i < n)
+                return false;
+            ev.set(key, body.substr(i, n));
+            i += n;
+        }
         out.push_back(std::move(ev));
     }
     buf.erase(0, at);

@@ -8,8 +8,7 @@
 #include <vector>
 
 // One message: a kind and named fields. Fields carry module texts byte for
-// byte; no field holds a zero byte (replies and sendable command-file lines
-// cannot), which is what the framing relies on.
+// byte, zero bytes included.
 struct cli_event {
     std::string kind;
     std::vector<std::pair<std::string, std::string>> fields;
@@ -22,8 +21,9 @@ struct cli_event {
     long get_long(const std::string &key) const;
 };
 
-// Framing: a 4-byte length (host order, one machine) and the fields as
-// zero-terminated texts, kind first. Writes the whole frame; false when the
+// Framing: a 4-byte length (host order, one machine), the kind as a
+// zero-terminated text, then per field its zero-terminated name and its
+// value as a 4-byte count and that many bytes. Writes the whole frame; false when the
 // pipe is gone (the parent ended).
 bool cli_event_write(int fd, const cli_event &ev);
 // Takes every whole frame off the front of `buf` into `out`; a partial frame

@@ -422,19 +422,24 @@ bool parent_says_go(worker_state &w, std::string *why)
     return false;
 }
 
-std::string query(const char *cmd)
+// The value of `cmd` as the module sent it, zero bytes included (the
+// core's records end a value at its first one); empty when unanswered.
+std::string query(worker_state &w, const char *cmd)
 {
     char v[AT_VALUE_MAX + 1] = "";
-    return module_send_cmd_get(cmd, v) ? v : "";
+    if (module_send_cmd_get(cmd, v) != 1)
+        return "";
+    const auto it = w.answered.find(cmd);
+    return it != w.answered.end() ? it->second : v;
 }
 
 // The module's MID, asked once more when it came empty (a reply another
 // frame left on the line); empty when it stays so.
-std::string module_mid(const worker_state &w)
+std::string module_mid(worker_state &w)
 {
-    std::string mid = query("AT+MID");
+    std::string mid = query(w, "AT+MID");
     if (mid.empty() && !w.link_lost)
-        mid = query("AT+MID");
+        mid = query(w, "AT+MID");
     return mid;
 }
 
@@ -477,19 +482,20 @@ void read_back(worker_state &w, const std::vector<std::string> &lines)
                     .set("done", static_cast<long>(i))
                     .set("total", static_cast<long>(targets.size())));
         const auto &t = targets[i];
-        char v[AT_VALUE_MAX + 1] = "";
         const std::string q = "AT+" + t.first;
-        const bool got = module_send_cmd_get(q.c_str(), v) == 1;
+        w.answered.erase(q);
+        const std::string v = query(w, q.c_str());
+        const bool got = w.answered.count(q) > 0;
         // Three silences in a row: the module is gone, not mismatched.
         if (!got && w.link_lost)
             break;
         const bool holds = got && verify_value_holds(t.first, t.second, v);
         const bool cut = !got && w.cut_short.count(q) > 0;
-        w.facts.checked.push_back({t.first, t.second, got ? v : "", got, holds, cut});
+        w.facts.checked.push_back({t.first, t.second, v, got, holds, cut});
         emit(w, cli_event(cli_ev::CHECKED)
                     .set("setting", t.first)
                     .set("sent", t.second)
-                    .set("held", got ? v : "")
+                    .set("held", v)
                     .set("answered", got ? 1L : 0L)
                     .set("holds", holds ? 1L : 0L)
                     .set("cut", cut ? 1L : 0L));
@@ -586,7 +592,7 @@ void run_task(worker_state &w, const cli_job &job, const std::string &mid)
     // A module put in place of this one meanwhile tells another MID.
     if (job.task != cli_task::read && job.task != cli_task::export_ && !mid.empty() &&
         !w.link_lost && !w.parent_gone) {
-        const std::string now = query("AT+MID");
+        const std::string now = query(w, "AT+MID");
         if (!now.empty() && now != mid)
             f.mid_after = now;
     }
@@ -799,10 +805,13 @@ int run_serial(worker_state &w, const cli_job &job)
         // may well report no MID (or fail to).
         if (job.wait_new && done_before && !vanished && !w.link_lost && mid == last_mid) {
             let_go();
-            emit(w, cli_event(cli_ev::WAITING)
-                        .set("text", cli_format(job.last_failed ? cli_gettext("module %s failed")
-                                                                : cli_gettext("module %s is done"),
-                                                mid.c_str())));
+            // Put in whole, not through printf: a MID may hold a zero byte.
+            std::string text = job.last_failed ? cli_gettext("module %s failed")
+                                               : cli_gettext("module %s is done");
+            const size_t at = text.find("%s");
+            if (at != std::string::npos)
+                text.replace(at, 2, mid);
+            emit(w, cli_event(cli_ev::WAITING).set("text", text));
             nap(w, WAIT_PAUSE_MS);
             continue;
         }
@@ -846,7 +855,7 @@ int run_serial(worker_state &w, const cli_job &job)
             nap(w, WAIT_PAUSE_MS);
             continue;
         }
-        emit(w, cli_event(cli_ev::VERSION).set("version", query("AT+VER")));
+        emit(w, cli_event(cli_ev::VERSION).set("version", query(w, "AT+VER")));
         cli_job work = job;
         if (take_row(w, work, mid))
             run_task(w, work, mid);
@@ -868,15 +877,14 @@ int run_tcp(worker_state &w, const cli_job &job)
     module_begins(w);
     // A peer is a module once it has told its MID: a port scanner, a health
     // check or a stranger gets nothing else.
-    char v[AT_VALUE_MAX + 1] = "";
-    if (module_send_cmd_get("AT+MID", v) != 1 || v[0] == '\0') {
+    const std::string mid = query(w, "AT+MID");
+    if (mid.empty()) {
         emit(w, cli_event(cli_ev::NOT_A_MODULE));
         tcpsock_drop();
         return 0;
     }
     leave_on_socket = 1;
     leave_fd = job.sock;
-    const std::string mid = v;
     emit(w, cli_event(cli_ev::MODULE).set("mid", mid));
     std::string why;
     if (!parent_says_go(w, &why)) {
@@ -885,7 +893,7 @@ int run_tcp(worker_state &w, const cli_job &job)
         tcpsock_drop();
         return 0;
     }
-    emit(w, cli_event(cli_ev::VERSION).set("version", query("AT+VER")));
+    emit(w, cli_event(cli_ev::VERSION).set("version", query(w, "AT+VER")));
     cli_job work = job;
     if (take_row(w, work, mid))
         run_task(w, work, mid);
@@ -905,14 +913,15 @@ int job_get(void *ctx, const char *cmd, char *ret)
     const long long before = w.heard;
     int ok;
     bool cut = false;
+    int len = 0;
     if (w.link_in_use == link_kind::tcp) {
         tcp_exchange ex;
-        ok = at_send_cmd_whole(w.counted_link, cmd, ret, &cut);
+        ok = at_send_cmd_whole(w.counted_link, cmd, ret, &cut, &len);
     } else {
-        ok = at_send_cmd_whole(w.counted_link, cmd, ret, &cut);
+        ok = at_send_cmd_whole(w.counted_link, cmd, ret, &cut, &len);
     }
     if (ok)
-        w.answered[cmd] = ret;
+        w.answered[cmd].assign(ret, static_cast<size_t>(len));
     else if (cut)
         w.cut_short.insert(cmd);
     after_exchange(w, ok, before);

@@ -37,10 +37,13 @@ struct port_result {
     std::vector<std::string> tried;
 };
 
+// The value as the module sent it, zero bytes included; empty when
+// unanswered or cut short.
 std::string query(const char *cmd)
 {
     char v[AT_VALUE_MAX + 1] = "";
-    return at_send_cmd_get(serial_link, cmd, v) ? v : "";
+    int len = 0;
+    return at_send_cmd_whole(serial_link, cmd, v, nullptr, &len) ? std::string(v, size_t(len)) : "";
 }
 
 // The parent has died: reads fail at once, and the worker lets go what it

@@ -467,7 +467,10 @@ namespace
 
 // The query of at_send_cmd_get and at_send_cmd_whole; `cut` null: a value
 // longer than one read is taken cut to AT_VALUE_MAX, as the window does.
-int send_cmd_get(const at_link &link, const char *cmd, char *ret, bool *cut_short)
+// The value's byte count in `value_len` when given: a zero byte in it is
+// the module's, not its end.
+int send_cmd_get(const at_link &link, const char *cmd, char *ret, bool *cut_short,
+                 int *value_len = nullptr)
 {
     wait_for_quiet(link);
     drop_waiting(link);
@@ -523,6 +526,8 @@ int send_cmd_get(const at_link &link, const char *cmd, char *ret, bool *cut_shor
                 len = AT_VALUE_MAX;
             std::memcpy(ret, buf + VALUE_HEAD, static_cast<size_t>(len));
             ret[len] = '\0';
+            if (value_len)
+                *value_len = len;
             return 1;
         }
         reply_pause();
@@ -599,10 +604,10 @@ int at_send_cmd_get(const at_link &link, const char *cmd, char *ret)
     return exchange_ended(send_cmd_get(link, cmd, ret, nullptr));
 }
 
-int at_send_cmd_whole(const at_link &link, const char *cmd, char *ret, bool *cut)
+int at_send_cmd_whole(const at_link &link, const char *cmd, char *ret, bool *cut, int *len)
 {
     bool was_cut = false;
-    const int ok = exchange_ended(send_cmd_get(link, cmd, ret, &was_cut));
+    const int ok = exchange_ended(send_cmd_get(link, cmd, ret, &was_cut, len));
     if (cut)
         *cut = was_cut && !ok;
     return ok;

@@ -85,8 +85,11 @@ int line_wire_ms(int fd, int bytes);
 int at_send_cmd_get(const at_link &link, const char *cmd, char *ret);
 // The query of at_send_cmd_get, except that a value cut short (a reply
 // longer than one read, or still coming when its read ran out of time) is
-// never a value: 0, and `cut` (may be null) set true.
-int at_send_cmd_whole(const at_link &link, const char *cmd, char *ret, bool *cut);
+// never a value: 0, and `cut` (may be null) set true. With 1, `len` (may
+// be null) is the value's byte count: a zero byte the module sent within
+// its value is kept in ret[0..len).
+int at_send_cmd_whole(const at_link &link, const char *cmd, char *ret, bool *cut,
+                      int *len = nullptr);
 // Set command `cmd`: 1 when acknowledged ("+ok", or an echo beginning
 // "AT+E" whose rest is then read and dropped), else 0 after AT_REPLY_TRIES.
 // Any other echo of `cmd` before the "+ok" is skipped as for a query. A

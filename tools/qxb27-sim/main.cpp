@@ -20,6 +20,8 @@
 //   command of NAME without changing it (a setting it silently refuses).
 // - --set values are taken unchecked, so tests can make the module report
 //   what a set command would be refused for.
+// - --set-bytes is --set with "\xHH" escapes, for bytes an argument cannot
+//   hold (a zero byte in a value).
 // - --wire BAUD models the serial line's time: 10 bits a byte each way.
 // - --counts FILE: at the end of the run, the bytes read from the link, the
 //   bytes written to it and the replies among them, so that a benchmark
@@ -45,6 +47,7 @@
 
 #include <algorithm>
 #include <arpa/inet.h>
+#include <cctype>
 #include <cerrno>
 #include <csignal>
 #include <cstdio>
@@ -219,6 +222,8 @@ void pause_ms(long ms)
             "                      is in: command or transparent\n"
             "  --set NAME=VALUE    start with this setting (e.g. WMODE=STA), unchecked;\n"
             "                      a line break in VALUE only without --state\n"
+            "  --set-bytes NAME=VALUE  the same, \\xHH in VALUE being that byte (a zero\n"
+            "                      byte as \\x00, which no argument can hold)\n"
             "  --keep NAME=VALUE   hold VALUE: set commands of NAME get \"+ok\" and\n"
             "                      change nothing\n"
             "  --log FILE          append every frame received, one line each\n"
@@ -309,6 +314,23 @@ void parse_swap(const char *text, sim::faults &f)
     f.swap_mid = eq + 1;
 }
 
+// `text` with each "\xHH" as the byte HH.
+std::string unescaped(const char *text)
+{
+    std::string out;
+    for (const char *p = text; *p; p++) {
+        unsigned byte;
+        if (p[0] == '\\' && p[1] == 'x' && std::isxdigit(static_cast<unsigned char>(p[2])) &&
+            std::isxdigit(static_cast<unsigned char>(p[3])) && std::sscanf(p + 2, "%2x", &byte) == 1) {
+            out += static_cast<char>(byte);
+            p += 3;
+        } else {
+            out += *p;
+        }
+    }
+    return out;
+}
+
 options parse_options(int argc, char **argv)
 {
     enum {
@@ -327,6 +349,7 @@ options parse_options(int argc, char **argv)
         o_drop,
         o_silent_after,
         o_set,
+        o_set_bytes,
         o_keep,
         o_late,
         o_probe_late,
@@ -361,6 +384,7 @@ options parse_options(int argc, char **argv)
                                       {"drop-after", required_argument, nullptr, o_drop},
                                       {"silent-after", required_argument, nullptr, o_silent_after},
                                       {"set", required_argument, nullptr, o_set},
+                                      {"set-bytes", required_argument, nullptr, o_set_bytes},
                                       {"keep", required_argument, nullptr, o_keep},
                                       {"late", required_argument, nullptr, o_late},
                                       {"probe-late", required_argument, nullptr, o_probe_late},
@@ -478,14 +502,15 @@ options parse_options(int argc, char **argv)
             o.faults.silent_after = parse_count(optarg, "--silent-after");
             break;
         case o_set:
+        case o_set_bytes:
         case o_keep: {
             const char *eq = std::strchr(optarg, '=');
             if (!eq)
-                usage("--set and --keep want NAME=VALUE");
+                usage("--set, --set-bytes and --keep want NAME=VALUE");
             std::string name(optarg, static_cast<size_t>(eq - optarg));
             if (sim::store::find(name) < 0)
                 usage(("no setting " + name).c_str());
-            o.sets.emplace_back(name, eq + 1);
+            o.sets.emplace_back(name, c == o_set_bytes ? unescaped(eq + 1) : std::string(eq + 1));
             if (c == o_keep)
                 o.faults.keep.push_back(name);
             break;
