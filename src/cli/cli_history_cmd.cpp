@@ -13,6 +13,16 @@
 namespace
 {
 
+// `t` (UTC) as the history's records write a time; `t` is given up.
+std::string record_time(GDateTime *t)
+{
+    gchar *s = g_date_time_format(t, "%Y-%m-%dT%H:%M:%S.000000Z");
+    std::string out = s;
+    g_free(s);
+    g_date_time_unref(t);
+    return out;
+}
+
 std::string utc_since(const std::string &t, bool *ok)
 {
     std::string iso = t;
@@ -28,11 +38,7 @@ std::string utc_since(const std::string &t, bool *ok)
     *ok = dt != nullptr;
     if (!dt)
         return "";
-    GDateTime *utc = g_date_time_to_utc(dt);
-    gchar *s = g_date_time_format(utc, "%Y-%m-%dT%H:%M:%S.000000Z");
-    std::string out = s;
-    g_free(s);
-    g_date_time_unref(utc);
+    const std::string out = record_time(g_date_time_to_utc(dt));
     g_date_time_unref(dt);
     return out;
 }
@@ -42,11 +48,8 @@ std::string utc_since(const std::string &t, bool *ok)
 std::string interrupted_before()
 {
     GDateTime *now = g_date_time_new_now_utc();
-    GDateTime *then = g_date_time_add_seconds(now, -2.0 * CLI_MODULE_TIMEOUT_STRICT);
-    gchar *s = g_date_time_format(then, "%Y-%m-%dT%H:%M:%S.000000Z");
-    std::string out = s;
-    g_free(s);
-    g_date_time_unref(then);
+    const std::string out =
+        record_time(g_date_time_add_seconds(now, -2.0 * CLI_MODULE_TIMEOUT_STRICT));
     g_date_time_unref(now);
     return out;
 }
